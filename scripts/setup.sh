@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages PixelMend builds on, only those that are missing.
+# This is the one place where the project's dependencies are named.
+set -euo pipefail
+
+PACKAGES=(
+  g++ cmake make pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev   # tests and benchmarks
+  nlohmann-json3-dev                           # design files, transcripts
+  libtiff-dev libtiff-tools                    # TIFF rasters (and tiffcp for the speed baseline)
+  libpng-dev libjpeg-dev                       # PNG and JPEG rasters
+  libcairo2-dev                                # drawing surface
+  libleptonica-dev                             # skew detection, rotation, speckle removal
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}" >&2
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,36 @@
+// Narrow-text wrappers around host calls that take the host's wide strings.
+// The add-on keeps its texts narrow (8-bit) in fixed buffers; these convert at
+// the host call and back.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "host/mdldialog.h"
+#include "host/mdlsystem.h"
+
+// Wide copy of a narrow text (null gives an empty text).
+std::wstring w_widen(const char* text);
+// Narrow copy of a wide text (characters above 255 become '?'; null gives an empty text).
+std::string s_narrow(WCharCP text);
+// Copies the narrow form of text into buffer of capacity bytes, always terminated.
+void v_narrowCopy(char* buffer, std::size_t capacity, WCharCP text);
+
+// Value of a configuration variable into buffer (capacity bytes); 0 when defined.
+int j_cfgVarGet(char* buffer, std::size_t capacity, const char* name);
+// Finds file (along the search path of cfg variable envVar when given) into found (256 bytes); 0 when found.
+int j_fileFind(char* found, const char* file, const char* envVar, const char* defaultExt);
+// Splits path into device, directory, name and extension (256-byte buffers; any may be null).
+void v_fileParseName(const char* path, char* device, char* directory, char* name, char* extension);
+// Joins the parts (any may be null or empty) into path (256 bytes).
+void v_fileBuildName(char* path, const char* device, const char* directory, const char* name, const char* extension);
+// File dialogs: 0 when a file was chosen into path (256 bytes).
+int j_fileOpenDialog(char* path, const char* filter, const char* defaultDir, const char* title);
+int j_fileCreateDialog(char* path, const char* filter, const char* defaultDir, const char* title);
+
+// Output of a narrow text with a message type (MSG_*).
+void v_outputPrintf(int msgType, const char* text);
+// A message-centre entry.
+void v_outputMessageCenter(int priority, const char* brief, const char* detail, bool openAlert);
+// Sets the window title of dialog.
+void v_windowTitleSet(MSDialog* dialog, const char* title);
