@@ -1,0 +1,52 @@
+// What the add-on keeps about each raster attachment it has touched, and the
+// lookup and validation of attachments.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+
+#include "host/mdlraster.h"
+
+struct RasterTarget {
+    std::uint32_t statsValid;        // polarity / background statistics done for the current file
+    std::uint8_t palette[256][3];
+    std::int32_t paletteCount;
+    DgnRasterP raster;               // the attachment; key of the table
+    char filePath[256];
+    DPoint3d origin;
+    DPoint3d corners[4];
+    double rotation;                 // degrees
+    double affinity;                 // degrees
+    double halfPixel;
+    double pixelSizeX, pixelSizeY;   // design units per pixel
+    double widthPx, heightPx;
+    double extentX, extentY;         // design units
+    PixelBlock wholeBlock;
+    std::uint8_t bgColor[3];
+    std::uint8_t bgIndex;
+    std::uint32_t bgDominant;
+    std::uint8_t readOnly;
+    std::uint8_t hasPalette;
+    std::uint32_t imageFormat;       // IMAGEFORMAT_ of every buffer of this raster
+    std::uint32_t compression;
+    std::uint32_t colorMode;
+    std::uint32_t transferColorMode;
+    std::uint32_t fileFormat;
+    std::uint32_t backgroundBlack;
+    std::uint32_t writeInverts;
+    std::uint32_t bitsPerPixel;
+    std::uint32_t colorCount;
+};
+
+// Module state of the raster lookup: the table (a deque keeps records at stable
+// addresses as it grows), the attachment being edited and its record.
+struct RasterTargetState {
+    std::deque<RasterTarget> rasterTargets;
+    DgnRasterP currentRaster = nullptr;
+    RasterTarget* currentTarget = nullptr;
+};
+
+extern RasterTargetState g_rasterTargets;
+
+// Drops every RasterTarget record (design file closed, add-on unloaded).
+void v_rasterTargetFreeAll();
