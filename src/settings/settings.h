@@ -68,12 +68,15 @@ struct t_globals {
 };
 
 // Module state of the settings: the record, the snapshot the change test compares
-// against, the settings dialog's copy and the last path the file chooser gave.
+// against, the settings dialog's copy, the last path the file chooser gave and the
+// full path of the current settings file (filled at start-up through
+// v_settingDllIniFileName, replaced after a successful Open or Save As).
 struct SettingsState {
     t_globals record;
     t_globals snapshot;
     t_globals dialogCopy;
     char lastChosenPath[256];
+    char fileName[256];
 };
 
 extern SettingsState g_settings;
