@@ -1,0 +1,144 @@
+// Narrow-text wrappers around the host's wide-string calls. The add-on's texts
+// are 8-bit: every byte maps to the wide character of the same value (Latin-1
+// style) and back; wide characters above 255 have no narrow form and become '?'.
+#include "host/hostwrap.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Wide buffer of the given capacity, zero-filled so an untouched buffer reads as empty.
+std::vector<WChar> wideBuffer(std::size_t capacity) {
+    return std::vector<WChar>(capacity == 0 ? 1 : capacity, L'\0');
+}
+
+// Null when text is null, so that optional host arguments stay optional.
+const WChar* optionalWide(const std::wstring& wide, const char* text) {
+    return text ? wide.c_str() : nullptr;
+}
+
+}  // namespace
+
+std::wstring w_widen(const char* text) {
+    std::wstring wide;
+    if (!text)
+        return wide;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
+        wide.push_back(static_cast<WChar>(*p));
+    return wide;
+}
+
+std::string s_narrow(WCharCP text) {
+    std::string narrow;
+    if (!text)
+        return narrow;
+    for (WCharCP p = text; *p; ++p) {
+        const auto code = static_cast<std::uint32_t>(*p);
+        narrow.push_back(code <= 0xFF ? static_cast<char>(static_cast<unsigned char>(code)) : '?');
+    }
+    return narrow;
+}
+
+void v_narrowCopy(char* buffer, std::size_t capacity, WCharCP text) {
+    if (!buffer || capacity == 0)
+        return;
+    const std::string narrow = s_narrow(text);
+    const std::size_t length = narrow.size() < capacity - 1 ? narrow.size() : capacity - 1;
+    std::memcpy(buffer, narrow.data(), length);
+    buffer[length] = '\0';
+}
+
+int j_cfgVarGet(char* buffer, std::size_t capacity, const char* name) {
+    if (!buffer || capacity == 0 || !name)
+        return ERROR;
+    buffer[0] = '\0';
+    auto wide = wideBuffer(capacity);
+    const int status = mdlSystem_getCfgVar(wide.data(), w_widen(name).c_str(), static_cast<int>(wide.size()));
+    wide.back() = L'\0';
+    if (status == 0)
+        v_narrowCopy(buffer, capacity, wide.data());
+    return status;
+}
+
+int j_fileFind(char* found, const char* file, const char* envVar, const char* defaultExt) {
+    if (!found || !file)
+        return ERROR;
+    found[0] = '\0';
+    auto wide = wideBuffer(MAXFILELENGTH);
+    const std::wstring wFile = w_widen(file), wEnv = w_widen(envVar), wExt = w_widen(defaultExt);
+    const int status = mdlFile_find(wide.data(), wFile.c_str(), optionalWide(wEnv, envVar), optionalWide(wExt, defaultExt));
+    wide.back() = L'\0';
+    if (status == 0)
+        v_narrowCopy(found, MAXFILELENGTH, wide.data());
+    return status;
+}
+
+void v_fileParseName(const char* path, char* device, char* directory, char* name, char* extension) {
+    auto wDevice = wideBuffer(MAXDEVICELENGTH), wDirectory = wideBuffer(MAXDIRLENGTH);
+    auto wName = wideBuffer(MAXNAMELENGTH), wExtension = wideBuffer(MAXEXTENSIONLENGTH);
+    mdlFile_parseName(w_widen(path).c_str(), wDevice.data(), wDirectory.data(), wName.data(), wExtension.data());
+    const std::pair<char*, std::vector<WChar>*> parts[] = {
+        {device, &wDevice}, {directory, &wDirectory}, {name, &wName}, {extension, &wExtension}};
+    for (const auto& [out, wide] : parts) {
+        wide->back() = L'\0';
+        if (out)
+            v_narrowCopy(out, MAXFILELENGTH, wide->data());
+    }
+}
+
+void v_fileBuildName(char* path, const char* device, const char* directory, const char* name, const char* extension) {
+    if (!path)
+        return;
+    auto wide = wideBuffer(MAXFILELENGTH);
+    const std::wstring wDevice = w_widen(device), wDirectory = w_widen(directory);
+    const std::wstring wName = w_widen(name), wExtension = w_widen(extension);
+    mdlFile_buildName(wide.data(), wDevice.c_str(), wDirectory.c_str(), wName.c_str(), wExtension.c_str());
+    wide.back() = L'\0';
+    v_narrowCopy(path, MAXFILELENGTH, wide.data());
+}
+
+namespace {
+
+using FileDialogCall = int (*)(WCharP, RscFileHandle, int, WCharCP, WCharCP, WCharCP, WCharCP);
+
+// Runs a host file dialog suggesting the current content of path (read within its 256 bytes);
+// 0 and the chosen path when chosen.
+int j_fileDialog(FileDialogCall call, char* path, const char* filter, const char* defaultDir, const char* title) {
+    if (!path)
+        return ERROR;
+    auto wide = wideBuffer(MAXFILELENGTH);
+    const std::string current(path, strnlen(path, MAXFILELENGTH - 1));
+    const std::wstring suggested = w_widen(current.c_str()), wFilter = w_widen(filter);
+    const std::wstring wDir = w_widen(defaultDir), wTitle = w_widen(title);
+    const int status = call(wide.data(), nullptr, 0, suggested.c_str(), wFilter.c_str(), wDir.c_str(), wTitle.c_str());
+    wide.back() = L'\0';
+    if (status == 0)
+        v_narrowCopy(path, MAXFILELENGTH, wide.data());
+    return status;
+}
+
+}  // namespace
+
+int j_fileOpenDialog(char* path, const char* filter, const char* defaultDir, const char* title) {
+    return j_fileDialog(&mdlDialog_fileOpen, path, filter, defaultDir, title);
+}
+
+int j_fileCreateDialog(char* path, const char* filter, const char* defaultDir, const char* title) {
+    return j_fileDialog(&mdlDialog_fileCreate, path, filter, defaultDir, title);
+}
+
+void v_outputPrintf(int msgType, const char* text) {
+    mdlOutput_printf(msgType, w_widen(text).c_str());
+}
+
+void v_outputMessageCenter(int priority, const char* brief, const char* detail, bool openAlert) {
+    mdlOutput_messageCenter(priority, w_widen(brief).c_str(), w_widen(detail).c_str(), openAlert);
+}
+
+void v_windowTitleSet(MSDialog* dialog, const char* title) {
+    if (!dialog)
+        return;
+    if (MSWindow* window = mdlDialog_getWindow(dialog))
+        mdlWindow_titleSet(window, w_widen(title).c_str());
+}
