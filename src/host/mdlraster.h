@@ -176,7 +176,18 @@ int mdlRaster_fileSourceOpen(DgnRasterP raster, int option);
 int mdlRaster_fileReload(DgnRasterP raster, int option);
 
 // Image library.
+// Buffer length in bytes of size in imageFormat (IMAGEFORMAT_).
 int mdlImage_memorySize(const BitmapSize* size, int imageFormat);
+// Sets the pixels inside (outside 0) or outside (1) the polygon (even-odd, pixel centres) to value; 0 on success.
+// scratch is a work buffer the caller may pass (null: the library allocates its own).
+int mdlImage_setMapPolygon(std::uint8_t* image, std::uint8_t* scratch, const BitmapSize* size, int imageFormat,
+                           const DPoint2d* points, int count, int outside, int value);
+// The same for a planar RGB image (three planes of width x height bytes).
+int mdlImage_setRGBPolygon(std::uint8_t* planes, std::uint8_t* scratch, const BitmapSize* size, const DPoint2d* points,
+                           int count, int outside, const RGBColorDef* colour);
+// Interleaved RGB -> three planes and back (colorMode IMAGECOLOR_RGB); 0 on success.
+int mdlImage_RGBToRGBSeparate(std::uint8_t* planes, const std::uint8_t* rgb, const BitmapSize* size, int colorMode);
+int mdlImage_RGBSeparateToRGB(std::uint8_t* rgb, const std::uint8_t* planes, const BitmapSize* size, int colorMode);
 
 // Element descriptors.
 void mdlElmdscr_freeAll(MSElementDescr** descriptor);

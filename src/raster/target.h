@@ -48,5 +48,23 @@ struct RasterTargetState {
 
 extern RasterTargetState g_rasterTargets;
 
+// Number of rasters of the active model; leaves currentRaster on the last one.
+int n_rasterCount();
+// First raster found under one of count points in view, or null.
+DgnRasterP pv_rasterFindAtPoints(const DPoint3d* points, int count, int view);
+// The active model's raster whose file is path (ignoring case), or null.
+DgnRasterP pv_rasterFindByName(const char* path);
+// File information of raster; host status, 32768 for a null raster.
+int j_rasterFileInfo(RasterFileInfo* info, DgnRasterP raster);
+// 0 when the add-on can edit raster, 32768 when refused (the user has been told).
+int j_rasterCheckSupport(DgnRasterP raster, bool allowReadOnly, bool compareDepth);
+// Validates raster and fills its record (statistics once per file); null when refused or failed.
+RasterTarget* pv_rasterTargetLoad(DgnRasterP raster, bool allowReadOnly, bool compareDepth);
+// The record of raster, or null.
+RasterTarget* pv_rasterTargetFind(DgnRasterP raster);
 // Drops every RasterTarget record (design file closed, add-on unloaded).
 void v_rasterTargetFreeAll();
+// Name of the current target's file format ("TIFF", "CIT", ... "UNKNOWN").
+const char* pc_rasterFormatName();
+// Name of file format value ("UNKNOWN" for values without one).
+const char* pc_formatName(int fileFormat);
