@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 struct CanvasRgb {
     std::uint8_t red, green, blue;
@@ -87,7 +88,9 @@ extern t_globals& s__globals;
 constexpr int SETTINGS_MISSING = -1;
 constexpr int SETTINGS_UNREADABLE = -2;
 
-// Resets every field of the record to its factory value.
+// Resets every field of the record to its factory value, except the host-version flags
+// and the help destinations (HelpTopic, PageName), which describe the running host and
+// session rather than options and keep their values.
 void v_settingsDefaults();
 // Reads the settings file (asking for one first when choose); 0, -1 missing, -2 unreadable, 32768 cancelled.
 int j_settingsRead(bool choose, bool report);
@@ -97,5 +100,7 @@ int j_settingsWrite(bool choose, bool report);
 bool b_settingsChanged();
 // Writes the local date and time as "Friday, 4 December 2026  2:46 am" into buffer (64 bytes); 0, or 32768 for none.
 int j_dateStamp(char* buffer);
+// The same for the given local time (wday, mday, mon, year, hour, min used); 0, or 32768 for none.
+int j_dateStamp(char* buffer, const std::tm& when);
 // Asks for a settings file (save-as or open); the chosen path, or null when cancelled.
 const char* pc_settingsFileChoose(bool saveAs);

@@ -1,0 +1,298 @@
+// The settings file: key=value lines written in a fixed order and read back
+// leniently (unknown keys and malformed lines are skipped, missing keys keep
+// their values). The file comes from outside, so the reader bounds what it
+// reads and refuses what is not a plain file.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "frame/dialogs.h"
+#include "host/hostwrap.h"
+#include "settings/settings_file.h"
+
+namespace {
+
+using K = SettingsKeyKind;
+
+// File order of the keyed fields. FirstRunUnderV10 is written and read but not
+// compared: it changes on every first start and must not cause a question.
+const SettingsKey k_keys[] = {
+    {"Interface", K::Number, &t_globals::Interface, true},
+    {"BorderColor", K::Number, &t_globals::BorderColor, true},
+    {"ResizeCopy", K::Number, &t_globals::ResizeCopy, true},
+    {"CropCopy", K::Number, &t_globals::CropCopy, true},
+    {"EditCopy", K::Number, &t_globals::EditCopy, true},
+    {"Backup", K::Number, &t_globals::Backup, true},
+    {"DisplayPrompts", K::Number, &t_globals::DisplayPrompts, true},
+    {"ScratchDirOption", K::Number, &t_globals::ScratchDirOption, true},
+    {"ScratchDir", K::Text, nullptr, true},
+    {"ModifyMode", K::Number, &t_globals::ModifyMode, true},
+    {"HybridMode", K::Number, &t_globals::HybridMode, true},
+    {"StampMode", K::Number, &t_globals::StampMode, true},
+    {"StampDelete", K::Number, &t_globals::StampDelete, true},
+    {"DeskewMode", K::Number, &t_globals::DeskewMode, true},
+    {"DeskewCorner", K::Number, &t_globals::DeskewCorner, true},
+    {"DespeckleMode", K::Number, &t_globals::DespeckleMode, true},
+    {"DespeckleX", K::Number, &t_globals::DespeckleX, true},
+    {"DespeckleY", K::Number, &t_globals::DespeckleY, true},
+    {"ClipMethod", K::Number, &t_globals::ClipMethod, true},
+    {"MaskMethod", K::Number, &t_globals::MaskMethod, true},
+    {"ShellAction", K::Number, &t_globals::ShellAction, true},
+    {"ResizeDestination", K::Number, &t_globals::ResizeDestination, true},
+    {"MergePixels", K::Number, &t_globals::MergePixels, true},
+    {"CreateNewFile", K::Number, &t_globals::CreateNewFile, true},
+    {"DontShowV8iWarning", K::Number, &t_globals::DontShowV8iWarning, true},
+    {"FirstRunUnderV10", K::Number, &t_globals::FirstRunUnderV10, false},
+    {"CanvasAuto", K::Number, &t_globals::CanvasAuto, true},
+    {"CanvasColorIndex", K::Number, &t_globals::CanvasColorIndex, true},
+    {"CanvasColor", K::Rgb, nullptr, true},
+};
+
+constexpr char k_weightPrefix[] = "LineWeight";
+constexpr char k_stylePrefix[] = "LineStyle";
+
+// Appends one printf-formatted line to text.
+template <typename... Args>
+void v_lineAdd(std::string& text, const char* format, Args... args) {
+    char line[512];
+    std::snprintf(line, sizeof line, format, args...);
+    text += line;
+    text += '\n';
+}
+
+// Shows the settings message format (one %s: the path) when report is set.
+void v_settingsMessage(bool report, const char* format, const std::string& path) {
+    if (!report) return;
+    char text[512];
+    std::snprintf(text, sizeof text, format, path.c_str());
+    j_messageBox(MSGBOX_NOTICE, text, ICON_ERROR);
+}
+
+// Copies value into a fixed text field when it fits; a longer value leaves the field as it was.
+template <std::size_t N>
+void v_fieldTextSet(char (&field)[N], const char* value) {
+    if (std::strlen(value) < N) std::memcpy(field, value, std::strlen(value) + 1);
+}
+
+// "r,g,b": each component given sets its colour, clamped to 0-255; missing ones keep theirs.
+void v_canvasColorParse(CanvasRgb& color, const char* value) {
+    std::uint8_t* parts[3] = {&color.red, &color.green, &color.blue};
+    const char* p = value;
+    for (int i = 0; i < 3 && p; ++i) {
+        const int n = j_settingsNumber(p);
+        *parts[i] = static_cast<std::uint8_t>(n < 0 ? 0 : n > 255 ? 255 : n);
+        p = std::strchr(p, ',');
+        if (p) ++p;
+    }
+}
+
+// Applies one key=value pair to record; unknown keys and out-of-range entries are skipped.
+void v_settingApply(t_globals& record, const char* key, const char* value) {
+    if (std::strncmp(key, k_weightPrefix, sizeof k_weightPrefix - 1) == 0) {
+        const int index = j_settingsNumber(key + sizeof k_weightPrefix - 1);
+        if (index >= 0 && index < 32) record.LineWeight[index] = j_settingsNumber(value);
+        return;
+    }
+    if (std::strncmp(key, k_stylePrefix, sizeof k_stylePrefix - 1) == 0) {
+        const int index = j_settingsNumber(key + sizeof k_stylePrefix - 1);
+        if (index >= 0 && index < 8) v_fieldTextSet(record.LineStyle[index], value);
+        return;
+    }
+    for (const SettingsKey& k : k_keys) {
+        if (std::strcmp(key, k.name) != 0) continue;
+        switch (k.kind) {
+            case K::Number: record.*k.number = j_settingsNumber(value); break;
+            case K::Text: v_fieldTextSet(record.ScratchDir, value); break;
+            case K::Rgb: v_canvasColorParse(record.CanvasColor, value); break;
+        }
+        return;
+    }
+}
+
+// Applies one line (without its newline) of the file.
+void v_settingsLineApply(t_globals& record, std::string line) {
+    line.resize(std::strlen(line.c_str()));  // text after a NUL byte is not part of the line
+    if (line.empty() || line[0] == '#') return;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string::npos) return;
+    line[equals] = '\0';
+    v_settingApply(record, line.c_str(), line.c_str() + equals + 1);
+}
+
+// Outcome of loading the file's bytes.
+enum class LoadResult { Loaded, Unreadable, TooLarge };
+
+// Reads the whole file at path into text; refuses anything but a regular file and
+// files over the size limit, so that a device, a pipe or a huge file cannot hang the reader.
+LoadResult e_settingsLoad(const std::string& path, std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return LoadResult::Unreadable;
+    struct stat info {};
+    LoadResult result = LoadResult::Loaded;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        result = LoadResult::Unreadable;
+    else if (static_cast<unsigned long long>(info.st_size) > SETTINGS_MAX_FILE_BYTES)
+        result = LoadResult::TooLarge;
+    char chunk[8192];
+    while (result == LoadResult::Loaded) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            result = LoadResult::Unreadable;
+        } else if (text.size() + static_cast<std::size_t>(n) > SETTINGS_MAX_FILE_BYTES) {
+            result = LoadResult::TooLarge;  // the file grew while being read
+        } else {
+            text.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+// Replaces the file at path by text: written to a temporary file beside it, then
+// renamed over it, so that a failed write leaves the old file as it was.
+bool b_fileReplace(const std::string& path, const std::string& text) {
+    // A write-protected file stays as it is, even for a user who could replace it.
+    struct stat current {};
+    const bool exists = ::stat(path.c_str(), &current) == 0;
+    if (exists && S_ISREG(current.st_mode) && ((current.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0))
+        return false;
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return false;
+    // Keep the permissions of the file being replaced; a new file gets the usual ones.
+    mode_t mode = 0;
+    if (exists && S_ISREG(current.st_mode)) {
+        mode = current.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = ::fchmod(fd, mode) == 0;
+    for (std::size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<std::size_t>(n);
+    }
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
+}
+
+// After a successful read or write: the record becomes the state the change test and
+// the settings dialog compare against, and a chosen path becomes the settings file.
+void v_settingsCommitted(const char* chosenPath) {
+    g_settings.snapshot = s__globals;
+    g_settings.dialogCopy = s__globals;
+    if (chosenPath) std::snprintf(g_settings.fileName, sizeof g_settings.fileName, "%s", chosenPath);
+}
+
+}  // namespace
+
+const SettingsKey* p_settingsKeys(std::size_t* count) {
+    if (count) *count = sizeof k_keys / sizeof k_keys[0];
+    return k_keys;
+}
+
+int j_settingsNumber(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    long long value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX) value = INT_MAX;
+    return static_cast<int>(value);
+}
+
+std::string s_settingsText(const t_globals& r, const char* dateText) {
+    std::string text;
+    v_lineAdd(text, "Date created=%s", dateText ? dateText : "");
+    for (const SettingsKey& k : k_keys) {
+        switch (k.kind) {
+            case K::Number: v_lineAdd(text, "%s=%d", k.name, r.*k.number); break;
+            case K::Text: v_lineAdd(text, "%s=%s", k.name, r.ScratchDir); break;
+            case K::Rgb:
+                v_lineAdd(text, "%s=%d,%d,%d", k.name, r.CanvasColor.red, r.CanvasColor.green, r.CanvasColor.blue);
+                break;
+        }
+    }
+    for (int i = 0; i < 32; ++i) v_lineAdd(text, "LineWeight%d=%d", i, r.LineWeight[i]);
+    for (int i = 0; i < 8; ++i) v_lineAdd(text, "LineStyle%d=%s", i, r.LineStyle[i]);
+    return text;
+}
+
+void v_settingsParse(t_globals& record, const std::string& text) {
+    // A CR LF line end counts as a newline, as in a file written on Windows.
+    std::string plain;
+    plain.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
+    // Lines are taken in chunks of at most SETTINGS_LINE_CHUNK characters; a longer
+    // line goes on as the next chunk, which is handled as a line of its own.
+    std::size_t start = 0;
+    while (start < plain.size()) {
+        std::size_t end = plain.find('\n', start);
+        const bool hasNewline = end != std::string::npos && end - start < SETTINGS_LINE_CHUNK;
+        if (!hasNewline) end = std::min(plain.size(), start + SETTINGS_LINE_CHUNK);
+        v_settingsLineApply(record, plain.substr(start, end - start));
+        start = hasNewline ? end + 1 : end;
+    }
+}
+
+int j_settingsRead(bool choose, bool report) {
+    const char* source = choose ? pc_settingsFileChoose(false) : g_settings.fileName;
+    if (!source) return ERROR;
+    const std::string path = source;
+
+    char found[MAXFILELENGTH];
+    if (j_fileFind(found, path.c_str(), nullptr, nullptr) != SUCCESS) {
+        v_settingsMessage(report, "Settings file %s doesn't exist.", path);
+        return SETTINGS_MISSING;
+    }
+    std::string text;
+    switch (e_settingsLoad(path, text)) {
+        case LoadResult::Loaded: break;
+        case LoadResult::Unreadable:
+            v_settingsMessage(report, "Unable to read settings file %s.", path);
+            return SETTINGS_UNREADABLE;
+        case LoadResult::TooLarge:
+            v_settingsMessage(report, "Unable to read settings file %s: it is larger than 1 MB.", path);
+            return SETTINGS_UNREADABLE;
+    }
+    // Parsed into a copy, so that the record changes only once the whole file was read.
+    t_globals record = s__globals;
+    v_settingsParse(record, text);
+    s__globals = record;
+    v_settingsCommitted(choose ? path.c_str() : nullptr);
+    return SUCCESS;
+}
+
+int j_settingsWrite(bool choose, bool report) {
+    const char* target = choose ? pc_settingsFileChoose(true) : g_settings.fileName;
+    if (!target) return ERROR;
+    const std::string path = target;
+
+    char date[64];
+    j_dateStamp(date);
+    if (path.empty() || !b_fileReplace(path, s_settingsText(s__globals, date))) {
+        v_settingsMessage(report, "Unable to write settings file %s.", path);
+        return ERROR;
+    }
+    v_settingsCommitted(choose ? path.c_str() : nullptr);
+    return SUCCESS;
+}
