@@ -38,3 +38,7 @@ bool b_commandGate(int slot, const char* name);
 void v_commandsDisable();
 // Starts the area choice of copy, move, delete, crop, stamp and despeckle.
 void v_operationStart();
+// Starts the raster pick of deskew, brush, resize, edit, scratch attach and the whole-raster modes.
+void v_rasterPickStart();
+// Name of the editing command activeCommand (its command-name message); "PixelMend" when unknown.
+const char* pc_commandName(int activeCommand);

@@ -29,6 +29,8 @@ void v_toolSettingsRefresh();
 
 // Publishes the add-on's 16 dialog hooks to the host.
 void v_dialogHooksPublish();
+// Forgets the completion bar, icon handles and custom colours of an earlier load.
+void v_dialogsReset();
 
 extern "C" {
 // Platform colour chooser started on rgb (red, green, blue, changed in place); 0 chosen, -1 cancelled.
