@@ -1,0 +1,72 @@
+// Shared pieces of the raster codecs: the per-format entry points that
+// imagefile.cpp dispatches to, and the size, palette and message helpers every
+// codec uses. Not part of the host's public interface.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "subhost/imagefile/imagefile.h"
+
+namespace subhost::imagefile::detail {
+
+// How one file is to be encoded: the image's own settings for a write-back, or
+// settings adjusted to the target format for a new file.
+struct WriteSettings {
+    Compression compression = Compression::None;
+    Layout layout;
+    FileDetails details;
+};
+
+// Codec entry points. Readers fill `info`/`image` and give true, or give false
+// with the reason in `why` (without the file name; the caller adds it).
+bool tiffReadInfo(const std::string& path, ImageInfo& info, std::string& why);
+bool tiffRead(const std::string& path, Image& image, std::string& why);
+bool tiffWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
+
+bool pngReadInfo(const std::string& path, ImageInfo& info, std::string& why);
+bool pngRead(const std::string& path, Image& image, std::string& why);
+bool pngWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
+
+bool jpegReadInfo(const std::string& path, ImageInfo& info, std::string& why);
+bool jpegRead(const std::string& path, Image& image, std::string& why);
+bool jpegWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
+
+bool bmpReadInfo(const std::string& path, ImageInfo& info, std::string& why);
+bool bmpRead(const std::string& path, Image& image, std::string& why);
+bool bmpWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
+
+bool gifReadInfo(const std::string& path, ImageInfo& info, std::string& why);
+bool gifRead(const std::string& path, Image& image, std::string& why);
+
+// Takes header facts, gives true when the size and mode may be decoded; else false
+// with the reason (Other mode, non-positive or over-limit sides or bytes).
+bool checkDecodable(const ImageInfo& info, std::string& why);
+
+// Takes an image whose header facts are set, sets its stride, default palette and
+// zeroed pixels; false with the reason when the memory cannot be had.
+bool allocatePixels(Image& image, std::string& why);
+
+// Takes an image, fills the 256 palette entries as documented for its mode
+// (monochrome from the photometric) and sets paletteCount.
+void setDefaultPalette(Image& image);
+
+// Takes two colours, gives true when the first is the lighter (luma).
+bool lighter(const Rgb8& a, const Rgb8& b);
+
+// Takes a printf format and its arguments, gives the formatted text.
+std::string vformat(const char* fmt, va_list args);
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Files opened with fopen, closed when the owner goes.
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Takes a path and fopen mode, gives the open file or null with the reason (errno text).
+FilePtr openFile(const std::string& path, const char* mode, std::string& why);
+
+}  // namespace subhost::imagefile::detail

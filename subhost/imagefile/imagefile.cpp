@@ -1,0 +1,388 @@
+// Raster file services: recognising a file's kind from its first bytes, handing
+// it to the codec of that kind, and writing images back safely (temporary file
+// in the same folder, renamed over the original only once it is complete).
+#include "subhost/imagefile/imagefile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "subhost/imagefile/codecs.h"
+
+namespace subhost::imagefile {
+
+namespace detail {
+
+std::string vformat(const char* fmt, va_list args) {
+    char buffer[512];
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(buffer, sizeof buffer, fmt, copy);
+    va_end(copy);
+    if (n < 0) return fmt;
+    if (static_cast<std::size_t>(n) < sizeof buffer) return std::string(buffer, static_cast<std::size_t>(n));
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), fmt, args);
+    text.resize(static_cast<std::size_t>(n));
+    return text;
+}
+
+std::string format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string text = vformat(fmt, args);
+    va_end(args);
+    return text;
+}
+
+FilePtr openFile(const std::string& path, const char* mode, std::string& why) {
+    FilePtr file(std::fopen(path.c_str(), mode));
+    if (!file) why = std::strerror(errno);
+    return file;
+}
+
+bool checkDecodable(const ImageInfo& info, std::string& why) {
+    if (info.width <= 0 || info.height <= 0) {
+        why = format("invalid image size %d x %d", info.width, info.height);
+        return false;
+    }
+    if (info.width > kMaxSide || info.height > kMaxSide) {
+        why = format("image size %d x %d exceeds the limit of %lld pixels a side", info.width, info.height,
+                     static_cast<long long>(kMaxSide));
+        return false;
+    }
+    if (info.mode == ColorMode::Other) {
+        why = format("unsupported colour layout (%d bits per sample, %d samples per pixel)", info.bitsPerSample,
+                     info.samplesPerPixel);
+        return false;
+    }
+    std::uint64_t bytes = static_cast<std::uint64_t>(rowBytes(info.mode, info.width)) *
+                          static_cast<std::uint64_t>(info.height);
+    if (bytes > kMaxDecodedBytes) {
+        why = format("image size %d x %d would take %llu MiB decoded, over the limit of %llu MiB", info.width,
+                     info.height, static_cast<unsigned long long>(bytes >> 20),
+                     static_cast<unsigned long long>(kMaxDecodedBytes >> 20));
+        return false;
+    }
+    return true;
+}
+
+bool lighter(const Rgb8& a, const Rgb8& b) {
+    auto luma = [](const Rgb8& c) { return 299 * c[0] + 587 * c[1] + 114 * c[2]; };
+    return luma(a) > luma(b);
+}
+
+void setDefaultPalette(Image& image) {
+    image.palette.fill(Rgb8{0, 0, 0});
+    switch (image.mode) {
+    case ColorMode::Mono: {
+        const Rgb8 white{255, 255, 255}, black{0, 0, 0};
+        bool zeroIsWhite = image.photometric == Photometric::MinIsWhite;
+        image.palette[0] = zeroIsWhite ? white : black;
+        image.palette[1] = zeroIsWhite ? black : white;
+        image.paletteCount = 2;
+        break;
+    }
+    case ColorMode::Palette4:
+    case ColorMode::Palette8:
+        image.paletteCount = image.mode == ColorMode::Palette4 ? 16 : 256;
+        break;
+    default:
+        for (int i = 0; i < 256; ++i) {
+            auto v = static_cast<std::uint8_t>(i);
+            image.palette[static_cast<std::size_t>(i)] = Rgb8{v, v, v};
+        }
+        image.paletteCount = 256;
+        break;
+    }
+}
+
+bool allocatePixels(Image& image, std::string& why) {
+    if (!checkDecodable(image, why)) return false;
+    image.stride = rowBytes(image.mode, image.width);
+    try {
+        image.pixels.assign(image.stride * static_cast<std::size_t>(image.height), 0);
+    } catch (const std::bad_alloc&) {
+        why = format("not enough memory for %zu bytes of pixels", image.stride * static_cast<std::size_t>(image.height));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace detail
+
+namespace {
+
+using namespace detail;
+
+// Takes the first bytes of a file, gives its format (Unknown when none matches).
+FileFormat sniffFormat(const unsigned char* head, std::size_t n) {
+    auto starts = [&](const char* magic, std::size_t len) { return n >= len && std::memcmp(head, magic, len) == 0; };
+    if (starts("II*\0", 4) || starts("MM\0*", 4) || starts("II+\0", 4) || starts("MM\0+", 4)) return FileFormat::Tiff;
+    if (starts("\x89PNG\r\n\x1a\n", 8)) return FileFormat::Png;
+    if (starts("\xFF\xD8\xFF", 3)) return FileFormat::Jpeg;
+    if (starts("GIF87a", 6) || starts("GIF89a", 6)) return FileFormat::Gif;
+    if (starts("BM", 2)) return FileFormat::Bmp;
+    return FileFormat::Unknown;
+}
+
+// Takes a path, gives its format from the file's signature; false with the reason
+// for a missing, unreadable, empty or unrecognised file.
+bool identify(const std::string& path, FileFormat& format, std::string& why) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        why = errno == ENOENT ? "the file does not exist" : std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        why = "it is a folder, not a raster file";
+        return false;
+    }
+    FilePtr file = openFile(path, "rb", why);
+    if (!file) return false;
+    unsigned char head[16] = {};
+    std::size_t n = std::fread(head, 1, sizeof head, file.get());
+    if (n == 0) {
+        why = "the file is empty";
+        return false;
+    }
+    format = sniffFormat(head, n);
+    if (format == FileFormat::Unknown) {
+        why = "not a raster file of a kind the host reads (TIFF, PNG, JPEG, BMP, GIF)";
+        return false;
+    }
+    return true;
+}
+
+std::string readFailure(const std::string& path, const std::string& why) {
+    return "Cannot read raster file \"" + path + "\": " + why;
+}
+
+WriteStatus writeFailure(int status, const std::string& path, const std::string& why) {
+    return WriteStatus{status, "Cannot write raster file \"" + path + "\": " + why};
+}
+
+// Takes a format and colour mode, gives whether the host's writer of that format holds the mode.
+bool formatHoldsMode(FileFormat format, ColorMode mode) {
+    if (mode == ColorMode::Other) return false;
+    switch (format) {
+    case FileFormat::Tiff:
+    case FileFormat::Png:
+    case FileFormat::Bmp:
+        return true;
+    case FileFormat::Jpeg:
+        return mode == ColorMode::Grey8 || mode == ColorMode::Rgb;
+    default:
+        return false;
+    }
+}
+
+// Takes a format, mode and wished compression, gives the compression the file will get.
+Compression compressionFor(FileFormat format, ColorMode mode, Compression wish) {
+    switch (format) {
+    case FileFormat::Png:
+        return Compression::Deflate;
+    case FileFormat::Bmp:
+        return Compression::None;
+    case FileFormat::Jpeg:
+        return Compression::Jpeg;
+    default:
+        break;
+    }
+    bool mono = mode == ColorMode::Mono;
+    switch (wish) {
+    case Compression::None:
+    case Compression::PackBits:
+    case Compression::Lzw:
+    case Compression::Deflate:
+        return wish;
+    case Compression::CcittRle:
+    case Compression::CcittG3:
+    case Compression::CcittG4:
+        if (mono) return wish;
+        break;
+    case Compression::Jpeg:
+        if (mode == ColorMode::Grey8 || mode == ColorMode::Rgb) return wish;
+        break;
+    default:
+        break;
+    }
+    return mono ? Compression::CcittG4 : Compression::Lzw;
+}
+
+// Takes an image, gives an empty text when its pixel buffer matches its header, else the fault.
+std::string imageFault(const Image& image) {
+    std::string why;
+    if (!checkDecodable(image, why)) return why;
+    if (image.stride != rowBytes(image.mode, image.width)) return format("row length %zu does not match the width", image.stride);
+    if (image.pixels.size() < image.stride * static_cast<std::size_t>(image.height))
+        return format("pixel buffer of %zu bytes is shorter than the image", image.pixels.size());
+    return {};
+}
+
+// Takes the target path, an image, its format and settings: encodes into the
+// temporary file beside `path`, gives it the original's permission bits and
+// renames it over `path`. The original stays untouched on any failure.
+WriteStatus writeThroughTemporary(const std::string& path, const Image& image, FileFormat fileFormat,
+                                  const WriteSettings& ws) {
+    std::string fault = imageFault(image);
+    if (!fault.empty()) return writeFailure(kStatusError, path, fault);
+    const std::string temp = temporaryPathFor(path);
+    std::string why;
+    bool ok = false;
+    switch (fileFormat) {
+    case FileFormat::Tiff: ok = tiffWrite(temp, image, ws, why); break;
+    case FileFormat::Png: ok = pngWrite(temp, image, ws, why); break;
+    case FileFormat::Jpeg: ok = jpegWrite(temp, image, ws, why); break;
+    case FileFormat::Bmp: ok = bmpWrite(temp, image, ws, why); break;
+    default: why = "format not writable"; break;
+    }
+    struct stat st{};
+    if (ok && ::stat(path.c_str(), &st) == 0 && ::chmod(temp.c_str(), st.st_mode & 07777) != 0) {
+        why = format("cannot set permissions of the temporary file: %s", std::strerror(errno));
+        ok = false;
+    }
+    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+        why = format("cannot replace the file: %s", std::strerror(errno));
+        ok = false;
+    }
+    if (!ok) {
+        struct stat tst{};
+        if (::lstat(temp.c_str(), &tst) == 0 && !S_ISDIR(tst.st_mode)) std::remove(temp.c_str());
+        return writeFailure(kStatusError, path, why);
+    }
+    return WriteStatus{};
+}
+
+}  // namespace
+
+std::size_t rowBytes(ColorMode mode, int width) {
+    if (width <= 0) return 0;
+    auto w = static_cast<std::size_t>(width);
+    switch (mode) {
+    case ColorMode::Mono: return (w + 7) / 8;
+    case ColorMode::Palette4:
+    case ColorMode::Palette8:
+    case ColorMode::Grey8: return w;
+    case ColorMode::Rgb: return 3 * w;
+    case ColorMode::Rgba: return 4 * w;
+    default: return 0;
+    }
+}
+
+std::string temporaryPathFor(const std::string& path) {
+    return path + ".pxmtmp";
+}
+
+ImageResult makeImage(int width, int height, ColorMode mode) {
+    ImageResult result;
+    Image& image = result.image;
+    image.width = width;
+    image.height = height;
+    image.mode = mode;
+    image.bitsPerSample = mode == ColorMode::Mono ? 1 : mode == ColorMode::Palette4 ? 4 : 8;
+    image.samplesPerPixel = mode == ColorMode::Rgb ? 3 : mode == ColorMode::Rgba ? 4 : 1;
+    image.compression = Compression::None;
+    std::string why;
+    if (!allocatePixels(image, why)) {
+        result.error = "Cannot create image: " + why;
+        return result;
+    }
+    setDefaultPalette(image);
+    result.ok = true;
+    return result;
+}
+
+InfoResult readInfo(const std::string& path) {
+    InfoResult result;
+    FileFormat format = FileFormat::Unknown;
+    std::string why;
+    bool ok = identify(path, format, why);
+    if (ok) {
+        switch (format) {
+        case FileFormat::Tiff: ok = tiffReadInfo(path, result.info, why); break;
+        case FileFormat::Png: ok = pngReadInfo(path, result.info, why); break;
+        case FileFormat::Jpeg: ok = jpegReadInfo(path, result.info, why); break;
+        case FileFormat::Bmp: ok = bmpReadInfo(path, result.info, why); break;
+        case FileFormat::Gif: ok = gifReadInfo(path, result.info, why); break;
+        default: ok = false; break;
+        }
+    }
+    if (ok && (result.info.width <= 0 || result.info.height <= 0 || result.info.width > kMaxSide ||
+               result.info.height > kMaxSide)) {
+        ok = checkDecodable(result.info, why);
+    }
+    if (!ok) {
+        result.error = readFailure(path, why);
+        return result;
+    }
+    result.info.path = path;
+    result.info.format = format;
+    result.ok = true;
+    return result;
+}
+
+ImageResult readImage(const std::string& path) {
+    ImageResult result;
+    FileFormat format = FileFormat::Unknown;
+    std::string why;
+    bool ok = identify(path, format, why);
+    if (ok) {
+        switch (format) {
+        case FileFormat::Tiff: ok = tiffRead(path, result.image, why); break;
+        case FileFormat::Png: ok = pngRead(path, result.image, why); break;
+        case FileFormat::Jpeg: ok = jpegRead(path, result.image, why); break;
+        case FileFormat::Bmp: ok = bmpRead(path, result.image, why); break;
+        case FileFormat::Gif: ok = gifRead(path, result.image, why); break;
+        default: ok = false; break;
+        }
+    }
+    if (!ok) {
+        result.image = Image{};
+        result.error = readFailure(path, why);
+        return result;
+    }
+    result.image.path = path;
+    result.image.format = format;
+    result.ok = true;
+    return result;
+}
+
+bool canWriteFormat(FileFormat format) {
+    return format == FileFormat::Tiff || format == FileFormat::Png || format == FileFormat::Jpeg ||
+           format == FileFormat::Bmp;
+}
+
+WriteStatus writeImage(const std::string& path, const Image& image) {
+    if (!canWriteFormat(image.format))
+        return writeFailure(kStatusCannotWriteFormat, path, "the host cannot write this file format");
+    if (!formatHoldsMode(image.format, image.mode))
+        return writeFailure(kStatusCannotWriteFormat, path, "the file format cannot hold this colour mode");
+    WriteSettings ws;
+    ws.compression = compressionFor(image.format, image.mode, image.compression);
+    ws.layout = image.layout;
+    ws.details = image.details;
+    return writeThroughTemporary(path, image, image.format, ws);
+}
+
+WriteStatus createImageFile(const std::string& path, FileFormat format, const Image& image) {
+    if (!canWriteFormat(format))
+        return writeFailure(kStatusCannotWriteFormat, path, "the host cannot write this file format");
+    if (!formatHoldsMode(format, image.mode))
+        return writeFailure(kStatusCannotWriteFormat, path, "the file format cannot hold this colour mode");
+    WriteSettings ws;
+    ws.compression = compressionFor(format, image.mode, image.compression);
+    if (format == image.format) {
+        ws.layout = image.layout;
+        ws.details = image.details;
+    } else {
+        ws.details.jpegQuality = image.details.jpegQuality;
+    }
+    return writeThroughTemporary(path, image, format, ws);
+}
+
+}  // namespace subhost::imagefile

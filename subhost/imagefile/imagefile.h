@@ -1,0 +1,220 @@
+// Raster file codecs of the substitute host: a whole raster file decoded into
+// memory, its header read alone, and the image written back in the same format,
+// compression, photometric, resolution and strip/tile layout it came with.
+//
+// Formats (host format codes): TIFF 3 (libtiff), PNG 28 (libpng), JPEG 18
+// (libjpeg), BMP 9 (own reader and writer), GIF 7 (giflib; read only: writing
+// answers kStatusCannotWriteFormat, -119).
+//
+// Pixel layout in memory, rows top to bottom, no row padding beyond what is said:
+//   ColorMode::Mono      1 bit per pixel, 8 pixels a byte, most significant bit
+//                        leftmost, each row padded to a whole byte. The bits are
+//                        exactly the file's bits; `photometric` says whether a 1
+//                        is black (MinIsWhite) or white (MinIsBlack).
+//   ColorMode::Palette4  one palette index (0..15) per byte (unpacked).
+//   ColorMode::Palette8  one palette index per byte.
+//   ColorMode::Grey8     one grey level per byte, 0 black.
+//   ColorMode::Rgb       3 bytes r, g, b.
+//   ColorMode::Rgba      4 bytes r, g, b, a.
+//   ColorMode::Other     any other layout (16-bit samples, 2-bit palette, CMYK,
+//                        separate planes, ...): readInfo reports it, readImage
+//                        refuses it with the reason.
+//
+// Palette (always 256 entries; `paletteCount` says how many the file holds):
+//   palette modes: the file's colour map, the unused entries black;
+//   Mono: entry 0 the colour a 0 bit shows, entry 1 the colour a 1 bit shows
+//         (white/black from the photometric, or a BMP/PNG file's own two colours),
+//         paletteCount 2, the rest black;
+//   Grey8, Rgb, Rgba: a grey ramp (entry i = i, i, i), paletteCount 256.
+//
+// Limits: images with a side over kMaxSide pixels, or whose decoded pixels would
+// take more than kMaxDecodedBytes, are refused from the header, before any pixel
+// memory is taken.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace subhost::imagefile {
+
+// Host image file formats (ImageFileFormat values).
+enum class FileFormat : int {
+    Unknown = 0,
+    Gif = 7,
+    Bmp = 9,
+    Tiff = 3,
+    Jpeg = 18,
+    Png = 28,
+};
+
+// Host colour modes (ImageColorMode values). Other (7) is any layout the host
+// reads information from but does not decode; the add-on refuses it.
+enum class ColorMode : int {
+    Rgb = 1,
+    Palette4 = 2,
+    Palette8 = 3,
+    Grey8 = 4,
+    Mono = 5,
+    Rgba = 6,
+    Other = 7,
+};
+
+// Host compression codes. LZW is 5, the code the add-on's LZW question tests.
+//   0 Unknown    a scheme the host does not write (also refused at decode)
+//   1 None       uncompressed (TIFF none, BMP BI_RGB)
+//   2 CcittRle   CCITT modified Huffman (TIFF 2), monochrome only
+//   3 CcittG3    CCITT Group 3 fax (T.4), monochrome only
+//   4 CcittG4    CCITT Group 4 fax (T.6), monochrome only
+//   5 Lzw        LZW (TIFF; GIF files are always LZW)
+//   6 PackBits   PackBits run lengths (TIFF)
+//   7 Jpeg       JPEG (TIFF with grey or colour, JPEG files)
+//   8 Deflate    zlib deflate (TIFF Adobe deflate; PNG files are always deflate)
+enum class Compression : int {
+    Unknown = 0,
+    None = 1,
+    CcittRle = 2,
+    CcittG3 = 3,
+    CcittG4 = 4,
+    Lzw = 5,
+    PackBits = 6,
+    Jpeg = 7,
+    Deflate = 8,
+};
+
+// What a 1 bit of a monochrome image means (as the file says).
+enum class Photometric : int {
+    MinIsWhite = 0,  // 0 white, 1 black (usual for fax and scans)
+    MinIsBlack = 1,  // 0 black, 1 white
+};
+
+// Units of the resolution values.
+enum class ResolutionUnit : int {
+    None = 1,        // only an aspect ratio
+    Inch = 2,        // dots per inch
+    Centimetre = 3,  // dots per centimetre (PNG and BMP store dots per metre)
+};
+
+struct Resolution {
+    double x = 0;  // 0: the file gives no resolution
+    double y = 0;
+    ResolutionUnit unit = ResolutionUnit::Inch;
+};
+
+// Strip or tile organisation (TIFF); other formats have rowsPerStrip = height.
+struct Layout {
+    bool tiled = false;
+    std::uint32_t rowsPerStrip = 0;  // strips; 0 lets the writer choose
+    std::uint32_t tileWidth = 0;     // tiles, multiples of 16
+    std::uint32_t tileHeight = 0;
+};
+
+// Format details that the file header carries and the writer repeats, so that a
+// write-back produces the same kind of file. New images may leave the defaults.
+struct FileDetails {
+    // TIFF
+    std::uint16_t tiffPhotometric = 0;  // 0: derived from the colour mode
+    std::uint16_t fillOrder = 1;        // 1 most significant bit first, 2 least
+    std::uint16_t predictor = 1;        // 1 none, 2 horizontal, 3 floating point
+    std::uint16_t extraSample = 2;      // alpha: 1 associated, 2 unassociated
+    std::uint32_t group3Options = 0;    // T4Options of a CCITT G3 file
+    bool bigTiff = false;
+    bool bigEndian = false;
+    // TIFF JPEG and JPEG files: quality used when encoding (not stored in files)
+    int jpegQuality = 90;
+    // PNG
+    bool interlaced = false;
+    // BMP
+    bool topDown = false;
+};
+
+using Rgb8 = std::array<std::uint8_t, 3>;
+
+// Header facts of a raster file (what readInfo gives).
+struct ImageInfo {
+    std::string path;
+    int width = 0;
+    int height = 0;
+    ColorMode mode = ColorMode::Other;
+    FileFormat format = FileFormat::Unknown;
+    Compression compression = Compression::Unknown;
+    Photometric photometric = Photometric::MinIsWhite;  // monochrome only
+    Resolution resolution;
+    Layout layout;
+    FileDetails details;
+    int bitsPerSample = 0;     // as the file stores them
+    int samplesPerPixel = 0;
+};
+
+// A decoded image: header facts, palette and packed pixels (layout above).
+struct Image : ImageInfo {
+    std::array<Rgb8, 256> palette{};
+    int paletteCount = 0;
+    std::size_t stride = 0;            // bytes per row
+    std::vector<std::uint8_t> pixels;  // stride * height bytes
+};
+
+struct ImageResult {
+    bool ok = false;
+    Image image;
+    std::string error;  // names the file and the reason when !ok
+};
+
+struct InfoResult {
+    bool ok = false;
+    ImageInfo info;
+    std::string error;
+};
+
+struct WriteStatus {
+    int status = 0;     // 0 written; kStatusCannotWriteFormat; kStatusError
+    std::string error;  // names the file and the reason when status != 0
+};
+
+constexpr int kStatusOk = 0;
+constexpr int kStatusCannotWriteFormat = -119;  // the host reads but cannot write this format
+constexpr int kStatusNoMemory = -116;
+constexpr int kStatusError = 32768;             // any other failure, error text says why
+
+constexpr std::int64_t kMaxSide = 1000000;
+constexpr std::uint64_t kMaxDecodedBytes = 4ull << 30;  // 4 GiB
+
+// Bytes per row of `mode` at `width` pixels (0 for Other).
+std::size_t rowBytes(ColorMode mode, int width);
+
+// Takes a size and mode, gives a blank image (zero pixels, default palette and
+// photometric MinIsWhite) ready for createImageFile; fails with ok false for
+// Other, non-positive or over-limit sizes.
+ImageResult makeImage(int width, int height, ColorMode mode);
+
+// Takes a path, gives its header facts without decoding pixels; fails with the
+// file and reason (missing, unreadable, unknown kind, damaged header, too large).
+InfoResult readInfo(const std::string& path);
+
+// Takes a path, gives the whole decoded image; fails with the file and reason
+// (as readInfo, plus unsupported colour layouts and damaged pixel data).
+ImageResult readImage(const std::string& path);
+
+// Takes a path and an image (normally one readImage gave), writes it in
+// image.format with its compression, photometric, resolution and layout through
+// a temporary file renamed over `path`; gives kStatusCannotWriteFormat for a
+// read-only format, kStatusError with the reason otherwise. On failure the file
+// at `path` is left as it was.
+WriteStatus writeImage(const std::string& path, const Image& image);
+
+// Takes a path, a format and an image, writes a new file in `format` (keeping
+// image.compression when the format can hold it, else the format's usual one);
+// gives kStatusCannotWriteFormat for a format or colour mode the host cannot
+// write, kStatusError with the reason for other failures.
+WriteStatus createImageFile(const std::string& path, FileFormat format, const Image& image);
+
+// Takes a path, gives the temporary file name that writes go through before the
+// rename (the path with ".pxmtmp" appended, in the same folder).
+std::string temporaryPathFor(const std::string& path);
+
+// Takes a format code, gives whether the host can write files of that format.
+bool canWriteFormat(FileFormat format);
+
+}  // namespace subhost::imagefile

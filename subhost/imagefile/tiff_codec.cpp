@@ -1,0 +1,513 @@
+// TIFF through libtiff: strips and tiles, decoded and encoded whole strips or
+// tiles at a time straight into and out of the image's packed rows (no
+// per-pixel work except for 4-bit palettes, which are kept one index a byte).
+// libtiff's messages are routed into the error text through per-file handlers.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "subhost/imagefile/codecs.h"
+
+namespace subhost::imagefile::detail {
+
+namespace {
+
+// The first error libtiff reported for one open file.
+struct TiffMessages {
+    std::string error;
+};
+
+int tiffOnError(TIFF*, void* user, const char* module, const char* fmt, va_list args) {
+    auto* messages = static_cast<TiffMessages*>(user);
+    if (messages && messages->error.empty()) {
+        messages->error = vformat(fmt, args);
+        if (module && *module) messages->error = std::string(module) + ": " + messages->error;
+    }
+    return 1;
+}
+
+int tiffOnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct TiffCloser {
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
+
+struct OptionsFree {
+    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+// Takes a path, fopen-like mode and the message collector (which must outlive the
+// handle), gives the open file or null (the reason is in messages).
+TiffPtr tiffOpen(const std::string& path, const char* mode, TiffMessages& messages) {
+    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    if (!options) {
+        messages.error = "out of memory";
+        return nullptr;
+    }
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), tiffOnError, &messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), tiffOnWarning, &messages);
+    TiffPtr tif(TIFFOpenExt(path.c_str(), mode, options.get()));
+    if (!tif && messages.error.empty()) messages.error = "libtiff cannot open the file";
+    return tif;
+}
+
+std::string libtiffSays(const TiffMessages& messages) {
+    return messages.error.empty() ? std::string("libtiff gave no reason") : "libtiff: " + messages.error;
+}
+
+Compression hostCompression(std::uint16_t code) {
+    switch (code) {
+    case COMPRESSION_NONE: return Compression::None;
+    case COMPRESSION_CCITTRLE: return Compression::CcittRle;
+    case COMPRESSION_CCITTFAX3: return Compression::CcittG3;
+    case COMPRESSION_CCITTFAX4: return Compression::CcittG4;
+    case COMPRESSION_LZW: return Compression::Lzw;
+    case COMPRESSION_PACKBITS: return Compression::PackBits;
+    case COMPRESSION_JPEG: return Compression::Jpeg;
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE: return Compression::Deflate;
+    default: return Compression::Unknown;
+    }
+}
+
+std::uint16_t tiffCompression(Compression compression) {
+    switch (compression) {
+    case Compression::CcittRle: return COMPRESSION_CCITTRLE;
+    case Compression::CcittG3: return COMPRESSION_CCITTFAX3;
+    case Compression::CcittG4: return COMPRESSION_CCITTFAX4;
+    case Compression::Lzw: return COMPRESSION_LZW;
+    case Compression::PackBits: return COMPRESSION_PACKBITS;
+    case Compression::Jpeg: return COMPRESSION_JPEG;
+    case Compression::Deflate: return COMPRESSION_ADOBE_DEFLATE;
+    default: return COMPRESSION_NONE;
+    }
+}
+
+// Takes the sample layout of a directory, gives the host colour mode.
+ColorMode tiffColorMode(std::uint16_t photometric, std::uint16_t bps, std::uint16_t spp, std::uint16_t planar,
+                        std::uint16_t sampleFormat, std::uint16_t compression, std::uint16_t extraCount) {
+    if (sampleFormat != SAMPLEFORMAT_UINT) return ColorMode::Other;
+    if (spp > 1 && planar != PLANARCONFIG_CONTIG) return ColorMode::Other;
+    switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+        if (spp != 1) return ColorMode::Other;
+        if (bps == 1) return ColorMode::Mono;
+        if (bps == 8 && photometric == PHOTOMETRIC_MINISBLACK) return ColorMode::Grey8;
+        return ColorMode::Other;
+    case PHOTOMETRIC_PALETTE:
+        if (spp != 1) return ColorMode::Other;
+        if (bps == 4) return ColorMode::Palette4;
+        if (bps == 8) return ColorMode::Palette8;
+        return ColorMode::Other;
+    case PHOTOMETRIC_RGB:
+        if (bps != 8) return ColorMode::Other;
+        if (spp == 3 && extraCount == 0) return ColorMode::Rgb;
+        if (spp == 4 && extraCount == 1) return ColorMode::Rgba;
+        return ColorMode::Other;
+    case PHOTOMETRIC_YCBCR:
+        if (bps == 8 && spp == 3 && compression == COMPRESSION_JPEG) return ColorMode::Rgb;
+        return ColorMode::Other;
+    default:
+        return ColorMode::Other;
+    }
+}
+
+// Takes an open file, fills the header facts of its first directory; false with
+// the reason for several images, a looping directory chain or unreadable tags.
+bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::string& why) {
+    tdir_t directories = TIFFNumberOfDirectories(tif);
+    if (!messages.error.empty()) {
+        why = "damaged directory chain (" + libtiffSays(messages) + ")";
+        return false;
+    }
+    if (directories > 1) {
+        why = format("holds %u images; the host edits single-image TIFF files only", static_cast<unsigned>(directories));
+        return false;
+    }
+    std::uint32_t width = 0, height = 0;
+    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height)) {
+        why = "no image size in the header";
+        return false;
+    }
+    std::uint16_t bps = 1, spp = 1, planar = PLANARCONFIG_CONTIG, photometric = PHOTOMETRIC_MINISWHITE;
+    std::uint16_t compression = COMPRESSION_NONE, fillOrder = FILLORDER_MSB2LSB, sampleFormat = SAMPLEFORMAT_UINT;
+    std::uint16_t resUnit = RESUNIT_INCH, extraCount = 0;
+    std::uint16_t* extraTypes = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bps);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fillOrder);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &resUnit);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) {
+        why = "no photometric interpretation in the header";
+        return false;
+    }
+    if (width > kMaxSide || height > kMaxSide) {
+        why = format("image size %u x %u exceeds the limit of %lld pixels a side", width, height,
+                     static_cast<long long>(kMaxSide));
+        return false;
+    }
+    info.width = static_cast<int>(width);
+    info.height = static_cast<int>(height);
+    info.bitsPerSample = bps;
+    info.samplesPerPixel = spp;
+    info.mode = tiffColorMode(photometric, bps, spp, planar, sampleFormat, compression, extraCount);
+    info.compression = hostCompression(compression);
+    info.photometric = photometric == PHOTOMETRIC_MINISBLACK ? Photometric::MinIsBlack : Photometric::MinIsWhite;
+
+    float xres = 0, yres = 0;
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres)) info.resolution.x = xres;
+    if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres)) info.resolution.y = yres;
+    info.resolution.unit = resUnit == RESUNIT_CENTIMETER ? ResolutionUnit::Centimetre
+                           : resUnit == RESUNIT_NONE     ? ResolutionUnit::None
+                                                         : ResolutionUnit::Inch;
+    if (TIFFIsTiled(tif)) {
+        info.layout.tiled = true;
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &info.layout.tileWidth);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &info.layout.tileHeight);
+        info.layout.rowsPerStrip = 0;
+    } else {
+        std::uint32_t rps = height;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
+        info.layout.rowsPerStrip = std::min(rps, height);
+    }
+    FileDetails& d = info.details;
+    d.tiffPhotometric = photometric;
+    d.fillOrder = fillOrder;
+    if (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE ||
+        compression == COMPRESSION_DEFLATE)
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &d.predictor);
+    if (compression == COMPRESSION_CCITTFAX3) TIFFGetFieldDefaulted(tif, TIFFTAG_GROUP3OPTIONS, &d.group3Options);
+    if (extraCount == 1 && extraTypes) d.extraSample = extraTypes[0] == EXTRASAMPLE_ASSOCALPHA ? 1 : 2;
+    d.bigTiff = TIFFIsBigTIFF(tif) != 0;
+    d.bigEndian = TIFFIsBigEndian(tif) != 0;
+    return true;
+}
+
+// Takes a palette file, fills image.palette from its colour map (16-bit entries,
+// or 8-bit values written into 16-bit fields as some writers do).
+bool tiffReadPalette(TIFF* tif, Image& image, std::string& why) {
+    std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+    if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue)) {
+        why = "palette image without a colour map";
+        return false;
+    }
+    int count = 1 << image.bitsPerSample;
+    bool eightBit = true;
+    for (int i = 0; i < count; ++i)
+        if (red[i] > 255 || green[i] > 255 || blue[i] > 255) eightBit = false;
+    int shift = eightBit ? 0 : 8;
+    image.palette.fill(Rgb8{0, 0, 0});
+    for (int i = 0; i < count; ++i)
+        image.palette[static_cast<std::size_t>(i)] = Rgb8{static_cast<std::uint8_t>(red[i] >> shift),
+                                                          static_cast<std::uint8_t>(green[i] >> shift),
+                                                          static_cast<std::uint8_t>(blue[i] >> shift)};
+    image.paletteCount = count;
+    return true;
+}
+
+// Takes packed 4-bit rows, spreads them to one index a byte.
+void unpackNibbles(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; ++i) dst[i] = (i & 1) ? (src[i / 2] & 0x0F) : (src[i / 2] >> 4);
+}
+
+// Takes rows of one index a byte, packs two a byte.
+void packNibbles(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; i += 2) {
+        std::uint8_t hi = src[i] & 0x0F, lo = i + 1 < pixels ? (src[i + 1] & 0x0F) : 0;
+        dst[i / 2] = static_cast<std::uint8_t>((hi << 4) | lo);
+    }
+}
+
+// Bytes a row takes in the file (4-bit palettes packed two a byte).
+std::size_t fileRowBytes(const Image& image, std::size_t pixels) {
+    return image.mode == ColorMode::Palette4 ? (pixels + 1) / 2 : rowBytes(image.mode, static_cast<int>(pixels));
+}
+
+bool tiffReadStrips(TIFF* tif, TiffMessages& messages, Image& image, std::string& why) {
+    const std::uint32_t rps = std::max<std::uint32_t>(1, image.layout.rowsPerStrip);
+    const std::size_t fileRow = fileRowBytes(image, static_cast<std::size_t>(image.width));
+    std::vector<std::uint8_t> scratch;
+    if (image.mode == ColorMode::Palette4) scratch.resize(fileRow * rps);
+    const tstrip_t strips = TIFFNumberOfStrips(tif);
+    for (tstrip_t s = 0; s < strips; ++s) {
+        std::uint64_t firstRow = static_cast<std::uint64_t>(s) * rps;
+        if (firstRow >= static_cast<std::uint64_t>(image.height)) break;
+        std::size_t rows = static_cast<std::size_t>(std::min<std::uint64_t>(rps, image.height - firstRow));
+        std::uint8_t* dst = image.pixels.data() + firstRow * image.stride;
+        std::uint8_t* target = scratch.empty() ? dst : scratch.data();
+        tmsize_t want = static_cast<tmsize_t>(rows * fileRow);
+        if (TIFFReadEncodedStrip(tif, s, target, want) < 0) {
+            why = format("cannot decode strip %u (%s)", static_cast<unsigned>(s), libtiffSays(messages).c_str());
+            return false;
+        }
+        if (!scratch.empty())
+            for (std::size_t r = 0; r < rows; ++r)
+                unpackNibbles(scratch.data() + r * fileRow, dst + r * image.stride, static_cast<std::size_t>(image.width));
+    }
+    return true;
+}
+
+bool tiffReadTiles(TIFF* tif, TiffMessages& messages, Image& image, std::string& why) {
+    const std::uint32_t tw = image.layout.tileWidth, th = image.layout.tileHeight;
+    if (tw == 0 || th == 0 || tw % 16 != 0 || th % 16 != 0) {
+        why = format("invalid tile size %u x %u", tw, th);
+        return false;
+    }
+    const std::size_t tileRow = fileRowBytes(image, tw);
+    std::vector<std::uint8_t> tile;
+    try {
+        tile.resize(static_cast<std::size_t>(std::max<tmsize_t>(TIFFTileSize(tif), 0)));
+    } catch (const std::bad_alloc&) {
+        why = "not enough memory for a tile";
+        return false;
+    }
+    if (tile.size() < tileRow * th) {
+        why = "unexpected tile size";
+        return false;
+    }
+    for (std::uint32_t y = 0; y < static_cast<std::uint32_t>(image.height); y += th) {
+        for (std::uint32_t x = 0; x < static_cast<std::uint32_t>(image.width); x += tw) {
+            ttile_t index = TIFFComputeTile(tif, x, y, 0, 0);
+            if (TIFFReadEncodedTile(tif, index, tile.data(), static_cast<tmsize_t>(tile.size())) < 0) {
+                why = format("cannot decode tile %u (%s)", static_cast<unsigned>(index), libtiffSays(messages).c_str());
+                return false;
+            }
+            std::size_t cols = std::min<std::size_t>(tw, static_cast<std::size_t>(image.width) - x);
+            std::size_t rows = std::min<std::size_t>(th, static_cast<std::size_t>(image.height) - y);
+            std::size_t dstOffset = image.mode == ColorMode::Palette4 ? x : rowBytes(image.mode, static_cast<int>(x));
+            std::size_t bytes = std::min(rowBytes(image.mode, static_cast<int>(x + cols)) - dstOffset, tileRow);
+            for (std::size_t r = 0; r < rows; ++r) {
+                std::uint8_t* dst = image.pixels.data() + (y + r) * image.stride + dstOffset;
+                if (image.mode == ColorMode::Palette4)
+                    unpackNibbles(tile.data() + r * tileRow, dst, cols);
+                else
+                    std::memcpy(dst, tile.data() + r * tileRow, bytes);
+            }
+        }
+    }
+    return true;
+}
+
+std::uint16_t tiffPhotometricFor(const Image& image, const WriteSettings& ws) {
+    switch (image.mode) {
+    case ColorMode::Mono:
+        return image.photometric == Photometric::MinIsBlack ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_MINISWHITE;
+    case ColorMode::Palette4:
+    case ColorMode::Palette8: return PHOTOMETRIC_PALETTE;
+    case ColorMode::Grey8: return PHOTOMETRIC_MINISBLACK;
+    default:
+        return ws.compression == Compression::Jpeg && ws.details.tiffPhotometric == PHOTOMETRIC_YCBCR
+                   ? PHOTOMETRIC_YCBCR
+                   : PHOTOMETRIC_RGB;
+    }
+}
+
+// Takes a file opened for writing, sets every tag of the image's directory.
+bool tiffSetTags(TIFF* tif, const Image& image, const WriteSettings& ws, std::string& why) {
+    const bool palette = image.mode == ColorMode::Palette4 || image.mode == ColorMode::Palette8;
+    const std::uint16_t bps = image.mode == ColorMode::Mono ? 1 : image.mode == ColorMode::Palette4 ? 4 : 8;
+    const std::uint16_t spp = image.mode == ColorMode::Rgb ? 3 : image.mode == ColorMode::Rgba ? 4 : 1;
+    const std::uint16_t photometric = tiffPhotometricFor(image, ws);
+    const std::uint16_t compression = tiffCompression(ws.compression);
+    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(image.width)) &&
+              TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(image.height)) &&
+              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp) &&
+              TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+              TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+              TIFFSetField(tif, TIFFTAG_COMPRESSION, compression) &&
+              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    if (ok && ws.details.fillOrder == FILLORDER_LSB2MSB) ok = TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+    if (ok && image.mode == ColorMode::Rgba) {
+        std::uint16_t extra = ws.details.extraSample == 1 ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
+        ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    if (ok && palette) {
+        std::vector<std::uint16_t> r(1u << bps), g(1u << bps), b(1u << bps);
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            r[i] = static_cast<std::uint16_t>(image.palette[i][0] * 257);
+            g[i] = static_cast<std::uint16_t>(image.palette[i][1] * 257);
+            b[i] = static_cast<std::uint16_t>(image.palette[i][2] * 257);
+        }
+        ok = TIFFSetField(tif, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
+    }
+    if (ok && image.resolution.x > 0 && image.resolution.y > 0) {
+        std::uint16_t unit = image.resolution.unit == ResolutionUnit::Centimetre ? RESUNIT_CENTIMETER
+                             : image.resolution.unit == ResolutionUnit::None     ? RESUNIT_NONE
+                                                                                 : RESUNIT_INCH;
+        ok = TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(image.resolution.x)) &&
+             TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(image.resolution.y)) &&
+             TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, unit);
+    }
+    if (ok && (ws.compression == Compression::Lzw || ws.compression == Compression::Deflate) &&
+        ws.details.predictor == PREDICTOR_HORIZONTAL && bps == 8)
+        ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    if (ok && ws.compression == Compression::CcittG3 && ws.details.group3Options != 0)
+        ok = TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, ws.details.group3Options);
+    if (ok && ws.compression == Compression::Jpeg) {
+        ok = TIFFSetField(tif, TIFFTAG_JPEGQUALITY, std::clamp(ws.details.jpegQuality, 1, 100));
+        if (ok && photometric == PHOTOMETRIC_YCBCR) ok = TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
+    if (ok && ws.layout.tiled) {
+        ok = TIFFSetField(tif, TIFFTAG_TILEWIDTH, ws.layout.tileWidth) &&
+             TIFFSetField(tif, TIFFTAG_TILELENGTH, ws.layout.tileHeight);
+    } else if (ok) {
+        std::uint32_t rps = ws.layout.rowsPerStrip;
+        if (rps == 0) rps = TIFFDefaultStripSize(tif, 0);
+        if (ws.compression == Compression::Jpeg) rps = (rps + 15) / 16 * 16;
+        rps = std::clamp<std::uint32_t>(rps, 1, static_cast<std::uint32_t>(image.height));
+        ok = TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
+    }
+    if (!ok) why = "cannot set the file's tags";
+    return ok;
+}
+
+// Takes image rows, gives them in the file's row format in `out` (4-bit packed,
+// or copied because libtiff's predictor changes the data it is handed).
+void fileRows(const Image& image, std::size_t firstRow, std::size_t rows, std::size_t firstCol, std::size_t cols,
+              std::size_t outRowBytes, std::uint8_t* out) {
+    for (std::size_t r = 0; r < rows; ++r) {
+        const std::uint8_t* src = image.pixels.data() + (firstRow + r) * image.stride;
+        std::uint8_t* dst = out + r * outRowBytes;
+        if (image.mode == ColorMode::Palette4) {
+            packNibbles(src + firstCol, dst, cols);
+        } else {
+            std::size_t start = rowBytes(image.mode, static_cast<int>(firstCol));
+            std::size_t bytes = rowBytes(image.mode, static_cast<int>(firstCol + cols)) - start;
+            std::memcpy(dst, src + start, std::min(bytes, outRowBytes));
+        }
+    }
+}
+
+bool tiffWriteStrips(TIFF* tif, TiffMessages& messages, const Image& image, const WriteSettings& ws,
+                     std::string& why) {
+    std::uint32_t rps = 0;
+    TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rps);
+    rps = std::max<std::uint32_t>(rps, 1);
+    const std::size_t fileRow = fileRowBytes(image, static_cast<std::size_t>(image.width));
+    const bool copy = image.mode == ColorMode::Palette4 || ws.details.predictor != PREDICTOR_NONE;
+    std::vector<std::uint8_t> scratch;
+    if (copy) scratch.resize(fileRow * std::min<std::size_t>(rps, static_cast<std::size_t>(image.height)));
+    const tstrip_t strips = TIFFNumberOfStrips(tif);
+    for (tstrip_t s = 0; s < strips; ++s) {
+        std::size_t firstRow = static_cast<std::size_t>(s) * rps;
+        std::size_t rows = std::min<std::size_t>(rps, static_cast<std::size_t>(image.height) - firstRow);
+        // libtiff leaves the caller's data alone for these codecs when no predictor runs.
+        std::uint8_t* data = const_cast<std::uint8_t*>(image.pixels.data()) + firstRow * image.stride;
+        if (copy) {
+            fileRows(image, firstRow, rows, 0, static_cast<std::size_t>(image.width), fileRow, scratch.data());
+            data = scratch.data();
+        }
+        if (TIFFWriteEncodedStrip(tif, s, data, static_cast<tmsize_t>(rows * fileRow)) < 0) {
+            why = format("cannot encode strip %u (%s)", static_cast<unsigned>(s), libtiffSays(messages).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool tiffWriteTiles(TIFF* tif, TiffMessages& messages, const Image& image, const WriteSettings& ws,
+                    std::string& why) {
+    const std::uint32_t tw = ws.layout.tileWidth, th = ws.layout.tileHeight;
+    const std::size_t tileRow = fileRowBytes(image, tw);
+    std::vector<std::uint8_t> tile(static_cast<std::size_t>(std::max<tmsize_t>(TIFFTileSize(tif), 0)));
+    if (tile.size() < tileRow * th) {
+        why = "unexpected tile size";
+        return false;
+    }
+    for (std::uint32_t y = 0; y < static_cast<std::uint32_t>(image.height); y += th) {
+        for (std::uint32_t x = 0; x < static_cast<std::uint32_t>(image.width); x += tw) {
+            std::size_t cols = std::min<std::size_t>(tw, static_cast<std::size_t>(image.width) - x);
+            std::size_t rows = std::min<std::size_t>(th, static_cast<std::size_t>(image.height) - y);
+            if (cols < tw || rows < th) std::fill(tile.begin(), tile.end(), 0);
+            fileRows(image, y, rows, x, cols, tileRow, tile.data());
+            ttile_t index = TIFFComputeTile(tif, x, y, 0, 0);
+            if (TIFFWriteEncodedTile(tif, index, tile.data(), static_cast<tmsize_t>(tile.size())) < 0) {
+                why = format("cannot encode tile %u (%s)", static_cast<unsigned>(index), libtiffSays(messages).c_str());
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool tiffReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
+    TiffMessages messages;
+    TiffPtr tif = tiffOpen(path, "r", messages);
+    if (!tif) {
+        why = "not a readable TIFF file (" + libtiffSays(messages) + ")";
+        return false;
+    }
+    return tiffInfoFrom(tif.get(), messages, info, why);
+}
+
+bool tiffRead(const std::string& path, Image& image, std::string& why) {
+    TiffMessages messages;
+    TiffPtr tif = tiffOpen(path, "r", messages);
+    if (!tif) {
+        why = "not a readable TIFF file (" + libtiffSays(messages) + ")";
+        return false;
+    }
+    TIFF* t = tif.get();
+    if (!tiffInfoFrom(t, messages, image, why) || !checkDecodable(image, why)) return false;
+    std::uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
+    if (image.compression == Compression::Unknown || !TIFFIsCODECConfigured(compression)) {
+        why = format("unsupported TIFF compression %u", compression);
+        return false;
+    }
+    if (image.details.tiffPhotometric == PHOTOMETRIC_YCBCR) TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    const std::size_t fileRow = fileRowBytes(image, static_cast<std::size_t>(image.width));
+    if (static_cast<std::uint64_t>(TIFFScanlineSize64(t)) != fileRow) {
+        why = "unexpected row length for the colour layout";
+        return false;
+    }
+    if (!allocatePixels(image, why)) return false;
+    setDefaultPalette(image);
+    if ((image.mode == ColorMode::Palette4 || image.mode == ColorMode::Palette8) && !tiffReadPalette(t, image, why))
+        return false;
+    return image.layout.tiled ? tiffReadTiles(t, messages, image, why) : tiffReadStrips(t, messages, image, why);
+}
+
+bool tiffWrite(const std::string& path, const Image& image, const WriteSettings& settings, std::string& why) {
+    WriteSettings ws = settings;
+    if (ws.layout.tiled && (ws.layout.tileWidth == 0 || ws.layout.tileHeight == 0 || ws.layout.tileWidth % 16 != 0 ||
+                            ws.layout.tileHeight % 16 != 0))
+        ws.layout = Layout{};
+    if (ws.compression != Compression::Lzw && ws.compression != Compression::Deflate)
+        ws.details.predictor = PREDICTOR_NONE;
+    if (ws.details.predictor != PREDICTOR_HORIZONTAL) ws.details.predictor = PREDICTOR_NONE;
+
+    std::string mode = "w";
+    if (ws.details.bigTiff) mode += "8";
+    mode += ws.details.bigEndian ? "b" : "l";
+    TiffMessages messages;
+    TiffPtr tif = tiffOpen(path, mode.c_str(), messages);
+    if (!tif) {
+        why = "cannot create the file (" + libtiffSays(messages) + ")";
+        return false;
+    }
+    if (!tiffSetTags(tif.get(), image, ws, why)) return false;
+    bool ok = true;
+    if (ws.layout.tiled)
+        ok = tiffWriteTiles(tif.get(), messages, image, ws, why);
+    else
+        ok = tiffWriteStrips(tif.get(), messages, image, ws, why);
+    if (ok && !TIFFFlush(tif.get())) {
+        why = "cannot finish the file (" + libtiffSays(messages) + ")";
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace subhost::imagefile::detail
