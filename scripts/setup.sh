@@ -9,6 +9,7 @@ PACKAGES=(
   nlohmann-json3-dev                           # design files, transcripts
   libtiff-dev libtiff-tools                    # TIFF rasters (and tiffcp for the speed baseline)
   libpng-dev libjpeg-dev                       # PNG and JPEG rasters
+  libgif-dev                                   # GIF rasters (read only)
   libcairo2-dev                                # drawing surface
   libleptonica-dev                             # skew detection, rotation, speckle removal
 )
