@@ -1,10 +1,9 @@
-// Shared set-up of the settings tests: a fresh host, a scratch folder, the
-// record at factory values and helpers to read the host's transcript.
+// Shared set-up of the settings tests: a fresh host, a scratch folder and the
+// record at factory values.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,7 +17,6 @@ namespace settings_test {
 
 namespace fs = std::filesystem;
 
-// Whole content of a file ("" when it cannot be read).
 inline std::string fileText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
@@ -26,10 +24,8 @@ inline std::string fileText(const fs::path& path) {
     return out.str();
 }
 
-// Writes text to a file as it is.
 inline void fileWrite(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 // Transcript events named name.
@@ -40,7 +36,7 @@ inline std::vector<nlohmann::json> events(const std::string& name) {
     return found;
 }
 
-// Texts of the message boxes shown since the last clear.
+// Texts of the message boxes shown.
 inline std::vector<std::string> messageTexts() {
     std::vector<std::string> texts;
     for (const auto& e : events("messageBox")) texts.push_back(e.value("text", ""));
@@ -60,8 +56,6 @@ protected:
     }
     void TearDown() override {
         std::error_code ignored;
-        for (const auto& entry : fs::recursive_directory_iterator(dir, ignored))
-            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
         fs::remove_all(dir, ignored);
     }
     void setFileName(const fs::path& path) {
