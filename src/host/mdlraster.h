@@ -189,6 +189,18 @@ int mdlImage_setRGBPolygon(std::uint8_t* planes, std::uint8_t* scratch, const Bi
 int mdlImage_RGBToRGBSeparate(std::uint8_t* planes, const std::uint8_t* rgb, const BitmapSize* size, int colorMode);
 int mdlImage_RGBSeparateToRGB(std::uint8_t* rgb, const std::uint8_t* planes, const BitmapSize* size, int colorMode);
 
+// New raster files from buffers: 0, MDLERR_CANNOTWRITEFORMAT (-119) for a format the host cannot write,
+// or another status. Monochrome buffers: a set bit is white in TIFF files and black in all other formats.
+int mdlImage_createFileFromBitMap(WCharCP name, int fileFormat, const BitmapSize* size, const std::uint8_t* bytes,
+                                  int, int, int);
+// 8-bit buffer with a palette split into red, green, blue arrays of paletteCount entries (null: a grey ramp).
+int mdlImage_extCreateFileFromMap(WCharCP name, int fileFormat, int colorMode, const BitmapSize* size,
+                                  const std::uint8_t* bytes, const std::uint8_t* red, const std::uint8_t* green,
+                                  const std::uint8_t* blue, int paletteCount, int compression, int, int);
+// Planar RGB buffer (three planes of width x height bytes).
+int mdlImage_extCreateFileFromRGB(WCharCP name, int fileFormat, int colorMode, const BitmapSize* size,
+                                  const std::uint8_t* planes, int compression, int, int);
+
 // Element descriptors.
 void mdlElmdscr_freeAll(MSElementDescr** descriptor);
 

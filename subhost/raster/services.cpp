@@ -1,68 +1,259 @@
-// Raster services of the host. Attachments arrive with the raster services of
-// the design file; until then the active model has no rasters and every call
-// on a raster answers ERROR.
-#include <cstdlib>
+// Raster services of the host: the raster collection of the active model, file
+// information, georeference, rendering, clip masks, pixels and file life cycle.
+#include <algorithm>
+#include <cstring>
 
-#include "host/mdlraster.h"
+#include "subhost/host.h"
+#include "subhost/raster/raster.h"
+#include "subhost/undo.h"
+
+using subhost::raster::Polygon;
+using subhost::raster::rasterState;
+
+namespace {
+
+bool valid(DgnRasterP raster) {
+    if (raster == nullptr) return false;
+    for (const auto& r : rasterState().rasters) {
+        if (r.get() == raster) return true;
+    }
+    return false;
+}
+
+int fail(int error) {
+    rasterState().lastError = error;
+    return ERROR;
+}
+
+// Records an undoable change of an attachment's property: apply now, put back on undo.
+template <typename T>
+void changeUndoably(DgnRasterP raster, T DgnRaster::*member, T value, int option, const char* what) {
+    T before = raster->*member;
+    raster->*member = value;
+    if (option == RASTER_OPTION_UNDOABLE) {
+        subhost::undo::record([raster, member, before] { raster->*member = before; },
+                              [raster, member, value] { raster->*member = value; }, what);
+    }
+}
+
+MSElementDescr* descriptorOf(const Polygon& polygon) {
+    auto descriptor = std::make_unique<MSElementDescr>();
+    descriptor->points = polygon;
+    return descriptor.release();
+}
+
+nlohmann::json polygonEvent(const Polygon& polygon) {
+    nlohmann::json j = nlohmann::json::array();
+    for (const DPoint3d& p : polygon) j.push_back({p.x, p.y});
+    return j;
+}
+
+// Drops the attachment's file: written back first when changed; the image is freed
+// when no other attachment holds the file.
+void releaseFile(DgnRasterP raster) {
+    if (!raster->file) return;
+    subhost::raster::writeBack(*raster->file);
+    auto& files = rasterState().files;
+    std::shared_ptr<subhost::raster::RasterFile> file = std::move(raster->file);
+    if (file.use_count() <= 2) files.erase(std::remove(files.begin(), files.end(), file), files.end());
+}
+
+}  // namespace
 
 DgnRasterCollection DgnRasterCollection::GetRasters(DgnModelRefP) {
-    return DgnRasterCollection{};
+    DgnRasterCollection collection;
+    for (const auto& r : rasterState().rasters) {
+        if (r->attached) collection.rasters_.push_back(r.get());
+    }
+    return collection;
 }
 
 extern "C" {
 
-DgnRasterP mdlRaster_viewFindRaster(const DPoint3d*, int) { return nullptr; }
-int mdlRaster_fileInfoGet(RasterFileInfo*, DgnRasterP) { return ERROR; }
-int mdlRaster_geoReferenceInfoGet(RasterGeoReference*, DgnRasterP) { return ERROR; }
-int mdlRaster_geoReferenceInfoSet(const RasterGeoReference*, DgnRasterP, int) { return ERROR; }
-int mdlRaster_renderingInfoGet(RasterRenderingInfo*, DgnRasterP) { return ERROR; }
-int mdlRaster_renderingInfoSet(const RasterRenderingInfo*, DgnRasterP, int) { return ERROR; }
-int mdlRaster_extendedInfoGet(RasterExtendedInfo*, DgnRasterP) { return ERROR; }
-int mdlRaster_extendedInfoSet(const RasterExtendedInfo*, DgnRasterP, int) { return ERROR; }
-int mdlRaster_paletteGet(ColorPaletteEntry*, DgnRasterP) { return ERROR; }
-int mdlRaster_bitmapGet(std::uint8_t*, int, PixelFormat*, const PixelBlock*, const BitmapSize*, DgnRasterP) {
-    return ERROR;
-}
-int mdlRaster_bitmapSet(const std::uint8_t*, int, const PixelFormat*, const PixelBlock*, const BitmapSize*,
-                        DgnRasterP, int) {
-    return ERROR;
-}
-int mdlRaster_clipMaskCount(int* count, DgnRasterP) {
-    *count = 0;
-    return ERROR;
-}
-int mdlRaster_clipMaskGet(MSElementDescr**, int, int, DgnRasterP) { return ERROR; }
-int mdlRaster_clipMaskRemove(int, DgnRasterP, int) { return ERROR; }
-int mdlRaster_clipMaskAdd(MSElementDescr*, int, DgnRasterP, int) { return ERROR; }
-int mdlRaster_clipBoundaryGet(MSElementDescr**, int, DgnRasterP) { return ERROR; }
-int mdlRaster_clipBoundarySet(MSElementDescr*, int, DgnRasterP, int) { return ERROR; }
-int mdlRaster_fileClose(DgnRasterP, int) { return ERROR; }
-int mdlRaster_fileSourceOpen(DgnRasterP, int) { return ERROR; }
-int mdlRaster_fileReload(DgnRasterP, int) { return ERROR; }
-
-int mdlImage_memorySize(const BitmapSize* size, int imageFormat) {
-    if (size->width <= 0 || size->height <= 0) return 0;
-    const long long w = size->width, h = size->height;
-    long long bytes = 0;
-    switch (imageFormat) {
-    case IMAGEFORMAT_BitMap: bytes = (w + 7) / 8 * h; break;
-    case IMAGEFORMAT_ByteMap: bytes = w * h; break;
-    case IMAGEFORMAT_RGB: bytes = w * h * 3; break;
-    default: return 0;
+DgnRasterP mdlRaster_viewFindRaster(const DPoint3d* point, int view) {
+    if (point == nullptr || view < 0 || view > 7) return nullptr;
+    // The last attached raster is drawn on top, so it wins where rasters overlap.
+    auto& rasters = rasterState().rasters;
+    for (auto it = rasters.rbegin(); it != rasters.rend(); ++it) {
+        DgnRaster& r = **it;
+        if (!r.attached || !r.file) continue;
+        const DPoint3d px = subhost::raster::designToPixel(r, *point);
+        if (px.x >= 0 && px.y >= 0 && px.x < r.file->info.width && px.y < r.file->info.height) return &r;
     }
-    return bytes > 0x7fffffffLL ? 0 : int(bytes);
+    return nullptr;
 }
-int mdlImage_setMapPolygon(std::uint8_t*, std::uint8_t*, const BitmapSize*, int, const DPoint2d*, int, int, int) {
-    return ERROR;
-}
-int mdlImage_setRGBPolygon(std::uint8_t*, std::uint8_t*, const BitmapSize*, const DPoint2d*, int, int,
-                           const RGBColorDef*) {
-    return ERROR;
-}
-int mdlImage_RGBToRGBSeparate(std::uint8_t*, const std::uint8_t*, const BitmapSize*, int) { return ERROR; }
-int mdlImage_RGBSeparateToRGB(std::uint8_t*, const std::uint8_t*, const BitmapSize*, int) { return ERROR; }
 
-void mdlElmdscr_freeAll(MSElementDescr** descriptor) { *descriptor = nullptr; }
-void dlmSystem_mdlFree(void* buffer) { std::free(buffer); }
-
+int mdlRaster_fileInfoGet(RasterFileInfo* info, DgnRasterP raster) {
+    if (!valid(raster) || info == nullptr) return fail(10);
+    *info = RasterFileInfo{};
+    const std::wstring path(raster->path.begin(), raster->path.end());
+    std::wcsncpy(info->fullPath, path.c_str(), MAXFILELENGTH - 1);
+    info->readOnly = subhost::raster::isReadOnly(*raster);
+    if (!raster->file) {
+        std::string error;
+        auto file = subhost::raster::openFile(raster->path, &error);
+        if (!file) return fail(11);
+        raster->file = file;
+    }
+    const auto& fi = raster->file->info;
+    info->fileFormat = int(fi.format);
+    info->compression = int(fi.compression);
+    info->colorMode = int(fi.mode);
+    info->widthPx = fi.width;
+    info->heightPx = fi.height;
+    return SUCCESS;
 }
+
+int mdlRaster_geoReferenceInfoGet(RasterGeoReference* geo, DgnRasterP raster) {
+    if (!valid(raster) || geo == nullptr) return fail(10);
+    *geo = raster->geo;
+    return SUCCESS;
+}
+
+int mdlRaster_geoReferenceInfoSet(const RasterGeoReference* geo, DgnRasterP raster, int option) {
+    if (!valid(raster) || geo == nullptr) return fail(10);
+    changeUndoably(raster, &DgnRaster::geo, *geo, option, "georeference");
+    return SUCCESS;
+}
+
+int mdlRaster_renderingInfoGet(RasterRenderingInfo* rendering, DgnRasterP raster) {
+    if (!valid(raster) || rendering == nullptr) return fail(10);
+    *rendering = raster->rendering;
+    return SUCCESS;
+}
+
+int mdlRaster_renderingInfoSet(const RasterRenderingInfo* rendering, DgnRasterP raster, int option) {
+    if (!valid(raster) || rendering == nullptr) return fail(10);
+    changeUndoably(raster, &DgnRaster::rendering, *rendering, option, "rendering");
+    return SUCCESS;
+}
+
+int mdlRaster_extendedInfoGet(RasterExtendedInfo* info, DgnRasterP raster) {
+    if (!valid(raster) || info == nullptr) return fail(10);
+    *info = raster->extended;
+    return SUCCESS;
+}
+
+int mdlRaster_extendedInfoSet(const RasterExtendedInfo* info, DgnRasterP raster, int option) {
+    if (!valid(raster) || info == nullptr) return fail(10);
+    changeUndoably(raster, &DgnRaster::extended, *info, option, "extended information");
+    return SUCCESS;
+}
+
+int mdlRaster_paletteGet(ColorPaletteEntry* palette, DgnRasterP raster) {
+    if (!valid(raster) || palette == nullptr || !raster->file) return fail(10);
+    std::string error;
+    if (!subhost::raster::ensureDecoded(*raster->file, &error)) return fail(2);
+    const auto& image = *raster->file->image;
+    for (int i = 0; i < 256; ++i) {
+        palette[i] = ColorPaletteEntry{image.palette[std::size_t(i)][0], image.palette[std::size_t(i)][1],
+                                       image.palette[std::size_t(i)][2]};
+    }
+    return SUCCESS;
+}
+
+int mdlRaster_bitmapGet(std::uint8_t* buffer, int length, PixelFormat* format, const PixelBlock* block,
+                        const BitmapSize* size, DgnRasterP raster) {
+    if (!valid(raster) || buffer == nullptr || format == nullptr || block == nullptr || size == nullptr)
+        return fail(10);
+    return subhost::raster::getBlock(*raster, buffer, length, format, *block, *size);
+}
+
+int mdlRaster_bitmapSet(const std::uint8_t* buffer, int length, const PixelFormat* format, const PixelBlock* block,
+                        const BitmapSize* size, DgnRasterP raster, int) {
+    if (!valid(raster) || buffer == nullptr || format == nullptr || block == nullptr || size == nullptr)
+        return fail(10);
+    if (subhost::raster::isReadOnly(*raster)) return fail(20);
+    return subhost::raster::setBlock(*raster, buffer, length, *format, *block, *size);
+}
+
+int mdlRaster_clipMaskCount(int* count, DgnRasterP raster) {
+    if (count == nullptr) return fail(10);
+    *count = 0;
+    if (!valid(raster)) return fail(10);
+    *count = int(raster->clipMasks.size());
+    return SUCCESS;
+}
+
+int mdlRaster_clipMaskGet(MSElementDescr** mask, int index, int, DgnRasterP raster) {
+    if (!valid(raster) || mask == nullptr) return fail(10);
+    if (index < 0 || std::size_t(index) >= raster->clipMasks.size()) return fail(12);
+    *mask = descriptorOf(raster->clipMasks[std::size_t(index)]);
+    return SUCCESS;
+}
+
+int mdlRaster_clipMaskRemove(int index, DgnRasterP raster, int option) {
+    if (!valid(raster)) return fail(10);
+    if (index < 0 || std::size_t(index) >= raster->clipMasks.size()) return fail(12);
+    auto masks = raster->clipMasks;
+    masks.erase(masks.begin() + index);
+    changeUndoably(raster, &DgnRaster::clipMasks, masks, option, "clip mask");
+    return SUCCESS;
+}
+
+int mdlRaster_clipMaskAdd(MSElementDescr* mask, int, DgnRasterP raster, int option) {
+    if (!valid(raster) || mask == nullptr || mask->points.size() < 3) return fail(10);
+    auto masks = raster->clipMasks;
+    masks.push_back(mask->points);
+    changeUndoably(raster, &DgnRaster::clipMasks, masks, option, "clip mask");
+    subhost::recordEvent({{"event", "clipMaskAdded"}, {"path", raster->path}, {"polygon", polygonEvent(mask->points)}});
+    return SUCCESS;
+}
+
+int mdlRaster_clipBoundaryGet(MSElementDescr** boundary, int, DgnRasterP raster) {
+    if (!valid(raster) || boundary == nullptr) return fail(10);
+    *boundary = nullptr;
+    if (!raster->clipBoundary) return fail(13);
+    *boundary = descriptorOf(*raster->clipBoundary);
+    return SUCCESS;
+}
+
+int mdlRaster_clipBoundarySet(MSElementDescr* boundary, int, DgnRasterP raster, int option) {
+    if (!valid(raster)) return fail(10);
+    std::optional<Polygon> value;
+    if (boundary) {
+        if (boundary->points.size() < 3) return fail(10);
+        value = boundary->points;
+    }
+    changeUndoably(raster, &DgnRaster::clipBoundary, value, option, "clip boundary");
+    subhost::recordEvent({{"event", "clipBoundarySet"},
+                          {"path", raster->path},
+                          {"polygon", value ? polygonEvent(*value) : nlohmann::json(nullptr)}});
+    return SUCCESS;
+}
+
+int mdlRaster_fileClose(DgnRasterP raster, int) {
+    if (!valid(raster)) return fail(10);
+    releaseFile(raster);
+    return SUCCESS;
+}
+
+int mdlRaster_fileSourceOpen(DgnRasterP raster, int) {
+    if (!valid(raster)) return fail(10);
+    if (raster->file) return SUCCESS;
+    std::string error;
+    raster->file = subhost::raster::openFile(raster->path, &error);
+    if (!raster->file) {
+        subhost::recordEvent({{"event", "messageCenter"}, {"priority", 10}, {"brief", error}, {"detail", ""}});
+        return fail(11);
+    }
+    return SUCCESS;
+}
+
+int mdlRaster_fileReload(DgnRasterP raster, int option) {
+    if (!valid(raster)) return fail(10);
+    releaseFile(raster);
+    return mdlRaster_fileSourceOpen(raster, option);
+}
+
+void mdlElmdscr_freeAll(MSElementDescr** descriptor) {
+    if (descriptor == nullptr) return;
+    std::unique_ptr<MSElementDescr> owned(*descriptor);
+    *descriptor = nullptr;
+}
+
+void dlmSystem_mdlFree(void* buffer) {
+    std::free(buffer);
+}
+
+}  // extern "C"

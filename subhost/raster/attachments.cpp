@@ -1,0 +1,301 @@
+// Raster attachments of the design: reading them from the design file, writing
+// them back, open raster files and their write-back.
+#include <sys/stat.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "host/mdlgeom.h"
+#include "subhost/host.h"
+#include "subhost/raster/raster.h"
+#include "subhost/undo.h"
+
+namespace subhost::raster {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kMaxAttachments = 1000;
+constexpr std::size_t kMaxPolygonPoints = 5000;
+
+std::string absolutePath(const std::string& file, const std::string& designDir) {
+    fs::path p(file);
+    if (p.is_relative()) p = fs::path(designDir) / p;
+    return p.lexically_normal().string();
+}
+
+std::string relativePath(const std::string& file, const std::string& designDir) {
+    std::error_code ec;
+    const fs::path rel = fs::path(file).lexically_relative(designDir);
+    if (rel.empty() || ec) return file;
+    return rel.string();
+}
+
+double number(const nlohmann::json& j, const char* key, double fallback) {
+    if (!j.contains(key)) return fallback;
+    if (!j[key].is_number()) throw std::runtime_error(std::string("\"") + key + "\" must be a number");
+    return j[key].get<double>();
+}
+
+DPoint3d point(const nlohmann::json& j, const char* what) {
+    if (!j.is_array() || j.size() < 2 || j.size() > 3) throw std::runtime_error(std::string(what) + " must be [x, y] or [x, y, z]");
+    for (const auto& v : j) {
+        if (!v.is_number()) throw std::runtime_error(std::string(what) + " must hold numbers");
+    }
+    return DPoint3d{j[0].get<double>(), j[1].get<double>(), j.size() > 2 ? j[2].get<double>() : 0.0};
+}
+
+Polygon polygon(const nlohmann::json& j, const char* what) {
+    if (!j.is_array() || j.size() < 3 || j.size() > kMaxPolygonPoints)
+        throw std::runtime_error(std::string(what) + " must be a list of 3 to 5000 points");
+    Polygon poly;
+    for (const auto& p : j) poly.push_back(point(p, what));
+    return poly;
+}
+
+void colour(const nlohmann::json& j, const char* key, std::uint8_t* rgb) {
+    if (!j.contains(key)) return;
+    const auto& c = j[key];
+    if (!c.is_array() || c.size() != 3) throw std::runtime_error(std::string("rendering \"") + key + "\" must be [r, g, b]");
+    for (int i = 0; i < 3; ++i) {
+        if (!c[i].is_number_integer() || c[i].get<int>() < 0 || c[i].get<int>() > 255)
+            throw std::runtime_error(std::string("rendering \"") + key + "\" values must be 0-255");
+        rgb[i] = std::uint8_t(c[i].get<int>());
+    }
+}
+
+nlohmann::json pointJson(const DPoint3d& p) {
+    return nlohmann::json::array({p.x, p.y, p.z});
+}
+
+nlohmann::json polygonJson(const Polygon& poly) {
+    nlohmann::json j = nlohmann::json::array();
+    for (const DPoint3d& p : poly) j.push_back(pointJson(p));
+    return j;
+}
+
+RasterRenderingInfo defaultRendering() {
+    RasterRenderingInfo r{};
+    r.background[0] = r.background[1] = r.background[2] = 255;
+    r.contrastFactor = 1.0;
+    return r;
+}
+
+// One attachment from its design entry; throws with the reason when the entry is malformed.
+std::unique_ptr<DgnRaster> attachmentFrom(const nlohmann::json& entry, const std::string& designDir) {
+    if (!entry.is_object()) throw std::runtime_error("a raster entry must be an object");
+    if (!entry.contains("file") || !entry["file"].is_string()) throw std::runtime_error("a raster entry needs \"file\"");
+    auto raster = std::make_unique<DgnRaster>();
+    raster->path = absolutePath(entry["file"].get<std::string>(), designDir);
+    std::string error;
+    raster->file = openFile(raster->path, &error);
+    if (!raster->file) throw std::runtime_error(error);
+    const auto& info = raster->file->info;
+    raster->geo.origin = entry.contains("origin") ? point(entry["origin"], "\"origin\"") : DPoint3d{0, 0, 0};
+    raster->geo.extentX = info.width;
+    raster->geo.extentY = info.height;
+    if (entry.contains("extent")) {
+        const DPoint3d e = point(entry["extent"], "\"extent\"");
+        if (!(e.x > 0) || !(e.y > 0)) throw std::runtime_error("\"extent\" must be positive");
+        raster->geo.extentX = e.x;
+        raster->geo.extentY = e.y;
+    }
+    raster->geo.rotation = number(entry, "rotation", 0.0);
+    raster->geo.affinity = number(entry, "affinity", 0.0);
+    if (std::fabs(raster->geo.affinity) >= 89.0) throw std::runtime_error("\"affinity\" must be within 89 degrees");
+    raster->readOnlyFlag = entry.value("readOnly", false);
+    raster->rendering = defaultRendering();
+    if (entry.contains("rendering")) {
+        const auto& r = entry["rendering"];
+        if (!r.is_object()) throw std::runtime_error("\"rendering\" must be an object");
+        colour(r, "foreground", raster->rendering.foreground);
+        colour(r, "background", raster->rendering.background);
+        raster->rendering.backgroundTransparent = r.value("transparentBackground", false) ? 1 : 0;
+    }
+    if (entry.contains("clipMasks")) {
+        if (!entry["clipMasks"].is_array()) throw std::runtime_error("\"clipMasks\" must be a list of polygons");
+        for (const auto& m : entry["clipMasks"]) raster->clipMasks.push_back(polygon(m, "a clip mask"));
+    }
+    if (entry.contains("clipBoundary") && !entry["clipBoundary"].is_null())
+        raster->clipBoundary = polygon(entry["clipBoundary"], "\"clipBoundary\"");
+    if (entry.contains("extended")) {
+        const auto& e = entry["extended"];
+        if (!e.is_array() || e.size() > sizeof raster->extended.data) throw std::runtime_error("\"extended\" must be up to 64 bytes");
+        for (std::size_t i = 0; i < e.size(); ++i) raster->extended.data[i] = std::uint8_t(e[i].get<int>());
+    }
+    raster->invertMonoWrites = entry.value("testInvertMonoWrites", false);
+    raster->mixedMonoWrites = entry.value("testMixedMonoWrites", false);
+    raster->attached = true;
+    return raster;
+}
+
+}  // namespace
+
+RasterState& rasterState() {
+    static RasterState state;
+    return state;
+}
+
+std::shared_ptr<RasterFile> openFile(const std::string& path, std::string* error) {
+    for (const auto& f : rasterState().files) {
+        if (f->path == path) return f;
+    }
+    imagefile::InfoResult info = imagefile::readInfo(path);
+    if (!info.ok) {
+        *error = info.error;
+        return nullptr;
+    }
+    auto file = std::make_shared<RasterFile>();
+    file->path = path;
+    file->info = info.info;
+    rasterState().files.push_back(file);
+    return file;
+}
+
+bool ensureDecoded(RasterFile& file, std::string* error) {
+    if (file.image) return true;
+    imagefile::ImageResult result = imagefile::readImage(file.path);
+    if (!result.ok) {
+        *error = result.error;
+        recordEvent({{"event", "messageCenter"}, {"priority", 10}, {"brief", result.error}, {"detail", ""}});
+        return false;
+    }
+    file.image = std::move(result.image);
+    file.info = *file.image;
+    return true;
+}
+
+bool writeBack(RasterFile& file) {
+    if (!file.dirty || !file.image) return true;
+    const imagefile::WriteStatus status = imagefile::writeImage(file.path, *file.image);
+    if (status.status != imagefile::kStatusOk) {
+        recordEvent({{"event", "messageCenter"},
+                     {"priority", 10},
+                     {"brief", "Unable to write raster file " + file.path},
+                     {"detail", status.error}});
+        return false;
+    }
+    file.dirty = false;
+    recordEvent({{"event", "fileWritten"}, {"path", file.path}});
+    return true;
+}
+
+bool isReadOnly(const DgnRaster& raster) {
+    if (raster.readOnlyFlag) return true;
+    struct stat st {};
+    if (::stat(raster.path.c_str(), &st) != 0) return true;
+    return (st.st_mode & 0222) == 0;
+}
+
+DPoint3d designToPixel(const DgnRaster& raster, const DPoint3d& design) {
+    const RasterFile* file = raster.file.get();
+    const double w = file ? file->info.width : 1, h = file ? file->info.height : 1;
+    RotMatrix r;
+    mdlRMatrix_fromAngle(&r, raster.geo.rotation * fc_piover180);
+    DPoint3d d{design.x - raster.geo.origin.x, design.y - raster.geo.origin.y, 0.0};
+    mdlRMatrix_unrotatePoint(&d, &r);
+    const double u = d.x / (raster.geo.extentX / w);
+    const double v = d.y / (raster.geo.extentY / h);
+    const double a = raster.geo.affinity * fc_piover180;
+    return DPoint3d{std::tan(a) * v + u, v / std::cos(a), 0.0};
+}
+
+void loadAttachments(const nlohmann::json& rasters, const std::string& designDir) {
+    if (!rasters.is_array()) {
+        recordEvent({{"event", "rasterRefused"}, {"file", ""}, {"reason", "\"rasters\" must be a list"}});
+        return;
+    }
+    RasterState& s = rasterState();
+    std::size_t index = 0;
+    for (const auto& entry : rasters) {
+        if (index++ >= kMaxAttachments) {
+            recordEvent({{"event", "rasterRefused"}, {"file", ""}, {"reason", "more than 1000 raster attachments"}});
+            break;
+        }
+        const std::string file = entry.is_object() && entry.contains("file") && entry["file"].is_string()
+                                     ? absolutePath(entry["file"].get<std::string>(), designDir)
+                                     : std::string();
+        try {
+            s.rasters.push_back(attachmentFrom(entry, designDir));
+            recordEvent({{"event", "rasterAttached"}, {"path", s.rasters.back()->path}});
+        } catch (const std::exception& e) {
+            recordEvent({{"event", "rasterRefused"}, {"file", file}, {"reason", e.what()}});
+            recordEvent({{"event", "messageCenter"},
+                         {"priority", 10},
+                         {"brief", "Raster " + (file.empty() ? std::string("entry") : file) + " not attached"},
+                         {"detail", e.what()}});
+        }
+    }
+}
+
+nlohmann::json saveAttachments(const std::string& designDir) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const auto& r : rasterState().rasters) {
+        if (!r->attached) continue;
+        nlohmann::json e;
+        e["file"] = relativePath(r->path, designDir);
+        e["origin"] = pointJson(r->geo.origin);
+        e["extent"] = nlohmann::json::array({r->geo.extentX, r->geo.extentY});
+        e["rotation"] = r->geo.rotation;
+        e["affinity"] = r->geo.affinity;
+        e["readOnly"] = r->readOnlyFlag;
+        e["rendering"] = {{"foreground", {r->rendering.foreground[0], r->rendering.foreground[1], r->rendering.foreground[2]}},
+                          {"background", {r->rendering.background[0], r->rendering.background[1], r->rendering.background[2]}},
+                          {"transparentBackground", r->rendering.backgroundTransparent != 0}};
+        nlohmann::json masks = nlohmann::json::array();
+        for (const Polygon& m : r->clipMasks) masks.push_back(polygonJson(m));
+        e["clipMasks"] = masks;
+        if (r->clipBoundary) e["clipBoundary"] = polygonJson(*r->clipBoundary);
+        out.push_back(e);
+    }
+    return out;
+}
+
+nlohmann::json dumpRasters() {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& r : rasterState().rasters) {
+        if (!r->attached) continue;
+        nlohmann::json e;
+        e["path"] = r->path;
+        e["origin"] = pointJson(r->geo.origin);
+        e["extent"] = nlohmann::json::array({r->geo.extentX, r->geo.extentY});
+        e["rotation"] = r->geo.rotation;
+        e["affinity"] = r->geo.affinity;
+        e["readOnly"] = isReadOnly(*r);
+        if (r->file) {
+            const auto& info = r->file->info;
+            e["format"] = int(info.format);
+            e["compression"] = int(info.compression);
+            e["colorMode"] = int(info.mode);
+            e["width"] = info.width;
+            e["height"] = info.height;
+        } else {
+            e["closed"] = true;
+        }
+        e["foreground"] = {r->rendering.foreground[0], r->rendering.foreground[1], r->rendering.foreground[2]};
+        e["background"] = {r->rendering.background[0], r->rendering.background[1], r->rendering.background[2]};
+        nlohmann::json masks = nlohmann::json::array();
+        for (const Polygon& m : r->clipMasks) masks.push_back(polygonJson(m));
+        e["clipMasks"] = masks;
+        e["clipBoundary"] = r->clipBoundary ? polygonJson(*r->clipBoundary) : nlohmann::json(nullptr);
+        list.push_back(e);
+    }
+    nlohmann::json event = {{"event", "rasters"}, {"rasters", list}};
+    return event;
+}
+
+bool flushAll() {
+    bool ok = true;
+    for (const auto& f : rasterState().files) ok = writeBack(*f) && ok;
+    return ok;
+}
+
+void closeAll() {
+    flushAll();
+    undo::clear();
+    RasterState& s = rasterState();
+    s.rasters.clear();
+    s.files.clear();
+}
+
+}  // namespace subhost::raster

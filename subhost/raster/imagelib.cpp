@@ -1,0 +1,218 @@
+// The host's image library: buffer sizes, polygon fills, planar <-> interleaved
+// RGB, and new raster files made from buffers.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/mdlraster.h"
+#include "subhost/host.h"
+#include "subhost/imagefile/imagefile.h"
+
+namespace {
+
+namespace img = subhost::imagefile;
+
+bool validSize(const BitmapSize* size) {
+    return size && size->width > 0 && size->height > 0;
+}
+
+// x positions where the polygon's edges cross the horizontal line y (even-odd rule, half-open edges).
+void crossings(const DPoint2d* points, int count, double y, std::vector<double>& xs) {
+    xs.clear();
+    for (int i = 0; i < count; ++i) {
+        const DPoint2d& a = points[i];
+        const DPoint2d& b = points[(i + 1) % count];
+        if ((a.y <= y) == (b.y <= y)) continue;
+        xs.push_back(a.x + (y - a.y) * (b.x - a.x) / (b.y - a.y));
+    }
+    std::sort(xs.begin(), xs.end());
+}
+
+// Calls span(from, to) for the runs of pixel columns [from, to) of row j whose
+// centres are inside the polygon (or outside it, with outside set).
+template <typename Span>
+void forEachSpan(const DPoint2d* points, int count, int width, int j, bool outside, std::vector<double>& xs,
+                 Span span) {
+    crossings(points, count, j + 0.5, xs);
+    // Column i is inside a pair [x0, x1) when x0 <= i + 0.5 < x1.
+    auto column = [width](double x) { return std::clamp(int(std::ceil(x - 0.5)), 0, width); };
+    int cursor = 0;
+    for (std::size_t k = 0; k + 1 < xs.size(); k += 2) {
+        const int from = column(xs[k]), to = column(xs[k + 1]);
+        if (from >= to) continue;
+        if (outside) {
+            if (cursor < from) span(cursor, from);
+        } else {
+            span(from, to);
+        }
+        cursor = std::max(cursor, to);
+    }
+    if (outside && cursor < width) span(cursor, width);
+}
+
+void fillBits(std::uint8_t* row, int from, int to, bool on) {
+    for (int x = from; x < to && (x & 7); ++x, ++from) {
+        const std::uint8_t m = std::uint8_t(0x80 >> (x & 7));
+        row[x >> 3] = on ? std::uint8_t(row[x >> 3] | m) : std::uint8_t(row[x >> 3] & ~m);
+    }
+    const int fullFrom = from >> 3, fullTo = to >> 3;
+    if (fullTo > fullFrom) std::memset(row + fullFrom, on ? 0xFF : 0x00, std::size_t(fullTo - fullFrom));
+    for (int x = std::max(from, fullTo * 8); x < to; ++x) {
+        const std::uint8_t m = std::uint8_t(0x80 >> (x & 7));
+        row[x >> 3] = on ? std::uint8_t(row[x >> 3] | m) : std::uint8_t(row[x >> 3] & ~m);
+    }
+}
+
+std::string narrowPath(WCharCP name) {
+    std::string out;
+    for (const wchar_t* p = name; p && *p; ++p) out.push_back(*p < 256 ? char(*p) : '?');
+    return out;
+}
+
+img::Compression compressionFor(int hostCompression, img::ColorMode mode, img::FileFormat format) {
+    if (hostCompression > 0 && hostCompression <= int(img::Compression::Deflate))
+        return img::Compression(hostCompression);
+    if (format != img::FileFormat::Tiff) return img::Compression::None;
+    return mode == img::ColorMode::Mono ? img::Compression::CcittG4 : img::Compression::Lzw;
+}
+
+int writeNew(WCharCP name, int fileFormat, img::Image& image) {
+    const std::string path = narrowPath(name);
+    const img::WriteStatus status = img::createImageFile(path, img::FileFormat(fileFormat), image);
+    if (status.status == img::kStatusOk) {
+        subhost::recordEvent({{"event", "fileWritten"}, {"path", path}});
+        return SUCCESS;
+    }
+    if (status.status == img::kStatusCannotWriteFormat) return MDLERR_CANNOTWRITEFORMAT;
+    subhost::recordEvent({{"event", "messageCenter"}, {"priority", 10}, {"brief", status.error}, {"detail", ""}});
+    return status.status == img::kStatusNoMemory ? MDLERR_INSFMEMORY : ERROR;
+}
+
+bool blankImage(const BitmapSize* size, img::ColorMode mode, img::Image* image) {
+    if (!validSize(size)) return false;
+    img::ImageResult made = img::makeImage(size->width, size->height, mode);
+    if (!made.ok) return false;
+    *image = std::move(made.image);
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+int mdlImage_memorySize(const BitmapSize* size, int imageFormat) {
+    if (!validSize(size)) return 0;
+    const long long w = size->width, h = size->height;
+    long long bytes = 0;
+    switch (imageFormat) {
+    case IMAGEFORMAT_BitMap: bytes = (w + 7) / 8 * h; break;
+    case IMAGEFORMAT_ByteMap: bytes = w * h; break;
+    case IMAGEFORMAT_RGB: bytes = w * h * 3; break;
+    default: return 0;
+    }
+    return bytes > 0x7fffffffLL ? 0 : int(bytes);
+}
+
+int mdlImage_setMapPolygon(std::uint8_t* image, std::uint8_t*, const BitmapSize* size, int imageFormat,
+                           const DPoint2d* points, int count, int outside, int value) {
+    if (image == nullptr || !validSize(size) || points == nullptr || count < 3) return ERROR;
+    if (imageFormat != IMAGEFORMAT_BitMap && imageFormat != IMAGEFORMAT_ByteMap) return ERROR;
+    std::vector<double> xs;
+    const std::size_t stride = imageFormat == IMAGEFORMAT_BitMap ? std::size_t(size->width + 7) / 8 : std::size_t(size->width);
+    for (int j = 0; j < size->height; ++j) {
+        std::uint8_t* row = image + std::size_t(j) * stride;
+        forEachSpan(points, count, size->width, j, outside != 0, xs, [&](int from, int to) {
+            if (imageFormat == IMAGEFORMAT_BitMap) fillBits(row, from, to, (value & 0xFF) != 0);
+            else std::memset(row + from, value & 0xFF, std::size_t(to - from));
+        });
+    }
+    return SUCCESS;
+}
+
+int mdlImage_setRGBPolygon(std::uint8_t* planes, std::uint8_t*, const BitmapSize* size, const DPoint2d* points,
+                           int count, int outside, const RGBColorDef* colour) {
+    if (planes == nullptr || !validSize(size) || points == nullptr || count < 3 || colour == nullptr) return ERROR;
+    const std::size_t plane = std::size_t(size->width) * std::size_t(size->height);
+    const std::uint8_t rgb[3] = {colour->red, colour->green, colour->blue};
+    std::vector<double> xs;
+    for (int j = 0; j < size->height; ++j) {
+        forEachSpan(points, count, size->width, j, outside != 0, xs, [&](int from, int to) {
+            for (int c = 0; c < 3; ++c)
+                std::memset(planes + c * plane + std::size_t(j) * std::size_t(size->width) + std::size_t(from), rgb[c],
+                            std::size_t(to - from));
+        });
+    }
+    return SUCCESS;
+}
+
+int mdlImage_RGBToRGBSeparate(std::uint8_t* planes, const std::uint8_t* rgb, const BitmapSize* size, int) {
+    if (planes == nullptr || rgb == nullptr || !validSize(size)) return ERROR;
+    const std::size_t n = std::size_t(size->width) * std::size_t(size->height);
+    for (std::size_t i = 0; i < n; ++i) {
+        planes[i] = rgb[3 * i];
+        planes[n + i] = rgb[3 * i + 1];
+        planes[2 * n + i] = rgb[3 * i + 2];
+    }
+    return SUCCESS;
+}
+
+int mdlImage_RGBSeparateToRGB(std::uint8_t* rgb, const std::uint8_t* planes, const BitmapSize* size, int) {
+    if (planes == nullptr || rgb == nullptr || !validSize(size)) return ERROR;
+    const std::size_t n = std::size_t(size->width) * std::size_t(size->height);
+    for (std::size_t i = 0; i < n; ++i) {
+        rgb[3 * i] = planes[i];
+        rgb[3 * i + 1] = planes[n + i];
+        rgb[3 * i + 2] = planes[2 * n + i];
+    }
+    return SUCCESS;
+}
+
+int mdlImage_createFileFromBitMap(WCharCP name, int fileFormat, const BitmapSize* size, const std::uint8_t* bytes,
+                                  int, int, int) {
+    if (name == nullptr || bytes == nullptr) return ERROR;
+    if (!img::canWriteFormat(img::FileFormat(fileFormat))) return MDLERR_CANNOTWRITEFORMAT;
+    img::Image image;
+    if (!blankImage(size, img::ColorMode::Mono, &image)) return ERROR;
+    std::memcpy(image.pixels.data(), bytes, image.pixels.size());
+    // A set bit is white in TIFF files (min-is-black) and black in every other format.
+    const bool tiff = fileFormat == IMAGEFILE_TIFF;
+    image.photometric = tiff ? img::Photometric::MinIsBlack : img::Photometric::MinIsWhite;
+    image.palette[0] = tiff ? img::Rgb8{0, 0, 0} : img::Rgb8{255, 255, 255};
+    image.palette[1] = tiff ? img::Rgb8{255, 255, 255} : img::Rgb8{0, 0, 0};
+    image.paletteCount = 2;
+    image.compression = compressionFor(0, image.mode, img::FileFormat(fileFormat));
+    return writeNew(name, fileFormat, image);
+}
+
+int mdlImage_extCreateFileFromMap(WCharCP name, int fileFormat, int colorMode, const BitmapSize* size,
+                                  const std::uint8_t* bytes, const std::uint8_t* red, const std::uint8_t* green,
+                                  const std::uint8_t* blue, int paletteCount, int compression, int, int) {
+    if (name == nullptr || bytes == nullptr) return ERROR;
+    if (!img::canWriteFormat(img::FileFormat(fileFormat))) return MDLERR_CANNOTWRITEFORMAT;
+    const bool grey = colorMode == IMAGECOLOR_GreyScale || red == nullptr || green == nullptr || blue == nullptr;
+    img::Image image;
+    if (!blankImage(size, grey ? img::ColorMode::Grey8 : img::ColorMode::Palette8, &image)) return ERROR;
+    std::memcpy(image.pixels.data(), bytes, image.pixels.size());
+    if (!grey) {
+        const int n = std::clamp(paletteCount, 1, 256);
+        for (int i = 0; i < n; ++i) image.palette[std::size_t(i)] = img::Rgb8{red[i], green[i], blue[i]};
+        image.paletteCount = n;
+    }
+    image.compression = compressionFor(compression, image.mode, img::FileFormat(fileFormat));
+    return writeNew(name, fileFormat, image);
+}
+
+int mdlImage_extCreateFileFromRGB(WCharCP name, int fileFormat, int, const BitmapSize* size,
+                                  const std::uint8_t* planes, int compression, int, int) {
+    if (name == nullptr || planes == nullptr) return ERROR;
+    if (!img::canWriteFormat(img::FileFormat(fileFormat))) return MDLERR_CANNOTWRITEFORMAT;
+    img::Image image;
+    if (!blankImage(size, img::ColorMode::Rgb, &image)) return ERROR;
+    mdlImage_RGBSeparateToRGB(image.pixels.data(), planes, size, IMAGECOLOR_RGB);
+    image.compression = compressionFor(compression, image.mode, img::FileFormat(fileFormat));
+    return writeNew(name, fileFormat, image);
+}
+
+}  // extern "C"

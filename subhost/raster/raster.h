@@ -1,0 +1,88 @@
+// Inner state of the host's raster services: attachments of the active model,
+// the open raster files with their decoded images, and the pixel transfer.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "host/mdlraster.h"
+#include "subhost/elements.h"
+#include "subhost/imagefile/imagefile.h"
+
+namespace subhost::raster {
+
+using Polygon = std::vector<DPoint3d>;
+
+// A raster file the host has open: its header, and its decoded image once pixels were asked for.
+struct RasterFile {
+    std::string path;
+    imagefile::ImageInfo info;
+    std::optional<imagefile::Image> image;  // decoded on first pixel access
+    bool dirty = false;                     // pixels changed since the last write-back
+};
+
+}  // namespace subhost::raster
+
+// One raster attachment; the handle the add-on holds.
+struct DgnRaster {
+    std::string path;                       // full path of the attached file
+    RasterGeoReference geo{};
+    RasterRenderingInfo rendering{};
+    RasterExtendedInfo extended{};
+    bool readOnlyFlag = false;              // attached read-only
+    bool attached = false;                  // part of the model's raster collection
+    std::vector<subhost::raster::Polygon> clipMasks;
+    std::optional<subhost::raster::Polygon> clipBoundary;
+    // Test switches: make monochrome writes land inverted, or inverted on every
+    // second row (so that a write-back probe reads back mixed).
+    bool invertMonoWrites = false;
+    bool mixedMonoWrites = false;
+    std::shared_ptr<subhost::raster::RasterFile> file;  // null while the file is closed
+};
+
+namespace subhost::raster {
+
+// Module state: every attachment handle ever made (handles stay valid until the
+// design closes), in attachment order, and the open files by path.
+struct RasterState {
+    std::vector<std::unique_ptr<DgnRaster>> rasters;
+    std::vector<std::shared_ptr<RasterFile>> files;
+    bool initialized = false;
+    int lastError = 0;
+};
+
+RasterState& rasterState();
+
+// Attaches the design's "rasters" entries (files relative to designDir); refused entries are reported, not attached.
+void loadAttachments(const nlohmann::json& rasters, const std::string& designDir);
+// The attachments as design JSON entries (what `save` writes).
+nlohmann::json saveAttachments(const std::string& designDir);
+// Every attachment's georeference, file information, masks and boundary ({"event":"rasters",...}).
+nlohmann::json dumpRasters();
+// Writes back every changed file; false when any write failed (reported).
+bool flushAll();
+// Writes back changed files and drops every attachment (design closed, host reset).
+void closeAll();
+
+// Opens path as a raster file (shared with other attachments of it); null with *error naming the file and reason.
+std::shared_ptr<RasterFile> openFile(const std::string& path, std::string* error);
+// Writes the file back when changed; false when the write failed (reported in the message centre).
+bool writeBack(RasterFile& file);
+// Decodes the file's pixels when not done yet; false with *error.
+bool ensureDecoded(RasterFile& file, std::string* error);
+// Whether the attachment is read-only: its flag, or a file whose permission bits allow no writing.
+bool isReadOnly(const DgnRaster& raster);
+// Design point -> continuous pixel coordinates of the attachment (y up from the origin corner).
+DPoint3d designToPixel(const DgnRaster& raster, const DPoint3d& design);
+
+// Pixel transfer of a block between a buffer and the attachment's file (see pixels.cpp for the rules).
+int getBlock(DgnRaster& raster, std::uint8_t* buffer, int length, PixelFormat* format, const PixelBlock& block,
+             const BitmapSize& size);
+int setBlock(DgnRaster& raster, const std::uint8_t* buffer, int length, const PixelFormat& format,
+             const PixelBlock& block, const BitmapSize& size);
+
+}  // namespace subhost::raster
