@@ -13,6 +13,7 @@
 #include "host/mdldialog.h"
 #include "host/mdlsystem.h"
 #include "host/tovlib.h"
+#include "raster/commit.h"
 #include "raster/target.h"
 #include "resources/ids.h"
 #include "settings/settings.h"
@@ -161,6 +162,7 @@ int j_appUnload(int unloadType) {
     v_rasterTargetFreeAll();
     mdlRaster_terminate();
     v_menusSet(false);
+    v_backupListFree();
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "frame/app.h"
 #include "frame/commands.h"
 #include "host/hostwrap.h"
+#include "host/mdlraster.h"
 #include "host/winapi.h"
 #include "raster/target.h"
 #include "resources/ids.h"
@@ -67,11 +68,28 @@ void v_lineDraw(MSWindow* window, Point2d from, Point2d to) {
 
 // ---- Tool settings refresh -------------------------------------------------------
 
-// Adapts the colour items to the current raster's colour mode and palette; false when
-// there is nothing to describe, so that the no-raster layout applies. The raster
-// services cannot describe a raster's colours to the tool settings yet.
-bool b_toolSettingsRasterColors(MSDialog* /*toolSettings*/, bool /*enableOptions*/, bool /*showColor*/) {
-    return false;
+// Adapts the colour items to the current raster: RGB rasters take the colour swatch,
+// palette rasters the colour picker loaded with their palette. False when the raster
+// cannot be described (no file information, no palette), so that the no-raster layout applies.
+bool b_toolSettingsRasterColors(MSDialog* toolSettings, DgnRasterP raster, bool enableOptions, bool showColor) {
+    RasterFileInfo info{};
+    if (j_rasterFileInfo(&info, raster) != SUCCESS)
+        return false;
+    if (info.colorMode == IMAGECOLOR_RGB || info.colorMode == IMAGECOLOR_RGBA) {
+        v_itemShow(toolSettings, RTYPE_ColorPicker, rid::ITEM_COLOR_PICKER, false);
+        v_itemShow(toolSettings, RTYPE_Generic, rid::ITEM_COLOR_SWATCH, showColor);
+        v_itemEnable(toolSettings, RTYPE_OptionButton, rid::ITEM_COLOR_OPTION, enableOptions);
+        return true;
+    }
+    ColorPaletteEntry palette[256] = {};
+    if (mdlRaster_paletteGet(palette, raster) != SUCCESS)
+        return false;
+    v_itemShow(toolSettings, RTYPE_Generic, rid::ITEM_COLOR_SWATCH, false);
+    v_itemShow(toolSettings, RTYPE_ColorPicker, rid::ITEM_COLOR_PICKER, showColor);
+    if (DialogItem* picker = mdlDialog_itemGetByTypeAndId(toolSettings, RTYPE_ColorPicker, rid::ITEM_COLOR_PICKER, 0))
+        mdlDialog_colorPickerSetColorTable(picker, palette, 256);
+    v_itemEnable(toolSettings, RTYPE_OptionButton, rid::ITEM_COLOR_OPTION, enableOptions);
+    return true;
 }
 
 // Without a raster there is no colour to pick: both colour items hidden, the option off.
@@ -405,7 +423,8 @@ void v_toolSettingsRefresh() {
     bool showColor = s__globals.CanvasAuto == 0;
     if (g_commands.activeCommand == CMD_DELETE && s__globals.MaskMethod == 0)
         enableOptions = showColor = false;
-    if (!g_rasterTargets.currentRaster || !b_toolSettingsRasterColors(toolSettings, enableOptions, showColor))
+    DgnRasterP raster = g_rasterTargets.currentRaster;
+    if (!raster || !b_toolSettingsRasterColors(toolSettings, raster, enableOptions, showColor))
         v_toolSettingsNoRaster(toolSettings);
     mdlDialog_adjustPopDownHeight(toolSettings);
     mdlDialog_itemsSynch(toolSettings);
