@@ -118,6 +118,7 @@ int j_appInitialize(int argc, WCharCP argv[]) {
     // Every load starts from fresh module state, also when the host reloads the add-on in-process.
     g_frame = FrameState{};
     g_commands = CommandState{};
+    g_settings = SettingsState{};
     v_dialogsReset();
 
     WCharCP ownPath = (argc > 0 && argv) ? argv[0] : nullptr;

@@ -1,0 +1,196 @@
+// Commands: key-ins reach their command numbers, the gate refuses read-only models
+// and disabled commands, PXMEND_DISABLE parsing, the non-editing commands.
+#include "frame_fixture.h"
+#include "host/mdldialog.h"
+
+namespace {
+
+class Commands : public FrameTest {
+protected:
+    void start(const char* disable = nullptr, bool readOnly = false) {
+        writeSettings("FirstRunUnderV10=0\nDontShowV8iWarning=1\n");
+        if (disable)
+            subhost::setCfgVar("PXMEND_DISABLE", disable);
+        openDesign(readOnly);
+        load();
+        subhost::clearTranscript();
+    }
+
+    std::vector<int> disabledSlots() {
+        std::vector<int> slots;
+        for (int slot = 0; slot < 16; ++slot)
+            if (g_commands.disabledCommands[slot])
+                slots.push_back(slot);
+        return slots;
+    }
+};
+
+constexpr const char* READ_ONLY_TEXT =
+    "Active model is read-only. It is impossible for PixelMend to modify rasters in this model.";
+constexpr const char* DISABLED_TEXT = "This command is disabled by your PXMEND_DISABLE variable.";
+
+// ---- PXMEND_DISABLE ----
+
+TEST_F(Commands, DisableIgnoresCaseAndSpaceAfterComma) {
+    start("Copy, MOVE");
+    EXPECT_EQ(disabledSlots(), (std::vector<int>{1, 2}));
+}
+
+TEST_F(Commands, DisableKeepsSpaceBeforeComma) {
+    start("copy ,move");
+    EXPECT_EQ(disabledSlots(), (std::vector<int>{2}));
+}
+
+TEST_F(Commands, DisableSkipsEmptyAndUnknownPieces) {
+    start(",,\t despeckle,,bogus,resize");
+    EXPECT_EQ(disabledSlots(), (std::vector<int>{7, 9}));
+}
+
+TEST_F(Commands, DisableScratchSwitchesOffAttachAndDetach) {
+    start("scratch");
+    EXPECT_EQ(disabledSlots(), (std::vector<int>{11, 12}));
+}
+
+TEST_F(Commands, DisableGreysToolBoxChildrenAndMenuItems) {
+    start("edit,copy");
+    EXPECT_FALSE(enabled("2", "icmd", 0));  // copy
+    EXPECT_TRUE(enabled("2", "icmd", 1));   // move
+    EXPECT_FALSE(enabled("2", "icmd", 9));  // edit
+}
+
+TEST_F(Commands, UndefinedDisableChangesNothing) {
+    start();
+    EXPECT_TRUE(disabledSlots().empty());
+    EXPECT_TRUE(enabled("2", "icmd", 0));
+}
+
+TEST_F(Commands, OverlongDisableValueIsHandled) {
+    start((std::string(5000, ' ') + ",copy").c_str());
+    EXPECT_TRUE(disabledSlots().empty());  // only the first 255 characters count
+}
+
+// ---- The gate ----
+
+TEST_F(Commands, DisabledCommandRefused) {
+    start("delete");
+    keyin("PXMEND DELETE");
+    const auto shown = events("messageBox");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0]["dialog"], -97);
+    EXPECT_EQ(shown[0]["icon"], 4);
+    EXPECT_EQ(shown[0]["text"], DISABLED_TEXT);
+    EXPECT_EQ(g_commands.activeCommand, 0);
+}
+
+TEST_F(Commands, ReadOnlyModelReportedBeforeDisabledCommand) {
+    start("delete", true);
+    keyin("PXMEND DELETE");
+    const auto shown = events("messageBox");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0]["text"], READ_ONLY_TEXT);
+}
+
+TEST_F(Commands, GateOnlyCommandUsesSlot14) {
+    start();
+    g_commands.disabledCommands[14] = 1;
+    keyin("PXMEND GATE");
+    ASSERT_EQ(boxes(-97).size(), 1u);
+    EXPECT_EQ(boxes(-97)[0]["text"], DISABLED_TEXT);
+}
+
+TEST_F(Commands, PassedGateSetsCommandAndPrompt) {
+    start();
+    struct Case {
+        const char* keyin;
+        int active, prompt;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"PXMEND COPY", 1, 23, "Copy Raster Block"},       {"PXMEND MOVE", 2, 23, "Move Raster Block"},
+        {"PXMEND DELETE", 3, 25, "Delete Raster Block"},   {"PXMEND STAMP", 5, 26, "Stamp Elements"},
+        {"PXMEND CROP", 4, 25, "Crop Raster"},             {"PXMEND DESKEW", 6, 26, "Deskew Raster"},
+        {"PXMEND DESPECKLE", 7, 25, "Despeckle Raster"},   {"PXMEND BRUSH", 8, 26, "Raster Brush"},
+        {"PXMEND RESIZE", 9, 26, "Resize Raster Canvas"},  {"PXMEND EDIT", 15, 26, "Edit Raster Externally"},
+        {"pxmend scratch attach", 11, 27, "Attach Scratch Area"},
+    };
+    for (const Case& c : cases) {
+        subhost::clearTranscript();
+        keyin(c.keyin);
+        EXPECT_EQ(g_commands.activeCommand, c.active) << c.keyin;
+        EXPECT_EQ(g_commands.promptId, c.prompt) << c.keyin;
+        const auto shown = boxes(-97);
+        ASSERT_EQ(shown.size(), 1u) << c.keyin;
+        EXPECT_EQ(shown[0]["text"], std::string(c.name) + " is not available yet in this version of PixelMend.");
+        EXPECT_EQ(shown[0]["icon"], 1);
+    }
+}
+
+TEST_F(Commands, ScratchDetachKeepsPrompt) {
+    start();
+    keyin("PXMEND COPY");
+    keyin("PXMEND SCRATCH DETACH");
+    EXPECT_EQ(g_commands.activeCommand, 12);
+    EXPECT_EQ(g_commands.promptId, 23);
+}
+
+TEST_F(Commands, ResizeClearsAmounts) {
+    start();
+    s__globals.ResizeRowsEnd = 5;
+    s__globals.ResizeColumnsStart = -3;
+    std::snprintf(s__globals.ResizeNewSizeText, sizeof s__globals.ResizeNewSizeText, "10 x 10");
+    keyin("PXMEND RESIZE");
+    EXPECT_EQ(s__globals.ResizeRowsEnd, 0);
+    EXPECT_EQ(s__globals.ResizeColumnsStart, 0);
+    EXPECT_STREQ(s__globals.ResizeNewSizeText, "");
+}
+
+TEST_F(Commands, HelpTopicFollowsCommandsOnlyWithToolSettingsOpen) {
+    start();
+    keyin("PXMEND DESKEW");
+    EXPECT_STREQ(s__globals.HelpTopic, "");
+    subhost::toolSettings(true);
+    keyin("PXMEND DESPECKLE");
+    EXPECT_STREQ(s__globals.HelpTopic, "despeckle");
+    keyin("PXMEND SCRATCH ATTACH");
+    EXPECT_STREQ(s__globals.HelpTopic, "scratch");
+}
+
+// ---- Non-editing commands ----
+
+TEST_F(Commands, RasterToolsSendsHostKeyin) {
+    start();
+    keyin("PXMEND RASTERTOOLS");
+    const auto sent = events("keyin");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]["keyin"], "dialog toolbox 113 rastmgr");
+}
+
+TEST_F(Commands, SettingsWordsAreDistinct) {
+    start();
+    keyin("PXMEND SETTINGS SAVE");
+    keyin("PXMEND SETTINGS SAVEAS");
+    const auto shown = boxes(-97);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0]["text"], "Save settings is not available yet in this version of PixelMend.");
+    EXPECT_EQ(shown[1]["text"], "Save settings as is not available yet in this version of PixelMend.");
+}
+
+TEST_F(Commands, EveryKeyinReachesARegisteredCommand) {
+    start();
+    const char* keyins[] = {"PXMEND COPY", "PXMEND MOVE", "PXMEND DELETE", "PXMEND STAMP", "PXMEND CROP",
+                            "PXMEND DESKEW", "PXMEND DESPECKLE", "PXMEND BRUSH", "PXMEND RESIZE",
+                            "PXMEND RESIZE APPLY", "PXMEND RESIZE CANCEL", "PXMEND EDIT", "PXMEND SCRATCH ATTACH",
+                            "PXMEND SCRATCH DETACH", "PXMEND RASTERTOOLS", "PXMEND TOOLBOX",
+                            "PXMEND SETTINGS OPEN", "PXMEND SETTINGS SAVE", "PXMEND SETTINGS SAVEAS",
+                            "PXMEND SETTINGS AUTOSAVE", "PXMEND SETTINGS DEFAULTS", "PXMEND SETTINGS DIALOG",
+                            "PXMEND HELP ABOUT", "PXMEND HELP TOPIC copy", "PXMEND GATE", "pxm desp", "PXMEND DES"};
+    for (const char* text : keyins)
+        keyin(text);
+    EXPECT_TRUE(events("commandUnknown").empty()) << events("commandUnknown")[0].dump();
+    // "DES" is ambiguous (deskew, despeckle): the only unknown key-in.
+    const auto unknown = events("keyinUnknown");
+    ASSERT_EQ(unknown.size(), 1u);
+    EXPECT_EQ(unknown[0]["keyin"], "PXMEND DES");
+}
+
+}  // namespace

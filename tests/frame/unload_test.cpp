@@ -1,0 +1,129 @@
+// Unload: the settings-changed question with its four answers, a failed save asked
+// again, refusal only for positive unload types, saving without asking.
+#include <filesystem>
+
+#include "frame_fixture.h"
+#include "host/mdldialog.h"
+
+namespace {
+
+class Unload : public FrameTest {
+protected:
+    void SetUp() override {
+        FrameTest::SetUp();
+        writeSettings("FirstRunUnderV10=0\nDontShowV8iWarning=1\nBackup=1\n");
+        load();
+        subhost::clearTranscript();
+        s__globals.Backup = 0;  // a compared option changes
+    }
+
+    std::string question() const {
+        return "Your PixelMend settings have changed.\nSettings file name: " + settingsPath.string();
+    }
+};
+
+TEST_F(Unload, SaveWritesCurrentFile) {
+    subhost::queueAnswer(ACTIONBUTTON_OK);
+    EXPECT_EQ(subhost::unloadApplication(1), 0);
+    const auto asked = boxes(144002);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0]["text"], question());
+    EXPECT_EQ(asked[0]["icon"], 2);
+    EXPECT_NE(readFile(settingsPath).find("Backup=0\n"), std::string::npos);
+    EXPECT_FALSE(subhost::applicationLoaded());
+}
+
+TEST_F(Unload, SaveAsWritesChosenFile) {
+    const auto other = dir / "Other.ini";
+    subhost::queueAnswer(ACTIONBUTTON_SAVEAS);
+    subhost::queueFileAnswer(other.string());
+    EXPECT_EQ(subhost::unloadApplication(1), 0);
+    EXPECT_NE(readFile(other).find("Backup=0\n"), std::string::npos);
+    EXPECT_NE(readFile(settingsPath).find("Backup=1\n"), std::string::npos);
+}
+
+TEST_F(Unload, SaveAsCancelledAsksAgain) {
+    subhost::queueAnswer(ACTIONBUTTON_SAVEAS);
+    subhost::queueFileAnswer(std::nullopt);
+    subhost::queueAnswer(ACTIONBUTTON_NO);
+    EXPECT_EQ(subhost::unloadApplication(1), 0);
+    EXPECT_EQ(boxes(144002).size(), 2u);
+}
+
+TEST_F(Unload, DontSaveLeavesFileAlone) {
+    const std::string before = readFile(settingsPath);
+    subhost::queueAnswer(ACTIONBUTTON_NO);
+    EXPECT_EQ(subhost::unloadApplication(1), 0);
+    EXPECT_EQ(readFile(settingsPath), before);
+    EXPECT_FALSE(subhost::applicationLoaded());
+}
+
+TEST_F(Unload, CancelRefusesPositiveUnloadAndKeepsToolBox) {
+    std::string error;
+    subhost::queueAnswer(ACTIONBUTTON_CANCEL);
+    EXPECT_EQ(subhost::unloadApplication(1), 1);
+    EXPECT_TRUE(subhost::applicationLoaded());
+    EXPECT_NE(mdlDialog_find(2, L"PXMEND"), nullptr);
+}
+
+TEST_F(Unload, CancelNotOfferedForUnconditionalUnload) {
+    subhost::queueAnswer(ACTIONBUTTON_CANCEL);
+    EXPECT_THROW(subhost::unloadApplication(0), subhost::SessionStop);
+    const auto errors = events("error");
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back()["allowed"], nlohmann::json::parse(R"(["ok", 11, "no"])"));
+}
+
+TEST_F(Unload, FailedSaveReportsAndAsksAgain) {
+    std::filesystem::remove(settingsPath);
+    std::filesystem::create_directory(settingsPath);  // nothing can be written at this path
+    subhost::queueAnswer(ACTIONBUTTON_OK);
+    subhost::queueAnswer(ACTIONBUTTON_NO);
+    EXPECT_EQ(subhost::unloadApplication(1), 0);
+    std::vector<std::pair<int, std::string>> sequence;
+    for (const auto& e : events("messageBox"))
+        sequence.emplace_back(e["dialog"].get<int>(), e["text"].get<std::string>());
+    ASSERT_EQ(sequence.size(), 3u);
+    EXPECT_EQ(sequence[0].first, 144002);
+    EXPECT_EQ(sequence[1], std::make_pair(-97, "Unable to write settings file " + settingsPath.string() + "."));
+    EXPECT_EQ(sequence[2], std::make_pair(144002, question()));
+    EXPECT_TRUE(std::filesystem::is_directory(settingsPath));
+}
+
+TEST_F(Unload, SaveWithoutAskingWritesSilently) {
+    s__globals.SaveWithoutAsking = 1;
+    EXPECT_EQ(subhost::unloadApplication(1), 0);
+    EXPECT_TRUE(boxes(144002).empty());
+    EXPECT_NE(readFile(settingsPath).find("Backup=0\n"), std::string::npos);
+}
+
+TEST_F(Unload, UnchangedSettingsUnloadWithoutQuestion) {
+    s__globals.Backup = 1;
+    s__globals.FirstRunUnderV10 = 1;  // not among the compared options
+    EXPECT_EQ(subhost::unloadApplication(1), 0);
+    EXPECT_TRUE(events("messageBox").empty());
+}
+
+TEST_F(Unload, UnloadKeyinGoesThroughHostQueue) {
+    subhost::queueAnswer(ACTIONBUTTON_NO);
+    keyin("PXMEND UNLOAD");
+    EXPECT_FALSE(subhost::applicationLoaded());
+    EXPECT_EQ(boxes(144002).size(), 1u);
+}
+
+TEST_F(Unload, RefusedUnloadKeyinLeavesAddOnLoaded) {
+    subhost::queueAnswer(ACTIONBUTTON_CANCEL);
+    keyin("PXMEND UNLOAD");
+    EXPECT_TRUE(subhost::applicationLoaded());
+}
+
+TEST_F(Unload, ReloadAfterUnloadStartsFresh) {
+    subhost::queueAnswer(ACTIONBUTTON_OK);
+    ASSERT_EQ(subhost::unloadApplication(1), 0);
+    g_commands.activeCommand = 5;
+    load();
+    EXPECT_EQ(g_commands.activeCommand, 0);
+    EXPECT_EQ(s__globals.Backup, 0);
+}
+
+}  // namespace
