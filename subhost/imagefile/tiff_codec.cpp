@@ -15,9 +15,10 @@ namespace subhost::imagefile::detail {
 
 namespace {
 
-// The first error libtiff reported for one open file.
+// The first error and the first directory-loop warning libtiff reported for one open file.
 struct TiffMessages {
     std::string error;
+    std::string loop;
 };
 
 int tiffOnError(TIFF*, void* user, const char* module, const char* fmt, va_list args) {
@@ -29,7 +30,16 @@ int tiffOnError(TIFF*, void* user, const char* module, const char* fmt, va_list 
     return 1;
 }
 
-int tiffOnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+// Warnings are dropped, except that a looping directory chain (which libtiff
+// only warns about, cutting the chain) is remembered: such a file is refused.
+int tiffOnWarning(TIFF*, void* user, const char*, const char* fmt, va_list args) {
+    auto* messages = static_cast<TiffMessages*>(user);
+    if (messages && messages->loop.empty()) {
+        std::string text = vformat(fmt, args);
+        if (text.find("loop") != std::string::npos) messages->loop = text;
+    }
+    return 1;
+}
 
 struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
@@ -121,8 +131,8 @@ ColorMode tiffColorMode(std::uint16_t photometric, std::uint16_t bps, std::uint1
 // the reason for several images, a looping directory chain or unreadable tags.
 bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::string& why) {
     tdir_t directories = TIFFNumberOfDirectories(tif);
-    if (!messages.error.empty()) {
-        why = "damaged directory chain (" + libtiffSays(messages) + ")";
+    if (!messages.error.empty() || !messages.loop.empty()) {
+        why = "damaged directory chain (" + (messages.loop.empty() ? libtiffSays(messages) : "libtiff: " + messages.loop) + ")";
         return false;
     }
     if (directories > 1) {

@@ -1,0 +1,236 @@
+// Damaged and hostile raster files are refused with the file and the reason,
+// without output on stderr; failed writes leave the original file as it was.
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "imagefile_fixture.h"
+
+namespace imagefile_test {
+namespace {
+
+std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// Byte offset of the 12-byte entry of `tag` in the first directory of a little-endian TIFF.
+std::size_t tiffEntry(const std::vector<std::uint8_t>& b, std::uint16_t tag) {
+    std::size_t ifd = le32(b, 4);
+    std::size_t count = b[ifd] | (b[ifd + 1] << 8);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::size_t entry = ifd + 2 + 12 * i;
+        if ((b[entry] | (b[entry + 1] << 8)) == tag) return entry;
+    }
+    return 0;
+}
+
+class HostileFiles : public ::testing::Test {
+protected:
+    // A small valid little-endian TIFF to damage.
+    std::vector<std::uint8_t> goodTiff(std::uint16_t compression = COMPRESSION_NONE, ColorMode mode = ColorMode::Mono) {
+        const std::string path = dir.path("good.tif");
+        TiffSpec s;
+        s.compression = compression;
+        s.rowsPerStrip = 64;
+        EXPECT_TRUE(writeTiffWithLibtiff(path, picture(mode, 120, 90), s));
+        return fileBytes(path);
+    }
+
+    // Reads `bytes` as a file and expects a refusal naming the file and containing `reason`.
+    void expectRefused(const std::vector<std::uint8_t>& bytes, const std::string& name, const std::string& reason) {
+        const std::string path = dir.path(name);
+        writeBytes(path, bytes);
+        ::testing::internal::CaptureStderr();
+        ImageResult read = readImage(path);
+        InfoResult info = readInfo(path);
+        std::string printed = ::testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(read.ok);
+        EXPECT_NE(read.error.find(path), std::string::npos) << read.error;
+        EXPECT_NE(read.error.find(reason), std::string::npos) << read.error;
+        EXPECT_TRUE(read.image.pixels.empty());
+        EXPECT_EQ(printed, "");
+        if (!info.ok) { EXPECT_NE(info.error.find(path), std::string::npos); }
+    }
+
+    ScratchDir dir;
+};
+
+TEST_F(HostileFiles, MissingEmptyFolderAndForeignFiles) {
+    ImageResult missing = readImage(dir.path("nothing.tif"));
+    EXPECT_FALSE(missing.ok);
+    EXPECT_NE(missing.error.find("nothing.tif"), std::string::npos);
+    EXPECT_NE(missing.error.find("does not exist"), std::string::npos);
+    EXPECT_FALSE(readInfo(dir.path("nothing.tif")).ok);
+
+    expectRefused({}, "empty.tif", "empty");
+    std::vector<std::uint8_t> text = {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n'};
+    expectRefused(text, "notes.tif", "not a raster file");
+    expectRefused({'P', 'K', 3, 4, 0, 0, 0, 0}, "archive.png", "not a raster file");
+
+    std::filesystem::create_directory(dir.path("folder.tif"));
+    ImageResult folder = readImage(dir.path("folder.tif"));
+    EXPECT_FALSE(folder.ok);
+    EXPECT_NE(folder.error.find("folder"), std::string::npos);
+}
+
+TEST_F(HostileFiles, TruncatedTiffs) {
+    std::vector<std::uint8_t> tiff = goodTiff(COMPRESSION_CCITTFAX4);
+    // Cut inside the header: libtiff cannot read the directory.
+    expectRefused(std::vector<std::uint8_t>(tiff.begin(), tiff.begin() + 6), "header.tif", "TIFF");
+    // Pixel data cut short (libtiff writes the directory after the strips, so
+    // move the strip offsets past the end instead of cutting the file).
+    std::vector<std::uint8_t> cut = goodTiff(COMPRESSION_NONE);
+    std::size_t offsets = tiffEntry(cut, TIFFTAG_STRIPOFFSETS);
+    ASSERT_NE(offsets, 0u);
+    std::size_t counts = tiffEntry(cut, TIFFTAG_STRIPBYTECOUNTS);
+    ASSERT_NE(counts, 0u);
+    // Two strips of 64 and 26 rows; point the second past the end of the file.
+    std::size_t table = le32(cut, offsets + 8);
+    put32(cut, table + 4, static_cast<std::uint32_t>(cut.size() + 1000));
+    expectRefused(cut, "strips.tif", "strip 1");
+}
+
+TEST_F(HostileFiles, LoopingDirectoryChainIsRefused) {
+    std::vector<std::uint8_t> tiff = goodTiff();
+    std::size_t ifd = le32(tiff, 4);
+    std::size_t count = tiff[ifd] | (tiff[ifd + 1] << 8);
+    put32(tiff, ifd + 2 + 12 * count, static_cast<std::uint32_t>(ifd));  // next directory: itself
+    expectRefused(tiff, "loop.tif", "directory");
+}
+
+TEST_F(HostileFiles, AbsurdSizesAreRefusedFromTheHeader) {
+    std::vector<std::uint8_t> wide = goodTiff();
+    std::size_t width = tiffEntry(wide, TIFFTAG_IMAGEWIDTH);
+    ASSERT_NE(width, 0u);
+    wide[width + 2] = TIFF_LONG;
+    wide[width + 3] = 0;
+    put32(wide, width + 4, 1);
+    put32(wide, width + 8, 2000000);
+    expectRefused(wide, "wide.tif", "limit");
+
+    // Sides within the limit, but 60000 x 60000 RGB is over 4 GiB decoded.
+    std::vector<std::uint8_t> big = goodTiff(COMPRESSION_LZW, ColorMode::Rgb);
+    for (std::uint16_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH}) {
+        std::size_t entry = tiffEntry(big, tag);
+        ASSERT_NE(entry, 0u);
+        big[entry + 2] = TIFF_LONG;
+        big[entry + 3] = 0;
+        put32(big, entry + 8, 60000);
+    }
+    std::size_t rows = tiffEntry(big, TIFFTAG_ROWSPERSTRIP);
+    big[rows + 2] = TIFF_LONG;
+    put32(big, rows + 8, 60000);
+    expectRefused(big, "huge.tif", "MiB");
+
+    // A BMP header claiming a huge picture in a tiny file.
+    std::vector<std::uint8_t> bmp(54, 0);
+    bmp[0] = 'B', bmp[1] = 'M', bmp[10] = 54, bmp[14] = 40;
+    put32(bmp, 18, 50000);
+    put32(bmp, 22, 50000);
+    bmp[26] = 1, bmp[28] = 24;
+    expectRefused(bmp, "huge.bmp", "truncated");
+}
+
+TEST_F(HostileFiles, UnsupportedLayoutsReportInformationButDoNotDecode) {
+    const std::string path = dir.path("grey16.tif");
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 10);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 4);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    std::vector<std::uint16_t> row(10, 1000);
+    for (std::uint32_t y = 0; y < 4; ++y) TIFFWriteScanline(tif, row.data(), y, 0);
+    TIFFClose(tif);
+
+    InfoResult info = readInfo(path);
+    ASSERT_TRUE(info.ok) << info.error;
+    EXPECT_EQ(info.info.mode, ColorMode::Other);
+    EXPECT_EQ(info.info.bitsPerSample, 16);
+    ImageResult read = readImage(path);
+    EXPECT_FALSE(read.ok);
+    EXPECT_NE(read.error.find("16 bits per sample"), std::string::npos) << read.error;
+}
+
+TEST_F(HostileFiles, DamagedPngJpegBmpAndGif) {
+    Image picture8 = picture(ColorMode::Rgb, 60, 40);
+    for (FileFormat format : {FileFormat::Png, FileFormat::Jpeg, FileFormat::Bmp}) {
+        const std::string path = dir.path("whole");
+        ASSERT_EQ(createImageFile(path, format, picture8).status, kStatusOk);
+        std::vector<std::uint8_t> bytes = fileBytes(path);
+        bytes.resize(bytes.size() / 2);
+        expectRefused(bytes, "half" + std::to_string(static_cast<int>(format)), "");
+        EXPECT_FALSE(readImage(dir.path("half" + std::to_string(static_cast<int>(format)))).ok);
+    }
+    std::vector<std::uint8_t> bmp(54, 0);
+    bmp[0] = 'B', bmp[1] = 'M', bmp[10] = 54, bmp[14] = 40, bmp[18] = 2, bmp[22] = 2, bmp[26] = 1, bmp[28] = 24;
+    bmp[30] = 1;  // run-length compression
+    expectRefused(bmp, "rle.bmp", "compression");
+    expectRefused({'G', 'I', 'F', '8', '9', 'a', 4, 0}, "cut.gif", "GIF");
+}
+
+class SafeWrites : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path = dir.path("scan.tif");
+        TiffSpec s;
+        s.compression = COMPRESSION_CCITTFAX4;
+        ASSERT_TRUE(writeTiffWithLibtiff(path, picture(ColorMode::Mono, 64, 32), s));
+        original = fileBytes(path);
+        ImageResult read = readImage(path);
+        ASSERT_TRUE(read.ok) << read.error;
+        image = std::move(read.image);
+        image.pixels[0] ^= 0xFF;
+    }
+    ScratchDir dir;
+    std::string path;
+    std::vector<std::uint8_t> original;
+    Image image;
+};
+
+TEST_F(SafeWrites, FolderAtTheTemporaryNameKeepsTheOriginal) {
+    std::filesystem::create_directory(temporaryPathFor(path));
+    WriteStatus status = writeImage(path, image);
+    EXPECT_EQ(status.status, kStatusError);
+    EXPECT_NE(status.error.find(path), std::string::npos) << status.error;
+    EXPECT_EQ(fileBytes(path), original);
+    EXPECT_TRUE(std::filesystem::is_directory(temporaryPathFor(path)));
+}
+
+TEST_F(SafeWrites, PathUnderARegularFileFails) {
+    const std::string below = path + "/inner.tif";
+    WriteStatus status = writeImage(below, image);
+    EXPECT_EQ(status.status, kStatusError);
+    EXPECT_NE(status.error.find(below), std::string::npos);
+    EXPECT_EQ(fileBytes(path), original);
+    EXPECT_EQ(createImageFile(below, FileFormat::Png, image).status, kStatusError);
+}
+
+TEST_F(SafeWrites, WriteBackKeepsPermissionBitsAndLeavesNoTemporary) {
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    ASSERT_EQ(writeImage(path, image).status, kStatusOk);
+    struct stat st{};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_FALSE(std::filesystem::exists(temporaryPathFor(path)));
+    EXPECT_NE(fileBytes(path), original);
+}
+
+TEST_F(SafeWrites, ImagesThatDoNotMatchTheirHeaderAreNotWritten) {
+    Image broken = image;
+    broken.pixels.resize(broken.pixels.size() / 2);
+    WriteStatus status = writeImage(path, broken);
+    EXPECT_EQ(status.status, kStatusError);
+    EXPECT_EQ(fileBytes(path), original);
+    Image other = image;
+    other.mode = ColorMode::Other;
+    EXPECT_NE(writeImage(path, other).status, kStatusOk);
+    EXPECT_EQ(fileBytes(path), original);
+}
+
+}  // namespace
+}  // namespace imagefile_test
