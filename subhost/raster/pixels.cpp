@@ -7,10 +7,12 @@
 // fitted into the block by nearest neighbour (how scaled copies land).
 //
 // Monochrome read-back rule: a returned bit is 1 where the pixel shows in the
-// darker of the rendering's two colours. A file bit of 1 shows in the rendering's
-// foreground colour, a 0 in its background colour; so the returned bit is the file
-// bit, inverted when the foreground is the lighter colour. Writes use the same
-// rule backwards, so that a block written and read back under one rendering
+// darker of the rendering's two colours. The foreground pixels of a monochrome
+// file are those of its darker colour (the ink of an ordinary scan, whichever bit
+// value the file uses for it); they show in the rendering's foreground colour, the
+// others in its background colour. So the returned bit is "is foreground",
+// inverted when the rendering's foreground is the lighter colour. Writes use the
+// same rule backwards, so that a block written and read back under one rendering
 // comes back unchanged. The attachment's test switches make writes land inverted
 // (all bits, or the bits of every second row) to stand in for hosts that do.
 #include <algorithm>
@@ -58,8 +60,10 @@ double luminance(const std::uint8_t* rgb) {
 }
 
 // True when a set file bit reads back as 0 under the attachment's rendering.
-bool readInverts(const DgnRaster& raster) {
-    return luminance(raster.rendering.foreground) > luminance(raster.rendering.background);
+bool readInverts(const DgnRaster& raster, const imagefile::Image& image) {
+    const bool foregroundLighter = luminance(raster.rendering.foreground) > luminance(raster.rendering.background);
+    const bool zeroIsDark = luminance(image.palette[0].data()) < luminance(image.palette[1].data());
+    return foregroundLighter != zeroIsDark;
 }
 
 std::uint8_t get8(const std::uint8_t* row, std::size_t rowBytes, long bit) {
@@ -127,7 +131,7 @@ void transfer(imagefile::Image& image, const DgnRaster& raster, const Placement&
               const BufferShape& shape, std::uint8_t* buffer, bool read) {
     const long W = image.width, H = image.height;
     const bool same = size.width == p.bw && size.height == p.bh;
-    const bool inv = readInverts(raster);
+    const bool inv = readInverts(raster, image);
     const std::size_t fileBpp = fileBytesPerPixel(image.mode);
     for (long by = 0; by < size.height; ++by) {
         const long ir = p.imageTop + fitIndex(by, size.height, p.bh);

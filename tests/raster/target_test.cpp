@@ -1,0 +1,313 @@
+// Loading raster targets: the support checks in order, polarity detection,
+// background statistics, and reads and writes through the host.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "raster/bitmap.h"
+#include "raster/clip.h"
+#include "raster_fixture.h"
+
+namespace testraster {
+namespace {
+
+using SupportChecks = RasterTest;
+using Polarity = RasterTest;
+using Statistics = RasterTest;
+using BitmapIO = RasterTest;
+using ClipMasks = RasterTest;
+
+img::Image rgbImage(int w, int h, img::Rgb8 background) {
+    img::Image image = img::makeImage(w, h, img::ColorMode::Rgb).image;
+    for (std::size_t i = 0; i + 2 < image.pixels.size(); i += 3) {
+        image.pixels[i] = background[0];
+        image.pixels[i + 1] = background[1];
+        image.pixels[i + 2] = background[2];
+    }
+    return image;
+}
+
+TEST_F(SupportChecks, ReadOnlyIsRefusedBeforeTheDepthCheck) {
+    write("a.tif", rgbImage(40, 30, {200, 200, 200}));
+    auto rasters = attach({{{"file", "a.tif"}, {"readOnly", true}}});
+    ASSERT_EQ(rasters.size(), 1u);
+    g_commands.activeCommand = CMD_DESPECKLE;  // would refuse an RGB raster too
+    EXPECT_EQ(j_rasterCheckSupport(rasters[0], false, false), ERROR);
+    EXPECT_EQ(messages(), std::vector<std::string>{"Raster attachment is read-only."});
+}
+
+TEST_F(SupportChecks, FileWithoutWriteBitsCountsAsReadOnly) {
+    const std::string file = write("a.tif", monoImage(64, 64, img::Photometric::MinIsWhite, false));
+    ::chmod(file.c_str(), 0444);
+    auto rasters = attach({{{"file", "a.tif"}}});
+    EXPECT_EQ(j_rasterCheckSupport(rasters[0], false, false), ERROR);
+    EXPECT_EQ(j_rasterCheckSupport(rasters[0], true, false), SUCCESS);
+}
+
+TEST_F(SupportChecks, FourBitIsRefusedEvenByDespeckleWithItsOwnMessage) {
+    img::Image image = img::makeImage(32, 32, img::ColorMode::Palette4).image;
+    image.paletteCount = 16;
+    write("four.bmp", image, img::FileFormat::Bmp);
+    auto rasters = attach({{{"file", "four.bmp"}}});
+    ASSERT_EQ(rasters.size(), 1u);
+    g_commands.activeCommand = CMD_DESPECKLE;
+    EXPECT_EQ(j_rasterCheckSupport(rasters[0], true, false), ERROR);
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages()[0].rfind("PixelMend doesn't support 4-bit-per-pixel raster files.", 0), 0u);
+    EXPECT_NE(messages()[0].find("support@pixelmend.example."), std::string::npos);
+}
+
+TEST_F(SupportChecks, DespeckleAcceptsOnlyMonochrome) {
+    write("c.tif", rgbImage(16, 16, {1, 2, 3}));
+    auto rasters = attach({{{"file", "c.tif"}}});
+    g_commands.activeCommand = CMD_DESPECKLE;
+    EXPECT_EQ(j_rasterCheckSupport(rasters[0], true, false), ERROR);
+    EXPECT_EQ(messages(), std::vector<std::string>{"Despeckle only supports monochrome raster files."});
+}
+
+TEST_F(SupportChecks, DestinationOfAnotherDepthIsRefused) {
+    write("m.tif", monoImage(64, 64, img::Photometric::MinIsWhite, false));
+    write("c.tif", rgbImage(16, 16, {1, 2, 3}));
+    auto rasters = attach({{{"file", "m.tif"}}, {{"file", "c.tif"}}});
+    ASSERT_NE(load(rasters[0]), nullptr);
+    EXPECT_EQ(j_rasterCheckSupport(rasters[1], true, true), ERROR);
+    EXPECT_EQ(messages().back(),
+              "Color depth of source file doesn't match color depth of destination file. Operation is impossible.");
+}
+
+TEST_F(SupportChecks, LzwThirtyTwoBitAsksAndLeavesTheFileAlone) {
+    img::Image image = img::makeImage(20, 20, img::ColorMode::Rgba).image;
+    image.compression = img::Compression::Lzw;
+    const std::string file = write("rgba.tif", image);
+    std::ifstream before(file, std::ios::binary);
+    const std::string original((std::istreambuf_iterator<char>(before)), {});
+    auto rasters = attach({{{"file", "rgba.tif"}}});
+    subhost::queueAnswer(ACTIONBUTTON_YES);
+    EXPECT_EQ(load(rasters[0]), nullptr);
+    ASSERT_FALSE(messages().empty());
+    EXPECT_EQ(messages()[0].rfind("PixelMend doesn't support 32-bit-per-pixel raster files with LZW compression.", 0),
+              0u);
+    std::ifstream after(file, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), original);
+}
+
+TEST_F(SupportChecks, AttachmentOfAnUnreadableFileIsRefusedWithTheReason) {
+    std::ofstream(path("junk.tif")) << "not a tiff at all";
+    auto rasters = attach({{{"file", "junk.tif"}}, {{"file", "missing.png"}}});
+    EXPECT_TRUE(rasters.empty());
+    int refused = 0;
+    for (const auto& e : subhost::transcript()) {
+        if (e.value("event", "") != "rasterRefused") continue;
+        ++refused;
+        EXPECT_FALSE(e.value("reason", "").empty());
+        EXPECT_NE(e.value("file", "").find(refused == 1 ? "junk.tif" : "missing.png"), std::string::npos);
+    }
+    EXPECT_EQ(refused, 2);
+}
+
+TEST_F(Polarity, NormalScanHasWhiteBackgroundAndPlainWrites) {
+    write("n.tif", monoImage(300, 200, img::Photometric::MinIsWhite, false));
+    auto rasters = attach({{{"file", "n.tif"}}});
+    RasterTarget* t = load(rasters[0]);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->backgroundBlack, 0u);
+    EXPECT_EQ(t->writeInverts, 0u);
+    EXPECT_EQ(t->statsValid, 1u);
+    EXPECT_EQ(t->imageFormat, unsigned(IMAGEFORMAT_BitMap));
+}
+
+TEST_F(Polarity, NegativeScansHaveBlackBackgroundWhicheverBitTheFileUses) {
+    write("neg-w.tif", monoImage(300, 200, img::Photometric::MinIsWhite, true));   // paper bits 1 = black
+    write("neg-b.tif", monoImage(300, 200, img::Photometric::MinIsBlack, false));  // paper bits 0 = black
+    write("pos-b.tif", monoImage(300, 200, img::Photometric::MinIsBlack, true));   // paper bits 1 = white
+    auto rasters = attach({{{"file", "neg-w.tif"}}, {{"file", "neg-b.tif"}}, {{"file", "pos-b.tif"}}});
+    ASSERT_EQ(rasters.size(), 3u);
+    EXPECT_EQ(load(rasters[0])->backgroundBlack, 1u);
+    EXPECT_EQ(load(rasters[1])->backgroundBlack, 1u);
+    EXPECT_EQ(load(rasters[2])->backgroundBlack, 0u);
+}
+
+TEST_F(Polarity, HostThatInvertsWritesIsDetectedAndThePixelsStayAsTheyWere) {
+    const img::Image source = monoImage(300, 200, img::Photometric::MinIsWhite, false);
+    write("inv.tif", source);
+    auto rasters = attach({{{"file", "inv.tif"}, {"testInvertMonoWrites", true}}});
+    RasterTarget* t = load(rasters[0]);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->writeInverts, 1u);
+    ASSERT_TRUE(subhost::raster::flushAll());
+    EXPECT_EQ(img::readImage(path("inv.tif")).image.pixels, source.pixels);
+}
+
+TEST_F(Polarity, MixedProbeIsUndoneAndRefused) {
+    const img::Image source = monoImage(300, 200, img::Photometric::MinIsWhite, false);
+    write("mixed.tif", source);
+    auto rasters = attach({{{"file", "mixed.tif"}, {"testMixedMonoWrites", true}}});
+    EXPECT_EQ(load(rasters[0]), nullptr);
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages()[0].rfind("Sorry, PixelMend cannot recognize polarity of your raster.", 0), 0u);
+    ASSERT_TRUE(subhost::raster::flushAll());
+    EXPECT_EQ(img::readImage(path("mixed.tif")).image.pixels, source.pixels);
+}
+
+TEST_F(Polarity, SmallRasterUsesAProbeOfItsOwnSize) {
+    write("small.tif", monoImage(20, 10, img::Photometric::MinIsWhite, false));
+    auto rasters = attach({{{"file", "small.tif"}, {"testInvertMonoWrites", true}}});
+    RasterTarget* t = load(rasters[0]);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->writeInverts, 1u);
+}
+
+TEST_F(Polarity, ReadOnlyRasterIsSampledButNeverProbed) {
+    write("ro.tif", monoImage(100, 100, img::Photometric::MinIsWhite, true));
+    auto rasters = attach({{{"file", "ro.tif"}, {"readOnly", true}, {"testInvertMonoWrites", true}}});
+    RasterTarget* t = load(rasters[0]);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->backgroundBlack, 1u);
+    EXPECT_EQ(t->writeInverts, 0u);  // a probe would have found the inverting host
+    EXPECT_EQ(t->statsValid, 0u);    // so the next load samples again
+}
+
+TEST_F(Statistics, PaletteRasterGetsItsDominantIndex) {
+    img::Image image = img::makeImage(50, 40, img::ColorMode::Palette8).image;
+    image.paletteCount = 256;
+    std::fill(image.pixels.begin(), image.pixels.end(), 17);
+    for (int i = 0; i < 300; ++i) image.pixels[std::size_t(i)] = 3;
+    write("p.tif", image);
+    auto rasters = attach({{{"file", "p.tif"}}});
+    RasterTarget* t = load(rasters[0]);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->bgIndex, 17);
+    EXPECT_EQ(t->bgDominant, 1u);
+    EXPECT_EQ(t->bitsPerPixel, 8u);
+}
+
+TEST_F(Statistics, RgbRasterGetsItsBackgroundColour) {
+    write("c.png", rgbImage(30, 30, {250, 240, 230}), img::FileFormat::Png);
+    auto rasters = attach({{{"file", "c.png"}}});
+    RasterTarget* t = load(rasters[0]);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->bgColor[0], 250);
+    EXPECT_EQ(t->bgColor[2], 230);
+    EXPECT_EQ(t->bgDominant, 1u);
+    EXPECT_EQ(t->imageFormat, unsigned(IMAGEFORMAT_RGB));
+}
+
+TEST_F(Statistics, TurnedRasterLocksTheCopyScale) {
+    write("c.png", rgbImage(30, 30, {1, 1, 1}), img::FileFormat::Png);
+    auto rasters = attach({{{"file", "c.png"}, {"rotation", 45.0}}, {{"file", "c.png"}, {"rotation", 90.5}}});
+    s__globals.ScaleLock = 0;
+    s__globals.ScaleX = 2.0;
+    s__globals.ScaleY = 3.0;
+    ASSERT_NE(load(rasters[1]), nullptr);
+    EXPECT_EQ(s__globals.ScaleLock, 0);
+    EXPECT_EQ(s__globals.ScaleY, 3.0);
+    ASSERT_NE(load(rasters[0]), nullptr);
+    EXPECT_EQ(s__globals.ScaleLock, 1);
+    EXPECT_EQ(s__globals.ScaleY, 2.0);
+}
+
+TEST_F(BitmapIO, WriteReadCloseReopenKeepsThePixelsAndMakesOneBackup) {
+    write("w.tif", monoImage(200, 100, img::Photometric::MinIsWhite, false));
+    auto rasters = attach({{{"file", "w.tif"}}});
+    ASSERT_NE(load(rasters[0]), nullptr);
+    const PixelBlock block{-8, 50, 40, 30, 1};  // partly left of the raster
+    std::uint8_t* bytes = nullptr;
+    PixelFormat format{IMAGECOLOR_Monochrome, 0, {}};
+    BitmapSize size{};
+    ASSERT_EQ(j_bitmapRead(&bytes, &format, &block, &size), SUCCESS);
+    EXPECT_EQ(size.width, 40);
+    std::fill(bytes, bytes + j_bitmapBytes(&size), 0xFF);
+    ASSERT_EQ(j_bitmapWrite(bytes, &format, &block, &size), SUCCESS);
+    ASSERT_EQ(j_bitmapWrite(bytes, &format, &block, &size), SUCCESS);
+    std::free(bytes);
+    EXPECT_TRUE(fs::exists(path("w-backup.tif")));
+    EXPECT_FALSE(fs::exists(path("w-backup2.tif")));
+
+    ASSERT_EQ(mdlRaster_fileClose(rasters[0], RASTER_OPTION_NOW), SUCCESS);
+    const img::Image after = img::readImage(path("w.tif")).image;
+    // Block rows 50..79 from the bottom are image rows 20..49; columns 0..31 are inside.
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 200; x += 7) {
+            const bool bit = (after.pixels[std::size_t(y) * after.stride + std::size_t(x / 8)] >> (7 - x % 8)) & 1;
+            const bool inBlock = y >= 20 && y < 50 && x < 32;
+            if (inBlock) {
+                EXPECT_TRUE(bit) << x << "," << y;
+            } else {
+                const bool ink = (x % 10 == 3) || (y % 13 == 5);
+                EXPECT_EQ(bit, ink) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_EQ(img::readImage(path("w-backup.tif")).image.pixels,
+              monoImage(200, 100, img::Photometric::MinIsWhite, false).pixels);
+}
+
+TEST_F(BitmapIO, UndoTakesBackAGroupOfWrites) {
+    const img::Image source = monoImage(64, 64, img::Photometric::MinIsWhite, false);
+    write("u.tif", source);
+    auto rasters = attach({{{"file", "u.tif"}}});
+    ASSERT_NE(load(rasters[0]), nullptr);
+    s__globals.Backup = 0;
+    const PixelBlock block{0, 0, 64, 64, 1};
+    std::uint8_t* bytes = nullptr;
+    PixelFormat format{IMAGECOLOR_Monochrome, 0, {}};
+    BitmapSize size{};
+    v_undoGroupStart();
+    ASSERT_EQ(j_bitmapRead(&bytes, &format, &block, &size), SUCCESS);
+    std::fill(bytes, bytes + j_bitmapBytes(&size), 0x00);
+    ASSERT_EQ(j_bitmapWrite(bytes, &format, &block, &size), SUCCESS);
+    v_undoGroupEnd();
+    std::free(bytes);
+    EXPECT_EQ(mdlUndo_undoActions(1), 1);
+    ASSERT_TRUE(subhost::raster::flushAll());
+    EXPECT_EQ(img::readImage(path("u.tif")).image.pixels, source.pixels);
+}
+
+TEST_F(ClipMasks, MasksAndBoundaryComeBackInOrder) {
+    write("c.png", rgbImage(30, 30, {1, 1, 1}), img::FileFormat::Png);
+    const nlohmann::json square1 = {{0, 0}, {5, 0}, {5, 5}};
+    const nlohmann::json square2 = {{10, 10}, {15, 10}, {15, 15}};
+    const nlohmann::json square3 = {{20, 20}, {25, 20}, {25, 25}};
+    const nlohmann::json boundary = {{1, 1}, {29, 1}, {29, 29}, {1, 29}};
+    auto rasters = attach(
+        {{{"file", "c.png"}, {"clipMasks", {square1, square2, square3}}, {"clipBoundary", boundary}}});
+    g_rasterTargets.currentRaster = rasters[0];
+    const nlohmann::json before = subhost::raster::dumpRasters();
+    v_rasterClipMasks("OFF");
+    int count = -1;
+    mdlRaster_clipMaskCount(&count, rasters[0]);
+    EXPECT_EQ(count, 0);
+    v_rasterClipMasks("ON");
+    v_rasterClipMasks("ON");  // a second "ON" puts nothing back twice
+    EXPECT_EQ(subhost::raster::dumpRasters(), before);
+}
+
+TEST_F(ClipMasks, NeutralRenderingShowsInkBlackAndIsPutBack) {
+    write("n.tif", monoImage(64, 64, img::Photometric::MinIsWhite, false));
+    auto rasters = attach({{{"file", "n.tif"}, {"rendering", {{"foreground", {200, 0, 0}}, {"background", {0, 0, 90}}}}}});
+    RasterTarget* t = load(rasters[0]);
+    ASSERT_NE(t, nullptr);
+    v_rasterDisplayModeCurrent("OFF");
+    RasterRenderingInfo r{};
+    mdlRaster_renderingInfoGet(&r, rasters[0]);
+    EXPECT_EQ(r.foreground[0], 0);
+    EXPECT_EQ(r.background[0], 255);
+    EXPECT_EQ(r.contrastFactor, 1.0);
+    v_rasterDisplayModeCurrent("ON");
+    mdlRaster_renderingInfoGet(&r, rasters[0]);
+    EXPECT_EQ(r.foreground[0], 200);
+    EXPECT_EQ(r.background[2], 90);
+}
+
+TEST_F(ClipMasks, HostErrorsNameTheStatus) {
+    v_hostErrorReport(MDLERR_INSFMEMORY);
+    v_hostErrorReport(-1);
+    v_hostErrorReport(SUCCESS);
+    ASSERT_EQ(messages().size(), 2u);
+    EXPECT_EQ(messages()[0], "Not enough memory to perform the operation");
+    EXPECT_NE(messages()[1].find("Status: -1. MDL error number:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace testraster
