@@ -1,11 +1,204 @@
-// The pixelmend command: runs session scripts in the substitute host.
+// The pixelmend command: runs session scripts in the substitute host with the
+// PixelMend add-on, and a demo session on generated sample data.
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <span>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "subhost/host.h"
 
-int main(int argc, char** argv) {
-    (void)argc;
-    (void)argv;
-    std::cerr << "pixelmend: not ready yet\n";
+namespace {
+
+namespace fs = std::filesystem;
+
+using Args = std::span<const std::string>;
+
+struct Subcommand {
+    const char* name;
+    const char* usage;
+    const char* summary;
+    int (*run)(Args args);
+};
+
+// The folder of this executable (where the add-on and libraries are built).
+fs::path exeFolder() {
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return fs::current_path();
+    buffer[n] = 0;
+    return fs::path(buffer).parent_path();
+}
+
+// The add-on module: env PIXELMEND_APP, else pxmend.so beside the executable.
+std::string defaultApp() {
+    const char* env = std::getenv("PIXELMEND_APP");
+    if (env && *env) return env;
+    return (exeFolder() / "pxmend.so").string();
+}
+
+int usageError(const std::string& message);
+
+int runSessionCommand(Args args) {
+    subhost::SessionOptions options;
+    options.appPath = defaultApp();
+    std::string script;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--answers" && i + 1 < args.size()) {
+            const std::string v = args[++i];
+            if (v == "yes")
+                options.defaultAnswer = 6;
+            else if (v == "no")
+                options.defaultAnswer = 7;
+            else
+                return usageError("--answers takes yes or no");
+        } else if (a == "--app" && i + 1 < args.size()) {
+            options.appPath = args[++i];
+        } else if (!a.empty() && a[0] == '-') {
+            return usageError("unknown option " + a);
+        } else if (script.empty()) {
+            script = a;
+        } else {
+            return usageError("one script only");
+        }
+    }
+    if (script.empty()) return usageError("session needs a SCRIPT");
+    subhost::hostReset();
+    return subhost::runSession(script, options, std::cout, std::cerr);
+}
+
+// Writes text to path; false with a message on stderr.
+bool writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        std::cerr << "pixelmend: cannot write " << path.string() << "\n";
+        return false;
+    }
+    return true;
+}
+
+// A stream buffer writing to two others (the terminal and the transcript file).
+class TeeBuf : public std::streambuf {
+public:
+    TeeBuf(std::streambuf* a, std::streambuf* b) : a_(a), b_(b) {}
+
+protected:
+    int overflow(int c) override {
+        if (c == EOF) return !EOF;
+        const int r1 = a_->sputc(static_cast<char>(c));
+        const int r2 = b_->sputc(static_cast<char>(c));
+        return r1 == EOF || r2 == EOF ? EOF : c;
+    }
+    int sync() override { return a_->pubsync() | b_->pubsync(); }
+
+private:
+    std::streambuf* a_;
+    std::streambuf* b_;
+};
+
+const char* kDemoDesign = R"({
+  "name": "demo-site.dgn",
+  "readOnly": false,
+  "views": [
+    {"rotation": 0, "origin": [0, 0, 0], "extent": [1000, 800, 0], "fill": true}
+  ]
+}
+)";
+
+const char* kDemoScript = R"(# PixelMend demo: the add-on starts in the host, shows its tool settings,
+# has its settings changed and saves them when it is unloaded.
+cfg PXMEND_SETTINGS Pxmend.ini
+design demo-design.json
+load
+dump settings
+toolsettings open
+keyin PXMEND COPY
+dump items toolsettings
+set Backup 0
+set CanvasColor 0,0,255
+set MergePixels 1
+dump settings
+# At unload the add-on sees the changed settings and asks: answer Save (3).
+answer 3
+unload
+)";
+
+int runDemo(Args args) {
+    if (args.size() != 1) return usageError("demo needs OUTDIR");
+    const fs::path dir = fs::absolute(args[0]);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) {
+        std::cerr << "pixelmend: cannot create " << dir.string() << ": " << ec.message() << "\n";
+        return 2;
+    }
+    // The settings file lives in OUTDIR: the cfg line names it relative to the script's folder.
+    std::string script = kDemoScript;
+    const std::string relative = "cfg PXMEND_SETTINGS Pxmend.ini";
+    script.replace(script.find(relative), relative.size(), "cfg PXMEND_SETTINGS " + (dir / "Pxmend.ini").string());
+    fs::remove(dir / "Pxmend.ini", ec);
+    if (!writeFile(dir / "demo-design.json", kDemoDesign) || !writeFile(dir / "demo.session", script)) return 2;
+    std::ofstream transcriptFile(dir / "transcript.jsonl", std::ios::binary | std::ios::trunc);
+    TeeBuf tee(std::cout.rdbuf(), transcriptFile.rdbuf());
+    std::ostream out(&tee);
+    subhost::SessionOptions options;
+    options.appPath = defaultApp();
+    subhost::hostReset();
+    const int code = subhost::runSession((dir / "demo.session").string(), options, out, std::cerr);
+    out.flush();
+    std::cout << "\nPixelMend demo finished (exit code " << code << ").\n"
+              << "  session script : " << (dir / "demo.session").string() << "\n"
+              << "  design file    : " << (dir / "demo-design.json").string() << "\n"
+              << "  transcript     : " << (dir / "transcript.jsonl").string() << "\n"
+              << "  settings file  : " << (dir / "Pxmend.ini").string() << "\n"
+              << "Run it again with: " << (exeFolder() / "pixelmend").string() << " session "
+              << (dir / "demo.session").string() << "\n";
+    return code;
+}
+
+int runHelp(Args);
+
+const Subcommand kSubcommands[] = {
+    {"session", "session SCRIPT [--answers yes|no] [--app PATH]",
+     "run a session script; transcript events on stdout (exit 0 clean, 2 bad line or input, 3 unanswered question)",
+     runSessionCommand},
+    {"demo", "demo OUTDIR", "write a sample design and session into OUTDIR and run it", runDemo},
+    {"--help", "--help", "show this help", runHelp},
+};
+
+int runHelp(Args) {
+    std::cout << "PixelMend in its substitute CAD host.\n\nUsage:\n";
+    for (const auto& sub : kSubcommands) std::cout << "  pixelmend " << sub.usage << "\n      " << sub.summary << "\n";
+    std::cout << "\nThe add-on is pxmend.so beside this program unless --app or PIXELMEND_APP names another.\n";
+    return 0;
+}
+
+int usageError(const std::string& message) {
+    std::cerr << "pixelmend: " << message << "\n(see pixelmend --help)\n";
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        runHelp({});
+        return 2;
+    }
+    const std::string& name = args[0];
+    for (const auto& sub : kSubcommands)
+        if (name == sub.name || (name == "-h" && std::string(sub.name) == "--help") ||
+            (name == "help" && std::string(sub.name) == "--help"))
+            return sub.run(Args(args).subspan(1));
+    return usageError("unknown command " + name);
 }

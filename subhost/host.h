@@ -98,7 +98,18 @@ nlohmann::json dumpSettings();
 // The dialog's items as JSON ({"event":"items",...}); also recorded.
 nlohmann::json dumpItems(const std::string& dialog);
 
-// Runs a session script; the exit code (0 clean, 2 bad script or input, 3 unanswered question).
+// How a session runs: the default answer and the application its `load` lines load.
+struct SessionOptions {
+    std::optional<int> defaultAnswer;                    // --answers yes (6) or no (7); nullopt: none
+    std::string appPath;                                 // module to load; empty: env PIXELMEND_APP
+    int (*linkedMain)(int, WCharCP*) = nullptr;          // or an application linked into this process
+    const rsc::File* (*linkedResources)() = nullptr;
+};
+
+// Runs a session script (events to out, diagnostics to err); the exit code: 0 clean, 2 bad script
+// line or input, 3 unanswered question.
+int runSession(const std::string& scriptPath, const SessionOptions& options, std::ostream& out, std::ostream& err);
+// The same with the application of env PIXELMEND_APP.
 int runSession(const std::string& scriptPath, std::optional<int> defaultAnswer, std::ostream& out, std::ostream& err);
 
 // Records a host event (adds it to the transcript and writes it to the stream).

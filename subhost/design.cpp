@@ -1,0 +1,239 @@
+// The design file of the substitute host: a small JSON description with the
+// design's name, read-only flag, views and colour table; the active model;
+// colours; undo groups and the raster services' life cycle.
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "subhost/state.h"
+
+namespace subhost {
+namespace {
+
+constexpr std::uintmax_t kMaxDesignBytes = 16u << 20;
+constexpr std::size_t kMaxViews = 8;
+
+using nlohmann::json;
+
+bool isNumberArray(const json& value, std::size_t count) {
+    if (!value.is_array() || value.size() != count) return false;
+    for (const auto& v : value)
+        if (!v.is_number()) return false;
+    return true;
+}
+
+// Checks one view; an empty text when it is good, else what is wrong.
+std::string viewProblem(const json& view, std::size_t index) {
+    const std::string where = "view " + std::to_string(index) + ": ";
+    if (!view.is_object()) return where + "must be an object";
+    if (view.contains("rotation") && !view["rotation"].is_number()) return where + "\"rotation\" must be a number";
+    if (view.contains("origin") && !isNumberArray(view["origin"], 3)) return where + "\"origin\" must be 3 numbers";
+    if (view.contains("extent") && !isNumberArray(view["extent"], 3)) return where + "\"extent\" must be 3 numbers";
+    if (view.contains("fill") && !view["fill"].is_boolean()) return where + "\"fill\" must be true or false";
+    return {};
+}
+
+// Reads and checks the design description; nullopt with *problem on failure.
+std::optional<DesignState> readDesign(const std::string& path, std::string* problem) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const auto status = fs::status(path, ec);
+    if (ec || !fs::exists(status)) {
+        *problem = "file not found";
+        return std::nullopt;
+    }
+    if (!fs::is_regular_file(status)) {
+        *problem = "not a regular file";
+        return std::nullopt;
+    }
+    const auto size = fs::file_size(path, ec);
+    if (ec || size > kMaxDesignBytes) {
+        *problem = ec ? "cannot read its size" : "file too large";
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *problem = "cannot be read";
+        return std::nullopt;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    json doc = json::parse(text.str(), nullptr, false);
+    if (doc.is_discarded()) {
+        *problem = "not valid JSON";
+        return std::nullopt;
+    }
+    if (!doc.is_object()) {
+        *problem = "must be a JSON object";
+        return std::nullopt;
+    }
+    DesignState design;
+    design.open = true;
+    design.name = path;
+    resetColorTable(design.colorTable);
+    if (doc.contains("name")) {
+        if (!doc["name"].is_string() || doc["name"].get<std::string>().empty()) {
+            *problem = "\"name\" must be a non-empty text";
+            return std::nullopt;
+        }
+        design.name = doc["name"].get<std::string>();
+    }
+    if (doc.contains("readOnly")) {
+        if (!doc["readOnly"].is_boolean()) {
+            *problem = "\"readOnly\" must be true or false";
+            return std::nullopt;
+        }
+        design.model.readOnly = doc["readOnly"].get<bool>();
+    }
+    if (doc.contains("views")) {
+        const json& views = doc["views"];
+        if (!views.is_array()) {
+            *problem = "\"views\" must be a list";
+            return std::nullopt;
+        }
+        if (views.size() > kMaxViews) {
+            *problem = "too many views (" + std::to_string(views.size()) + ", at most 8)";
+            return std::nullopt;
+        }
+        for (std::size_t i = 0; i < views.size(); ++i) {
+            *problem = viewProblem(views[i], i);
+            if (!problem->empty()) return std::nullopt;
+        }
+        design.views = views;
+    }
+    if (doc.contains("colorTable")) {
+        const json& table = doc["colorTable"];
+        if (!table.is_array() || table.size() > 256) {
+            *problem = "\"colorTable\" must be a list of at most 256 colours";
+            return std::nullopt;
+        }
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            const json& c = table[i];
+            bool good = c.is_array() && c.size() == 3;
+            for (std::size_t k = 0; good && k < 3; ++k)
+                good = c[k].is_number_integer() && c[k].get<long long>() >= 0 && c[k].get<long long>() <= 255;
+            if (!good) {
+                *problem = "colorTable entry " + std::to_string(i) + " must be [red, green, blue] with 0-255";
+                return std::nullopt;
+            }
+            design.colorTable[i] = RGBColorDef{c[0].get<std::uint8_t>(), c[1].get<std::uint8_t>(), c[2].get<std::uint8_t>()};
+        }
+    }
+    return design;
+}
+
+void notifyDesign(const std::string& name, std::uint32_t reason) {
+    const auto func = host().app.newDesignFunc;
+    if (!func || !host().app.loaded) return;
+    const std::wstring wide = widen(name);
+    func(wide.c_str(), reason);
+}
+
+void closeDesignNow() {
+    auto& design = host().design;
+    if (!design.open) return;
+    const std::string name = design.name;
+    notifyDesign(name, SYSTEM_NEWFILE_CLOSE);
+    host().design = DesignState{};
+    resetColorTable(host().design.colorTable);
+    recordEvent({{"event", "design"}, {"action", "closed"}, {"name", utf8Narrow(name.c_str())}});
+}
+
+}  // namespace
+
+void resetColorTable(std::array<RGBColorDef, 256>& table) {
+    // The host's default colour table: eight primary colours, eight darker ones,
+    // a 6 x 6 x 6 colour cube and a grey ramp.
+    static const RGBColorDef firstSixteen[16] = {
+        {255, 255, 255}, {0, 0, 255},     {0, 255, 0},   {255, 0, 0},   {255, 255, 0}, {255, 0, 255},
+        {255, 127, 0},   {0, 255, 255},   {192, 192, 192}, {128, 128, 128}, {128, 0, 0}, {0, 128, 0},
+        {0, 0, 128},     {128, 128, 0},   {128, 0, 128}, {0, 128, 128}};
+    for (int i = 0; i < 16; ++i) table[i] = firstSixteen[i];
+    for (int i = 0; i < 216; ++i)
+        table[16 + i] = RGBColorDef{static_cast<std::uint8_t>(51 * (i / 36)), static_cast<std::uint8_t>(51 * ((i / 6) % 6)),
+                                    static_cast<std::uint8_t>(51 * (i % 6))};
+    for (int i = 0; i < 24; ++i) {
+        const auto g = static_cast<std::uint8_t>(8 + 10 * i);
+        table[232 + i] = RGBColorDef{g, g, g};
+    }
+}
+
+bool openDesign(const std::string& jsonPath, std::string* error) {
+    std::string problem;
+    auto design = readDesign(jsonPath, &problem);
+    if (!design) {
+        if (error) *error = "design file " + jsonPath + ": " + problem;
+        return false;
+    }
+    hostEntry([&] {
+        closeDesignNow();
+        host().design = std::move(*design);
+        const std::string name = host().design.name;
+        recordEvent({{"event", "design"},
+                     {"action", "opened"},
+                     {"name", utf8Narrow(name.c_str())},
+                     {"readOnly", host().design.model.readOnly},
+                     {"views", host().design.views.size()}});
+        notifyDesign(name, SYSTEM_NEWFILE_COMPLETE);
+    });
+    return true;
+}
+
+void closeDesign() {
+    hostEntry([] { closeDesignNow(); });
+}
+
+}  // namespace subhost
+
+using subhost::host;
+
+extern "C" {
+
+DgnModelRefP mdlModelRef_getActive() {
+    auto& design = host().design;
+    return design.open ? &design.model : nullptr;
+}
+
+bool mdlModelRef_isReadOnly(DgnModelRefP model) { return model && model->readOnly; }
+
+int mdlColor_elementColorFromRGB(const RGBColorDef* color, DgnModelRefP /*model*/) {
+    if (!color) return 0;
+    const auto& table = host().design.colorTable;
+    int best = 0;
+    long bestDistance = -1;
+    for (int i = 0; i < 256; ++i) {
+        const long dr = long(table[i].red) - color->red;
+        const long dg = long(table[i].green) - color->green;
+        const long db = long(table[i].blue) - color->blue;
+        const long distance = dr * dr + dg * dg + db * db;
+        if (bestDistance < 0 || distance < bestDistance) {
+            best = i;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+int mdlRaster_initialize() {
+    host().misc.rasterInitialized = true;
+    return SUCCESS;
+}
+
+void mdlRaster_terminate() { host().misc.rasterInitialized = false; }
+
+void mdlUndo_startGroup() {
+    auto& misc = host().misc;
+    if (misc.undoGroupDepth++ == 0) ++misc.undoGroups;
+}
+
+void mdlUndo_endGroup() {
+    auto& misc = host().misc;
+    if (misc.undoGroupDepth > 0) --misc.undoGroupDepth;
+}
+
+int mdlUndo_undoActions(int count) {
+    subhost::recordEvent({{"event", "undo"}, {"count", count}});
+    return SUCCESS;
+}
+
+}  // extern "C"

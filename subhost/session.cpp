@@ -1,0 +1,414 @@
+// Session scripts: one host action a line, checked as a whole before any of it
+// runs, then played against the host. Every host-visible effect is a
+// transcript event; a bad line stops with exit code 2, an unanswered question
+// with exit code 3.
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "subhost/state.h"
+
+namespace subhost {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uintmax_t kMaxScriptBytes = 1u << 20;
+constexpr std::size_t kMaxLineLength = 4096;
+
+// A script line that failed; carries the message of its error event.
+struct LineError {
+    std::string message;
+};
+
+[[noreturn]] void fail(const std::string& message) { throw LineError{message}; }
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+// The words of a line and, for each word, the rest of the line from it.
+struct Words {
+    std::vector<std::string> words;
+    std::vector<std::string> rests;
+    std::size_t size() const { return words.size(); }
+    const std::string& operator[](std::size_t i) const { return words[i]; }
+    std::string rest(std::size_t i) const { return i < rests.size() ? rests[i] : std::string(); }
+};
+
+Words splitLine(const std::string& line) {
+    Words out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        if (i >= line.size()) break;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        out.words.push_back(line.substr(start, i - start));
+        out.rests.push_back(trim(line.substr(start)));
+    }
+    return out;
+}
+
+long wholeNumber(const std::string& text, const char* what) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != 0 || errno == ERANGE) fail(std::string(what) + " must be a whole number, not \"" + text + "\"");
+    return v;
+}
+
+double realNumber(const std::string& text, const char* what) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != 0 || !std::isfinite(v)) fail(std::string(what) + " must be a number, not \"" + text + "\"");
+    return v;
+}
+
+CommandNumber commandNumber(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const unsigned long long v = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
+    if (text.empty() || text[0] == '-' || *end != 0 || errno == ERANGE)
+        fail("command number must be 0x... or decimal, not \"" + text + "\"");
+    return v;
+}
+
+int answerAction(const std::string& word) {
+    const std::string w = lower(word);
+    if (w == "ok") return ACTIONBUTTON_OK;
+    if (w == "yes") return ACTIONBUTTON_YES;
+    if (w == "no") return ACTIONBUTTON_NO;
+    if (w == "cancel") return ACTIONBUTTON_CANCEL;
+    char* end = nullptr;
+    const long v = std::strtol(word.c_str(), &end, 10);
+    if (word.empty() || *end != 0 || v < -100000 || v > 100000) fail("answer must be ok, yes, no, cancel or a number, not \"" + word + "\"");
+    return static_cast<int>(v);
+}
+
+std::uint32_t itemType(const std::string& code) {
+    const auto type = typeFromCode(code);
+    if (!type) fail("item type must be a four-character code such as dTxt or pBtn, not \"" + code + "\"");
+    return *type;
+}
+
+// "X Y [Z] [view N]" from word first on.
+std::pair<DPoint3d, int> pointArgs(const Words& w, std::size_t first) {
+    std::vector<std::string> nums;
+    int view = 0;
+    std::size_t i = first;
+    for (; i < w.size() && lower(w[i]) != "view"; ++i) nums.push_back(w[i]);
+    if (nums.size() < 2 || nums.size() > 3) fail("a point needs X Y [Z] [view N]");
+    if (i < w.size()) {
+        if (i + 2 != w.size()) fail("\"view\" needs exactly one view number");
+        view = static_cast<int>(wholeNumber(w[i + 1], "view"));
+        if (view < 0 || view > 7) fail("view must be 0-7");
+    }
+    DPoint3d p{realNumber(nums[0], "X"), realNumber(nums[1], "Y"), nums.size() == 3 ? realNumber(nums[2], "Z") : 0.0};
+    return {p, view};
+}
+
+void needWords(const Words& w, std::size_t min, std::size_t max, const char* usage) {
+    if (w.size() < min || w.size() > max) fail(std::string("usage: ") + usage);
+}
+
+void check(bool ok, const std::string& error) {
+    if (!ok) fail(error);
+}
+
+struct Step {
+    int line;
+    std::function<void()> run;
+};
+
+using Action = std::function<void()>;
+
+// Turns one script line into the action it stands for; throws LineError when the line is malformed.
+Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& options) {
+    const std::string verb = lower(w[0]);
+    auto resolve = [&](const std::string& path) { return fs::path(path).is_absolute() ? path : (folder / path).string(); };
+    if (verb == "design") {
+        needWords(w, 2, 1000, "design PATH");
+        const std::string path = resolve(w.rest(1));
+        return [path] {
+            std::string error;
+            check(openDesign(path, &error), error);
+        };
+    }
+    if (verb == "cfg") {
+        needWords(w, 2, 100000, "cfg NAME [VALUE]");
+        const std::string name = w[1];
+        std::optional<std::string> value;
+        if (w.size() > 2) value = w.rest(2);
+        return [name, value] { setCfgVar(name, value); };
+    }
+    if (verb == "version") {
+        needWords(w, 2, 2, "version R.M");
+        const auto dot = w[1].find('.');
+        if (dot == std::string::npos) fail("version must be R.M, e.g. 10.17");
+        const long release = wholeNumber(w[1].substr(0, dot), "release");
+        const long major = wholeNumber(w[1].substr(dot + 1), "major");
+        if (release < 0 || release > 65535 || major < 0 || major > 65535) fail("version numbers must be 0-65535");
+        return [release, major] { setVersion(static_cast<int>(release), static_cast<int>(major)); };
+    }
+    if (verb == "load") {
+        needWords(w, 1, 2, "load [ARG]");
+        const std::string how = w.size() > 1 ? w[1] : "KEYIN";
+        return [how, options] {
+            std::string error;
+            if (options.linkedMain) {
+                check(loadLinkedApplication(options.linkedMain, options.linkedResources,
+                                            options.appPath.empty() ? "linked" : options.appPath, how, &error),
+                      error);
+                return;
+            }
+            std::string path = options.appPath;
+            if (path.empty()) {
+                const char* env = std::getenv("PIXELMEND_APP");
+                path = env ? env : "";
+            }
+            check(!path.empty(), "no application to load (give --app PATH or set PIXELMEND_APP)");
+            check(loadApplication(path, how, &error), error);
+        };
+    }
+    if (verb == "unload") {
+        needWords(w, 1, 2, "unload [TYPE]");
+        const int type = w.size() > 1 ? static_cast<int>(wholeNumber(w[1], "unload type")) : 1;
+        return [type] {
+            check(applicationLoaded(), "no application is loaded");
+            unloadApplication(type);
+        };
+    }
+    if (verb == "keyin") {
+        needWords(w, 2, 100000, "keyin TEXT");
+        const std::string text = w.rest(1);
+        return [text] {
+            std::string error;
+            check(keyin(text, &error), error);
+        };
+    }
+    if (verb == "command") {
+        needWords(w, 2, 100000, "command NUMBER [ARG]");
+        const CommandNumber number = commandNumber(w[1]);
+        const std::string arg = w.rest(2);
+        return [number, arg] { runCommand(number, arg); };
+    }
+    if (verb == "point" || verb == "cursor") {
+        const auto [p, view] = pointArgs(w, 1);
+        if (verb == "point") return [p, view] { dataPoint(p, view); };
+        return [p, view] { cursorMove(p, view); };
+    }
+    if (verb == "reset") {
+        needWords(w, 1, 1, "reset");
+        return [] { resetButton(); };
+    }
+    if (verb == "answer") {
+        needWords(w, 2, 100000, "answer WORD...");
+        std::vector<int> actions;
+        for (std::size_t i = 1; i < w.size(); ++i) actions.push_back(answerAction(w[i]));
+        return [actions] {
+            for (int a : actions) queueAnswer(a);
+        };
+    }
+    if (verb == "file") {
+        needWords(w, 2, 1000, "file PATH | file cancel");
+        if (w.size() == 2 && lower(w[1]) == "cancel") return [] { queueFileAnswer(std::nullopt); };
+        const std::string path = resolve(w.rest(1));
+        return [path] { queueFileAnswer(path); };
+    }
+    if (verb == "color") {
+        if (w.size() == 2 && lower(w[1]) == "cancel") return [] { queueColorAnswer(std::nullopt); };
+        needWords(w, 4, 4, "color R G B | color cancel");
+        std::array<std::uint8_t, 3> rgb{};
+        for (int i = 0; i < 3; ++i) {
+            const long v = wholeNumber(w[1 + i], "colour component");
+            if (v < 0 || v > 255) fail("colour components must be 0-255");
+            rgb[i] = static_cast<std::uint8_t>(v);
+        }
+        return [rgb] { queueColorAnswer(rgb); };
+    }
+    if (verb == "set") {
+        needWords(w, 3, 100000, "set FIELD VALUE");
+        const std::string field = w[1];
+        const std::string value = w.rest(2);
+        return [field, value] {
+            std::string error;
+            check(setField(field, value, &error), error);
+        };
+    }
+    if (verb == "toolsettings") {
+        needWords(w, 2, 2, "toolsettings open|close");
+        const std::string what = lower(w[1]);
+        if (what != "open" && what != "close") fail("usage: toolsettings open|close");
+        const bool open = what == "open";
+        return [open] { toolSettings(open); };
+    }
+    if (verb == "item") {
+        if (w.size() < 5) fail("usage: item DIALOG TYPE ID set VALUE | item DIALOG TYPE ID press");
+        const std::string dialog = w[1];
+        const std::uint32_t type = itemType(w[2]);
+        const int id = static_cast<int>(wholeNumber(w[3], "item id"));
+        const std::string what = lower(w[4]);
+        if (what == "press") {
+            needWords(w, 5, 5, "item DIALOG TYPE ID press");
+            return [dialog, type, id] {
+                std::string error;
+                check(itemPress(dialog, type, id, &error), error);
+            };
+        }
+        if (what != "set" || w.size() < 6) fail("usage: item DIALOG TYPE ID set VALUE | item DIALOG TYPE ID press");
+        const std::string value = w.rest(5);
+        return [dialog, type, id, value] {
+            std::string error;
+            check(itemSet(dialog, type, id, value, &error), error);
+        };
+    }
+    if (verb == "close") {
+        needWords(w, 2, 2, "close DIALOG");
+        const std::string dialog = w[1];
+        return [dialog] {
+            std::string error;
+            check(closeDialog(dialog, &error), error);
+        };
+    }
+    if (verb == "undo" || verb == "redo") {
+        needWords(w, 1, 1, verb == "undo" ? "undo" : "redo");
+        return [verb] { recordEvent({{"event", verb}, {"groups", host().misc.undoGroups}}); };
+    }
+    if (verb == "dump") {
+        if (w.size() == 2 && lower(w[1]) == "settings") return [] { dumpSettings(); };
+        if (w.size() == 3 && lower(w[1]) == "items") {
+            const std::string dialog = w[2];
+            return [dialog] { dumpItems(dialog); };
+        }
+        fail("usage: dump settings | dump items DIALOG");
+    }
+    fail("unknown command \"" + w[0] + "\"");
+}
+
+// Reads and checks the script; the steps, or exit code 2 after the error event.
+std::optional<std::vector<Step>> readScript(const std::string& scriptPath, const SessionOptions& options) {
+    auto lineError = [](int line, const std::string& message) {
+        recordEvent({{"event", "error"}, {"line", line}, {"message", message}});
+    };
+    std::error_code ec;
+    const auto status = fs::status(scriptPath, ec);
+    if (ec || !fs::is_regular_file(status)) {
+        lineError(0, "script " + scriptPath + ": " + (ec || !fs::exists(status) ? "file not found" : "not a regular file"));
+        return std::nullopt;
+    }
+    const auto size = fs::file_size(scriptPath, ec);
+    if (ec || size > kMaxScriptBytes) {
+        lineError(0, "script " + scriptPath + ": " + (ec ? "cannot read its size" : "larger than 1 MiB"));
+        return std::nullopt;
+    }
+    std::ifstream in(scriptPath, std::ios::binary);
+    if (!in) {
+        lineError(0, "script " + scriptPath + ": cannot be read");
+        return std::nullopt;
+    }
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    const std::string text = buffer.str();
+    const fs::path folder = fs::absolute(fs::path(scriptPath), ec).parent_path();
+    std::vector<Step> steps;
+    int number = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        ++number;
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.size() > kMaxLineLength) {
+            lineError(number, "line longer than " + std::to_string(kMaxLineLength) + " characters");
+            return std::nullopt;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        for (unsigned char c : line)
+            if ((c < 32 && c != '\t') || c == 127) {
+                lineError(number, "binary data in the script (control character " + std::to_string(c) + ")");
+                return std::nullopt;
+            }
+        const auto hash = line.find('#');
+        if (hash != std::string::npos) line.erase(hash);
+        const Words words = splitLine(line);
+        if (words.size() == 0) continue;
+        try {
+            steps.push_back({number, parseLine(words, folder, options)});
+        } catch (const LineError& e) {
+            lineError(number, e.message);
+            return std::nullopt;
+        }
+    }
+    return steps;
+}
+
+// What the host does on exit: close the design, unload a still-loaded application (type 0, not refusable).
+void shutDown() {
+    closeDesign();
+    if (applicationLoaded()) unloadApplication(0);
+}
+
+}  // namespace
+
+int runSession(const std::string& scriptPath, const SessionOptions& options, std::ostream& out, std::ostream& err) {
+    auto& output = host().output;
+    setTranscriptStream(&out);
+    setDefaultAnswer(options.defaultAnswer);
+    int code = 0;
+    const auto steps = readScript(scriptPath, options);
+    if (!steps) code = 2;
+    for (std::size_t i = 0; code == 0 && steps && i < steps->size(); ++i) {
+        output.scriptLine = (*steps)[i].line;
+        try {
+            (*steps)[i].run();
+        } catch (const LineError& e) {
+            recordEvent({{"event", "error"}, {"line", output.scriptLine}, {"message", e.message}});
+            code = 2;
+        } catch (const SessionStop& stop) {
+            err << "pixelmend: stopped at line " << output.scriptLine << ": " << stop.question() << "\n";
+            code = stop.exitCode();
+        } catch (const std::exception& e) {
+            recordEvent({{"event", "error"}, {"line", output.scriptLine}, {"message", std::string("failed: ") + e.what()}});
+            code = 2;
+        }
+    }
+    if (code == 0) {
+        output.scriptLine = 0;
+        try {
+            shutDown();
+        } catch (const SessionStop& stop) {
+            err << "pixelmend: stopped at exit: " << stop.question() << "\n";
+            code = stop.exitCode();
+        }
+    }
+    const auto& answers = host().answers;
+    if (code == 0 && (!answers.answers.empty() || !answers.files.empty() || !answers.colors.empty()))
+        err << "pixelmend: note: " << answers.answers.size() + answers.files.size() + answers.colors.size()
+            << " queued answer(s) were not used\n";
+    output.scriptLine = 0;
+    setTranscriptStream(nullptr);
+    return code;
+}
+
+int runSession(const std::string& scriptPath, std::optional<int> defaultAnswer, std::ostream& out, std::ostream& err) {
+    SessionOptions options;
+    options.defaultAnswer = defaultAnswer;
+    return runSession(scriptPath, options, out, err);
+}
+
+}  // namespace subhost
