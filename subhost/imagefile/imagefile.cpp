@@ -142,6 +142,10 @@ bool identify(const std::string& path, FileFormat& format, std::string& why) {
         why = "it is a folder, not a raster file";
         return false;
     }
+    if (!S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+        return false;
+    }
     FilePtr file = openFile(path, "rb", why);
     if (!file) return false;
     unsigned char head[16] = {};
@@ -232,6 +236,10 @@ WriteStatus writeThroughTemporary(const std::string& path, const Image& image, F
     std::string fault = imageFault(image);
     if (!fault.empty()) return writeFailure(kStatusError, path, fault);
     const std::string temp = temporaryPathFor(path);
+    // A stale file or link at the temporary name goes first, so the write cannot
+    // end up in whatever a link points to. A folder there makes the write fail.
+    struct stat old{};
+    if (::lstat(temp.c_str(), &old) == 0 && !S_ISDIR(old.st_mode)) ::unlink(temp.c_str());
     std::string why;
     bool ok = false;
     switch (fileFormat) {

@@ -17,6 +17,11 @@ namespace subhost::imagefile::detail {
 
 namespace {
 
+// Work memory libjpeg may take beside the decoded image (progressive files keep
+// all coefficients), and the most scans a file may have.
+constexpr long kMaxWorkMemory = 1L << 30;
+constexpr int kMaxScans = 1000;
+
 struct JpegError {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
@@ -54,6 +59,7 @@ std::string libjpegSays(const JpegError& error) {
 struct JpegReader {
     jpeg_decompress_struct cinfo{};
     JpegError error{};
+    jpeg_progress_mgr progress{};
     JpegReader() {
         jpegInstallErrors(error);
         cinfo.err = &error.manager;
@@ -75,9 +81,22 @@ struct JpegWriter {
     JpegWriter& operator=(const JpegWriter&) = delete;
 };
 
+// Stops a decode whose scans never end (a hostile progressive file).
+void jpegOnProgress(j_common_ptr cinfo) {
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > kMaxScans) {
+        auto* error = reinterpret_cast<JpegError*>(cinfo->err);
+        std::snprintf(error->message, sizeof error->message, "more than %d scans", kMaxScans);
+        std::longjmp(error->jump, 1);
+    }
+}
+
 bool jpegReadHeader(JpegReader* reader, std::FILE* file) {
     if (setjmp(reader->error.jump)) return false;
     jpeg_create_decompress(&reader->cinfo);
+    reader->cinfo.mem->max_memory_to_use = kMaxWorkMemory;
+    reader->progress.progress_monitor = jpegOnProgress;
+    reader->cinfo.progress = &reader->progress;
     jpeg_stdio_src(&reader->cinfo, file);
     jpeg_read_header(&reader->cinfo, TRUE);
     return true;

@@ -15,6 +15,11 @@ namespace subhost::imagefile::detail {
 
 namespace {
 
+// Largest single block libtiff may take for one file, and largest tile accepted:
+// a hostile header cannot make either take memory out of proportion.
+constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t{1} << 30;
+constexpr tmsize_t kMaxTileBytes = tmsize_t{256} << 20;
+
 // The first error and the first directory-loop warning libtiff reported for one open file.
 struct TiffMessages {
     std::string error;
@@ -60,6 +65,7 @@ TiffPtr tiffOpen(const std::string& path, const char* mode, TiffMessages& messag
     }
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), tiffOnError, &messages);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), tiffOnWarning, &messages);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxLibtiffAllocation);
     TiffPtr tif(TIFFOpenExt(path.c_str(), mode, options.get()));
     if (!tif && messages.error.empty()) messages.error = "libtiff cannot open the file";
     return tif;
@@ -273,6 +279,10 @@ bool tiffReadTiles(TIFF* tif, TiffMessages& messages, Image& image, std::string&
         return false;
     }
     const std::size_t tileRow = fileRowBytes(image, tw);
+    if (TIFFTileSize(tif) <= 0 || TIFFTileSize(tif) > kMaxTileBytes) {
+        why = format("tile size %u x %u is out of proportion", tw, th);
+        return false;
+    }
     std::vector<std::uint8_t> tile;
     try {
         tile.resize(static_cast<std::size_t>(std::max<tmsize_t>(TIFFTileSize(tif), 0)));
