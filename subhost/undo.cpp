@@ -28,10 +28,15 @@ UndoState& state() {
     return s;
 }
 
+// The history keeps the most recent groups only, so that a long session of large
+// edits cannot take all memory.
+constexpr std::size_t kMaxGroups = 100;
+
 void closeOpenGroup() {
     UndoState& s = state();
     if (!s.open.empty()) s.done.push_back(std::move(s.open));
     s.open.clear();
+    if (s.done.size() > kMaxGroups) s.done.erase(s.done.begin(), s.done.begin() + long(s.done.size() - kMaxGroups));
 }
 
 }  // namespace

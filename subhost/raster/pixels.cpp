@@ -185,6 +185,24 @@ void transfer(imagefile::Image& image, const DgnRaster& raster, const Placement&
     }
 }
 
+// A rectangle of an image's bytes: rows [row0, row0 + rows), bytes [byte0, byte0 + bytes) of each.
+struct Region {
+    std::size_t row0 = 0, rows = 0, byte0 = 0, bytes = 0;
+
+    std::vector<std::uint8_t> save(const imagefile::Image& image) const {
+        std::vector<std::uint8_t> out(rows * bytes);
+        for (std::size_t r = 0; r < rows; ++r)
+            std::memcpy(out.data() + r * bytes, image.pixels.data() + (row0 + r) * image.stride + byte0, bytes);
+        return out;
+    }
+    bool restore(imagefile::Image& image, const std::vector<std::uint8_t>& saved) const {
+        if ((row0 + rows) * image.stride > image.pixels.size() || byte0 + bytes > image.stride) return false;
+        for (std::size_t r = 0; r < rows; ++r)
+            std::memcpy(image.pixels.data() + (row0 + r) * image.stride + byte0, saved.data() + r * bytes, bytes);
+        return true;
+    }
+};
+
 int fail(int error) {
     rasterState().lastError = error;
     return ERROR;
@@ -230,24 +248,30 @@ int setBlock(DgnRaster& raster, const std::uint8_t* buffer, int length, const Pi
     const long r0 = std::max<long>(0, p.imageTop), r1 = std::min<long>(image->height, p.imageTop + p.bh);
     if (r0 >= r1 || p.x0 >= image->width || p.x0 + p.bw <= 0 || size.width == 0 || size.height == 0) return SUCCESS;
 
-    // Keep the rows the write touches, for undo.
-    const std::size_t offset = std::size_t(r0) * image->stride;
-    const std::size_t bytes = std::size_t(r1 - r0) * image->stride;
-    auto before = std::make_shared<std::vector<std::uint8_t>>(image->pixels.begin() + long(offset),
-                                                              image->pixels.begin() + long(offset + bytes));
+    // Keep the part of the rows the write touches, for undo.
+    const long c0 = std::max<long>(0, p.x0), c1 = std::min<long>(image->width, p.x0 + p.bw);
+    Region region;
+    region.row0 = std::size_t(r0);
+    region.rows = std::size_t(r1 - r0);
+    if (image->mode == ColorMode::Mono) {
+        region.byte0 = std::size_t(c0 / 8);
+        region.bytes = std::size_t((c1 + 7) / 8) - region.byte0;
+    } else {
+        const std::size_t bpp = fileBytesPerPixel(image->mode);
+        region.byte0 = std::size_t(c0) * bpp;
+        region.bytes = std::size_t(c1 - c0) * bpp;
+    }
+    auto before = std::make_shared<std::vector<std::uint8_t>>(region.save(*image));
     transfer(*image, raster, p, size, shape, const_cast<std::uint8_t*>(buffer), false);
+    auto after = std::make_shared<std::vector<std::uint8_t>>(region.save(*image));
+    if (*before == *after) return SUCCESS;  // nothing changed: no write-back, nothing to undo
     raster.file->dirty = true;
-    auto after = std::make_shared<std::vector<std::uint8_t>>(image->pixels.begin() + long(offset),
-                                                             image->pixels.begin() + long(offset + bytes));
     DgnRaster* handle = &raster;
-    auto restore = [handle, offset](const std::vector<std::uint8_t>& rows) {
+    auto restore = [handle, region](const std::vector<std::uint8_t>& saved) {
         if (!handle->file) return;
         std::string error;
         if (!ensureDecoded(*handle->file, &error)) return;
-        imagefile::Image& img = *handle->file->image;
-        if (offset + rows.size() > img.pixels.size()) return;
-        std::copy(rows.begin(), rows.end(), img.pixels.begin() + long(offset));
-        handle->file->dirty = true;
+        if (region.restore(*handle->file->image, saved)) handle->file->dirty = true;
     };
     undo::record([restore, before] { restore(*before); }, [restore, after] { restore(*after); }, "pixels");
     return SUCCESS;

@@ -1,0 +1,223 @@
+// Speed of the raster path on an ordinary A0 scan (18720 x 13240 pixels, 1 bit,
+// CCITT G4, 400 dpi), beside libtiff's own decode and encode of the same file:
+//   attach + first target load (decode, polarity sampling and probe),
+//   a 1000 x 1000 block read and write, and the write-back of the changed file.
+// Peak memory (VmHWM) is reported as a counter of the load benchmark.
+#include <benchmark/benchmark.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "raster/bitmap.h"
+#include "raster/target.h"
+#include "settings/settings.h"
+#include "subhost/host.h"
+#include "subhost/imagefile/imagefile.h"
+#include "subhost/raster/raster.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace img = subhost::imagefile;
+
+constexpr int kWidth = 18720;
+constexpr int kHeight = 13240;
+
+void setBits(std::uint8_t* row, int from, int to) {
+    for (int x = std::max(from, 0); x < std::min(to, kWidth); ++x) row[x >> 3] |= std::uint8_t(0x80 >> (x & 7));
+}
+
+// A drawing: border, grid of thin lines, title block, rows of small "letters".
+img::Image drawing() {
+    img::Image image = img::makeImage(kWidth, kHeight, img::ColorMode::Mono).image;
+    image.photometric = img::Photometric::MinIsWhite;
+    image.palette[0] = {255, 255, 255};
+    image.palette[1] = {0, 0, 0};
+    image.compression = img::Compression::CcittG4;
+    image.resolution = {400, 400, img::ResolutionUnit::Inch};
+    for (int y = 0; y < kHeight; ++y) {
+        std::uint8_t* row = image.pixels.data() + std::size_t(y) * image.stride;
+        const bool border = y < 60 || y >= kHeight - 60;
+        if (border || y % 400 < 3) {
+            setBits(row, 0, kWidth);
+            continue;
+        }
+        setBits(row, 0, 60);
+        setBits(row, kWidth - 60, kWidth);
+        for (int x = 400; x < kWidth; x += 400) setBits(row, x, x + 3);
+        if (y > kHeight - 1500 && y < kHeight - 200) {
+            for (int x = kWidth - 6000 + (y % 37); x < kWidth - 300; x += 41) setBits(row, x, x + 6 + (y % 5));
+        }
+    }
+    return image;
+}
+
+long peakMemoryKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+struct Sample {
+    fs::path dir;
+    std::string file;
+    Sample() {
+        dir = fs::temp_directory_path() / ("pxmend-bench-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        file = (dir / "a0.tif").string();
+        const img::WriteStatus status = img::createImageFile(file, img::FileFormat::Tiff, drawing());
+        if (status.status != 0) std::abort();
+    }
+    ~Sample() { fs::remove_all(dir); }
+};
+
+Sample& sample() {
+    static Sample s;
+    return s;
+}
+
+// Attaches the sample file to a fresh host and loads it as the current target.
+RasterTarget* attachAndLoad() {
+    subhost::raster::closeAll();
+    g_rasterTargets = RasterTargetState{};
+    subhost::raster::loadAttachments(nlohmann::json::array({{{"file", sample().file}}}), sample().dir.string());
+    const DgnRasterCollection rasters = DgnRasterCollection::GetRasters(nullptr);
+    DgnRasterP raster = rasters.begin().GetCurrent();
+    g_rasterTargets.currentRaster = raster;
+    g_rasterTargets.currentTarget = pv_rasterTargetLoad(raster, true, false);
+    return g_rasterTargets.currentTarget;
+}
+
+void setUpHost() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    subhost::hostReset();
+    subhost::setDefaultAnswer(ACTIONBUTTON_OK);
+    v_settingsDefaults();
+    s__globals.Backup = 0;
+    s__globals.HostVersion89 = 1;
+}
+
+void BM_LibtiffDecode(benchmark::State& state) {
+    const std::string file = sample().file;
+    std::vector<std::uint8_t> pixels(std::size_t(kWidth + 7) / 8 * kHeight);
+    for (auto _ : state) {
+        TIFF* tif = TIFFOpen(file.c_str(), "r");
+        const tstrip_t strips = TIFFNumberOfStrips(tif);
+        std::size_t offset = 0;
+        for (tstrip_t s = 0; s < strips; ++s) {
+            const tmsize_t n = TIFFReadEncodedStrip(tif, s, pixels.data() + offset, -1);
+            if (n > 0) offset += std::size_t(n);
+        }
+        TIFFClose(tif);
+        benchmark::DoNotOptimize(pixels.data());
+    }
+}
+
+void BM_LibtiffEncode(benchmark::State& state) {
+    const img::Image image = img::readImage(sample().file).image;
+    const std::string out = (sample().dir / "libtiff-out.tif").string();
+    for (auto _ : state) {
+        TIFF* tif = TIFFOpen(out.c_str(), "w");
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kWidth);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kHeight);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, kHeight);
+        TIFFWriteEncodedStrip(tif, 0, const_cast<std::uint8_t*>(image.pixels.data()), tmsize_t(image.pixels.size()));
+        TIFFClose(tif);
+    }
+}
+
+void BM_HostDecode(benchmark::State& state) {
+    for (auto _ : state) {
+        img::ImageResult result = img::readImage(sample().file);
+        benchmark::DoNotOptimize(result.image.pixels.data());
+    }
+}
+
+void BM_AttachAndFirstLoad(benchmark::State& state) {
+    setUpHost();
+    sample();
+    for (auto _ : state) {
+        state.PauseTiming();
+        subhost::raster::closeAll();
+        state.ResumeTiming();
+        RasterTarget* target = attachAndLoad();
+        if (target == nullptr) state.SkipWithError("the sample did not load");
+        benchmark::DoNotOptimize(target);
+    }
+    state.counters["peakMiB"] = double(peakMemoryKiB()) / 1024.0;
+}
+
+void BM_BlockRead1000(benchmark::State& state) {
+    setUpHost();
+    if (attachAndLoad() == nullptr) state.SkipWithError("the sample did not load");
+    const PixelBlock block{5003, 4001, 1000, 1000, 1};
+    PixelFormat format{IMAGECOLOR_Monochrome, 0, {}};
+    BitmapSize size{};
+    std::uint8_t* bytes = nullptr;
+    for (auto _ : state) {
+        j_bitmapRead(&bytes, &format, &block, &size);
+        benchmark::DoNotOptimize(bytes);
+    }
+    std::free(bytes);
+}
+
+void BM_BlockWrite1000(benchmark::State& state) {
+    setUpHost();
+    if (attachAndLoad() == nullptr) state.SkipWithError("the sample did not load");
+    const PixelBlock block{5003, 4001, 1000, 1000, 1};
+    PixelFormat format{IMAGECOLOR_Monochrome, 0, {}};
+    BitmapSize size{};
+    std::uint8_t* bytes = nullptr;
+    j_bitmapRead(&bytes, &format, &block, &size);
+    for (auto _ : state) {
+        mdlUndo_startGroup();
+        j_bitmapWrite(bytes, &format, &block, &size);
+        mdlUndo_endGroup();
+    }
+    std::free(bytes);
+}
+
+void BM_WriteBack(benchmark::State& state) {
+    setUpHost();
+    if (attachAndLoad() == nullptr) state.SkipWithError("the sample did not load");
+    const PixelBlock block{100, 100, 64, 64, 1};
+    PixelFormat format{IMAGECOLOR_Monochrome, 0, {}};
+    BitmapSize size{};
+    std::uint8_t* bytes = nullptr;
+    j_bitmapRead(&bytes, &format, &block, &size);
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (int i = 0; i < j_bitmapBytes(&size); ++i) bytes[i] = std::uint8_t(~bytes[i]);
+        j_bitmapWrite(bytes, &format, &block, &size);
+        state.ResumeTiming();
+        if (!subhost::raster::flushAll()) state.SkipWithError("write-back failed");
+    }
+    std::free(bytes);
+}
+
+BENCHMARK(BM_LibtiffDecode)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_HostDecode)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_AttachAndFirstLoad)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_LibtiffEncode)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_WriteBack)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_BlockRead1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BlockWrite1000)->Unit(benchmark::kMicrosecond)->Iterations(200);
+
+}  // namespace
+
+BENCHMARK_MAIN();
