@@ -79,6 +79,7 @@ struct PixelFormat {
 struct RasterFileInfo {
     WChar fullPath[MAXFILELENGTH];
     int fileFormat;
+    int formatSubCode;   // handed back unchanged to mdlRaster_fileExport
     int compression;
     int colorMode;
     int widthPx;
@@ -114,6 +115,22 @@ static_assert(offsetof(RasterRenderingInfo, contrastFactor) == 32);
 // Opaque data of an attachment, copied to new attachments; byte 0 is a palette index.
 struct RasterExtendedInfo {
     std::uint8_t data[64];
+};
+
+// Arguments of mdlRaster_fileExport.
+struct RasterFileFormat {
+    int format;
+    int subCode;
+    static RasterFileFormat Create(int format, int subCode) { return RasterFileFormat{format, subCode}; }
+};
+struct RasterColorMode {
+    int mode;
+    static RasterColorMode Create(int mode) { return RasterColorMode{mode}; }
+};
+struct RasterCompressionType {
+    int compression;
+    int ratio;
+    static RasterCompressionType Create(int compression, int ratio) { return RasterCompressionType{compression, ratio}; }
 };
 
 // The raster attachments of a model, in attachment order.
@@ -174,6 +191,15 @@ int mdlRaster_clipBoundarySet(MSElementDescr* boundary, int view, DgnRasterP ras
 int mdlRaster_fileClose(DgnRasterP raster, int option);
 int mdlRaster_fileSourceOpen(DgnRasterP raster, int option);
 int mdlRaster_fileReload(DgnRasterP raster, int option);
+// Opens path as a new raster handle of model (mode RASTER_OPEN_READONLY or _READWRITE), not yet attached;
+// *raster receives the handle (replaced when it held one); 0 on success.
+int mdlRaster_fileOpen(DgnRasterP* raster, WCharCP path, DgnModelRefP model, int mode, int option);
+// Adds the opened raster to / removes it from the model's raster collection; 0 on success.
+int mdlRaster_attach(DgnRasterP raster, int option);
+int mdlRaster_detach(DgnRasterP raster, int option);
+// Writes a converted copy of source's file to path in format, colour mode and compression; 0 on success.
+int mdlRaster_fileExport(WCharCP path, const RasterFileFormat* format, const RasterColorMode* colorMode,
+                         const RasterCompressionType* compression, double scale, DgnRasterP source);
 
 // Image library.
 // Buffer length in bytes of size in imageFormat (IMAGEFORMAT_).
@@ -200,6 +226,13 @@ int mdlImage_extCreateFileFromMap(WCharCP name, int fileFormat, int colorMode, c
 // Planar RGB buffer (three planes of width x height bytes).
 int mdlImage_extCreateFileFromRGB(WCharCP name, int fileFormat, int colorMode, const BitmapSize* size,
                                   const std::uint8_t* planes, int compression, int, int);
+
+// A host-owned copy of image turned by angle degrees about its centre, enlarged to hold it (new pixels 0);
+// *out is freed with dlmSystem_mdlFree; 0 on success.
+int mdlImage_rotate(std::uint8_t** out, BitmapSize* outSize, const std::uint8_t* image, const BitmapSize* size,
+                    int imageFormat, double angle);
+// Mirrors image in place: horizontal swaps left and right, otherwise top and bottom; 0 on success.
+int mdlImage_mirror(std::uint8_t* image, const BitmapSize* size, int imageFormat, bool horizontal);
 
 // Element descriptors.
 void mdlElmdscr_freeAll(MSElementDescr** descriptor);
