@@ -104,7 +104,8 @@ protected:
         for (const auto& i : dump.value("items", nlohmann::json::array()))
             if (i.value("type", "") == type && i.value("id", 0) == id)
                 return i;
-        return nlohmann::json();
+        ADD_FAILURE() << "no item " << type << " " << id << " in dialog " << dialog << ": " << dump.dump();
+        return nlohmann::json::object();
     }
 
     bool enabled(const std::string& dialog, const std::string& type, int id) {

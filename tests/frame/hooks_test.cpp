@@ -60,25 +60,57 @@ TEST_F(Hooks, UnlockedScalesStayApart) {
     EXPECT_EQ(s__globals.ScaleY, 1.0);
 }
 
+// The drawing calls recorded for an item, by kind.
+std::vector<nlohmann::json> drawn(const nlohmann::json& item, const std::string& kind) {
+    std::vector<nlohmann::json> found;
+    for (const auto& call : item.value("drawing", nlohmann::json::array()))
+        if (call.value("kind", "") == kind)
+            found.push_back(call);
+    return found;
+}
+
 TEST_F(Hooks, LockIconTogglesLockAndIcon) {
     start("PXMEND COPY");
     press("gnrc", 2);
     EXPECT_EQ(s__globals.ScaleLock, 0);
-    const std::string unlocked = item("toolsettings", "gnrc", 2).dump();
-    EXPECT_NE(unlocked.find("31"), std::string::npos) << unlocked;
+    auto icons = drawn(item("toolsettings", "gnrc", 2), "icon");
+    ASSERT_EQ(icons.size(), 1u);
+    EXPECT_EQ(icons[0]["icon"], 31);
     press("gnrc", 2);
     EXPECT_EQ(s__globals.ScaleLock, 1);
-    const std::string locked = item("toolsettings", "gnrc", 2).dump();
-    EXPECT_NE(locked.find("32"), std::string::npos) << locked;
+    icons = drawn(item("toolsettings", "gnrc", 2), "icon");
+    ASSERT_EQ(icons.size(), 1u);
+    EXPECT_EQ(icons[0]["icon"], 32);
+}
+
+TEST_F(Hooks, LockItemDrawsBracketBesideScales) {
+    start("PXMEND COPY");
+    press("gnrc", 2);
+    const auto lines = drawn(item("toolsettings", "gnrc", 2), "line");
+    ASSERT_EQ(lines.size(), 4u);
+    for (const auto& line : lines) {
+        EXPECT_EQ(line["color"], 0);
+        EXPECT_EQ(line["style"], 0);
+    }
+    // From the top-left corner: 9 to the left, 3 down; the same 23 lower, 4 up.
+    const auto& top = lines[0]["points"];
+    const int x = top[0][0], y = top[0][1];
+    EXPECT_EQ(top[1], nlohmann::json::parse("[" + std::to_string(x - 9) + "," + std::to_string(y) + "]"));
+    EXPECT_EQ(lines[1]["points"][1], nlohmann::json::parse("[" + std::to_string(x) + "," + std::to_string(y + 3) + "]"));
+    EXPECT_EQ(lines[3]["points"][0], nlohmann::json::parse("[" + std::to_string(x) + "," + std::to_string(y + 23) + "]"));
+    EXPECT_EQ(lines[3]["points"][1], nlohmann::json::parse("[" + std::to_string(x) + "," + std::to_string(y + 19) + "]"));
 }
 
 // ---- Copy/move options, area mode and mask method keep hybrid mode consistent ----
 
 TEST_F(Hooks, HybridOptionsFollowModeAndMethod) {
-    s__globals.ModifyMode = 0;
     start("PXMEND COPY");
-    s__globals.ModifyMode = 0;
-    s__globals.MaskMethod = 1;
+    ASSERT_EQ(s__globals.ModifyMode, 1);
+    ASSERT_EQ(s__globals.MaskMethod, 1);
+    EXPECT_FALSE(on("oBtn", 2));
+    set("oBtn", 1, "0");  // fence mode allows hybrid mode
+    EXPECT_TRUE(on("oBtn", 2));
+    EXPECT_FALSE(on("oBtn", -102));
     set("oBtn", 2, "1");
     EXPECT_EQ(s__globals.HybridMode, 1);
     EXPECT_TRUE(on("oBtn", 2));
@@ -142,6 +174,10 @@ TEST_F(Hooks, SwatchChoosesCanvasColour) {
     EXPECT_EQ(s__globals.CanvasColor.red, 10);
     EXPECT_EQ(s__globals.CanvasColor.green, 20);
     EXPECT_EQ(s__globals.CanvasColor.blue, 30);
+    const auto swatch = item("toolsettings", "gnrc", 3);
+    ASSERT_EQ(drawn(swatch, "rectFill").size(), 1u);
+    EXPECT_EQ(drawn(swatch, "rectFill")[0]["rgb"], nlohmann::json::parse("[10,20,30]"));
+    EXPECT_EQ(drawn(swatch, "bevel").size(), 1u);
     const auto chooser = events("colorChooser");
     ASSERT_EQ(chooser.size(), 1u);
     EXPECT_EQ(chooser[0]["start"], nlohmann::json::parse("[1,2,3]"));
