@@ -157,6 +157,13 @@ constexpr Item pushButton(int id, const char* label, int action, CommandNumber c
     return item;
 }
 
+// A text field that only shows its bound value.
+constexpr Item displayField(int id, const char* label, const char* access) {
+    Item item = textField(id, label, access);
+    item.enabled = false;
+    return item;
+}
+
 constexpr Item generic(int id, const char* label, long hook) {
     return makeItem(RTYPE_Generic, id, label, "", hook);
 }
@@ -286,8 +293,8 @@ const Item resizeItems[] = {
     textField(12, "Bottom", "s__globals.ResizeRowsStart", rid::HOOK_RESIZE_FIELD, 2),
     textField(13, "Left", "s__globals.ResizeColumnsStart", rid::HOOK_RESIZE_FIELD, 3),
     textField(14, "Right", "s__globals.ResizeColumnsEnd", rid::HOOK_RESIZE_FIELD, 4),
-    textField(15, "Current Size", "s__globals.ResizeOldSizeText"),
-    textField(16, "New Size", "s__globals.ResizeNewSizeText"),
+    displayField(15, "Current Size", "s__globals.ResizeOldSizeText"),
+    displayField(16, "New Size", "s__globals.ResizeNewSizeText"),
     toggle(8, "Keep Source File", "s__globals.ResizeCopy"),
     pushButton(rid::ITEM_RESIZE_APPLY, "Apply", 0, rid::CMD_RESIZE_APPLY, rid::HOOK_RESIZE),
     pushButton(2, "Cancel", 0, rid::CMD_RESIZE_CANCEL),

@@ -4,6 +4,7 @@
 
 #include "frame_fixture.h"
 #include "host/mdldialog.h"
+#include "raster/target.h"
 
 namespace {
 
@@ -114,6 +115,18 @@ TEST_F(FrameTest, LoadArgumentComparedExactly) {
     load("ms_dgnapps");
     EXPECT_TRUE(toolBoxOpen());
     EXPECT_EQ(g_frame.deferredMenus, 0);
+}
+
+// ---- Design-file changes ----
+
+TEST_F(FrameTest, ClosingDesignDropsRasterRecords) {
+    openDesign(false);
+    load();
+    g_rasterTargets.rasterTargets.emplace_back();
+    g_rasterTargets.currentTarget = &g_rasterTargets.rasterTargets.back();
+    openDesign(false);  // closes the first design
+    EXPECT_TRUE(g_rasterTargets.rasterTargets.empty());
+    EXPECT_EQ(g_rasterTargets.currentTarget, nullptr);
 }
 
 // ---- Settings file at start-up ----
