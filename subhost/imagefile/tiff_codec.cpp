@@ -198,6 +198,7 @@ bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::strin
     FileDetails& d = info.details;
     d.tiffPhotometric = photometric;
     d.fillOrder = fillOrder;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &d.orientation);
     if (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE ||
         compression == COMPRESSION_DEFLATE)
         TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &d.predictor);
@@ -342,7 +343,10 @@ bool tiffSetTags(TIFF* tif, const Image& image, const WriteSettings& ws, std::st
               TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(image.height)) &&
               TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp) &&
               TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+              TIFFSetField(tif, TIFFTAG_ORIENTATION,
+                           ws.details.orientation >= ORIENTATION_TOPLEFT && ws.details.orientation <= ORIENTATION_LEFTBOT
+                               ? ws.details.orientation
+                               : ORIENTATION_TOPLEFT) &&
               TIFFSetField(tif, TIFFTAG_COMPRESSION, compression) &&
               TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
     if (ok && ws.details.fillOrder == FILLORDER_LSB2MSB) ok = TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);

@@ -343,6 +343,24 @@ TEST(ReadOnlyFormat, GifDecodesButEveryWriteAnswersCannotWriteFormat) {
     EXPECT_FALSE(canWriteFormat(FileFormat::Gif));
 }
 
+TEST(FileInformation, TiffOrientationAndByteOrderSurviveWriteBack) {
+    ScratchDir dir;
+    const std::string path = dir.path("turned.tif");
+    Image source = picture(ColorMode::Grey8, 20, 10);
+    source.details.orientation = ORIENTATION_BOTLEFT;
+    source.details.bigEndian = true;
+    ASSERT_EQ(createImageFile(path, FileFormat::Tiff, source).status, kStatusOk);
+    ImageResult read = readImage(path);
+    ASSERT_TRUE(read.ok) << read.error;
+    ASSERT_EQ(writeImage(path, read.image).status, kStatusOk);
+    ImageResult again = readImage(path);
+    ASSERT_TRUE(again.ok) << again.error;
+    EXPECT_EQ(again.image.details.orientation, ORIENTATION_BOTLEFT);
+    EXPECT_TRUE(again.image.details.bigEndian);
+    EXPECT_EQ(fileBytes(path)[0], 'M');
+    EXPECT_EQ(again.image.pixels, source.pixels);
+}
+
 TEST(FileInformation, HeaderFactsWithoutDecoding) {
     ScratchDir dir;
     const std::string path = dir.path("scan.tif");
