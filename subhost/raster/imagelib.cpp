@@ -98,9 +98,88 @@ bool blankImage(const BitmapSize* size, img::ColorMode mode, img::Image* image) 
     return true;
 }
 
+// Reads and writes one pixel of a buffer in an image format.
+struct PixelAccess {
+    int format;
+    std::size_t stride;
+    std::size_t bpp;  // bytes per pixel for byte maps and RGB
+
+    PixelAccess(int imageFormat, int width)
+        : format(imageFormat),
+          stride(imageFormat == IMAGEFORMAT_BitMap ? std::size_t(width + 7) / 8
+                                                   : std::size_t(width) * (imageFormat == IMAGEFORMAT_RGB ? 3 : 1)),
+          bpp(imageFormat == IMAGEFORMAT_RGB ? 3 : 1) {}
+
+    void copy(std::uint8_t* dst, long dx, long dy, const PixelAccess& from, const std::uint8_t* src, long sx,
+              long sy) const {
+        if (format == IMAGEFORMAT_BitMap) {
+            const bool on = (src[std::size_t(sy) * from.stride + std::size_t(sx >> 3)] >> (7 - (sx & 7))) & 1;
+            std::uint8_t& b = dst[std::size_t(dy) * stride + std::size_t(dx >> 3)];
+            const std::uint8_t m = std::uint8_t(0x80 >> (dx & 7));
+            b = on ? std::uint8_t(b | m) : std::uint8_t(b & ~m);
+            return;
+        }
+        std::memcpy(dst + std::size_t(dy) * stride + std::size_t(dx) * bpp,
+                    src + std::size_t(sy) * from.stride + std::size_t(sx) * bpp, bpp);
+    }
+};
+
+bool knownFormat(int imageFormat) {
+    return imageFormat == IMAGEFORMAT_BitMap || imageFormat == IMAGEFORMAT_ByteMap || imageFormat == IMAGEFORMAT_RGB;
+}
+
 }  // namespace
 
 extern "C" {
+
+int mdlImage_rotate(std::uint8_t** out, BitmapSize* outSize, const std::uint8_t* image, const BitmapSize* size,
+                    int imageFormat, double angle) {
+    if (out == nullptr || outSize == nullptr || image == nullptr || !validSize(size) || !knownFormat(imageFormat))
+        return ERROR;
+    // Angles are counter-clockwise with y up, as in the design.
+    const double a = angle * M_PI / 180.0;
+    const double c = std::cos(a), s = std::sin(a);
+    const double w = size->width, h = size->height;
+    const int ow = int(std::ceil(std::fabs(w * c) + std::fabs(h * s) - 1e-6));
+    const int oh = int(std::ceil(std::fabs(w * s) + std::fabs(h * c) - 1e-6));
+    const BitmapSize turned{std::max(ow, 1), std::max(oh, 1)};
+    const int length = mdlImage_memorySize(&turned, imageFormat);
+    if (length <= 0) return MDLERR_INSFMEMORY;
+    auto* buffer = static_cast<std::uint8_t*>(std::calloc(std::size_t(length), 1));
+    if (buffer == nullptr) return MDLERR_INSFMEMORY;
+    const PixelAccess from(imageFormat, size->width), to(imageFormat, turned.width);
+    for (long oy = 0; oy < turned.height; ++oy) {
+        for (long ox = 0; ox < turned.width; ++ox) {
+            const double u = ox + 0.5 - turned.width / 2.0;
+            const double v = turned.height / 2.0 - (oy + 0.5);
+            const double su = u * c + v * s;
+            const double sv = -u * s + v * c;
+            const long sx = long(std::floor(su + w / 2.0));
+            const long sy = long(std::floor(h / 2.0 - sv));
+            if (sx < 0 || sy < 0 || sx >= size->width || sy >= size->height) continue;
+            to.copy(buffer, ox, oy, from, image, sx, sy);
+        }
+    }
+    *out = buffer;
+    *outSize = turned;
+    return SUCCESS;
+}
+
+int mdlImage_mirror(std::uint8_t* image, const BitmapSize* size, int imageFormat, bool horizontal) {
+    if (image == nullptr || !validSize(size) || !knownFormat(imageFormat)) return ERROR;
+    const PixelAccess access(imageFormat, size->width);
+    const int length = mdlImage_memorySize(size, imageFormat);
+    std::vector<std::uint8_t> copy(image, image + length);
+    for (long y = 0; y < size->height; ++y) {
+        for (long x = 0; x < size->width; ++x) {
+            const long sx = horizontal ? size->width - 1 - x : x;
+            const long sy = horizontal ? y : size->height - 1 - y;
+            access.copy(image, x, y, access, copy.data(), sx, sy);
+        }
+    }
+    return SUCCESS;
+}
+
 
 int mdlImage_memorySize(const BitmapSize* size, int imageFormat) {
     if (!validSize(size)) return 0;

@@ -2,6 +2,7 @@
 // information, georeference, rendering, clip masks, pixels and file life cycle.
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "subhost/host.h"
 #include "subhost/raster/raster.h"
@@ -254,6 +255,100 @@ void mdlElmdscr_freeAll(MSElementDescr** descriptor) {
 
 void dlmSystem_mdlFree(void* buffer) {
     std::free(buffer);
+}
+
+}  // extern "C"
+
+namespace {
+
+RasterRenderingInfo defaultRenderingInfo() {
+    RasterRenderingInfo r{};
+    r.background[0] = r.background[1] = r.background[2] = 255;
+    r.contrastFactor = 1.0;
+    return r;
+}
+
+std::string narrow(WCharCP text) {
+    std::string out;
+    for (const wchar_t* p = text; p && *p; ++p) out.push_back(*p < 256 ? char(*p) : '?');
+    return out;
+}
+
+void setAttached(DgnRasterP raster, bool attached, int option) {
+    changeUndoably(raster, &DgnRaster::attached, attached, option, attached ? "attach" : "detach");
+    subhost::recordEvent({{"event", attached ? "rasterAttached" : "rasterDetached"}, {"path", raster->path}});
+}
+
+}  // namespace
+
+extern "C" {
+
+int mdlRaster_fileOpen(DgnRasterP* raster, WCharCP path, DgnModelRefP, int mode, int) {
+    if (raster == nullptr || path == nullptr) return fail(10);
+    auto handle = std::make_unique<DgnRaster>();
+    handle->path = std::filesystem::absolute(narrow(path)).lexically_normal().string();
+    std::string error;
+    handle->file = subhost::raster::openFile(handle->path, &error);
+    if (!handle->file) {
+        subhost::recordEvent({{"event", "messageCenter"}, {"priority", 10}, {"brief", error}, {"detail", ""}});
+        return fail(11);
+    }
+    handle->geo.extentX = handle->file->info.width;
+    handle->geo.extentY = handle->file->info.height;
+    handle->rendering = defaultRenderingInfo();
+    handle->readOnlyFlag = mode == RASTER_OPEN_READONLY;
+    *raster = handle.get();
+    rasterState().rasters.push_back(std::move(handle));
+    return SUCCESS;
+}
+
+int mdlRaster_attach(DgnRasterP raster, int option) {
+    if (!valid(raster)) return fail(10);
+    if (raster->attached) return SUCCESS;
+    // An attachment goes on top of the others: last in the collection.
+    auto& rasters = rasterState().rasters;
+    auto it = std::find_if(rasters.begin(), rasters.end(), [raster](const auto& r) { return r.get() == raster; });
+    std::rotate(it, it + 1, rasters.end());
+    setAttached(raster, true, option);
+    return SUCCESS;
+}
+
+int mdlRaster_detach(DgnRasterP raster, int option) {
+    if (!valid(raster)) return fail(10);
+    if (raster->file) subhost::raster::writeBack(*raster->file);
+    if (raster->attached) setAttached(raster, false, option);
+    return SUCCESS;
+}
+
+int mdlRaster_fileExport(WCharCP path, const RasterFileFormat* format, const RasterColorMode* colorMode,
+                         const RasterCompressionType* compression, double, DgnRasterP source) {
+    namespace img = subhost::imagefile;
+    if (!valid(source) || path == nullptr || format == nullptr || colorMode == nullptr || !source->file) return fail(10);
+    std::string error;
+    if (!subhost::raster::ensureDecoded(*source->file, &error)) return fail(2);
+    img::Image image = *source->file->image;
+    const img::ColorMode wanted = img::ColorMode(colorMode->mode);
+    if (wanted != image.mode) {
+        // The one conversion exports need: 32-bit colour to 24-bit colour, dropping alpha.
+        if (!(image.mode == img::ColorMode::Rgba && wanted == img::ColorMode::Rgb)) return fail(21);
+        img::ImageResult rgb = img::makeImage(image.width, image.height, img::ColorMode::Rgb);
+        if (!rgb.ok) return fail(3);
+        const std::size_t n = std::size_t(image.width) * std::size_t(image.height);
+        for (std::size_t i = 0; i < n; ++i) std::memcpy(&rgb.image.pixels[3 * i], &image.pixels[4 * i], 3);
+        rgb.image.compression = image.compression;
+        rgb.image.resolution = image.resolution;
+        image = std::move(rgb.image);
+    }
+    if (compression) image.compression = img::Compression(compression->compression);
+    const std::string out = narrow(path);
+    const img::WriteStatus status = img::createImageFile(out, img::FileFormat(format->format), image);
+    if (status.status == img::kStatusCannotWriteFormat) return MDLERR_CANNOTWRITEFORMAT;
+    if (status.status != img::kStatusOk) {
+        subhost::recordEvent({{"event", "messageCenter"}, {"priority", 10}, {"brief", status.error}, {"detail", ""}});
+        return fail(22);
+    }
+    subhost::recordEvent({{"event", "fileWritten"}, {"path", out}});
+    return SUCCESS;
 }
 
 }  // extern "C"

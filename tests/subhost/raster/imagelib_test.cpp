@@ -143,3 +143,43 @@ TEST_F(NewFiles, PaletteAndRgbBuffersKeepTheirValues) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Rotate, QuarterTurnIsExactAndCounterClockwise) {
+    // 3 x 2 byte map:  1 2 3 / 4 5 6  turned a quarter counter-clockwise is  3 6 / 2 5 / 1 4.
+    const std::uint8_t src[] = {1, 2, 3, 4, 5, 6};
+    const BitmapSize size{3, 2};
+    std::uint8_t* out = nullptr;
+    BitmapSize outSize{};
+    ASSERT_EQ(mdlImage_rotate(&out, &outSize, src, &size, IMAGEFORMAT_ByteMap, 90.0), SUCCESS);
+    ASSERT_EQ(outSize.width, 2);
+    ASSERT_EQ(outSize.height, 3);
+    EXPECT_EQ(std::vector<std::uint8_t>(out, out + 6), (std::vector<std::uint8_t>{3, 6, 2, 5, 1, 4}));
+    dlmSystem_mdlFree(out);
+}
+
+TEST(Rotate, OddAngleEnlargesAndLeavesNewPixelsZero) {
+    std::vector<std::uint8_t> src(100 * 50 / 8, 0xFF);
+    const BitmapSize size{100, 50};
+    std::uint8_t* out = nullptr;
+    BitmapSize outSize{};
+    ASSERT_EQ(mdlImage_rotate(&out, &outSize, src.data(), &size, IMAGEFORMAT_BitMap, 30.0), SUCCESS);
+    EXPECT_EQ(outSize.width, 112);   // ceil(100 cos 30 + 50 sin 30) = ceil(111.6)
+    EXPECT_EQ(outSize.height, 94);   // ceil(100 sin 30 + 50 cos 30) = ceil(93.3)
+    EXPECT_EQ(out[0] & 0x80, 0);     // corner outside the turned image
+    const std::size_t stride = (112 + 7) / 8;
+    EXPECT_NE(out[47 * stride + 7] & (0x80 >> 0), 0);  // centre pixel (56, 47) set
+    dlmSystem_mdlFree(out);
+}
+
+TEST(Mirror, HorizontalAndVerticalOnBits) {
+    std::vector<std::uint8_t> bits = {0x80, 0x00};  // 8 x 2: only (0, 0) set
+    const BitmapSize size{8, 2};
+    ASSERT_EQ(mdlImage_mirror(bits.data(), &size, IMAGEFORMAT_BitMap, true), SUCCESS);
+    EXPECT_EQ(bits, (std::vector<std::uint8_t>{0x01, 0x00}));
+    ASSERT_EQ(mdlImage_mirror(bits.data(), &size, IMAGEFORMAT_BitMap, false), SUCCESS);
+    EXPECT_EQ(bits, (std::vector<std::uint8_t>{0x00, 0x01}));
+}
+
+}  // namespace
