@@ -165,16 +165,6 @@ TEST_F(Commands, RasterToolsSendsHostKeyin) {
     EXPECT_EQ(sent[0]["keyin"], "dialog toolbox 113 rastmgr");
 }
 
-TEST_F(Commands, SettingsWordsAreDistinct) {
-    start();
-    keyin("PXMEND SETTINGS SAVE");
-    keyin("PXMEND SETTINGS SAVEAS");
-    const auto shown = boxes(-97);
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0]["text"], "Save settings is not available yet in this version of PixelMend.");
-    EXPECT_EQ(shown[1]["text"], "Save settings as is not available yet in this version of PixelMend.");
-}
-
 TEST_F(Commands, EveryKeyinReachesARegisteredCommand) {
     start();
     const char* keyins[] = {"PXMEND COPY", "PXMEND MOVE", "PXMEND DELETE", "PXMEND STAMP", "PXMEND CROP",

@@ -225,19 +225,6 @@ TEST_F(Hooks, ResizeApplyNeedsARaster) {
 
 // ---- Shared services ----
 
-TEST_F(FrameTest, ChooseColorPassesStartAndTakesAnswer) {
-    std::uint8_t rgb[3] = {0x11, 0x22, 0x33};
-    subhost::queueColorAnswer(std::array<std::uint8_t, 3>{200, 100, 50});
-    EXPECT_EQ(j_chooseColor(rgb), 0);
-    EXPECT_EQ(rgb[0], 200);
-    EXPECT_EQ(rgb[1], 100);
-    EXPECT_EQ(rgb[2], 50);
-    subhost::queueColorAnswer(std::nullopt);
-    EXPECT_EQ(j_chooseColor(rgb), -1);
-    EXPECT_EQ(rgb[0], 200);
-    EXPECT_EQ(j_chooseColor(nullptr), -1);
-}
-
 TEST_F(FrameTest, CompletionBarOnlyWhileOpen) {
     load();
     subhost::clearTranscript();

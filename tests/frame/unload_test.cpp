@@ -105,16 +105,13 @@ TEST_F(Unload, UnchangedSettingsUnloadWithoutQuestion) {
 }
 
 TEST_F(Unload, UnloadKeyinGoesThroughHostQueue) {
-    subhost::queueAnswer(ACTIONBUTTON_NO);
-    keyin("PXMEND UNLOAD");
-    EXPECT_FALSE(subhost::applicationLoaded());
-    EXPECT_EQ(boxes(144002).size(), 1u);
-}
-
-TEST_F(Unload, RefusedUnloadKeyinLeavesAddOnLoaded) {
     subhost::queueAnswer(ACTIONBUTTON_CANCEL);
     keyin("PXMEND UNLOAD");
     EXPECT_TRUE(subhost::applicationLoaded());
+    subhost::queueAnswer(ACTIONBUTTON_NO);
+    keyin("PXMEND UNLOAD");
+    EXPECT_FALSE(subhost::applicationLoaded());
+    EXPECT_EQ(boxes(144002).size(), 2u);
 }
 
 TEST_F(Unload, ReloadAfterUnloadStartsFresh) {
