@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <sstream>
 
+#include "subhost/raster/raster.h"
 #include "subhost/state.h"
+#include "subhost/undo.h"
 
 namespace subhost {
 
@@ -208,6 +210,8 @@ void executeKeyin(const std::string& text) {
 
 void hostReset() {
     auto& state = host();
+    raster::closeAll();
+    undo::clear();
     state.dialogs.retired.clear();
     state.dialogs.retiredItems.clear();
     state.dialogs.dialogs.clear();

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "subhost/raster/raster.h"
 #include "subhost/state.h"
+#include "subhost/undo.h"
 
 namespace subhost {
 namespace {
@@ -101,6 +103,7 @@ std::optional<DesignState> readDesign(const std::string& path, std::string* prob
         }
         design.views = views;
     }
+    if (doc.contains("rasters")) design.rasters = doc["rasters"];
     if (doc.contains("colorTable")) {
         const json& table = doc["colorTable"];
         if (!table.is_array() || table.size() > 256) {
@@ -134,6 +137,8 @@ void closeDesignNow() {
     if (!design.open) return;
     const std::string name = design.name;
     notifyDesign(name, SYSTEM_NEWFILE_CLOSE);
+    raster::closeAll();
+    undo::clear();
     host().design = DesignState{};
     resetColorTable(host().design.colorTable);
     recordEvent({{"event", "design"}, {"action", "closed"}, {"name", utf8Narrow(name.c_str())}});
@@ -168,12 +173,18 @@ bool openDesign(const std::string& jsonPath, std::string* error) {
     hostEntry([&] {
         closeDesignNow();
         host().design = std::move(*design);
+        host().design.path = jsonPath;
         const std::string name = host().design.name;
         recordEvent({{"event", "design"},
                      {"action", "opened"},
                      {"name", utf8Narrow(name.c_str())},
                      {"readOnly", host().design.model.readOnly},
                      {"views", host().design.views.size()}});
+        if (!host().design.rasters.is_null()) {
+            std::error_code ec;
+            const auto dir = std::filesystem::absolute(jsonPath, ec).parent_path().string();
+            raster::loadAttachments(host().design.rasters, dir);
+        }
         notifyDesign(name, SYSTEM_NEWFILE_COMPLETE);
     });
     return true;
@@ -216,23 +227,30 @@ int mdlColor_elementColorFromRGB(const RGBColorDef* color, DgnModelRefP /*model*
 
 int mdlRaster_initialize() {
     host().misc.rasterInitialized = true;
+    subhost::raster::rasterState().initialized = true;
     return SUCCESS;
 }
 
-void mdlRaster_terminate() { host().misc.rasterInitialized = false; }
+void mdlRaster_terminate() {
+    host().misc.rasterInitialized = false;
+    subhost::raster::rasterState().initialized = false;
+}
 
 void mdlUndo_startGroup() {
     auto& misc = host().misc;
     if (misc.undoGroupDepth++ == 0) ++misc.undoGroups;
+    subhost::undo::startGroup();
 }
 
 void mdlUndo_endGroup() {
     auto& misc = host().misc;
     if (misc.undoGroupDepth > 0) --misc.undoGroupDepth;
+    subhost::undo::endGroup();
 }
 
 int mdlUndo_undoActions(int count) {
-    subhost::recordEvent({{"event", "undo"}, {"count", count}});
+    const int undone = subhost::undo::undoGroups(count);
+    subhost::recordEvent({{"event", "undo"}, {"count", count}, {"undone", undone}});
     return SUCCESS;
 }
 

@@ -391,8 +391,15 @@ MSDialog* existingDialog(int id, bool shownOnly) {
 }
 
 void closeAllDialogs() {
-    closeToolSettings(0);
-    host().dialogs.toolSettingsContent = 0;
+    // The tool settings window is the host's: it stays open, empty.
+    auto& ds = host().dialogs;
+    ds.toolSettingsContent = 0;
+    if (ds.toolSettingsOpen && ds.toolSettings->rsc) {
+        depopulate(ds.toolSettings.get(), 0, 0);
+        ds.toolSettings->rsc = nullptr;
+        ds.toolSettings->id = 0;
+        recordEvent({{"event", "toolSettings"}, {"action", "show"}, {"dialog", 0}});
+    }
     auto& dialogs = host().dialogs.dialogs;
     while (!dialogs.empty()) closeDialogNow(dialogs.back().get(), 0, 0);
 }

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "subhost/state.h"
+#include "subhost/undo.h"
 
 namespace subhost {
 namespace {
@@ -286,7 +287,13 @@ Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& o
     }
     if (verb == "undo" || verb == "redo") {
         needWords(w, 1, 1, verb == "undo" ? "undo" : "redo");
-        return [verb] { recordEvent({{"event", verb}, {"groups", host().misc.undoGroups}}); };
+        const bool isUndo = verb == "undo";
+        return [isUndo] {
+            hostEntry([&] {
+                const int n = isUndo ? undo::undoGroups(1) : undo::redoGroups(1);
+                recordEvent({{"event", isUndo ? "undo" : "redo"}, {"groups", n}});
+            });
+        };
     }
     if (verb == "dump") {
         if (w.size() == 2 && lower(w[1]) == "settings") return [] { dumpSettings(); };

@@ -126,6 +126,8 @@ struct AnswerState {
 struct DesignState {
     bool open = false;
     std::string name;
+    std::string path;                  // the design description file
+    nlohmann::json rasters;            // raster attachments as the description lists them
     DgnModelRef model;
     nlohmann::json views = nlohmann::json::array();
     std::array<RGBColorDef, 256> colorTable{};

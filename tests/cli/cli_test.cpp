@@ -1,0 +1,140 @@
+// The pixelmend command as a user runs it: exit codes and transcripts.
+#include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "subhost/host.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBin = PXMEND_BIN_DIR "/pixelmend";
+const std::string kApp = PXMEND_BIN_DIR "/pxmend.so";
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::vector<nlohmann::json> events;  // stdout lines that are JSON objects
+};
+
+Result runPixelmend(const std::string& args) {
+    Result r;
+    FILE* pipe = popen((kBin + " " + args + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return r;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
+    const int status = pclose(pipe);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] == '{') r.events.push_back(nlohmann::json::parse(line));
+    return r;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("pixelmend-cli-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    std::string write(const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return (dir / name).string();
+    }
+    static bool haveApp() { return fs::exists(kApp); }
+    fs::path dir;
+};
+
+}  // namespace
+
+TEST_F(CliTest, HelpAndUsageErrors) {
+    const Result help = runPixelmend("--help");
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("session SCRIPT [--answers yes|no]"), std::string::npos);
+    EXPECT_NE(help.out.find("demo OUTDIR"), std::string::npos);
+    EXPECT_EQ(runPixelmend("session").code, 2);
+    EXPECT_EQ(runPixelmend("session x --answers maybe").code, 2);
+    EXPECT_EQ(runPixelmend("frobnicate").code, 2);
+}
+
+TEST_F(CliTest, MalformedLineGivesItsNumberAndExitTwo) {
+    const std::string script = write("bad.session", "# a comment\ncfg A 1\n\nversion 10.17\npoint one two\n");
+    const Result r = runPixelmend("session " + script);
+    EXPECT_EQ(r.code, 2);
+    ASSERT_EQ(r.events.size(), 1u);
+    EXPECT_EQ(r.events[0]["event"], "error");
+    EXPECT_EQ(r.events[0]["line"], 5);
+    EXPECT_EQ(r.out.rfind("{\"event\":\"error\"", 0), 0u) << "the event name comes first";
+}
+
+TEST_F(CliTest, UnreadableDesignIsRefusedNamingTheFile) {
+    write("broken.json", "{\"name\": \"x.dgn\", \"views\": 3}");
+    const std::string script = write("design.session", "design broken.json\n");
+    const Result r = runPixelmend("session " + script);
+    EXPECT_EQ(r.code, 2);
+    ASSERT_EQ(r.events.size(), 1u);
+    const std::string message = r.events[0]["message"];
+    EXPECT_NE(message.find((dir / "broken.json").string()), std::string::npos);
+    EXPECT_NE(message.find("views"), std::string::npos);
+}
+
+TEST_F(CliTest, AddOnLoadsUnloadsAndLoadsAgain) {
+    if (!haveApp()) GTEST_SKIP() << "the add-on is not built";
+    const std::string settings = (dir / "Pxmend.ini").string();
+    const std::string script = write("reload.session", "cfg PXMEND_SETTINGS " + settings +
+                                                           "\nload\nunload 0\nload\nkeyin dialog toolbox 113 rastmgr\n");
+    const Result r = runPixelmend("session " + script + " --answers no --app " + kApp);
+    EXPECT_EQ(r.code, 0) << r.out;
+    std::vector<std::string> names;
+    for (const auto& e : r.events)
+        if (e["event"] == "load" || e["event"] == "unload" || e["event"] == "keyin") names.push_back(e["event"]);
+    EXPECT_EQ(names, (std::vector<std::string>{"load", "unload", "load", "keyin", "unload"}));
+    EXPECT_EQ(r.events.back()["event"], "unload");
+    EXPECT_EQ(r.events.back()["type"], 0);
+    EXPECT_TRUE(fs::exists(settings));
+}
+
+TEST_F(CliTest, UnloadedModuleIsReallyClosed) {
+    if (!haveApp()) GTEST_SKIP() << "the add-on is not built";
+    subhost::hostReset();
+    subhost::setCfgVar("PXMEND_SETTINGS", (dir / "Pxmend.ini").string());
+    subhost::setDefaultAnswer(7);
+    std::string error;
+    ASSERT_TRUE(subhost::loadApplication(kApp, "KEYIN", &error)) << error;
+    void* loaded = dlopen(kApp.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(loaded, nullptr);
+    dlclose(loaded);  // give back the reference the check took
+    EXPECT_EQ(subhost::unloadApplication(0), 0);
+    void* still = dlopen(kApp.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(still, nullptr) << "the module stays in memory after unload";
+    if (still) dlclose(still);  // the check took a reference of its own
+    subhost::hostReset();
+}
+
+TEST_F(CliTest, DemoWritesItsFilesAndRuns) {
+    if (!haveApp()) GTEST_SKIP() << "the add-on is not built";
+    const Result r = runPixelmend("demo " + (dir / "demo").string());
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(fs::exists(dir / "demo" / "demo.session"));
+    EXPECT_TRUE(fs::exists(dir / "demo" / "transcript.jsonl"));
+    EXPECT_TRUE(fs::exists(dir / "demo" / "Pxmend.ini"));
+    EXPECT_NE(r.out.find("transcript"), std::string::npos);
+}
