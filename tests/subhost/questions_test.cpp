@@ -96,3 +96,34 @@ TEST_F(HostTest, ColourChooserAnswersInPlace) {
     EXPECT_EQ(chooser[1]["answer"], "cancel");
     EXPECT_THROW(ChooseColorA(&choose), subhost::SessionStop);
 }
+
+TEST_F(HostTest, OutputBecomesEventsWithTheExactTexts) {
+    load();
+    mdlOutput_printf(MSG_STATUS, L"Done: 3 files");
+    mdlOutput_printf(MSG_ERROR, L"Unable to remove pulldown menu");
+    mdlOutput_rscPrintf(MSG_PROMPT, nullptr, 2, 1);
+    mdlOutput_rscPrintf(MSG_PROMPT, nullptr, 2, 99);
+    mdlOutput_messageCenter(OutputMessagePriority_Error, L"Brief \u00e9", L"Detail", false);
+    const auto& t = subhost::transcript();
+    ASSERT_GE(t.size(), 5u);
+    const auto tail = std::vector<nlohmann::json>(t.end() - 5, t.end());
+    EXPECT_EQ(tail[0], (nlohmann::json{{"event", "status"}, {"text", "Done: 3 files"}}));
+    EXPECT_EQ(tail[1]["event"], "error");
+    EXPECT_EQ(tail[2]["text"], "Enter a point");
+    EXPECT_EQ(tail[3]["missing"], true);
+    EXPECT_EQ(tail[4]["brief"], "Brief \xc3\xa9");  // Latin-1 text arrives as UTF-8
+    EXPECT_EQ(tail[4]["priority"], 10);
+}
+
+TEST_F(HostTest, CompletionBarOpensUpdatesAndCloses) {
+    CompletionBar* bar = mdlDialog_completionBarOpen(L"Stamping");
+    ASSERT_NE(bar, nullptr);
+    mdlDialog_completionBarUpdate(bar, L"Elements", 50);
+    mdlDialog_completionBarClose(bar);
+    mdlDialog_completionBarUpdate(bar, L"late", 60);  // a closed bar takes nothing
+    const auto bars = events("completionBar");
+    ASSERT_EQ(bars.size(), 3u);
+    EXPECT_EQ(bars[0]["title"], "Stamping");
+    EXPECT_EQ(bars[1]["percent"], 50);
+    EXPECT_EQ(bars[2]["action"], "close");
+}
