@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "frame/dialogs.h"
@@ -158,7 +159,12 @@ LoadResult e_settingsLoad(const std::string& path, std::string& text) {
 
 // Replaces the file at path by text: written to a temporary file beside it, then
 // renamed over it, so that a failed write leaves the old file as it was.
-bool b_fileReplace(const std::string& path, const std::string& text) {
+bool b_fileReplace(const std::string& link, const std::string& text) {
+    // A settings path that is a symbolic link is written through: the file it names is replaced.
+    std::string path = link;
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::read_symlink(link, ec);
+    if (!ec) path = (std::filesystem::path(link).parent_path() / target).string();  // an absolute target replaces
     // A write-protected file stays as it is, even for a user who could replace it.
     struct stat current {};
     const bool exists = ::stat(path.c_str(), &current) == 0;
