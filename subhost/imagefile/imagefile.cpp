@@ -384,7 +384,9 @@ WriteStatus createImageFile(const std::string& path, FileFormat format, const Im
         return writeFailure(kStatusCannotWriteFormat, path, "the file format cannot hold this colour mode");
     WriteSettings ws;
     ws.compression = compressionFor(format, image.mode, image.compression);
-    if (format == image.format) {
+    // Layout and details belong to the image's own format (or to a new image);
+    // another format's details mean nothing to this writer.
+    if (format == image.format || image.format == FileFormat::Unknown) {
         ws.layout = image.layout;
         ws.details = image.details;
     } else {

@@ -111,6 +111,18 @@ struct Layout {
     std::uint32_t tileHeight = 0;
 };
 
+// A TIFF tag the host does not interpret (description, software, date,
+// georeferencing keys, ...), carried unchanged through a write-back: libtiff's
+// in-memory form of its value, `count` elements.
+struct TiffTag {
+    std::uint32_t tag = 0;
+    int type = 0;             // TIFFDataType
+    bool passCount = false;   // value set with its count (else a text)
+    bool wideCount = false;   // the count is 32-bit
+    std::uint32_t count = 0;
+    std::vector<std::uint8_t> data;
+};
+
 // Format details that the file header carries and the writer repeats, so that a
 // write-back produces the same kind of file. New images may leave the defaults.
 struct FileDetails {
@@ -123,6 +135,7 @@ struct FileDetails {
     std::uint32_t group3Options = 0;    // T4Options of a CCITT G3 file
     bool bigTiff = false;
     bool bigEndian = false;
+    std::vector<TiffTag> tiffTags;      // other tags, written back as found
     // TIFF JPEG and JPEG files: quality used when encoding (not stored in files)
     int jpegQuality = 90;
     // PNG
@@ -206,7 +219,9 @@ ImageResult readImage(const std::string& path);
 WriteStatus writeImage(const std::string& path, const Image& image);
 
 // Takes a path, a format and an image, writes a new file in `format` (keeping
-// image.compression when the format can hold it, else the format's usual one);
+// image.compression when the format can hold it, else the format's usual one:
+// G4 for monochrome TIFF, LZW for other TIFF; layout and details are kept when
+// the image is new or already of that format);
 // gives kStatusCannotWriteFormat for a format or colour mode the host cannot
 // write, kStatusError with the reason for other failures.
 WriteStatus createImageFile(const std::string& path, FileFormat format, const Image& image);

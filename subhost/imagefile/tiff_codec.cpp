@@ -133,6 +133,111 @@ ColorMode tiffColorMode(std::uint16_t photometric, std::uint16_t bps, std::uint1
     }
 }
 
+// Tags never carried over: pointers to other directories, and codec or colour
+// conversion tags that the writer derives from the image itself.
+bool tiffTagSkipped(std::uint32_t tag, TIFFDataType type) {
+    switch (tag) {
+    case TIFFTAG_SUBIFD:
+    case TIFFTAG_JPEGTABLES:
+    case TIFFTAG_YCBCRCOEFFICIENTS:
+    case TIFFTAG_REFERENCEBLACKWHITE:
+    case TIFFTAG_EXIFIFD:
+    case TIFFTAG_GPSIFD:
+    case TIFFTAG_INTEROPERABILITYIFD:
+        return true;
+    default:
+        break;
+    }
+    switch (type) {
+    case TIFF_BYTE:
+    case TIFF_SBYTE:
+    case TIFF_UNDEFINED:
+    case TIFF_ASCII:
+    case TIFF_SHORT:
+    case TIFF_SSHORT:
+    case TIFF_LONG:
+    case TIFF_SLONG:
+    case TIFF_FLOAT:
+    case TIFF_DOUBLE:
+        return false;
+    default:
+        return true;  // rationals, 64-bit and directory types differ in memory and on disk
+    }
+}
+
+// Takes an open file, keeps every custom tag it can carry in d.tiffTags.
+void tiffCollectTags(TIFF* tif, FileDetails& d) {
+    constexpr std::size_t kMaxCarriedBytes = 16u << 20;
+    std::size_t total = 0;
+    const int n = TIFFGetTagListCount(tif);
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t tag = TIFFGetTagListEntry(tif, i);
+        const TIFFField* field = TIFFFieldWithTag(tif, tag);
+        if (!field) continue;
+        const TIFFDataType type = TIFFFieldDataType(field);
+        if (tiffTagSkipped(tag, type)) continue;
+        TiffTag carried;
+        carried.tag = tag;
+        carried.type = type;
+        carried.passCount = TIFFFieldPassCount(field) != 0;
+        carried.wideCount = TIFFFieldReadCount(field) == TIFF_VARIABLE2;
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        if (carried.passCount) {
+            const int size = TIFFFieldSetGetSize(field);
+            if (size != TIFFDataWidth(type)) continue;
+            if (carried.wideCount) {
+                std::uint32_t count = 0;
+                if (!TIFFGetField(tif, tag, &count, &data)) continue;
+                carried.count = count;
+            } else {
+                std::uint16_t count = 0;
+                if (!TIFFGetField(tif, tag, &count, &data)) continue;
+                carried.count = count;
+            }
+            bytes = static_cast<std::size_t>(carried.count) * static_cast<std::size_t>(size);
+        } else if (type == TIFF_ASCII) {
+            const char* text = nullptr;
+            if (!TIFFGetField(tif, tag, &text) || !text) continue;
+            data = text;
+            bytes = std::strlen(text) + 1;
+            carried.count = static_cast<std::uint32_t>(bytes);
+        } else {
+            continue;
+        }
+        if (!data || total + bytes > kMaxCarriedBytes) continue;
+        total += bytes;
+        const auto* begin = static_cast<const std::uint8_t*>(data);
+        carried.data.assign(begin, begin + bytes);
+        d.tiffTags.push_back(std::move(carried));
+    }
+}
+
+// Takes a file opened for writing, sets the carried tags (registering the ones
+// this libtiff does not know, as it does when reading them).
+bool tiffSetCarriedTags(TIFF* tif, const FileDetails& d) {
+    static char carriedName[] = "CarriedTag";
+    for (const TiffTag& t : d.tiffTags) {
+        if (t.data.empty()) continue;
+        if (!TIFFFindField(tif, t.tag, TIFF_ANY)) {
+            if (!t.passCount || !t.wideCount) continue;
+            const TIFFFieldInfo info{t.tag, TIFF_VARIABLE2, TIFF_VARIABLE2, static_cast<TIFFDataType>(t.type),
+                                     FIELD_CUSTOM, 1, 1, carriedName};
+            if (TIFFMergeFieldInfo(tif, &info, 1) != 0) continue;
+        }
+        int ok = 0;
+        void* value = const_cast<std::uint8_t*>(t.data.data());
+        if (!t.passCount)
+            ok = TIFFSetField(tif, t.tag, static_cast<const char*>(value));
+        else if (t.wideCount)
+            ok = TIFFSetField(tif, t.tag, t.count, value);
+        else
+            ok = TIFFSetField(tif, t.tag, static_cast<int>(t.count), value);
+        if (!ok) return false;
+    }
+    return true;
+}
+
 // Takes an open file, fills the header facts of its first directory; false with
 // the reason for several images, a looping directory chain or unreadable tags.
 bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::string& why) {
@@ -206,6 +311,7 @@ bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::strin
     if (extraCount == 1 && extraTypes) d.extraSample = extraTypes[0] == EXTRASAMPLE_ASSOCALPHA ? 1 : 2;
     d.bigTiff = TIFFIsBigTIFF(tif) != 0;
     d.bigEndian = TIFFIsBigEndian(tif) != 0;
+    tiffCollectTags(tif, d);
     return true;
 }
 
@@ -380,6 +486,7 @@ bool tiffSetTags(TIFF* tif, const Image& image, const WriteSettings& ws, std::st
         ok = TIFFSetField(tif, TIFFTAG_JPEGQUALITY, std::clamp(ws.details.jpegQuality, 1, 100));
         if (ok && photometric == PHOTOMETRIC_YCBCR) ok = TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     }
+    if (ok) ok = tiffSetCarriedTags(tif, ws.details);
     if (ok && ws.layout.tiled) {
         ok = TIFFSetField(tif, TIFFTAG_TILEWIDTH, ws.layout.tileWidth) &&
              TIFFSetField(tif, TIFFTAG_TILELENGTH, ws.layout.tileHeight);

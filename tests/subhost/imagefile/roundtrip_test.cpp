@@ -127,9 +127,11 @@ double meanDifference(const std::vector<std::uint8_t>& a, const std::vector<std:
 // A smooth picture that JPEG keeps close.
 Image smooth(ColorMode mode, int width, int height) {
     Image image = makeImage(width, height, mode).image;
+    const std::size_t channels = image.stride / static_cast<std::size_t>(width);
     for (int y = 0; y < height; ++y)
         for (std::size_t i = 0; i < image.stride; ++i)
-            image.pixels[static_cast<std::size_t>(y) * image.stride + i] = static_cast<std::uint8_t>((i * 3 + static_cast<std::size_t>(y) * 2) % 256);
+            image.pixels[static_cast<std::size_t>(y) * image.stride + i] =
+                static_cast<std::uint8_t>(i / channels + static_cast<std::size_t>(y) * 2 + (i % channels) * 30);
     image.resolution = Resolution{150, 150, ResolutionUnit::Inch};
     return image;
 }
@@ -359,6 +361,50 @@ TEST(FileInformation, TiffOrientationAndByteOrderSurviveWriteBack) {
     EXPECT_TRUE(again.image.details.bigEndian);
     EXPECT_EQ(fileBytes(path)[0], 'M');
     EXPECT_EQ(again.image.pixels, source.pixels);
+}
+
+TEST(FileInformation, TagsTheHostDoesNotInterpretSurviveWriteBack) {
+    ScratchDir dir;
+    const std::string path = dir.path("geo.tif");
+    const std::uint32_t kPixelScale = 33550;  // a georeferencing tag libtiff does not know
+    {
+        TIFF* tif = TIFFOpen(path.c_str(), "w");
+        ASSERT_NE(tif, nullptr);
+        static char name[] = "PixelScale";
+        const TIFFFieldInfo info{kPixelScale, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, name};
+        ASSERT_EQ(TIFFMergeFieldInfo(tif, &info, 1), 0);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 4);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+        TIFFSetField(tif, TIFFTAG_SOFTWARE, "Scanner 1.0");
+        const double scale[3] = {0.25, 0.5, 0.0};
+        TIFFSetField(tif, kPixelScale, 3u, scale);
+        std::uint8_t row[2] = {0xF0, 0x0F};
+        for (std::uint32_t y = 0; y < 4; ++y) TIFFWriteScanline(tif, row, y, 0);
+        TIFFClose(tif);
+    }
+    ImageResult read = readImage(path);
+    ASSERT_TRUE(read.ok) << read.error;
+    read.image.pixels[0] = 0xAA;
+    ASSERT_EQ(writeImage(path, read.image).status, kStatusOk);
+
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    const char* software = nullptr;
+    ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_SOFTWARE, &software));
+    EXPECT_STREQ(software, "Scanner 1.0");
+    std::uint32_t count = 0;
+    const double* scale = nullptr;
+    ASSERT_TRUE(TIFFGetField(tif, kPixelScale, &count, &scale));
+    ASSERT_EQ(count, 3u);
+    EXPECT_DOUBLE_EQ(scale[0], 0.25);
+    EXPECT_DOUBLE_EQ(scale[1], 0.5);
+    TIFFClose(tif);
+    ImageResult again = readImage(path);
+    ASSERT_TRUE(again.ok) << again.error;
+    EXPECT_EQ(again.image.pixels[0], 0xAA);
 }
 
 TEST(FileInformation, HeaderFactsWithoutDecoding) {
