@@ -502,7 +502,7 @@ bool tiffSetTags(TIFF* tif, const Image& image, const WriteSettings& ws, std::st
 }
 
 // Takes image rows, gives them in the file's row format in `out` (4-bit packed,
-// or copied because libtiff's predictor changes the data it is handed).
+// or copied where libtiff would change the data it is handed).
 void fileRows(const Image& image, std::size_t firstRow, std::size_t rows, std::size_t firstCol, std::size_t cols,
               std::size_t outRowBytes, std::uint8_t* out) {
     for (std::size_t r = 0; r < rows; ++r) {
@@ -524,14 +524,17 @@ bool tiffWriteStrips(TIFF* tif, TiffMessages& messages, const Image& image, cons
     TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rps);
     rps = std::max<std::uint32_t>(rps, 1);
     const std::size_t fileRow = fileRowBytes(image, static_cast<std::size_t>(image.width));
-    const bool copy = image.mode == ColorMode::Palette4 || ws.details.predictor != PREDICTOR_NONE;
+    // libtiff changes the data it is handed for a predictor, and reverses the bits
+    // of uncompressed data in place for least-significant-bit-first files.
+    const bool copy = image.mode == ColorMode::Palette4 || ws.details.predictor != PREDICTOR_NONE ||
+                      (ws.compression == Compression::None && ws.details.fillOrder == FILLORDER_LSB2MSB);
     std::vector<std::uint8_t> scratch;
     if (copy) scratch.resize(fileRow * std::min<std::size_t>(rps, static_cast<std::size_t>(image.height)));
     const tstrip_t strips = TIFFNumberOfStrips(tif);
     for (tstrip_t s = 0; s < strips; ++s) {
         std::size_t firstRow = static_cast<std::size_t>(s) * rps;
         std::size_t rows = std::min<std::size_t>(rps, static_cast<std::size_t>(image.height) - firstRow);
-        // libtiff leaves the caller's data alone for these codecs when no predictor runs.
+        // Otherwise libtiff only reads the rows it is handed.
         std::uint8_t* data = const_cast<std::uint8_t*>(image.pixels.data()) + firstRow * image.stride;
         if (copy) {
             fileRows(image, firstRow, rows, 0, static_cast<std::size_t>(image.width), fileRow, scratch.data());

@@ -58,8 +58,10 @@ TEST_P(TiffRoundTrip, PixelsAndFileFactsSurviveReadAndWriteBack) {
     // Change one pixel so the write-back has something to carry.
     Image edited = image;
     edited.pixels[edited.stride * 10 + 2] ^= 0x0F;
+    const Image unchanged = edited;
     WriteStatus written = writeImage(path, edited);
     ASSERT_EQ(written.status, kStatusOk) << written.error;
+    EXPECT_EQ(edited.pixels, unchanged.pixels);  // the writer leaves the caller's pixels alone
     ImageResult second = readImage(path);
     ASSERT_TRUE(second.ok) << second.error;
     EXPECT_EQ(second.image.pixels, edited.pixels);
@@ -99,6 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
         TiffCase{"MonoG4MinIsBlack", ColorMode::Mono, spec(COMPRESSION_CCITTFAX4, kBlack), Compression::CcittG4},
         TiffCase{"MonoG4LsbFirst", ColorMode::Mono,
                  spec(COMPRESSION_CCITTFAX4, kWhite, false, 1, 0, FILLORDER_LSB2MSB), Compression::CcittG4},
+        TiffCase{"MonoNoneLsbFirst", ColorMode::Mono,
+                 spec(COMPRESSION_NONE, kWhite, false, 1, 0, FILLORDER_LSB2MSB), Compression::None},
         TiffCase{"MonoG4Tiled", ColorMode::Mono, spec(COMPRESSION_CCITTFAX4, kBlack, true), Compression::CcittG4},
         TiffCase{"MonoNoneTiled", ColorMode::Mono, spec(COMPRESSION_NONE, kWhite, true), Compression::None},
         TiffCase{"GreyNone", ColorMode::Grey8, spec(COMPRESSION_NONE), Compression::None},
