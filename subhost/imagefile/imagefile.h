@@ -30,6 +30,14 @@
 // Limits: images with a side over kMaxSide pixels, or whose decoded pixels would
 // take more than kMaxDecodedBytes, are refused from the header, before any pixel
 // memory is taken.
+//
+// What a write-back keeps: format, compression, photometric, resolution, strip or
+// tile layout, and for TIFF also byte order, BigTIFF, fill order, predictor, G3
+// options, orientation and the tags the host does not interpret (texts,
+// georeferencing keys). It does not keep: further images of a TIFF (files with
+// several images are refused when read), PNG transparency and text chunks, BMP
+// header versions (written with the 40-byte header), JPEG quality (not stored in
+// files; details.jpegQuality is used) — JPEG data is re-encoded, so it is lossy.
 #pragma once
 
 #include <array>
@@ -198,8 +206,8 @@ constexpr std::uint64_t kMaxDecodedBytes = 4ull << 30;  // 4 GiB
 // Bytes per row of `mode` at `width` pixels (0 for Other).
 std::size_t rowBytes(ColorMode mode, int width);
 
-// Takes a size and mode, gives a blank image (zero pixels, default palette and
-// photometric MinIsWhite) ready for createImageFile; fails with ok false for
+// Takes a size and mode, gives a blank image (zero pixels, default palette,
+// photometric MinIsWhite, compression None, format Unknown) ready for createImageFile; fails with ok false for
 // Other, non-positive or over-limit sizes.
 ImageResult makeImage(int width, int height, ColorMode mode);
 
