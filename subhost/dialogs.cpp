@@ -229,6 +229,11 @@ bool userValue(ItemInstance& it, const std::string& value, MSValueDescr& out, st
             }
         }
         if (type == RTYPE_ToggleButton) number = number != 0;
+        if (type == RTYPE_ColorPicker && it.paletteSize > 0 && (number < 0 || number >= it.paletteSize)) {
+            if (error) *error = "colour index " + std::to_string(number) + " is outside the picker's " +
+                                std::to_string(it.paletteSize) + " colours";
+            return false;
+        }
         out.kind = MSValueDescr::Long;
         out.longValue = number;
         text = widen(std::to_string(number));
@@ -283,7 +288,8 @@ void userEdit(MSDialog* db, int index, const MSValueDescr& value, const std::wst
     const nlohmann::json oldStored = binding ? fieldJson(*binding) : nlohmann::json();
     it->value = value;
     it->text = text;
-    sendItemMessage(db, index, DITEM_MESSAGE_JUSTIFY);
+    // A list box row is picked; other items are given a value.
+    sendItemMessage(db, index, it->item.type == RTYPE_ListBox ? DITEM_MESSAGE_LISTSELECT : DITEM_MESSAGE_JUSTIFY);
     if (index >= static_cast<int>(db->items.size()) || db->items[index].get() != it) return;  // the hook replaced the items
     if (binding) {
         storeToBinding(*binding, it->value, it->text);
@@ -545,6 +551,22 @@ bool closeDialog(const std::string& dialog, std::string* error) {
         ok = true;
     });
     return ok;
+}
+
+nlohmann::json dumpMenus() {
+    nlohmann::json menus = nlohmann::json::array();
+    for (const auto& menu : host().dialogs.menuBar.menus) {
+        nlohmann::json items = nlohmann::json::array();
+        for (const auto& item : menu->items)
+            items.push_back({{"label", utf8Narrow(item->rsc->label)},
+                             {"searchValue", item->rsc->searchValue},
+                             {"enabled", item->enabled},
+                             {"mark", item->mark}});
+        menus.push_back({{"id", menu->rsc->id}, {"title", utf8Narrow(menu->rsc->title)}, {"items", std::move(items)}});
+    }
+    nlohmann::json event{{"event", "menus"}, {"menus", std::move(menus)}};
+    recordEvent(event);
+    return event;
 }
 
 nlohmann::json dumpItems(const std::string& dialog) {

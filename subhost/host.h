@@ -97,6 +97,8 @@ bool closeDialog(const std::string& dialog, std::string* error);
 nlohmann::json dumpSettings();
 // The dialog's items as JSON ({"event":"items",...}); also recorded.
 nlohmann::json dumpItems(const std::string& dialog);
+// The menus of the command window's menu bar with their items' enabled state and marks; also recorded.
+nlohmann::json dumpMenus();
 
 // How a session runs: the default answer and the application its `load` lines load.
 struct SessionOptions {

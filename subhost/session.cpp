@@ -297,11 +297,12 @@ Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& o
     }
     if (verb == "dump") {
         if (w.size() == 2 && lower(w[1]) == "settings") return [] { dumpSettings(); };
+        if (w.size() == 2 && lower(w[1]) == "menus") return [] { dumpMenus(); };
         if (w.size() == 3 && lower(w[1]) == "items") {
             const std::string dialog = w[2];
             return [dialog] { dumpItems(dialog); };
         }
-        fail("usage: dump settings | dump items DIALOG");
+        fail("usage: dump settings | dump items DIALOG | dump menus");
     }
     fail("unknown command \"" + w[0] + "\"");
 }

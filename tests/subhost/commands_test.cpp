@@ -96,3 +96,19 @@ TEST_F(HostTest, ToolStateShowsNamesAndRunsItsFunctions) {
     subhost::dataPoint({1, 0, 0}, 0);
     EXPECT_EQ(log(), (Log{"cleanup", "cleanup"}));
 }
+
+TEST_F(HostTest, MenuItemsKeepTheirStateUntilTheMenuIsRemoved) {
+    load();
+    RawItemHdr* bar = mdlDialog_menuBarGetCmdWinP();
+    TextPDMItem* item = mdlDialog_menuBarFindItem(bar, RTYPE_PulldownMenu, 111, 1);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(mdlDialog_menuBarFindItem(bar, RTYPE_PulldownMenu, 111, 2), nullptr);
+    mdlDialog_textPDMItemSetEnabled(item, false);
+    const auto menus = subhost::dumpMenus()["menus"];
+    ASSERT_EQ(menus.size(), 1u);
+    EXPECT_EQ(menus[0]["items"][0]["enabled"], false);
+    TextPDM* menu = mdlDialog_menuBarFindMenu(bar, RTYPE_PulldownMenu, 111);
+    EXPECT_EQ(mdlDialog_menuBarDeleteMenu(menu, bar, RTYPE_PulldownMenu, 111), 0);
+    EXPECT_NE(mdlDialog_menuBarDeleteMenu(nullptr, bar, RTYPE_PulldownMenu, 111), 0);
+    EXPECT_TRUE(subhost::dumpMenus()["menus"].empty());
+}
