@@ -235,6 +235,11 @@ WriteStatus writeThroughTemporary(const std::string& path, const Image& image, F
                                   const WriteSettings& ws) {
     std::string fault = imageFault(image);
     if (!fault.empty()) return writeFailure(kStatusError, path, fault);
+    // A file whose permission bits allow no writing stays as it is, even for a
+    // user (such as root) whom the system would let replace it.
+    struct stat target{};
+    if (::stat(path.c_str(), &target) == 0 && (target.st_mode & 0222) == 0)
+        return writeFailure(kStatusError, path, "the file is read-only");
     const std::string temp = temporaryPathFor(path);
     // A stale file or link at the temporary name goes first, so the write cannot
     // end up in whatever a link points to. A folder there makes the write fail.

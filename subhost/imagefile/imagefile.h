@@ -222,8 +222,9 @@ ImageResult readImage(const std::string& path);
 // Takes a path and an image (normally one readImage gave), writes it in
 // image.format with its compression, photometric, resolution and layout through
 // a temporary file renamed over `path`; gives kStatusCannotWriteFormat for a
-// read-only format, kStatusError with the reason otherwise. On failure the file
-// at `path` is left as it was.
+// read-only format, kStatusError with the reason otherwise (also for a file
+// whose permission bits allow no writing). On failure the file at `path` is left
+// as it was.
 WriteStatus writeImage(const std::string& path, const Image& image);
 
 // Takes a path, a format and an image, writes a new file in `format` (keeping

@@ -252,12 +252,22 @@ TEST_F(SafeWrites, PathUnderARegularFileFails) {
     EXPECT_EQ(createImageFile(below, FileFormat::Png, image).status, kStatusError);
 }
 
-TEST_F(SafeWrites, WriteBackKeepsPermissionBitsAndLeavesNoTemporary) {
+TEST_F(SafeWrites, ReadOnlyFileIsRefusedEvenForRoot) {
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    WriteStatus status = writeImage(path, image);
+    EXPECT_EQ(status.status, kStatusError);
+    EXPECT_NE(status.error.find("read-only"), std::string::npos) << status.error;
+    EXPECT_EQ(fileBytes(path), original);
+    EXPECT_EQ(createImageFile(path, FileFormat::Png, image).status, kStatusError);
+    EXPECT_EQ(fileBytes(path), original);
+}
+
+TEST_F(SafeWrites, WriteBackKeepsPermissionBitsAndLeavesNoTemporary) {
+    ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
     ASSERT_EQ(writeImage(path, image).status, kStatusOk);
     struct stat st{};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_EQ(st.st_mode & 0777, 0604u);
     EXPECT_FALSE(std::filesystem::exists(temporaryPathFor(path)));
     EXPECT_NE(fileBytes(path), original);
 }
