@@ -33,7 +33,7 @@ protected:
     // A small valid little-endian TIFF to damage.
     std::vector<std::uint8_t> goodTiff(std::uint16_t compression = COMPRESSION_NONE, ColorMode mode = ColorMode::Mono) {
         const std::string path = dir.path("good.tif");
-        TiffSpec s;
+        TiffShape s;
         s.compression = compression;
         s.rowsPerStrip = 64;
         EXPECT_TRUE(writeTiffWithLibtiff(path, picture(mode, 120, 90), s));
@@ -219,7 +219,7 @@ class SafeWrites : public ::testing::Test {
 protected:
     void SetUp() override {
         path = dir.path("scan.tif");
-        TiffSpec s;
+        TiffShape s;
         s.compression = COMPRESSION_CCITTFAX4;
         ASSERT_TRUE(writeTiffWithLibtiff(path, picture(ColorMode::Mono, 64, 32), s));
         original = fileBytes(path);

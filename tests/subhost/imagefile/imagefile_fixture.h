@@ -87,7 +87,7 @@ inline Image picture(ColorMode mode, int width, int height, unsigned seed = 1) {
 }
 
 // How the reference TIFF is laid out.
-struct TiffSpec {
+struct TiffShape {
     std::uint16_t compression = COMPRESSION_NONE;
     Photometric photometric = Photometric::MinIsWhite;
     bool tiled = false;
@@ -99,13 +99,13 @@ struct TiffSpec {
 };
 
 // Writes `image` (not 4-bit) with libtiff alone, scanline or tile at a time.
-inline bool writeTiffWithLibtiff(const std::string& path, const Image& image, const TiffSpec& spec) {
+inline bool writeTiffWithLibtiff(const std::string& path, const Image& image, const TiffShape& shape) {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     if (!tif) return false;
     std::uint16_t spp = image.mode == ColorMode::Rgb ? 3 : image.mode == ColorMode::Rgba ? 4 : 1;
     std::uint16_t bps = image.mode == ColorMode::Mono ? 1 : image.mode == ColorMode::Palette4 ? 4 : 8;
     std::uint16_t photometric = image.mode == ColorMode::Mono
-                                    ? (spec.photometric == Photometric::MinIsBlack ? PHOTOMETRIC_MINISBLACK
+                                    ? (shape.photometric == Photometric::MinIsBlack ? PHOTOMETRIC_MINISBLACK
                                                                                    : PHOTOMETRIC_MINISWHITE)
                                 : image.mode == ColorMode::Palette8 || image.mode == ColorMode::Palette4 ? PHOTOMETRIC_PALETTE
                                 : image.mode == ColorMode::Grey8                                        ? PHOTOMETRIC_MINISBLACK
@@ -116,13 +116,13 @@ inline bool writeTiffWithLibtiff(const std::string& path, const Image& image, co
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, spec.compression);
-    TIFFSetField(tif, TIFFTAG_FILLORDER, spec.fillOrder);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, shape.compression);
+    TIFFSetField(tif, TIFFTAG_FILLORDER, shape.fillOrder);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0f);
     TIFFSetField(tif, TIFFTAG_YRESOLUTION, 200.0f);
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    if (spec.predictor != 1) TIFFSetField(tif, TIFFTAG_PREDICTOR, spec.predictor);
-    if (spec.group3Options) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, spec.group3Options);
+    if (shape.predictor != 1) TIFFSetField(tif, TIFFTAG_PREDICTOR, shape.predictor);
+    if (shape.group3Options) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, shape.group3Options);
     if (image.mode == ColorMode::Rgba) {
         std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
@@ -150,16 +150,16 @@ inline bool writeTiffWithLibtiff(const std::string& path, const Image& image, co
     };
     bool ok = true;
     std::vector<std::uint8_t> row;
-    if (spec.tiled) {
-        TIFFSetField(tif, TIFFTAG_TILEWIDTH, spec.tileSize);
-        TIFFSetField(tif, TIFFTAG_TILELENGTH, spec.tileSize);
-        std::size_t tileRow = image.mode == ColorMode::Palette4 ? spec.tileSize / 2 : rowBytes(image.mode, static_cast<int>(spec.tileSize));
+    if (shape.tiled) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, shape.tileSize);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, shape.tileSize);
+        std::size_t tileRow = image.mode == ColorMode::Palette4 ? shape.tileSize / 2 : rowBytes(image.mode, static_cast<int>(shape.tileSize));
         std::vector<std::uint8_t> tile(static_cast<std::size_t>(TIFFTileSize(tif)));
-        for (std::uint32_t ty = 0; ty < static_cast<std::uint32_t>(image.height); ty += spec.tileSize)
-            for (std::uint32_t tx = 0; tx < static_cast<std::uint32_t>(image.width); tx += spec.tileSize) {
+        for (std::uint32_t ty = 0; ty < static_cast<std::uint32_t>(image.height); ty += shape.tileSize)
+            for (std::uint32_t tx = 0; tx < static_cast<std::uint32_t>(image.width); tx += shape.tileSize) {
                 std::fill(tile.begin(), tile.end(), 0);
                 std::size_t skip = image.mode == ColorMode::Palette4 ? tx / 2 : rowBytes(image.mode, static_cast<int>(tx));
-                for (std::uint32_t y = ty; y < ty + spec.tileSize && y < static_cast<std::uint32_t>(image.height); ++y) {
+                for (std::uint32_t y = ty; y < ty + shape.tileSize && y < static_cast<std::uint32_t>(image.height); ++y) {
                     fileRowAt(static_cast<int>(y), row);
                     std::size_t n = std::min(tileRow, fileRow - skip);
                     std::copy(row.begin() + static_cast<std::ptrdiff_t>(skip), row.begin() + static_cast<std::ptrdiff_t>(skip + n),
@@ -168,7 +168,7 @@ inline bool writeTiffWithLibtiff(const std::string& path, const Image& image, co
                 ok = ok && TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0) >= 0;
             }
     } else {
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, spec.rowsPerStrip);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, shape.rowsPerStrip);
         for (int y = 0; y < image.height && ok; ++y) {
             fileRowAt(y, row);
             ok = TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0) >= 0;

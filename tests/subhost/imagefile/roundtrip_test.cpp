@@ -12,15 +12,15 @@ namespace {
 struct TiffCase {
     const char* name;
     ColorMode mode;
-    TiffSpec spec;
+    TiffShape shape;
     Compression expected;
 };
 
 std::ostream& operator<<(std::ostream& os, const TiffCase& c) { return os << c.name; }
 
-TiffSpec spec(std::uint16_t compression, Photometric photometric = Photometric::MinIsWhite, bool tiled = false,
+TiffShape shape(std::uint16_t compression, Photometric photometric = Photometric::MinIsWhite, bool tiled = false,
               std::uint16_t predictor = 1, std::uint32_t g3 = 0, std::uint16_t fillOrder = FILLORDER_MSB2LSB) {
-    TiffSpec s;
+    TiffShape s;
     s.compression = compression;
     s.photometric = photometric;
     s.tiled = tiled;
@@ -37,7 +37,7 @@ TEST_P(TiffRoundTrip, PixelsAndFileFactsSurviveReadAndWriteBack) {
     ScratchDir dir;
     const std::string path = dir.path("in.tif");
     const Image source = picture(c.mode, 77, 45, 3);
-    ASSERT_TRUE(writeTiffWithLibtiff(path, source, c.spec));
+    ASSERT_TRUE(writeTiffWithLibtiff(path, source, c.shape));
 
     ImageResult first = readImage(path);
     ASSERT_TRUE(first.ok) << first.error;
@@ -45,8 +45,8 @@ TEST_P(TiffRoundTrip, PixelsAndFileFactsSurviveReadAndWriteBack) {
     EXPECT_EQ(image.format, FileFormat::Tiff);
     EXPECT_EQ(image.mode, c.mode);
     EXPECT_EQ(image.compression, c.expected);
-    EXPECT_EQ(image.layout.tiled, c.spec.tiled);
-    if (c.mode == ColorMode::Mono) { EXPECT_EQ(image.photometric, c.spec.photometric); }
+    EXPECT_EQ(image.layout.tiled, c.shape.tiled);
+    if (c.mode == ColorMode::Mono) { EXPECT_EQ(image.photometric, c.shape.photometric); }
     EXPECT_DOUBLE_EQ(image.resolution.x, 300);
     EXPECT_DOUBLE_EQ(image.resolution.y, 200);
     EXPECT_EQ(image.resolution.unit, ResolutionUnit::Inch);
@@ -76,7 +76,7 @@ TEST_P(TiffRoundTrip, PixelsAndFileFactsSurviveReadAndWriteBack) {
     EXPECT_DOUBLE_EQ(second.image.resolution.x, 300);
     EXPECT_FALSE(std::filesystem::exists(temporaryPathFor(path)));
 
-    if (!c.spec.tiled && c.mode != ColorMode::Palette4) {
+    if (!c.shape.tiled && c.mode != ColorMode::Palette4) {
         // libtiff alone sees the same bits in our output.
         EXPECT_EQ(readRowsWithLibtiff(path), edited.pixels);
     }
@@ -88,37 +88,37 @@ const Photometric kBlack = Photometric::MinIsBlack;
 INSTANTIATE_TEST_SUITE_P(
     Formats, TiffRoundTrip,
     ::testing::Values(
-        TiffCase{"MonoNone", ColorMode::Mono, spec(COMPRESSION_NONE), Compression::None},
-        TiffCase{"MonoNoneMinIsBlack", ColorMode::Mono, spec(COMPRESSION_NONE, kBlack), Compression::None},
-        TiffCase{"MonoPackBits", ColorMode::Mono, spec(COMPRESSION_PACKBITS), Compression::PackBits},
-        TiffCase{"MonoLzw", ColorMode::Mono, spec(COMPRESSION_LZW), Compression::Lzw},
-        TiffCase{"MonoDeflate", ColorMode::Mono, spec(COMPRESSION_ADOBE_DEFLATE), Compression::Deflate},
-        TiffCase{"MonoRle", ColorMode::Mono, spec(COMPRESSION_CCITTRLE), Compression::CcittRle},
-        TiffCase{"MonoG3", ColorMode::Mono, spec(COMPRESSION_CCITTFAX3), Compression::CcittG3},
-        TiffCase{"MonoG3TwoD", ColorMode::Mono, spec(COMPRESSION_CCITTFAX3, kWhite, false, 1, GROUP3OPT_2DENCODING),
+        TiffCase{"MonoNone", ColorMode::Mono, shape(COMPRESSION_NONE), Compression::None},
+        TiffCase{"MonoNoneMinIsBlack", ColorMode::Mono, shape(COMPRESSION_NONE, kBlack), Compression::None},
+        TiffCase{"MonoPackBits", ColorMode::Mono, shape(COMPRESSION_PACKBITS), Compression::PackBits},
+        TiffCase{"MonoLzw", ColorMode::Mono, shape(COMPRESSION_LZW), Compression::Lzw},
+        TiffCase{"MonoDeflate", ColorMode::Mono, shape(COMPRESSION_ADOBE_DEFLATE), Compression::Deflate},
+        TiffCase{"MonoRle", ColorMode::Mono, shape(COMPRESSION_CCITTRLE), Compression::CcittRle},
+        TiffCase{"MonoG3", ColorMode::Mono, shape(COMPRESSION_CCITTFAX3), Compression::CcittG3},
+        TiffCase{"MonoG3TwoD", ColorMode::Mono, shape(COMPRESSION_CCITTFAX3, kWhite, false, 1, GROUP3OPT_2DENCODING),
                  Compression::CcittG3},
-        TiffCase{"MonoG4MinIsWhite", ColorMode::Mono, spec(COMPRESSION_CCITTFAX4, kWhite), Compression::CcittG4},
-        TiffCase{"MonoG4MinIsBlack", ColorMode::Mono, spec(COMPRESSION_CCITTFAX4, kBlack), Compression::CcittG4},
+        TiffCase{"MonoG4MinIsWhite", ColorMode::Mono, shape(COMPRESSION_CCITTFAX4, kWhite), Compression::CcittG4},
+        TiffCase{"MonoG4MinIsBlack", ColorMode::Mono, shape(COMPRESSION_CCITTFAX4, kBlack), Compression::CcittG4},
         TiffCase{"MonoG4LsbFirst", ColorMode::Mono,
-                 spec(COMPRESSION_CCITTFAX4, kWhite, false, 1, 0, FILLORDER_LSB2MSB), Compression::CcittG4},
+                 shape(COMPRESSION_CCITTFAX4, kWhite, false, 1, 0, FILLORDER_LSB2MSB), Compression::CcittG4},
         TiffCase{"MonoNoneLsbFirst", ColorMode::Mono,
-                 spec(COMPRESSION_NONE, kWhite, false, 1, 0, FILLORDER_LSB2MSB), Compression::None},
-        TiffCase{"MonoG4Tiled", ColorMode::Mono, spec(COMPRESSION_CCITTFAX4, kBlack, true), Compression::CcittG4},
-        TiffCase{"MonoNoneTiled", ColorMode::Mono, spec(COMPRESSION_NONE, kWhite, true), Compression::None},
-        TiffCase{"GreyNone", ColorMode::Grey8, spec(COMPRESSION_NONE), Compression::None},
-        TiffCase{"GreyLzwPredictor", ColorMode::Grey8, spec(COMPRESSION_LZW, kWhite, false, 2), Compression::Lzw},
-        TiffCase{"GreyDeflateTiled", ColorMode::Grey8, spec(COMPRESSION_ADOBE_DEFLATE, kWhite, true),
+                 shape(COMPRESSION_NONE, kWhite, false, 1, 0, FILLORDER_LSB2MSB), Compression::None},
+        TiffCase{"MonoG4Tiled", ColorMode::Mono, shape(COMPRESSION_CCITTFAX4, kBlack, true), Compression::CcittG4},
+        TiffCase{"MonoNoneTiled", ColorMode::Mono, shape(COMPRESSION_NONE, kWhite, true), Compression::None},
+        TiffCase{"GreyNone", ColorMode::Grey8, shape(COMPRESSION_NONE), Compression::None},
+        TiffCase{"GreyLzwPredictor", ColorMode::Grey8, shape(COMPRESSION_LZW, kWhite, false, 2), Compression::Lzw},
+        TiffCase{"GreyDeflateTiled", ColorMode::Grey8, shape(COMPRESSION_ADOBE_DEFLATE, kWhite, true),
                  Compression::Deflate},
-        TiffCase{"PaletteLzw", ColorMode::Palette8, spec(COMPRESSION_LZW), Compression::Lzw},
-        TiffCase{"PalettePackBitsTiled", ColorMode::Palette8, spec(COMPRESSION_PACKBITS, kWhite, true),
+        TiffCase{"PaletteLzw", ColorMode::Palette8, shape(COMPRESSION_LZW), Compression::Lzw},
+        TiffCase{"PalettePackBitsTiled", ColorMode::Palette8, shape(COMPRESSION_PACKBITS, kWhite, true),
                  Compression::PackBits},
-        TiffCase{"Palette4None", ColorMode::Palette4, spec(COMPRESSION_NONE), Compression::None},
-        TiffCase{"Palette4LzwTiled", ColorMode::Palette4, spec(COMPRESSION_LZW, kWhite, true), Compression::Lzw},
-        TiffCase{"RgbLzwPredictor", ColorMode::Rgb, spec(COMPRESSION_LZW, kWhite, false, 2), Compression::Lzw},
-        TiffCase{"RgbDeflateTiled", ColorMode::Rgb, spec(COMPRESSION_ADOBE_DEFLATE, kWhite, true),
+        TiffCase{"Palette4None", ColorMode::Palette4, shape(COMPRESSION_NONE), Compression::None},
+        TiffCase{"Palette4LzwTiled", ColorMode::Palette4, shape(COMPRESSION_LZW, kWhite, true), Compression::Lzw},
+        TiffCase{"RgbLzwPredictor", ColorMode::Rgb, shape(COMPRESSION_LZW, kWhite, false, 2), Compression::Lzw},
+        TiffCase{"RgbDeflateTiled", ColorMode::Rgb, shape(COMPRESSION_ADOBE_DEFLATE, kWhite, true),
                  Compression::Deflate},
-        TiffCase{"RgbaLzw", ColorMode::Rgba, spec(COMPRESSION_LZW), Compression::Lzw},
-        TiffCase{"RgbaNoneTiled", ColorMode::Rgba, spec(COMPRESSION_NONE, kWhite, true), Compression::None}),
+        TiffCase{"RgbaLzw", ColorMode::Rgba, shape(COMPRESSION_LZW), Compression::Lzw},
+        TiffCase{"RgbaNoneTiled", ColorMode::Rgba, shape(COMPRESSION_NONE, kWhite, true), Compression::None}),
     [](const ::testing::TestParamInfo<TiffCase>& info) { return std::string(info.param.name); });
 
 double meanDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
@@ -415,7 +415,7 @@ TEST(FileInformation, HeaderFactsWithoutDecoding) {
     ScratchDir dir;
     const std::string path = dir.path("scan.tif");
     Image source = picture(ColorMode::Mono, 200, 100);
-    TiffSpec s;
+    TiffShape s;
     s.compression = COMPRESSION_CCITTFAX4;
     ASSERT_TRUE(writeTiffWithLibtiff(path, source, s));
     InfoResult info = readInfo(path);
