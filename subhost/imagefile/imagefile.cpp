@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
 #include "subhost/imagefile/codecs.h"
@@ -238,9 +239,16 @@ WriteStatus writeThroughTemporary(const std::string& path, const Image& image, F
     // A file whose permission bits allow no writing stays as it is, even for a
     // user (such as root) whom the system would let replace it.
     struct stat target{};
-    if (::stat(path.c_str(), &target) == 0 && (target.st_mode & 0222) == 0)
-        return writeFailure(kStatusError, path, "the file is read-only");
-    const std::string temp = temporaryPathFor(path);
+    const bool exists = ::stat(path.c_str(), &target) == 0;
+    if (exists && (target.st_mode & 0222) == 0) return writeFailure(kStatusError, path, "the file is read-only");
+    // Through a symbolic link the file it names is replaced, and the link stays.
+    std::string destination = path;
+    std::error_code ec;
+    if (exists && std::filesystem::is_symlink(path, ec)) {
+        std::filesystem::path real = std::filesystem::canonical(path, ec);
+        if (!ec) destination = real.string();
+    }
+    const std::string temp = temporaryPathFor(destination);
     // A stale file or link at the temporary name goes first, so the write cannot
     // end up in whatever a link points to. A folder there makes the write fail.
     struct stat old{};
@@ -254,12 +262,11 @@ WriteStatus writeThroughTemporary(const std::string& path, const Image& image, F
     case FileFormat::Bmp: ok = bmpWrite(temp, image, ws, why); break;
     default: why = "format not writable"; break;
     }
-    struct stat st{};
-    if (ok && ::stat(path.c_str(), &st) == 0 && ::chmod(temp.c_str(), st.st_mode & 07777) != 0) {
+    if (ok && exists && ::chmod(temp.c_str(), target.st_mode & 07777) != 0) {
         why = format("cannot set permissions of the temporary file: %s", std::strerror(errno));
         ok = false;
     }
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (ok && std::rename(temp.c_str(), destination.c_str()) != 0) {
         why = format("cannot replace the file: %s", std::strerror(errno));
         ok = false;
     }

@@ -272,6 +272,16 @@ TEST_F(SafeWrites, WriteBackKeepsPermissionBitsAndLeavesNoTemporary) {
     EXPECT_NE(fileBytes(path), original);
 }
 
+TEST_F(SafeWrites, ThroughASymbolicLinkTheNamedFileChangesAndTheLinkStays) {
+    const std::string link = dir.path("link.tif");
+    std::filesystem::create_symlink(path, link);
+    ASSERT_EQ(writeImage(link, image).status, kStatusOk);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    ImageResult read = readImage(path);
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(read.image.pixels, image.pixels);
+}
+
 TEST_F(SafeWrites, ImagesThatDoNotMatchTheirHeaderAreNotWritten) {
     Image broken = image;
     broken.pixels.resize(broken.pixels.size() / 2);
