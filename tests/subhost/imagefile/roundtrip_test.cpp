@@ -224,6 +224,19 @@ TEST(PngRasters, EveryKindDecodesExactlyAndWritesBackUnchanged) {
     }
 }
 
+TEST(PngRasters, FourBitPaletteKeepsOneIndexAByteAndItsPalette) {
+    ScratchDir dir;
+    const std::string path = dir.path("sixteen.png");
+    const Image source = picture(ColorMode::Palette4, 31, 9, 4);
+    ASSERT_EQ(createImageFile(path, FileFormat::Png, source).status, kStatusOk);
+    ImageResult read = readImage(path);
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(read.image.mode, ColorMode::Palette4);
+    EXPECT_EQ(read.image.paletteCount, 16);
+    EXPECT_EQ(read.image.palette[15], source.palette[15]);
+    EXPECT_EQ(read.image.pixels, source.pixels);
+}
+
 // BMP has no outside writer here: every mode goes through our writer, and a
 // hand-made file pins down row order and colour byte order.
 TEST(BmpRasters, EveryDepthRoundTripsThroughCreateAndWriteBack) {
@@ -355,6 +368,7 @@ TEST(FileInformation, TiffOrientationAndByteOrderSurviveWriteBack) {
     Image source = picture(ColorMode::Grey8, 20, 10);
     source.details.orientation = ORIENTATION_BOTLEFT;
     source.details.bigEndian = true;
+    source.details.bigTiff = true;
     ASSERT_EQ(createImageFile(path, FileFormat::Tiff, source).status, kStatusOk);
     ImageResult read = readImage(path);
     ASSERT_TRUE(read.ok) << read.error;
@@ -363,6 +377,7 @@ TEST(FileInformation, TiffOrientationAndByteOrderSurviveWriteBack) {
     ASSERT_TRUE(again.ok) << again.error;
     EXPECT_EQ(again.image.details.orientation, ORIENTATION_BOTLEFT);
     EXPECT_TRUE(again.image.details.bigEndian);
+    EXPECT_TRUE(again.image.details.bigTiff);
     EXPECT_EQ(fileBytes(path)[0], 'M');
     EXPECT_EQ(again.image.pixels, source.pixels);
 }
