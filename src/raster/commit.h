@@ -3,6 +3,8 @@
 #pragma once
 
 #include "host/mdldialog.h"
+#include <cstdint>
+
 #include "host/mdlraster.h"
 
 // Module state: pairs of (source path, backup path); equal paths mark files the add-on created.
@@ -20,4 +22,15 @@ void v_uniqueFileName(char* name, const char* path, const char* suffix);
 // Destroys the backup list (at unload).
 void v_backupListFree();
 // Converts raster's file in place to colorMode (24-bit RGB); the export status.
-int j_rasterConvert(DgnRaster* raster, int colorMode);
+int j_rasterConvert(DgnRasterP raster, int colorMode);
+// Asks for an output raster file, proposing name (256 bytes, changed in place); 0 chosen, 32768 cancelled.
+int j_outputRasterAsk(char* name);
+// Saves a buffer of the current target's depth as a new file; the image library's status, 32768 for other depths.
+int j_bitmapSaveFile(const char* name, int fileFormat, const std::uint8_t* bytes, const BitmapSize* size);
+// Commits a buffer of the current target's layout as a raster file attached at origin (scale: null or x, y),
+// beside the source (keepSource) or in its place; reports its own failures. currentRaster becomes the new one.
+void v_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoint3d* origin, const double* scale,
+                        const char* outputName, const char* suffix, bool keepSource, bool askOutput,
+                        bool detachSource);
+// Re-opens *raster on path (read-only or not), keeping its georeference and rendering; 0, or 32768.
+int j_rasterReopen(DgnRasterP* raster, const char* path, bool readOnly);

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "frame/commands.h"
+#include "raster/commit.h"
 #include "raster/target.h"
 #include "settings/settings.h"
 #include "subhost/host.h"
@@ -57,6 +58,7 @@ protected:
         s__globals.HostVersion89 = 1;
         g_rasterTargets = RasterTargetState{};
         g_commands = CommandState{};
+        g_commit = CommitState{};  // the host reset dropped its string lists
         g_commands.activeCommand = CMD_DELETE;
     }
     void TearDown() override {

@@ -76,14 +76,14 @@ TEST_F(SupportChecks, DestinationOfAnotherDepthIsRefused) {
               "Color depth of source file doesn't match color depth of destination file. Operation is impossible.");
 }
 
-TEST_F(SupportChecks, LzwThirtyTwoBitAsksAndLeavesTheFileAlone) {
+TEST_F(SupportChecks, LzwThirtyTwoBitAnsweredNoLeavesTheFileAlone) {
     img::Image image = img::makeImage(20, 20, img::ColorMode::Rgba).image;
     image.compression = img::Compression::Lzw;
     const std::string file = write("rgba.tif", image);
     std::ifstream before(file, std::ios::binary);
     const std::string original((std::istreambuf_iterator<char>(before)), {});
     auto rasters = attach({{{"file", "rgba.tif"}}});
-    subhost::queueAnswer(ACTIONBUTTON_YES);
+    subhost::queueAnswer(ACTIONBUTTON_NO);
     EXPECT_EQ(load(rasters[0]), nullptr);
     ASSERT_FALSE(messages().empty());
     EXPECT_EQ(messages()[0].rfind("PixelMend doesn't support 32-bit-per-pixel raster files with LZW compression.", 0),
