@@ -169,6 +169,12 @@ int fileDialog(const char* kind, WCharP fileName, WCharCP suggested, WCharCP fil
     }
     event["answer"] = answer ? nlohmann::json(utf8Narrow(answer->c_str())) : nlohmann::json("cancel");
     recordEvent(std::move(event));
+    if (answer && answer->size() >= static_cast<std::size_t>(MAXFILELENGTH)) {
+        // The dialog cannot hand back a longer name: the answer counts as a cancel.
+        recordEvent({{"event", "error"},
+                     {"message", "file answer longer than " + std::to_string(MAXFILELENGTH - 1) + " characters: cancelled"}});
+        return 1;
+    }
     if (!answer) return 1;
     copyWide(fileName, MAXFILELENGTH, widen(*answer));
     return SUCCESS;

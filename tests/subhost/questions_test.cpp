@@ -77,6 +77,8 @@ TEST_F(HostTest, FileDialogsTakeQueuedPathsOrCancel) {
     EXPECT_EQ(dialogs[1]["kind"], "create");
     EXPECT_EQ(dialogs[1]["answer"], "cancel");
     EXPECT_THROW(mdlDialog_fileOpen(name, nullptr, 0, L"", L"*", L"", L"Open"), subhost::SessionStop);
+    subhost::queueFileAnswer("/tmp/" + std::string(300, 'x'));
+    EXPECT_NE(mdlDialog_fileOpen(name, nullptr, 0, L"", L"*", L"", L"Open"), 0);  // too long to hand back
     subhost::setDefaultAnswer(ACTIONBUTTON_NO);  // --answers no cancels file dialogs
     EXPECT_NE(mdlDialog_fileOpen(name, nullptr, 0, L"", L"*", L"", L"Open"), 0);
 }
