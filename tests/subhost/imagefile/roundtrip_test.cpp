@@ -306,18 +306,28 @@ TEST(MonochromeConventions, BothPhotometricsKeepTheirBitsInEveryWritableFormat) 
     }
 }
 
-// A GIF built by hand: 4 x 2 pixels, 4 colours, LZW with a clear code before
-// every 2 literals so that the code width stays at 3 bits.
-std::vector<std::uint8_t> smallGif() {
-    std::vector<std::uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 4, 0, 2, 0, 0x81, 0, 0,
+// A GIF built by hand: 4 colours, LZW with a clear code before every 2 literals
+// so that the code width stays at 3 bits; rows stored in interlaced order when asked.
+std::vector<std::uint8_t> handMadeGif(int width, int height, const std::vector<int>& pixels, bool interlaced) {
+    std::vector<std::uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', static_cast<std::uint8_t>(width), 0,
+                                     static_cast<std::uint8_t>(height), 0, 0x81, 0, 0,
                                      255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255,  // 4-colour table
-                                     ',', 0, 0, 0, 0, 4, 0, 2, 0, 0, 2};
-    const int pixels[8] = {0, 1, 2, 3, 3, 2, 1, 0};
-    std::vector<int> codes;
-    for (int i = 0; i < 8; ++i) {
-        if (i % 2 == 0) codes.push_back(4);  // clear
-        codes.push_back(pixels[i]);
+                                     ',', 0, 0, 0, 0, static_cast<std::uint8_t>(width), 0,
+                                     static_cast<std::uint8_t>(height), 0, static_cast<std::uint8_t>(interlaced ? 0x40 : 0), 2};
+    std::vector<int> rows;
+    if (interlaced) {
+        for (int start : {0, 4, 2, 1})
+            for (int y = start; y < height; y += start == 0 ? 8 : start == 4 ? 8 : start == 2 ? 4 : 2) rows.push_back(y);
+    } else {
+        for (int y = 0; y < height; ++y) rows.push_back(y);
     }
+    std::vector<int> codes;
+    int written = 0;
+    for (int y : rows)
+        for (int x = 0; x < width; ++x, ++written) {
+            if (written % 2 == 0) codes.push_back(4);  // clear
+            codes.push_back(pixels[static_cast<std::size_t>(y * width + x)]);
+        }
     codes.push_back(5);  // end
     std::vector<std::uint8_t> data;
     unsigned bits = 0, count = 0;
@@ -331,11 +341,29 @@ std::vector<std::uint8_t> smallGif() {
         }
     }
     if (count) data.push_back(static_cast<std::uint8_t>(bits));
-    gif.push_back(static_cast<std::uint8_t>(data.size()));
-    gif.insert(gif.end(), data.begin(), data.end());
+    for (std::size_t at = 0; at < data.size(); at += 255) {
+        std::size_t n = std::min<std::size_t>(255, data.size() - at);
+        gif.push_back(static_cast<std::uint8_t>(n));
+        gif.insert(gif.end(), data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
     gif.push_back(0);
     gif.push_back(';');
     return gif;
+}
+
+std::vector<std::uint8_t> smallGif() { return handMadeGif(4, 2, {0, 1, 2, 3, 3, 2, 1, 0}, false); }
+
+TEST(ReadOnlyFormat, InterlacedGifRowsLandInPictureOrder) {
+    std::vector<int> pixels;
+    for (int y = 0; y < 11; ++y)
+        for (int x = 0; x < 3; ++x) pixels.push_back((y + x) % 4);
+    ScratchDir dir;
+    const std::string path = dir.path("interlaced.gif");
+    writeBytes(path, handMadeGif(3, 11, pixels, true));
+    ImageResult read = readImage(path);
+    ASSERT_TRUE(read.ok) << read.error;
+    ASSERT_EQ(read.image.pixels.size(), pixels.size());
+    for (std::size_t i = 0; i < pixels.size(); ++i) EXPECT_EQ(read.image.pixels[i], pixels[i]) << "pixel " << i;
 }
 
 TEST(ReadOnlyFormat, GifDecodesButEveryWriteAnswersCannotWriteFormat) {
