@@ -12,13 +12,6 @@
 
 namespace subhost {
 
-// ---- Record bindings (record.cpp) ----
-std::optional<ItemBinding> bindAccess(const char* access);
-bool storeToBinding(const ItemBinding& binding, const MSValueDescr& value, const std::wstring& text);
-void loadFromBinding(const ItemBinding& binding, MSValueDescr& value, std::wstring& text);
-std::optional<ItemBinding> namedField(const std::string& name, std::string* error);
-bool storeTyped(const ItemBinding& binding, const std::string& value, std::string* error);
-
 namespace {
 
 constexpr int kItemLeft = 10;

@@ -200,7 +200,6 @@ nlohmann::json fieldJson(const ItemBinding& binding) {
     return nullptr;
 }
 
-// The field and element a session names ("ScaleX", "LineStyle3", "LineStyle[3]"); nullopt with *error.
 std::optional<ItemBinding> namedField(const std::string& name, std::string* error) {
     if (!host().app.record) {
         if (error) *error = "no record is published";
@@ -240,7 +239,6 @@ std::optional<ItemBinding> namedField(const std::string& name, std::string* erro
     return ItemBinding{field, static_cast<int>(index)};
 }
 
-// Stores a typed value into the element, checked against its kind; false with *error.
 bool storeTyped(const ItemBinding& binding, const std::string& value, std::string* error) {
     long l = 0;
     double d = 0;

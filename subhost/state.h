@@ -252,24 +252,48 @@ std::optional<std::uint32_t> typeFromCode(const std::string& text);
 // Text of a message of the task's message list; nullopt when missing.
 std::optional<std::string> messageText(int listId, int messageId);
 
-// Dialog services shared between modules.
+// ---- Dialogs (dialogs.cpp) ----
+
+// The task's dialog resource with id; null when the task has none.
 const rsc::Dialog* findRscDialog(int id);
+// Creates a dialog from its resource, sending the create messages, shown or not; null when a hook closed it.
 MSDialog* createDialog(const rsc::Dialog* rsc, bool show);
+// Closes db now: destroy messages with the closing action and reason; nothing for a closed dialog.
 void closeDialogNow(MSDialog* db, int action, int closeReason);
+// The newest dialog with id (a shown one before a hidden one); null when none (or none shown).
 MSDialog* existingDialog(int id, bool shownOnly);
+// Closes every dialog of the application and empties the tool settings window.
 void closeAllDialogs();
+// Shows dialogId in the tool settings window (now when it is open, else when it opens).
 void switchToolSettings(int dialogId);
+// Installs the task's pulldown menus in the command window's menu bar.
 void installMenus();
+// Takes every menu out of the menu bar.
 void removeAllMenus();
 
-// Record bindings.
-std::optional<ItemBinding> bindAccess(const char* access);
-nlohmann::json fieldJson(const ItemBinding& binding);
+// ---- The published record (record.cpp) ----
 
-// Tool state: ends the current state, calling its clean-up function.
+// The field element an access string ("s__globals.LineStyle[3]") names; nullopt when none.
+std::optional<ItemBinding> bindAccess(const char* access);
+// The element as JSON (number, text, or [r,g,b]); null when outside the record.
+nlohmann::json fieldJson(const ItemBinding& binding);
+// Value and text of the element, as an item bound to it shows them.
+void loadFromBinding(const ItemBinding& binding, MSValueDescr& value, std::wstring& text);
+// Stores an item's value (or its text, parsed for the field's kind); false when it does not fit.
+bool storeToBinding(const ItemBinding& binding, const MSValueDescr& value, const std::wstring& text);
+// The element a session names ("ScaleX", "LineStyle3", "LineStyle[3]"); nullopt with *error.
+std::optional<ItemBinding> namedField(const std::string& name, std::string* error);
+// Stores a typed value into the element, checked against its kind; false with *error.
+bool storeTyped(const ItemBinding& binding, const std::string& value, std::string* error);
+
+// ---- Tool states (states.cpp) ----
+
+// Ends the current tool state, calling its clean-up function.
 void endToolState();
 
-// Design: drops the design (reason 0 callback when an application listens).
+// ---- Design (design.cpp) ----
+
+// Fills table with the host's default colour table.
 void resetColorTable(std::array<RGBColorDef, 256>& table);
 
 }  // namespace subhost
