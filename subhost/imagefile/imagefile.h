@@ -138,6 +138,7 @@ struct FileDetails {
     std::uint16_t tiffPhotometric = 0;  // 0: derived from the colour mode
     std::uint16_t fillOrder = 1;        // 1 most significant bit first, 2 least
     std::uint16_t orientation = 1;      // kept as found; rows are decoded in file order
+    std::uint16_t chromaSubsampling[2] = {2, 2};  // YCbCr JPEG: horizontal, vertical
     std::uint16_t predictor = 1;        // 1 none, 2 horizontal, 3 floating point
     std::uint16_t extraSample = 2;      // alpha: 1 associated, 2 unassociated
     std::uint32_t group3Options = 0;    // T4Options of a CCITT G3 file

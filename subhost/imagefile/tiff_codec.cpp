@@ -302,6 +302,8 @@ bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::strin
     }
     FileDetails& d = info.details;
     d.tiffPhotometric = photometric;
+    if (photometric == PHOTOMETRIC_YCBCR)
+        TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &d.chromaSubsampling[0], &d.chromaSubsampling[1]);
     d.fillOrder = fillOrder;
     TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &d.orientation);
     if (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE ||
@@ -484,7 +486,12 @@ bool tiffSetTags(TIFF* tif, const Image& image, const WriteSettings& ws, std::st
         ok = TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, ws.details.group3Options);
     if (ok && ws.compression == Compression::Jpeg) {
         ok = TIFFSetField(tif, TIFFTAG_JPEGQUALITY, std::clamp(ws.details.jpegQuality, 1, 100));
-        if (ok && photometric == PHOTOMETRIC_YCBCR) ok = TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        if (ok && photometric == PHOTOMETRIC_YCBCR) {
+            auto valid = [](std::uint16_t f) { return f == 1 || f == 2 || f == 4; };
+            const std::uint16_t h = ws.details.chromaSubsampling[0], v = ws.details.chromaSubsampling[1];
+            ok = TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, valid(h) ? h : 2, valid(v) && v <= h ? v : 2) &&
+                 TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        }
     }
     if (ok) ok = tiffSetCarriedTags(tif, ws.details);
     if (ok && ws.layout.tiled) {

@@ -147,6 +147,8 @@ TEST(JpegCompressedRasters, TiffJpegGreyAndYCbCrStayCloseAndKeepTheirCoding) {
         Image source = smooth(mode, 64, 48);
         source.compression = Compression::Jpeg;
         source.details.tiffPhotometric = mode == ColorMode::Rgb ? PHOTOMETRIC_YCBCR : 0;
+        source.details.chromaSubsampling[0] = 1;
+        source.details.chromaSubsampling[1] = 1;
         ASSERT_EQ(createImageFile(path, FileFormat::Tiff, source).status, kStatusOk);
         ImageResult read = readImage(path);
         ASSERT_TRUE(read.ok) << read.error;
@@ -157,6 +159,7 @@ TEST(JpegCompressedRasters, TiffJpegGreyAndYCbCrStayCloseAndKeepTheirCoding) {
         ImageResult again = readImage(path);
         ASSERT_TRUE(again.ok) << again.error;
         EXPECT_EQ(again.image.details.tiffPhotometric, read.image.details.tiffPhotometric);
+        if (mode == ColorMode::Rgb) { EXPECT_EQ(again.image.details.chromaSubsampling[0], 1); }
         EXPECT_LT(meanDifference(again.image.pixels, source.pixels), 4.0);
     }
 }
