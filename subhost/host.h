@@ -108,8 +108,8 @@ struct SessionOptions {
     const rsc::File* (*linkedResources)() = nullptr;
 };
 
-// Runs a session script (events to out, diagnostics to err); the exit code: 0 clean, 2 bad script
-// line or input, 3 unanswered question.
+// Runs a session script on the host as it is (hostReset first for a fresh one); events go to out,
+// diagnostics to err; the exit code: 0 clean, 2 bad script line or input, 3 unanswered question.
 int runSession(const std::string& scriptPath, const SessionOptions& options, std::ostream& out, std::ostream& err);
 // The same with the application of env PIXELMEND_APP.
 int runSession(const std::string& scriptPath, std::optional<int> defaultAnswer, std::ostream& out, std::ostream& err);

@@ -138,3 +138,22 @@ TEST_F(CliTest, DemoWritesItsFilesAndRuns) {
     EXPECT_TRUE(fs::exists(dir / "demo" / "Pxmend.ini"));
     EXPECT_NE(r.out.find("transcript"), std::string::npos);
 }
+
+TEST_F(CliTest, HostOnlySessionGivesExactlyThisTranscript) {
+    write("site.json", R"({"name": "site.dgn", "readOnly": true, "views": [{"rotation": 0, "origin": [0, 0, 0], "extent": [10, 10, 0], "fill": true}]})");
+    const std::string script = write("host.session",
+                                     "design site.json\n"
+                                     "keyin dialog toolbox 113 rastmgr\n"
+                                     "keyin pxmend copy\n"
+                                     "undo\n"
+                                     "dump menus\n");
+    const Result r = runPixelmend("session " + script);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out,
+              "{\"event\":\"design\",\"action\":\"opened\",\"name\":\"site.dgn\",\"readOnly\":true,\"views\":1}\n"
+              "{\"event\":\"keyin\",\"keyin\":\"dialog toolbox 113 rastmgr\"}\n"
+              "{\"event\":\"keyinUnknown\",\"keyin\":\"pxmend copy\"}\n"
+              "{\"event\":\"undo\",\"groups\":0}\n"
+              "{\"event\":\"menus\",\"menus\":[]}\n"
+              "{\"event\":\"design\",\"action\":\"closed\",\"name\":\"site.dgn\"}\n");
+}
