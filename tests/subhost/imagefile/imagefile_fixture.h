@@ -200,6 +200,8 @@ inline bool writePngWithLibpng(const std::string& path, int width, int height, i
                                const std::vector<png_color>& palette = {}, bool interlaced = false) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
+    std::vector<png_bytep> pointers;  // made before setjmp, so a longjmp skips no destructor
+    for (const auto& r : rows) pointers.push_back(const_cast<png_bytep>(r.data()));
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {
@@ -213,8 +215,6 @@ inline bool writePngWithLibpng(const std::string& path, int width, int height, i
     if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
     png_set_pHYs(png, info, 11811, 11811, PNG_RESOLUTION_METER);  // 300 dpi
     png_write_info(png, info);
-    std::vector<png_bytep> pointers;
-    for (const auto& r : rows) pointers.push_back(const_cast<png_bytep>(r.data()));
     png_write_image(png, pointers.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
