@@ -130,6 +130,9 @@ dump settings
 # At unload the add-on sees the changed settings and asks: answer Save (3).
 answer 3
 unload
+# Loaded again, it reads the saved settings back.
+load
+dump settings
 )";
 
 int runDemo(Args args) {
