@@ -212,10 +212,7 @@ void hostReset() {
     auto& state = host();
     raster::closeAll();
     undo::clear();
-    state.dialogs.retired.clear();
-    state.dialogs.retiredItems.clear();
-    state.dialogs.dialogs.clear();
-    state.dialogs.toolSettings.reset();
+    // Everything that points into the application's resources goes before its module closes.
     state.misc = MiscState{};
     state.tool = ToolState{};
     state.commands = CommandState{};
