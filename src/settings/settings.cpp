@@ -99,7 +99,7 @@ bool b_settingsChanged() {
         now.CanvasColor.blue != then.CanvasColor.blue)
         return true;
     std::size_t count = 0;
-    const SettingsKey* keys = p_settingsKeys(&count);
+    const SettingsKey* keys = pv_settingsKeys(&count);
     for (std::size_t i = 0; i < count; ++i) {
         const SettingsKey& key = keys[i];
         if (key.kind == SettingsKeyKind::Number && key.compared && now.*key.number != then.*key.number) return true;

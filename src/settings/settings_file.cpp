@@ -131,7 +131,7 @@ enum class LoadResult { Loaded, Unreadable, TooLarge };
 
 // Reads the whole file at path into text; refuses anything but a regular file and
 // files over the size limit, so that a device, a pipe or a huge file cannot hang the reader.
-LoadResult e_settingsLoad(const std::string& path, std::string& text) {
+LoadResult j_settingsLoad(const std::string& path, std::string& text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return LoadResult::Unreadable;
     struct stat info {};
@@ -205,7 +205,7 @@ void v_settingsCommitted(const char* chosenPath) {
 
 }  // namespace
 
-const SettingsKey* p_settingsKeys(std::size_t* count) {
+const SettingsKey* pv_settingsKeys(std::size_t* count) {
     if (count) *count = sizeof k_keys / sizeof k_keys[0];
     return k_keys;
 }
@@ -271,7 +271,7 @@ int j_settingsRead(bool choose, bool report) {
         return SETTINGS_MISSING;
     }
     std::string text;
-    switch (e_settingsLoad(path, text)) {
+    switch (j_settingsLoad(path, text)) {
         case LoadResult::Loaded: break;
         case LoadResult::Unreadable:
             v_settingsMessage(report, "Unable to read settings file %s.", path);

@@ -25,7 +25,7 @@ struct SettingsKey {
 };
 
 // The keyed fields in file order; count in *count.
-const SettingsKey* p_settingsKeys(std::size_t* count);
+const SettingsKey* pv_settingsKeys(std::size_t* count);
 
 // The whole text of a settings file for record, with dateText on the "Date created=" line.
 std::string s_settingsText(const t_globals& record, const char* dateText);
