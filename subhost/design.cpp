@@ -71,6 +71,7 @@ std::optional<DesignState> readDesign(const std::string& path, std::string* prob
     }
     DesignState design;
     design.open = true;
+    design.document = doc;
     design.name = path;
     resetColorTable(design.colorTable);
     if (doc.contains("name")) {
@@ -192,6 +193,40 @@ bool openDesign(const std::string& jsonPath, std::string* error) {
 
 void closeDesign() {
     hostEntry([] { closeDesignNow(); });
+}
+
+bool saveDesign(std::string* error) {
+    auto& design = host().design;
+    if (!design.open) {
+        if (error) *error = "no design is open";
+        return false;
+    }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path path = fs::absolute(design.path, ec);
+    bool rastersWritten = raster::flushAll();
+    nlohmann::json doc = design.document.is_object() ? design.document : nlohmann::json::object();
+    const nlohmann::json attachments = raster::saveAttachments(path.parent_path().string());
+    if (!attachments.empty() || doc.contains("rasters")) doc["rasters"] = attachments;
+    // Write beside the description, then rename over it, so that a failed save keeps it whole.
+    const fs::path temp = path.string() + ".saving";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        out.close();
+        if (!out) ec = std::make_error_code(std::errc::io_error);
+    }
+    if (!ec) fs::rename(temp, path, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        if (error) *error = "design file " + path.string() + ": cannot be written (" + ec.message() + ")";
+        return false;
+    }
+    design.document = doc;
+    recordEvent({{"event", "design"}, {"action", "saved"}, {"name", utf8Narrow(design.name.c_str())}, {"path", path.string()}});
+    if (!rastersWritten && error) *error = "some raster files could not be written back";
+    return rastersWritten;
 }
 
 }  // namespace subhost

@@ -62,6 +62,9 @@ void queueColorAnswer(std::optional<std::array<std::uint8_t, 3>> rgb);
 bool openDesign(const std::string& jsonPath, std::string* error);
 // Closes the open design (new-design-file reason 0); nothing when none is open.
 void closeDesign();
+// Saves the open design: changed raster files written back, the description rewritten with the
+// attachments as they are now (temporary file, then rename); false with *error (the file kept as it was).
+bool saveDesign(std::string* error);
 
 // Loads the application module (dlopen, MdlResources, MdlMain(modulePath, how)); false with *error.
 bool loadApplication(const std::string& modulePath, const std::string& how, std::string* error);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 
+#include "subhost/raster/raster.h"
 #include "subhost/state.h"
 #include "subhost/undo.h"
 
@@ -285,6 +286,13 @@ Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& o
             check(closeDialog(dialog, &error), error);
         };
     }
+    if (verb == "save") {
+        needWords(w, 1, 1, "save");
+        return [] {
+            std::string error;
+            check(saveDesign(&error), error);
+        };
+    }
     if (verb == "undo" || verb == "redo") {
         needWords(w, 1, 1, verb == "undo" ? "undo" : "redo");
         const bool isUndo = verb == "undo";
@@ -298,11 +306,12 @@ Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& o
     if (verb == "dump") {
         if (w.size() == 2 && lower(w[1]) == "settings") return [] { dumpSettings(); };
         if (w.size() == 2 && lower(w[1]) == "menus") return [] { dumpMenus(); };
+        if (w.size() == 2 && lower(w[1]) == "rasters") return [] { recordEvent(raster::dumpRasters()); };
         if (w.size() == 3 && lower(w[1]) == "items") {
             const std::string dialog = w[2];
             return [dialog] { dumpItems(dialog); };
         }
-        fail("usage: dump settings | dump items DIALOG | dump menus");
+        fail("usage: dump settings | dump items DIALOG | dump menus | dump rasters");
     }
     fail("unknown command \"" + w[0] + "\"");
 }

@@ -128,6 +128,7 @@ struct DesignState {
     std::string name;
     std::string path;                  // the design description file
     nlohmann::json rasters;            // raster attachments as the description lists them
+    nlohmann::json document;           // the whole description, written back by a save
     DgnModelRef model;
     nlohmann::json views = nlohmann::json::array();
     std::array<RGBColorDef, 256> colorTable{};

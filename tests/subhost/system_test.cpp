@@ -170,3 +170,24 @@ TEST_F(HostTest, StringListsFromResourcesAndByHand) {
     EXPECT_EQ(mdlStringList_size(list), 0);  // a destroyed list is no list
     EXPECT_EQ(mdlStringList_loadResource(nullptr, 999), nullptr);
 }
+
+TEST_F(HostTest, SaveRewritesTheDescriptionOrKeepsItWhole) {
+    TempDir dir;
+    const std::string path = dir.file("site.json", R"({"name": "site.dgn", "views": [{"fill": true}], "extra": 1})");
+    std::string error;
+    EXPECT_FALSE(subhost::saveDesign(&error));  // no design open
+    ASSERT_TRUE(subhost::openDesign(path, &error)) << error;
+    ASSERT_TRUE(subhost::saveDesign(&error)) << error;
+    std::ifstream in(path);
+    const auto saved = nlohmann::json::parse(in);
+    EXPECT_EQ(saved, nlohmann::json::parse(R"({"name": "site.dgn", "views": [{"fill": true}], "extra": 1})"));
+    // A save that cannot write its temporary file leaves the description as it was.
+    fs::create_directories(path + ".saving");
+    std::ofstream(path, std::ios::trunc) << "original";
+    EXPECT_FALSE(subhost::saveDesign(&error));
+    EXPECT_NE(error.find(path), std::string::npos);
+    std::ifstream again(path);
+    std::string text;
+    again >> text;
+    EXPECT_EQ(text, "original");
+}
