@@ -1,6 +1,7 @@
 // Tool states of the substitute host: the primitive state an application
 // starts, its data point, reset, dynamics and clean-up functions, and the
 // default command that ends it.
+#include "subhost/elements.h"
 #include "subhost/state.h"
 
 namespace subhost {
@@ -9,6 +10,7 @@ void endToolState() {
     auto& tool = host().tool;
     const StateFunc_Cleanup cleanup = tool.active ? tool.cleanup : nullptr;
     tool = ToolState{};
+    elements::elementState().fenceContent = nullptr;
     if (cleanup) cleanup();
 }
 
@@ -31,7 +33,11 @@ void cursorMove(DPoint3d p, int view) {
         auto& tool = host().tool;
         tool.lastCursor = p;
         tool.lastView = view;
-        if (tool.active && tool.dynamics) tool.dynamics(&p, view, DRAW_MODE_TempDraw);
+        if (tool.active && tool.dynamics) {
+            elements::beginDynamics();
+            tool.dynamics(&p, view, DRAW_MODE_TempDraw);
+            elements::endDynamics();
+        }
     });
 }
 
@@ -74,7 +80,9 @@ void mdlState_dynamicUpdate() {
     auto& tool = host().tool;
     if (tool.active && tool.dynamics && tool.lastCursor) {
         DPoint3d p = *tool.lastCursor;
+        subhost::elements::beginDynamics();
         tool.dynamics(&p, tool.lastView, DRAW_MODE_TempDraw);
+        subhost::elements::endDynamics();
     }
 }
 
