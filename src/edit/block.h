@@ -36,3 +36,5 @@ void v_blockOutlineDynamics(const DPoint3d* point, int view, int drawMode);
 void v_blockPlace(DPoint3d* out, const DPoint3d* in, const DPoint3d* target, int count);
 // Erases and frees the finished block's transient when it is shown.
 void v_blockTransientDrop();
+// Shows prompt promptId of the add-on's prompt messages.
+void v_promptShow(int promptId);

@@ -1,0 +1,528 @@
+// The pixel operations on an area: copy and move (within a raster, into another
+// raster or into a new file), delete, crop, the vector elements carried along,
+// and the brush.
+#include "edit/blockops.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <memory>
+
+#include "edit/block.h"
+#include "edit/hostelements.h"
+#include "frame/commands.h"
+#include "frame/dialogs.h"
+#include "host/hostwrap.h"
+#include "host/mdlgeom.h"
+#include "raster/bitmap.h"
+#include "raster/clip.h"
+#include "raster/commit.h"
+#include "raster/geometry.h"
+#include "raster/target.h"
+#include "settings/settings.h"
+
+BlockOpsState g_blockOps;
+
+namespace {
+
+constexpr int REFUSED = 32768;
+
+// A pixel buffer owned by one handler: malloc'ed by the add-on, or handed out by the host's image library.
+class PixelBuffer {
+public:
+    PixelBuffer() = default;
+    PixelBuffer(const PixelBuffer&) = delete;
+    PixelBuffer& operator=(const PixelBuffer&) = delete;
+    ~PixelBuffer() { v_release(); }
+
+    std::uint8_t** slot() { return &bytes_; }
+    std::uint8_t* get() const { return bytes_; }
+    // Takes over a buffer of the host's image library.
+    void v_adoptHost(std::uint8_t* bytes) {
+        v_release();
+        bytes_ = bytes;
+        hostOwned_ = true;
+    }
+    void v_release() {
+        if (bytes_ && hostOwned_)
+            dlmSystem_mdlFree(bytes_);
+        else
+            std::free(bytes_);
+        bytes_ = nullptr;
+        hostOwned_ = false;
+    }
+
+private:
+    std::uint8_t* bytes_ = nullptr;
+    bool hostOwned_ = false;
+};
+
+// The area of an edit in one raster: pixel block, its lower-left design corner and the outline inside it.
+struct PixelArea {
+    PixelBlock block{};
+    DPoint3d corner{};
+    std::unique_ptr<DPoint2d[]> polygon;
+    int count = 0;
+    BitmapSize size{};
+};
+
+PixelFormat pixelFormat(std::uint32_t colorMode) {
+    PixelFormat format{};
+    format.colorMode = colorMode;
+    return format;
+}
+
+int n_command() {
+    return g_commands.activeCommand;
+}
+
+const char* pc_outsideText() {
+    return g_commands.operationMode == 0 ? "Fence is outside raster boundary." : "Block is outside raster boundary.";
+}
+
+// The current target's pixel area of count design points.
+PixelArea area_ofOutline(const DPoint3d* points, int count) {
+    PixelArea area;
+    v_pixelBlockFromPoints(g_rasterTargets.currentTarget, &area.block, &area.corner, points, count, 1);
+    area.polygon = std::make_unique<DPoint2d[]>(std::size_t(std::max(count, 1)));
+    area.count = count;
+    v_designToBlockPixels(&area.block, area.polygon.get(), points, count);
+    area.size = {static_cast<std::int32_t>(area.block.width), static_cast<std::int32_t>(area.block.height)};
+    return area;
+}
+
+// The raster under the defined area loaded as the current target; null after the message and a restart.
+RasterTarget* pv_areaTarget(int view, bool allowReadOnly) {
+    g_rasterTargets.currentRaster = pv_rasterFindAtPoints(g_block.blockOutline, g_block.blockOutlineCount, view);
+    if (!g_rasterTargets.currentRaster) {
+        j_messageBox(MSGBOX_NOTICE, pc_outsideText(), ICON_ERROR);
+        v_operationStart();
+        return nullptr;
+    }
+    g_rasterTargets.currentTarget = pv_rasterTargetLoad(g_rasterTargets.currentRaster, allowReadOnly, false);
+    if (!g_rasterTargets.currentTarget)
+        v_operationStart();
+    return g_rasterTargets.currentTarget;
+}
+
+// Reads area of the current raster under the neutral rendering into buffer; host status.
+int j_areaRead(PixelBuffer& buffer, PixelFormat& format, PixelArea& area) {
+    v_rasterDisplayModeCurrent("OFF");
+    const int status = j_bitmapRead(buffer.slot(), &format, &area.block, &area.size);
+    v_rasterDisplayModeCurrent("ON");
+    return status;
+}
+
+// Clip display on for the current raster, then the outline as a closed shape descriptor (null when impossible).
+MSElementDescr* pv_outlineDescriptor(const DPoint3d* points, int count) {
+    if (!b_hostHasElements())
+        return nullptr;
+    RasterRenderingInfo rendering{};
+    // The substitute host shows clip masks and boundaries always; the rendering is written back unchanged.
+    if (mdlRaster_renderingInfoGet(&rendering, g_rasterTargets.currentRaster) == 0)
+        mdlRaster_renderingInfoSet(&rendering, g_rasterTargets.currentRaster, RASTER_OPTION_UNDOABLE);
+    auto shape = std::make_unique<MSElement>();
+    if (mdlShape_create(shape.get(), nullptr, points, std::min(count, MAX_VERTICES), 0) != 0)
+        return nullptr;
+    MSElementDescr* descriptor = nullptr;
+    if (mdlElmdscr_new(&descriptor, nullptr, shape.get()) != 0)
+        return nullptr;
+    return descriptor;
+}
+
+// Vector elements inside the fence go along with the pixels when HybridMode is set.
+void v_vectorsCarry(const DPoint3d* point) {
+    if (s__globals.HybridMode == 1 && b_hostHasElements() && g_commands.operationMode == 0)
+        mdlFence_process(point);
+}
+
+void v_viewRefresh(int view) {
+    if (g_rasterTargets.currentTarget && g_rasterTargets.currentTarget->bitsPerPixel > 1)
+        mdlView_updateSingle(view);
+}
+
+// Copy, move and delete work on a fence or a block; on a whole picked raster they would have nothing to place.
+void v_wholeRasterRefuse() {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%s works on a fence or a block. Please choose Fence or Block as its area in the PixelMend settings.",
+                  pc_commandName(n_command()));
+    j_messageBox(MSGBOX_NOTICE, text, ICON_INFO);
+}
+
+// Where copied pixels go: an existing raster (grown when asked) or a new file.
+struct Destination {
+    bool newFile = false;
+    bool grow = false;
+    bool sameRaster = false;
+    DgnRasterP raster = nullptr;
+    RasterTarget* target = nullptr;
+};
+
+// Chooses the destination of dstOutline; false to abandon the placement (the user has been asked or told).
+bool b_destinationChoose(Destination& dst, const DPoint3d* dstOutline, int view) {
+    dst.newFile = s__globals.CreateNewFile != 0;
+    if (dst.newFile)
+        return true;
+    dst.raster = pv_rasterFindAtPoints(dstOutline, g_block.blockOutlineCount, view);
+    if (!dst.raster) {
+        char text[256];
+        std::snprintf(text, sizeof text, "%s Would you like to create a new raster file?", pc_outsideText());
+        if (j_messageBox(MSGBOX_YESNO, text, ICON_QUESTION) != ACTIONBUTTON_YES)
+            return false;
+        dst.newFile = true;
+        return true;
+    }
+    // The source stays current while the destination is checked against its colour mode.
+    dst.target = pv_rasterTargetLoad(dst.raster, false, true);
+    if (!dst.target)
+        return false;
+    dst.grow = s__globals.ResizeDestination != 0;
+    if (!dst.grow) {
+        PixelBlock grown = dst.target->wholeBlock;
+        v_pixelBlockFromPoints(dst.target, &grown, nullptr, dstOutline, g_block.blockOutlineCount, 0);
+        if (grown.width != dst.target->wholeBlock.width || grown.height != dst.target->wholeBlock.height) {
+            const int answer = j_messageBox(
+                MSGBOX_YESNOCANCEL,
+                "A portion of the copied data falls outside the boundary of the destination raster file. Would you "
+                "like to resize the destination raster file's canvas so the copied data will fit?",
+                ICON_QUESTION);
+            if (answer == ACTIONBUTTON_CANCEL)
+                return false;
+            dst.grow = answer == ACTIONBUTTON_YES;
+        }
+    }
+    dst.sameRaster = dst.raster == g_blockOps.copySource;
+    return true;
+}
+
+// Rewrites the current raster larger so that dstOutline fits; the current raster and target become the new ones.
+void v_destinationGrow(const DPoint3d* dstOutline, bool sameRaster) {
+    RasterTarget* target = g_rasterTargets.currentTarget;
+    PixelBlock grown = target->wholeBlock;
+    DPoint3d corner{};
+    v_pixelBlockFromPoints(target, &grown, &corner, dstOutline, g_block.blockOutlineCount, 0);
+    if (grown.width == target->wholeBlock.width && grown.height == target->wholeBlock.height)
+        return;
+    v_rasterClipMasks("OFF");
+    v_rasterDisplayModeCurrent("OFF");
+    PixelBuffer canvas;
+    BitmapSize size{static_cast<std::int32_t>(grown.width), static_cast<std::int32_t>(grown.height)};
+    v_bitmapNewCanvas(canvas.slot(), &size);
+    if (!canvas.get()) {
+        v_rasterDisplayModeCurrent("ON");
+        v_rasterClipMasks("ON");
+        v_hostErrorReport(MDLERR_INSFMEMORY);
+        return;
+    }
+    PixelFormat format = pixelFormat(target->transferColorMode);
+    j_bitmapRead(canvas.slot(), &format, &grown, &size);
+    v_rasterDisplayModeCurrent("ON");
+    v_rasterCommitFile(canvas.get(), &size, &corner, nullptr, nullptr, "resized", s__globals.ResizeCopy != 0, false,
+                       true);
+    v_rasterClipMasks("ON");
+    g_rasterTargets.currentTarget = pv_rasterTargetLoad(g_rasterTargets.currentRaster, false, true);
+    if (sameRaster)
+        g_blockOps.copySource = g_rasterTargets.currentRaster;
+}
+
+// Writes src (srcSize) into dstOutline of the current raster: direct, or kept to the outline and merged.
+void v_destinationPaste(PixelBuffer& src, const BitmapSize& srcSize, const DPoint3d* dstOutline) {
+    RasterTarget* target = g_rasterTargets.currentTarget;
+    PixelArea dst = area_ofOutline(dstOutline, g_block.blockOutlineCount);
+    const bool mask = b_polygonNeedsMask(&dst.block, dst.polygon.get(), dst.count);
+    PixelFormat format = pixelFormat(target->transferColorMode);
+    v_rasterDisplayModeCurrent("OFF");
+    PixelBuffer under;
+    j_bitmapRead(under.slot(), &format, &dst.block, &dst.size);
+    // The host fits the source pixels into the destination block; reading them back gives them at its size.
+    j_bitmapWrite(src.get(), &format, &dst.block, &srcSize);
+    src.v_release();
+    if (mask || s__globals.MergePixels != 0) {
+        j_bitmapRead(src.slot(), &format, &dst.block, &dst.size);
+        if (mask) {
+            j_bitmapFillPolygon(src.get(), &dst.size, dst.polygon.get(), dst.count, 1);
+            if (s__globals.MergePixels == 0)
+                j_bitmapFillPolygon(under.get(), &dst.size, dst.polygon.get(), dst.count, 0);
+        }
+        const RasterTarget* source = pv_rasterTargetFind(g_blockOps.copySource);
+        v_bitmapMerge(under.get(), src.get(), source ? source : target, &dst.size);
+        j_bitmapWrite(under.get(), &format, &dst.block, &dst.size);
+    }
+    v_rasterDisplayModeCurrent("ON");
+}
+
+// Base point of copy and move: the source raster and the block following the cursor.
+void v_copyMoveBase(const DPoint3d* point, int view) {
+    if (!pv_areaTarget(view, n_command() == CMD_COPY))
+        return;
+    g_blockOps.copySource = g_rasterTargets.currentRaster;
+    g_block.anchorPoint = *point;
+    StateCallback::SetComplexDynamicsFunction(&v_blockOutlineDynamics);
+    v_promptShow(24);
+    g_block.blockPointCounter = 1;
+}
+
+// One placement of the source block at point.
+void v_copyMovePlace(const DPoint3d* point, int view) {
+    const bool move = n_command() == CMD_MOVE;
+    g_rasterTargets.currentRaster = g_blockOps.copySource;
+    g_rasterTargets.currentTarget = pv_rasterTargetFind(g_blockOps.copySource);
+    if (!g_rasterTargets.currentTarget)
+        return;
+    const RasterTarget* source = g_rasterTargets.currentTarget;
+    PixelArea srcArea = area_ofOutline(g_block.blockOutline, g_block.blockOutlineCount);
+    PixelFormat format = pixelFormat(source->transferColorMode);
+
+    v_undoGroupStart();
+    PixelBuffer src;
+    BitmapSize srcSize = srcArea.size;
+    if (j_areaRead(src, format, srcArea) != 0) {
+        v_undoGroupEnd();
+        return;
+    }
+    PixelBuffer hole;
+    if (move)
+        v_bitmapCopy(hole.slot(), src.get(), &srcSize);
+
+    auto dstOutline = std::make_unique<DPoint3d[]>(MAX_OUTLINE_POINTS);
+    v_blockPlace(dstOutline.get(), g_block.blockOutline, point, g_block.blockOutlineCount);
+    Destination dst;
+    if (!b_destinationChoose(dst, dstOutline.get(), view)) {
+        g_rasterTargets.currentRaster = g_blockOps.copySource;
+        g_rasterTargets.currentTarget = pv_rasterTargetFind(g_blockOps.copySource);
+        v_undoGroupEnd();
+        return;
+    }
+    g_rasterTargets.currentRaster = g_blockOps.copySource;
+    g_rasterTargets.currentTarget = pv_rasterTargetFind(g_blockOps.copySource);
+
+    // The hole is written before anything lands, so a move within one raster never copies its own hole.
+    if (move) {
+        j_bitmapFillPolygon(hole.get(), &srcArea.size, srcArea.polygon.get(), srcArea.count, 0);
+        j_bitmapWrite(hole.get(), &format, &srcArea.block, &srcArea.size);
+        hole.v_release();
+    }
+
+    if (dst.newFile) {
+        // A new file holds the unturned block; its placement carries the scales and the angle, so it is turned once.
+        DPoint3d origin{};
+        v_blockPlace(&origin, &srcArea.corner, point, 1);
+        j_bitmapFillPolygon(src.get(), &srcSize, srcArea.polygon.get(), srcArea.count, 1);
+        const double scale[2] = {s__globals.ScaleX, s__globals.ScaleY};
+        v_rasterCommitFile(src.get(), &srcSize, &origin, scale, nullptr, "copied", true, true, false);
+    } else {
+        if (s__globals.CopyAngle != 0) {
+            std::uint8_t* turned = nullptr;
+            BitmapSize turnedSize{};
+            if (mdlImage_rotate(&turned, &turnedSize, src.get(), &srcSize, static_cast<int>(source->imageFormat),
+                                s__globals.CopyAngle) == 0) {
+                src.v_adoptHost(turned);
+                srcSize = turnedSize;
+            }
+        }
+        g_rasterTargets.currentRaster = dst.raster;
+        g_rasterTargets.currentTarget = pv_rasterTargetFind(dst.raster);
+        if (dst.grow)
+            v_destinationGrow(dstOutline.get(), dst.sameRaster);
+        if (g_rasterTargets.currentTarget)
+            v_destinationPaste(src, srcSize, dstOutline.get());
+    }
+    src.v_release();
+    v_vectorsCarry(point);
+    v_viewRefresh(view);
+    v_undoGroupEnd();
+
+    if (move) {
+        g_block.blockPointCounter = 0;
+        v_operationReset();
+    }
+}
+
+// Delete of the work outline: a clip mask, or the inside filled with the canvas colour.
+void v_areaDelete(const DPoint3d* outline, int count, const DPoint3d* point, int view) {
+    if (s__globals.MaskMethod == 0) {
+        if (MSElementDescr* descriptor = pv_outlineDescriptor(outline, count)) {
+            mdlRaster_clipMaskAdd(descriptor, 0, g_rasterTargets.currentRaster, RASTER_OPTION_UNDOABLE);
+            mdlElmdscr_freeAll(&descriptor);
+        }
+        return;
+    }
+    PixelArea area = area_ofOutline(outline, count);
+    PixelFormat format = pixelFormat(g_rasterTargets.currentTarget->transferColorMode);
+    PixelBuffer buffer;
+    if (j_areaRead(buffer, format, area) == 0) {
+        j_bitmapFillPolygon(buffer.get(), &area.size, area.polygon.get(), area.count, 0);
+        j_bitmapWrite(buffer.get(), &format, &area.block, &area.size);
+        v_viewRefresh(view);
+    }
+    v_vectorsCarry(point);
+}
+
+// Crop of the current raster to the defined area: a clip boundary, or a new file of the area's bounding block.
+void v_areaCrop() {
+    const DPoint3d* outline = g_block.blockOutline;
+    const int count = g_block.blockOutlineCount;
+    if (s__globals.ClipMethod == 0) {
+        if (MSElementDescr* descriptor = pv_outlineDescriptor(outline, count)) {
+            mdlRaster_clipBoundarySet(descriptor, 0, g_rasterTargets.currentRaster, RASTER_OPTION_UNDOABLE);
+            mdlElmdscr_freeAll(&descriptor);
+        }
+        return;
+    }
+    PixelArea area = area_ofOutline(outline, count);
+    PixelFormat format = pixelFormat(g_rasterTargets.currentTarget->colorMode);
+    v_undoGroupStart();
+    v_promptShow(35);
+    v_rasterClipMasks("OFF");
+    PixelBuffer buffer;
+    if (j_areaRead(buffer, format, area) == 0) {
+        j_bitmapFillPolygon(buffer.get(), &area.size, area.polygon.get(), area.count, 1);
+        v_rasterCommitFile(buffer.get(), &area.size, &area.corner, nullptr, nullptr, "cropped",
+                           s__globals.CropCopy != 0, false, true);
+    }
+    v_rasterClipMasks("ON");
+    v_progressClose();
+    v_undoGroupEnd();
+    mdlState_startDefaultCommand();
+}
+
+}  // namespace
+
+void v_copyMovePoint(const DPoint3d* point, int view) {
+    if (g_block.blockPointCounter == 0)
+        v_copyMoveBase(point, view);
+    else
+        v_copyMovePlace(point, view);
+}
+
+void v_areaProcessPoint(const DPoint3d* point, int view) {
+    const bool allowReadOnly = n_command() == CMD_DELETE && s__globals.MaskMethod == 0;
+    if (!pv_areaTarget(view, allowReadOnly))
+        return;
+    const DPoint3d* outline = g_block.blockOutline;
+    auto placed = std::make_unique<DPoint3d[]>(MAX_OUTLINE_POINTS);
+    if (g_block.blockPointCounter == 0) {
+        g_block.blockPointCounter = 1;
+        g_block.anchorPoint = *point;
+        StateCallback::SetComplexDynamicsFunction(&v_blockOutlineDynamics);
+        v_blockTransientDrop();
+    } else {
+        v_blockOutlineDynamics(point, view, 0);
+        v_blockPlace(placed.get(), g_block.blockOutline, point, g_block.blockOutlineCount);
+        outline = placed.get();
+    }
+    v_undoGroupStart();
+    v_areaDelete(outline, g_block.blockOutlineCount, point, view);
+    v_undoGroupEnd();
+}
+
+void v_operationProcessPoint(const DPoint3d* /*point*/, int view) {
+    s__globals.OperationView = view;
+    const int command = n_command();
+    const bool areaMode = g_commands.operationMode == 0 || g_commands.operationMode == 1;
+    if (command == CMD_COPY || command == CMD_MOVE || command == CMD_DELETE || (command == CMD_CROP && !areaMode)) {
+        v_wholeRasterRefuse();
+        mdlState_startDefaultCommand();
+        return;
+    }
+    if (command == CMD_CROP) {
+        if (!pv_areaTarget(view, s__globals.ClipMethod == 0))
+            return;
+        v_areaCrop();
+        return;
+    }
+    // The brush shows its outline only: a data point ends it with the pixels unchanged.
+    mdlState_startDefaultCommand();
+}
+
+int j_fenceElementContent(const DPoint3d* point) {
+    g_blockOps.fenceDestination = *point;
+    const std::uint32_t position = mdlElement_getFilePos(1);
+    DgnModelRefP model = mdlModelRef_getActive();
+    switch (n_command()) {
+    case CMD_COPY:
+        mdlModify_elementSingle(model, position, MODIFY_COPY, 0, &j_elementTransform, nullptr, 0);
+        break;
+    case CMD_MOVE:
+        mdlModify_elementSingle(model, position, MODIFY_REPLACE, 0, &j_elementTransform, nullptr, 0);
+        break;
+    case CMD_DELETE:
+        mdlElmdscr_undoableDelete(nullptr, position, 1);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+int j_elementTransform(MSElement* element) {
+    const DPoint3d back{-g_block.anchorPoint.x, -g_block.anchorPoint.y, -g_block.anchorPoint.z};
+    mdlElement_offset(element, &back);
+    Transform transform;
+    mdlTMatrix_getIdentity(&transform);
+    mdlTMatrix_rotateByAngles(&transform, &transform, 0.0, 0.0, s__globals.CopyAngle * fc_piover180);
+    mdlTMatrix_scale(&transform, &transform, s__globals.ScaleX, s__globals.ScaleY, 1.0);
+    mdlElement_transform(element, &transform);
+    mdlElement_offset(element, &g_blockOps.fenceDestination);
+    return 1;
+}
+
+bool b_polygonNeedsMask(const PixelBlock* block, const DPoint2d* polygon, int count) {
+    if (count < 4)
+        return true;
+    const DPoint2d corners[4] = {{0.0, 0.0}, {block->width, 0.0}, {0.0, block->height}, {block->width, block->height}};
+    for (int i = 0; i < count; ++i) {
+        bool near = false;
+        for (const DPoint2d& c : corners)
+            near = near || (std::fabs(polygon[i].x - c.x) <= 1.0 && std::fabs(polygon[i].y - c.y) <= 1.0);
+        if (!near)
+            return true;
+    }
+    return false;
+}
+
+void v_brushStart() {
+    const RasterTarget* target = g_rasterTargets.currentTarget;
+    const double smaller = std::min(target->widthPx, target->heightPx);
+    s__globals.BrushSize = std::ceil(0.2 * smaller);
+    if (MSDialog* settings = mdlDialog_getToolSettings()) {
+        if (b_hostHasElements() && &mdlDialog_scaleSetInfo != nullptr) {
+            if (DialogItem* item = mdlDialog_itemGetByIndex(settings, 0)) {
+                char label[32];
+                std::snprintf(label, sizeof label, "%.0f", smaller);
+                const std::wstring wide(label, label + std::strlen(label));
+                mdlDialog_scaleSetInfo(item->rawItemP, smaller, wide.c_str());
+            }
+        }
+        mdlDialog_itemsSynch(settings);
+    }
+    g_block.blockOutlineCount = 5;
+    mdlState_startPrimitive(&v_operationProcessPoint, &v_rasterPickStart, CMD_BRUSH, 0);
+    StateCallback::SetComplexDynamicsFunction(&v_brushOutlineDynamics);
+}
+
+void v_brushOutlineDynamics(const DPoint3d* point, int /*view*/, int drawMode) {
+    const RasterTarget* target = g_rasterTargets.currentTarget;
+    if (!target)
+        return;
+    const double hx = s__globals.BrushSize / 2.0 * target->pixelSizeX;
+    const double hy = s__globals.BrushSize / 2.0 * target->pixelSizeY;
+    DPoint3d* o = g_block.blockOutline;
+    o[0] = {point->x - hx, point->y - hy, point->z};
+    o[1] = {point->x + hx, point->y - hy, point->z};
+    o[2] = {point->x + hx, point->y + hy, point->z};
+    o[3] = {point->x - hx, point->y + hy, point->z};
+    o[4] = o[0];
+    g_block.blockOutlineCount = 5;
+    if (drawMode == 0 || !b_hostHasElements())
+        return;
+    auto shape = std::make_unique<MSElement>();
+    if (mdlShape_create(shape.get(), nullptr, o, 5, 0) != 0)
+        return;
+    const int color = 0, weight = 0, style = 0;
+    mdlElement_setSymbology(shape.get(), &color, &weight, &style);
+    mdlElement_display(shape.get(), drawMode);
+}
