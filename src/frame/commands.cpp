@@ -8,6 +8,10 @@
 
 #include "frame/app.h"
 #include "frame/dialogs.h"
+#include "edit/block.h"
+#include "edit/blockops.h"
+#include "edit/hostelements.h"
+#include "raster/target.h"
 #include "host/hostwrap.h"
 #include "host/mdldialog.h"
 #include "host/mdlresource.h"
@@ -237,10 +241,187 @@ void v_commandsDisable() {
     mdlStringList_destroy(names);
 }
 
-void v_operationStart() {
+namespace {
+
+// Commands that may work on a read-only file: they add clip masks, clip boundaries or new files.
+bool b_allowReadOnly(int command) {
+    return command == CMD_COPY || command == CMD_DELETE || command == CMD_CROP;
+}
+
+void v_noRasterMessage() {
+    j_messageBox(MSGBOX_NOTICE, "The active model doesn't contain any raster reference attachments.", ICON_ERROR);
+}
+
+// Reset of the raster pick: back to the host's default command.
+void v_rasterPickReset() {
+    mdlState_startDefaultCommand();
+}
+
+// Clean-up when the command ends: the block's transient goes.
+void v_operationCleanup() {
+    v_blockTransientDrop();
+}
+
+// Operations that arrive later tell the user so once their area or raster is chosen.
+bool b_operationLater(int command) {
+    switch (command) {
+    case CMD_STAMP:
+    case CMD_DESKEW:
+    case CMD_DESPECKLE:
+    case CMD_RESIZE:
+    case CMD_EDIT:
+    case CMD_SCRATCH_ATTACH:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void v_operationLaterNotice() {
     v_notAvailable(pc_commandName(g_commands.activeCommand));
+    mdlState_startDefaultCommand();
+}
+
+// Area-mode data point of stamp and despeckle: the area is chosen, the operation is still to come.
+void v_operationLaterPoint(const DPoint3d*, int) {
+    v_operationLaterNotice();
+}
+
+}  // namespace
+
+// Reset of the operation states: a new base point, another raster, the end, or a new area.
+void v_operationReset() {
+    if (g_block.blockPointCounter >= 1 && g_commands.activeCommand != CMD_DELETE) {
+        StateCallback::SetComplexDynamicsFunction(nullptr);
+        g_block.blockPointCounter = 0;
+        v_promptShow(g_commands.promptId);
+        return;
+    }
+    if (g_commands.operationMode == 2) {
+        v_rasterPickStart();
+    } else if (g_commands.operationMode == 0 && g_block.fenceExisted) {
+        mdlState_startDefaultCommand();
+    } else {
+        // The fence made from the two corners goes; the user's own fence stays.
+        if (g_commands.operationMode == 0 && b_hostHasElements())
+            mdlFence_clear(true);
+        v_operationStart();
+    }
+}
+
+void v_operationStart() {
+    const int count = n_rasterCount();
+    if (count == 0) {
+        v_noRasterMessage();
+        return;
+    }
+    const int command = g_commands.activeCommand;
+    if (count == 1 && j_rasterCheckSupport(g_rasterTargets.currentRaster, b_allowReadOnly(command), false) != 0)
+        return;
+    g_rasterTargets.currentRaster = nullptr;
+    g_block.blockPointCounter = 0;
+    v_toolSettingsRefresh();
+    if (command == CMD_DESPECKLE)
+        g_commands.operationMode = s__globals.DespeckleMode;
+    else if (command == CMD_STAMP)
+        g_commands.operationMode = s__globals.StampMode;
+    else
+        g_commands.operationMode = s__globals.ModifyMode;
+
+    switch (g_commands.operationMode) {
+    case 0:
+        g_block.fenceExisted = b_fenceToOutline();
+        if (g_block.fenceExisted) {
+            g_block.blockView = mdlView_getCurrent();
+            v_fenceOperationStart();
+        } else {
+            mdlState_startPrimitive(&v_blockCornerPoint, &v_blockCornerReset, command, 21);
+        }
+        break;
+    case 1:
+        mdlState_startPrimitive(&v_blockCornerPoint, &v_blockCornerReset, command, 32);
+        break;
+    case 2:
+    case 3:
+    case 5:
+        v_rasterPickStart();
+        break;
+    default:
+        break;
+    }
 }
 
 void v_rasterPickStart() {
-    v_notAvailable(pc_commandName(g_commands.activeCommand));
+    if (mdlDialog_getToolSettings())
+        mdlDialog_itemsSynch(mdlDialog_getToolSettings());
+    g_rasterTargets.currentTarget = nullptr;
+    g_commands.operationMode = 2;
+    const int count = n_rasterCount();
+    if (count == 0) {
+        v_noRasterMessage();
+        return;
+    }
+    const int command = g_commands.activeCommand;
+    const bool alwaysPick = command == CMD_STAMP || command == CMD_DESPECKLE || command == CMD_EDIT;
+    if (count == 1 && !alwaysPick) {
+        const bool allowReadOnly = b_allowReadOnly(command) || command == CMD_SCRATCH_ATTACH;
+        if (j_rasterCheckSupport(g_rasterTargets.currentRaster, allowReadOnly, false) == 0)
+            j_rasterDispatch(0);
+        return;
+    }
+    mdlState_startPrimitive(
+        [](const DPoint3d* point, int view) { j_rasterPickData(point, view); }, &v_rasterPickReset, command,
+        command == CMD_SCRATCH_ATTACH ? 27 : 26);
+}
+
+int j_rasterPickData(const DPoint3d* point, int view) {
+    g_rasterTargets.currentRaster = mdlRaster_viewFindRaster(point, view);
+    if (!g_rasterTargets.currentRaster) {
+        j_messageBox(MSGBOX_NOTICE, "Raster not found.", ICON_ERROR);
+        return 0;
+    }
+    j_rasterDispatch(view);
+    return 0;
+}
+
+int j_rasterDispatch(int view) {
+    const int command = g_commands.activeCommand;
+    const bool allowReadOnly = command == CMD_SCRATCH_ATTACH || command == CMD_EDIT;
+    g_rasterTargets.currentTarget = pv_rasterTargetLoad(g_rasterTargets.currentRaster, allowReadOnly, false);
+    if (!g_rasterTargets.currentTarget)
+        return 32768;
+    if (command == CMD_BRUSH) {
+        v_brushStart();
+        return 0;
+    }
+    if (b_operationLater(command)) {
+        v_operationLaterNotice();
+        return 0;
+    }
+    v_operationProcessPoint(nullptr, view);
+    return 0;
+}
+
+void v_fenceOperationStart() {
+    g_block.blockPointCounter = 0;
+    StateCallback::SetCommandCleanupFunction(nullptr);
+    StateCallback::SetComplexDynamicsFunction(nullptr);
+    mdlState_clear();
+    g_rasterTargets.currentRaster =
+        pv_rasterFindAtPoints(g_block.blockOutline, g_block.blockOutlineCount, g_block.blockView);
+    v_toolSettingsRefresh();
+    const int command = g_commands.activeCommand;
+    StateFunc_DataPoint function = &v_operationProcessPoint;
+    if (command == CMD_COPY || command == CMD_MOVE)
+        function = &v_copyMovePoint;
+    else if (command == CMD_DELETE)
+        function = &v_areaProcessPoint;
+    else if (b_operationLater(command))
+        function = &v_operationLaterPoint;
+    if (g_commands.operationMode != 0 || !b_hostHasElements())
+        mdlState_startPrimitive(function, &v_operationReset, command, g_commands.promptId);
+    else
+        mdlState_startFenceCommand(&j_fenceElementContent, nullptr, function, &v_operationReset, command,
+                                   g_commands.promptId, 1);
+    StateCallback::SetCommandCleanupFunction(&v_operationCleanup);
 }

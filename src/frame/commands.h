@@ -40,5 +40,13 @@ void v_commandsDisable();
 void v_operationStart();
 // Starts the raster pick of deskew, brush, resize, edit, scratch attach and the whole-raster modes.
 void v_rasterPickStart();
+// Starts the operation state on the finished area (fence or block): finds its raster, installs the data point.
+void v_fenceOperationStart();
+// Reset of the operation states: a new base point, another raster, the end, or a new area.
+void v_operationReset();
+// Data point of the raster pick: the raster under point in view, then the operation; 0.
+int j_rasterPickData(const DPoint3d* point, int view);
+// Hands currentRaster to the operation of activeCommand (view of the pick, 0 without one); 0, or 32768 when refused.
+int j_rasterDispatch(int view);
 // Name of the editing command activeCommand (its command-name message); "PixelMend" when unknown.
 const char* pc_commandName(int activeCommand);
