@@ -1,0 +1,208 @@
+// Block commands driven through the host: area choice, delete, crop, refusals.
+#include "edit_fixture.h"
+
+#include <cmath>
+
+namespace {
+
+// A 100 x 100 grey raster at the design origin, one design unit per pixel.
+class DeleteTest : public EditTest {
+protected:
+    DgnRasterP raster = nullptr;
+    void SetUp() override {
+        EditTest::SetUp();
+        greyFile("scan.tif", 100, 100);
+        start({{{"file", "scan.tif"}}});
+        raster = rasters().at(0);
+    }
+    // Design point (x, y) lies in column x, row 99 - y.
+    int at(double x, double y) { return pixel(raster, int(x), 99 - int(y)); }
+};
+
+TEST_F(DeleteTest, BlockFillsInsideWithCanvasAndKeepsOutside) {
+    command(rid::CMD_DELETE);
+    point(10.5, 10.5);
+    point(30.5, 40.5);  // the block is finished
+    point(0, 0);        // the first point deletes it where it was drawn
+    EXPECT_EQ(at(20, 20), 255);
+    EXPECT_EQ(at(11, 39), 255);
+    EXPECT_EQ(at(5, 20), patternAt(5, 99 - 20));
+    EXPECT_EQ(at(20, 45), patternAt(20, 99 - 45));
+    EXPECT_EQ(at(35, 20), patternAt(35, 99 - 20));
+}
+
+TEST_F(DeleteTest, LaterPointsDeleteTheSameShapeAtTheCursorAndUndoRestores) {
+    command(rid::CMD_DELETE);
+    point(10.5, 10.5);
+    point(20.5, 20.5);
+    point(10.5, 10.5);  // in place
+    point(60.5, 60.5);  // the same block moved by 50, 50
+    EXPECT_EQ(at(15, 15), 255);
+    EXPECT_EQ(at(65, 65), 255);
+    EXPECT_EQ(at(40, 40), patternAt(40, 59));
+    subhost::undo::undoGroups(1);
+    EXPECT_EQ(at(65, 65), patternAt(65, 99 - 65));
+    EXPECT_EQ(at(15, 15), 255);
+    subhost::undo::undoGroups(1);
+    EXPECT_EQ(at(15, 15), patternAt(15, 99 - 15));
+}
+
+TEST_F(DeleteTest, BlockOffEveryRasterIsRefusedAndStartsAgain) {
+    command(rid::CMD_DELETE);
+    point(200, 200);
+    point(250, 250);
+    point(200, 200);
+    EXPECT_TRUE(shown("Block is outside raster boundary."));
+    EXPECT_EQ(at(50, 50), patternAt(50, 49));
+    // The command starts again from the first corner.
+    point(10.5, 10.5);
+    point(20.5, 20.5);
+    point(0, 0);
+    EXPECT_EQ(at(15, 15), 255);
+}
+
+TEST_F(DeleteTest, ResetBeforeAnyCornerEndsAndAfterTheFirstStartsANewCorner) {
+    command(rid::CMD_DELETE);
+    point(80.5, 80.5);
+    subhost::resetButton();          // the first corner is forgotten
+    point(10.5, 10.5);
+    point(20.5, 20.5);
+    point(0, 0);
+    EXPECT_EQ(at(15, 15), 255);
+    EXPECT_EQ(at(85, 85), patternAt(85, 14));
+}
+
+TEST(BlockPlaceTest, DeleteIsUnscaledCopyIsScaledAndTurnedAboutTheBase) {
+    g_block.anchorPoint = {10, 10, 0};
+    const DPoint3d in[2] = {{10, 10, 0}, {12, 10, 0}};
+    DPoint3d out[2];
+    const DPoint3d target{100, 100, 0};
+    s__globals.ScaleX = 2;
+    s__globals.ScaleY = 2;
+    s__globals.CopyAngle = 90;
+    g_commands.activeCommand = CMD_DELETE;
+    v_blockPlace(out, in, &target, 2);
+    EXPECT_NEAR(out[1].x, 102, 1e-9);
+    EXPECT_NEAR(out[1].y, 100, 1e-9);
+    g_commands.activeCommand = CMD_COPY;
+    v_blockPlace(out, in, &target, 2);
+    EXPECT_NEAR(out[0].x, 100, 1e-9);
+    EXPECT_NEAR(out[1].x, 100, 1e-9);  // 2 * 2 wide, turned a quarter
+    EXPECT_NEAR(out[1].y, 104, 1e-9);
+    s__globals.ScaleX = s__globals.ScaleY = 1;
+    s__globals.CopyAngle = 0;
+}
+
+TEST(PolygonMaskTest, RectangleOfTheBlockNeedsNoMaskOtherShapesDo) {
+    const PixelBlock block{0, 0, 10, 20, 1};
+    const DPoint2d rectangle[5] = {{0, 0}, {10, 0}, {10, 20}, {0, 20}, {0, 0}};
+    const DPoint2d nearly[5] = {{1, 1}, {9, 0}, {10, 19}, {0, 21}, {1, 1}};
+    const DPoint2d triangle[4] = {{0, 0}, {10, 0}, {5, 20}, {0, 0}};
+    EXPECT_FALSE(b_polygonNeedsMask(&block, rectangle, 5));
+    EXPECT_FALSE(b_polygonNeedsMask(&block, nearly, 5));
+    EXPECT_TRUE(b_polygonNeedsMask(&block, triangle, 4));
+    EXPECT_TRUE(b_polygonNeedsMask(&block, rectangle, 3));
+}
+
+class CropTest : public EditTest {};
+
+TEST_F(CropTest, ByFileGivesTheBlockAsANewAttachmentAndUndoBringsTheSourceBack) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}});
+    s__globals.CropCopy = 1;
+    command(rid::CMD_CROP);
+    point(10.5, 10.5);
+    point(40.5, 30.5);
+    point(0, 0);
+    const auto after = rasters();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_NE(after[0]->path, (dir / "scan.tif").string());
+    const img::ImageResult cropped = img::readImage(after[0]->path);
+    ASSERT_TRUE(cropped.ok) << cropped.error;
+    EXPECT_NEAR(cropped.image.width, 30, 1);
+    EXPECT_NEAR(cropped.image.height, 20, 1);
+    // Inside, the source picture carries on: one column right adds 1, one row down adds 3.
+    const int inside = pixel(after[0], 5, 5);
+    EXPECT_NE(inside, 255);
+    EXPECT_EQ(pixel(after[0], 6, 5), inside + 1);
+    EXPECT_EQ(pixel(after[0], 5, 6), inside + 3);
+    // The source file itself is untouched beside the new one.
+    const img::ImageResult source = img::readImage((dir / "scan.tif").string());
+    ASSERT_TRUE(source.ok);
+    EXPECT_EQ(source.image.pixels[10 * source.image.stride + 10], patternAt(10, 10));
+    // Undo takes the cropped attachment away again.
+    subhost::undo::undoGroups(1);
+    for (DgnRasterP r : rasters())
+        EXPECT_NE(r->path, after[0]->path);
+}
+
+TEST_F(CropTest, TurnedRasterGivesTheBoundingSizeWithCanvasCorners) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}, {"origin", {100, 0, 0}}, {"rotation", 30}}});
+    s__globals.CropCopy = 1;
+    command(rid::CMD_CROP);
+    point(100.5, 40.5);
+    point(130.5, 70.5);
+    point(0, 0);
+    const auto after = rasters();
+    ASSERT_EQ(after.size(), 1u);
+    const img::ImageResult cropped = img::readImage(after[0]->path);
+    ASSERT_TRUE(cropped.ok) << cropped.error;
+    // A 30 x 30 square turned by 30 degrees is bounded by 30 (cos 30 + sin 30) = 41 pixels.
+    EXPECT_NEAR(cropped.image.width, 41, 2);
+    EXPECT_NEAR(cropped.image.height, 41, 2);
+    EXPECT_EQ(pixel(after[0], 0, 0), 255);
+    EXPECT_EQ(pixel(after[0], cropped.image.width - 1, cropped.image.height - 1), 255);
+    EXPECT_NE(pixel(after[0], cropped.image.width / 2, cropped.image.height / 2), 255);
+}
+
+class RefusalTest : public EditTest {};
+
+TEST_F(RefusalTest, ReadOnlyModelStopsEveryBlockCommand) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}}, true);
+    command(rid::CMD_DELETE);
+    EXPECT_TRUE(shown("Active model is read-only."));
+    point(10, 10);
+    point(20, 20);
+    point(10, 10);
+    EXPECT_EQ(pixel(rasters()[0], 15, 84), patternAt(15, 84));
+}
+
+TEST_F(RefusalTest, NoRasterInTheModel) {
+    start(nlohmann::json::array());
+    command(rid::CMD_COPY);
+    EXPECT_TRUE(shown("The active model doesn't contain any raster reference attachments."));
+}
+
+TEST_F(RefusalTest, WholeRasterModeTellsThatCopyNeedsAnArea) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}});
+    s__globals.ModifyMode = 2;
+    command(rid::CMD_DELETE);
+    EXPECT_TRUE(shown("works on a fence or a block"));
+    EXPECT_EQ(pixel(rasters()[0], 15, 84), patternAt(15, 84));
+}
+
+TEST_F(RefusalTest, BrushEndsAtTheFirstPointWithThePixelsUnchanged) {
+    greyFile("scan.tif", 1000, 700);
+    start({{{"file", "scan.tif"}}});
+    command(rid::CMD_BRUSH);
+    EXPECT_DOUBLE_EQ(s__globals.BrushSize, 140.0);
+    point(500, 300);
+    EXPECT_EQ(pixel(rasters()[0], 500, 399), patternAt(500, 399));
+}
+
+TEST_F(RefusalTest, DeleteOfAReadOnlyFileIsRefused) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}, {"readOnly", true}}});
+    s__globals.ModifyMode = 1;
+    command(rid::CMD_DELETE);
+    point(10.5, 10.5);
+    point(20.5, 20.5);
+    point(10, 10);
+    EXPECT_FALSE(messages().empty());
+    EXPECT_EQ(pixel(rasters()[0], 15, 84), patternAt(15, 84));
+}
+
+}  // namespace
