@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "subhost/raster/raster.h"
+#include "subhost/elements.h"
 #include "subhost/state.h"
 #include "subhost/undo.h"
 
@@ -212,6 +213,7 @@ void hostReset() {
     auto& state = host();
     raster::closeAll();
     undo::clear();
+    elements::clear();
     // Everything that points into the application's resources goes before its module closes.
     state.misc = MiscState{};
     state.tool = ToolState{};

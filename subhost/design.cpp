@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "subhost/elements.h"
 #include "subhost/raster/raster.h"
 #include "subhost/state.h"
 #include "subhost/undo.h"
@@ -140,6 +141,7 @@ void closeDesignNow() {
     notifyDesign(name, SYSTEM_NEWFILE_CLOSE);
     raster::closeAll();
     undo::clear();
+    elements::clear();
     host().design = DesignState{};
     resetColorTable(host().design.colorTable);
     recordEvent({{"event", "design"}, {"action", "closed"}, {"name", utf8Narrow(name.c_str())}});
@@ -171,9 +173,15 @@ bool openDesign(const std::string& jsonPath, std::string* error) {
         if (error) *error = "design file " + jsonPath + ": " + problem;
         return false;
     }
+    elements::ElementState parsed;
+    if (!elements::parseDesign(design->document, &parsed, &problem)) {
+        if (error) *error = "design file " + jsonPath + ": " + problem;
+        return false;
+    }
     hostEntry([&] {
         closeDesignNow();
         host().design = std::move(*design);
+        elements::elementState() = std::move(parsed);
         host().design.path = jsonPath;
         const std::string name = host().design.name;
         recordEvent({{"event", "design"},
@@ -195,7 +203,9 @@ void closeDesign() {
     hostEntry([] { closeDesignNow(); });
 }
 
-bool saveDesign(std::string* error) {
+bool saveDesign(std::string* error) { return saveDesignAs(std::string(), error); }
+
+bool saveDesignAs(const std::string& target, std::string* error) {
     auto& design = host().design;
     if (!design.open) {
         if (error) *error = "no design is open";
@@ -203,11 +213,12 @@ bool saveDesign(std::string* error) {
     }
     namespace fs = std::filesystem;
     std::error_code ec;
-    const fs::path path = fs::absolute(design.path, ec);
+    const fs::path path = fs::absolute(target.empty() ? design.path : target, ec);
     bool rastersWritten = raster::flushAll();
     nlohmann::json doc = design.document.is_object() ? design.document : nlohmann::json::object();
     const nlohmann::json attachments = raster::saveAttachments(path.parent_path().string());
     if (!attachments.empty() || doc.contains("rasters")) doc["rasters"] = attachments;
+    elements::saveInto(doc);
     // Write beside the description, then rename over it, so that a failed save keeps it whole.
     const fs::path temp = path.string() + ".saving";
     {
@@ -223,7 +234,7 @@ bool saveDesign(std::string* error) {
         if (error) *error = "design file " + path.string() + ": cannot be written (" + ec.message() + ")";
         return false;
     }
-    design.document = doc;
+    if (target.empty()) design.document = doc;
     recordEvent({{"event", "design"}, {"action", "saved"}, {"name", utf8Narrow(design.name.c_str())}, {"path", path.string()}});
     if (!rastersWritten && error) *error = "some raster files could not be written back";
     return rastersWritten;

@@ -179,7 +179,7 @@ ElementState& elementState() {
 
 void clear() { elementState() = ElementState{}; }
 
-bool loadDesign(const json& doc, std::string* problem) {
+bool parseDesign(const json& doc, ElementState* out, std::string* problem) {
     ElementState st;
     if (doc.contains("elements")) {
         const json& list = doc["elements"];
@@ -245,7 +245,7 @@ bool loadDesign(const json& doc, std::string* problem) {
             st.selection.push_back(int(v.get<long long>()));
         }
     }
-    elementState() = std::move(st);
+    *out = std::move(st);
     return true;
 }
 

@@ -78,8 +78,8 @@ ElementState& elementState();
 // Most elements and points a design may hold.
 constexpr std::size_t kMaxElements = 100000;
 
-// Reads "elements", "fence" and "selection" of a design description into state; false with *problem.
-bool loadDesign(const nlohmann::json& doc, std::string* problem);
+// Reads "elements", "fence" and "selection" of a design description into *out; false with *problem.
+bool parseDesign(const nlohmann::json& doc, ElementState* out, std::string* problem);
 // Writes the elements, fence and selection into doc (what `save` writes).
 void saveInto(nlohmann::json& doc);
 // Forgets the elements, fence, selection, transients and dynamics (design closed, host reset).

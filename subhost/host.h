@@ -65,6 +65,8 @@ void closeDesign();
 // Saves the open design: changed raster files written back, the description rewritten with the
 // attachments as they are now (temporary file, then rename); false with *error (the file kept as it was).
 bool saveDesign(std::string* error);
+// Saves the open design's description to path instead (the design keeps its own file); false with *error.
+bool saveDesignAs(const std::string& path, std::string* error);
 
 // Loads the application module (dlopen, MdlResources, MdlMain(modulePath, how)); false with *error.
 bool loadApplication(const std::string& modulePath, const std::string& how, std::string* error);

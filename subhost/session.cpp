@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 
+#include "subhost/elements.h"
 #include "subhost/raster/raster.h"
 #include "subhost/state.h"
 #include "subhost/undo.h"
@@ -121,6 +122,26 @@ std::pair<DPoint3d, int> pointArgs(const Words& w, std::size_t first) {
     }
     DPoint3d p{realNumber(nums[0], "X"), realNumber(nums[1], "Y"), nums.size() == 3 ? realNumber(nums[2], "Z") : 0.0};
     return {p, view};
+}
+
+// The view of "fence X Y X Y ... [view N]": N, or 0.
+int fenceView(const Words& w) {
+    if (w.size() < 3 || lower(w[w.size() - 2]) != "view") return 0;
+    const long view = wholeNumber(w[w.size() - 1], "view");
+    if (view < 0 || view > 7) fail("view must be 0-7");
+    return static_cast<int>(view);
+}
+
+// The points of "fence X Y X Y ... [view N]": at least 3, at most 5000.
+std::vector<DPoint3d> fencePoints(const Words& w) {
+    std::size_t end = w.size();
+    if (end >= 3 && lower(w[end - 2]) == "view") end -= 2;
+    const std::size_t numbers = end - 1;
+    if (numbers < 6 || numbers % 2 != 0 || numbers / 2 > std::size_t(MAX_VERTICES))
+        fail("usage: fence X Y X Y X Y ... [view N] (3 to 5000 points) | fence clear");
+    std::vector<DPoint3d> points;
+    for (std::size_t i = 1; i + 1 < end; i += 2) points.push_back(DPoint3d{realNumber(w[i], "X"), realNumber(w[i + 1], "Y"), 0.0});
+    return points;
 }
 
 void needWords(const Words& w, std::size_t min, std::size_t max, const char* usage) {
@@ -287,10 +308,20 @@ Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& o
         };
     }
     if (verb == "save") {
-        needWords(w, 1, 1, "save");
-        return [] {
+        needWords(w, 1, 1000, "save [PATH]");
+        const std::string path = w.size() > 1 ? resolve(w.rest(1)) : std::string();
+        return [path] {
             std::string error;
-            check(saveDesign(&error), error);
+            check(saveDesignAs(path, &error), error);
+        };
+    }
+    if (verb == "fence") {
+        if (w.size() == 2 && lower(w[1]) == "clear") return [] { mdlFence_clear(true); };
+        const std::vector<DPoint3d> points = fencePoints(w);
+        const int view = fenceView(w);
+        return [points, view] {
+            std::string error;
+            check(elements::setFence(points, view, &error), error);
         };
     }
     if (verb == "undo" || verb == "redo") {
@@ -307,11 +338,13 @@ Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& o
         if (w.size() == 2 && lower(w[1]) == "settings") return [] { dumpSettings(); };
         if (w.size() == 2 && lower(w[1]) == "menus") return [] { dumpMenus(); };
         if (w.size() == 2 && lower(w[1]) == "rasters") return [] { recordEvent(raster::dumpRasters()); };
+        if (w.size() == 2 && lower(w[1]) == "dynamics") return [] { elements::dumpDynamics(); };
+        if (w.size() == 2 && lower(w[1]) == "elements") return [] { elements::dumpElements(); };
         if (w.size() == 3 && lower(w[1]) == "items") {
             const std::string dialog = w[2];
             return [dialog] { dumpItems(dialog); };
         }
-        fail("usage: dump settings | dump items DIALOG | dump menus | dump rasters");
+        fail("usage: dump settings | dump items DIALOG | dump menus | dump rasters | dump dynamics | dump elements");
     }
     fail("unknown command \"" + w[0] + "\"");
 }
