@@ -98,6 +98,7 @@ protected:
         s__globals.CanvasAuto = 0;
         s__globals.CanvasColorIndex = 255;
         s__globals.Backup = 0;
+        subhost::clearTranscript();  // start-up notices are not the commands' messages
     }
 
     void command(CommandNumber number) { subhost::runCommand(number, ""); }

@@ -1,0 +1,164 @@
+// Copy and move driven through the host: within one raster, into another raster,
+// merging, growth of the destination, a new file, and refused destinations.
+#include "edit_fixture.h"
+
+namespace {
+
+class CopyMoveTest : public EditTest {
+protected:
+    // Block from (10.5, 10.5) to (30.5, 30.5) on the first raster, base point at its lower-left corner.
+    void blockAndBase(CommandNumber number) {
+        command(number);
+        point(10.5, 10.5);
+        point(30.5, 30.5);
+        point(10.5, 10.5);
+    }
+    // Byte at design point (x, y) of raster r whose origin is (ox, 0) and height h.
+    static int at(DgnRasterP r, double x, double y, double ox = 0, int h = 100) {
+        return pixel(r, int(x - ox), h - 1 - int(y));
+    }
+};
+
+TEST_F(CopyMoveTest, CopyWithinOneRasterReplacesTheDestinationAndRepeats) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}});
+    DgnRasterP r = rasters()[0];
+    const int source = at(r, 15, 15);
+    blockAndBase(rid::CMD_COPY);
+    point(60.5, 60.5);
+    EXPECT_EQ(at(r, 65, 65), source);
+    EXPECT_EQ(at(r, 15, 15), source);  // the source stays
+    point(60.5, 10.5);                 // another copy of the same block
+    EXPECT_EQ(at(r, 65, 15), source);
+    EXPECT_EQ(at(r, 95, 95), patternAt(95, 4));
+}
+
+TEST_F(CopyMoveTest, MoveToAnOverlappingPlaceShowsTheMovedPixelsOverTheHole) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}});
+    DgnRasterP r = rasters()[0];
+    const int corner = at(r, 11, 11);
+    const int farCorner = at(r, 29, 29);
+    blockAndBase(rid::CMD_MOVE);
+    point(20.5, 20.5);  // moved by 10, 10: overlaps its old place
+    EXPECT_EQ(at(r, 21, 21), corner);     // moved pixels over the old area
+    EXPECT_EQ(at(r, 39, 39), farCorner);
+    EXPECT_EQ(at(r, 15, 15), 255);        // the uncovered part of the hole
+    subhost::undo::undoGroups(1);
+    EXPECT_EQ(at(r, 15, 15), patternAt(15, 84));
+    EXPECT_EQ(at(r, 21, 21), patternAt(21, 78));
+}
+
+TEST_F(CopyMoveTest, CopyIntoAnotherRaster) {
+    greyFile("a.tif", 100, 100);
+    greyFile("b.tif", 100, 100);
+    start({{{"file", "a.tif"}}, {{"file", "b.tif"}, {"origin", {200, 0, 0}}}});
+    DgnRasterP a = rasters()[0], b = rasters()[1];
+    const int source = at(a, 15, 15);
+    blockAndBase(rid::CMD_COPY);
+    point(250.5, 50.5);
+    EXPECT_EQ(at(b, 255, 55, 200), source);
+    EXPECT_EQ(at(b, 245, 55, 200), patternAt(45, 44));
+}
+
+TEST_F(CopyMoveTest, MergeOrsMonochromePixels) {
+    // Left half: vertical ink lines; right half: horizontal ink lines.
+    monoFile("lines.tif", 100, 100, [](int x, int row) { return x < 50 ? x % 4 == 0 : row % 4 == 0; });
+    start({{{"file", "lines.tif"}}});
+    s__globals.MergePixels = 1;
+    DgnRasterP r = rasters()[0];
+    blockAndBase(rid::CMD_COPY);
+    point(60.5, 10.5);  // vertical lines copied onto horizontal ones
+    int both = 0, vertical = 0, horizontal = 0;
+    for (int x = 62; x < 78; ++x) {
+        for (int row = 72; row < 88; ++row) {
+            const int ink = pixel(r, x, row);
+            const bool v = pixel(r, x - 50, row) != 0;
+            const bool h = row % 4 == 0;
+            if (v && h) both += ink;
+            else if (v) vertical += ink;
+            else if (h) horizontal += ink;
+            else EXPECT_EQ(ink, 0) << x << "," << row;
+        }
+    }
+    EXPECT_GT(vertical, 0);
+    EXPECT_GT(horizontal, 0);
+    EXPECT_GT(both, 0);
+}
+
+TEST_F(CopyMoveTest, CopyHalfOutsideGrowsTheDestinationWithoutAQuestion) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}});
+    s__globals.ResizeDestination = 1;
+    s__globals.ResizeCopy = 1;
+    const int source = at(rasters()[0], 15, 15);
+    blockAndBase(rid::CMD_COPY);
+    point(90.5, 10.5);
+    EXPECT_TRUE(messages().empty()) << messages().front();
+    const auto after = rasters();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_NE(after[0]->path.find("resized"), std::string::npos);
+    const img::ImageResult grown = img::readImage(after[0]->path);
+    ASSERT_TRUE(grown.ok) << grown.error;
+    EXPECT_GE(grown.image.width, 110);
+    EXPECT_EQ(grown.image.height, 100);
+    EXPECT_EQ(pixel(after[0], 95, 84), source);
+    EXPECT_EQ(pixel(after[0], 105, 84), at(after[0], 25, 15));
+}
+
+TEST_F(CopyMoveTest, CopyIntoEmptySpaceAnsweredYesAttachesANewRaster) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}});
+    const int source = at(rasters()[0], 15, 25);  // near the top-left of the block
+    blockAndBase(rid::CMD_COPY);
+    const std::string output = (dir / "copy.tif").string();
+    subhost::queueAnswer(ACTIONBUTTON_YES);
+    subhost::queueFileAnswer(output);
+    point(300.5, 300.5);
+    EXPECT_TRUE(shown("Block is outside raster boundary. Would you like to create a new raster file?"));
+    const auto after = rasters();
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[1]->path, output);
+    EXPECT_NEAR(after[1]->geo.origin.x, 300, 1.0);
+    EXPECT_NEAR(after[1]->geo.origin.y, 300, 1.0);
+    const img::ImageResult copied = img::readImage(output);
+    ASSERT_TRUE(copied.ok) << copied.error;
+    EXPECT_NEAR(copied.image.width, 20, 1);
+    // The block's own pixels, with the source picture's steps: one column right adds 1, one row down adds 3.
+    const int inside = pixel(after[1], 5, 5);
+    EXPECT_NEAR(inside, source, 10);
+    EXPECT_EQ(pixel(after[1], 6, 5), inside + 1);
+    EXPECT_EQ(pixel(after[1], 5, 6), inside + 3);
+}
+
+TEST_F(CopyMoveTest, CopyIntoEmptySpaceAnsweredNoChangesNothing) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}});
+    blockAndBase(rid::CMD_COPY);
+    subhost::queueAnswer(ACTIONBUTTON_NO);
+    point(300.5, 300.5);
+    EXPECT_EQ(rasters().size(), 1u);
+    // The block stays at the cursor: the next point still places it.
+    point(60.5, 60.5);
+    EXPECT_EQ(at(rasters()[0], 65, 65), patternAt(15, 84));
+}
+
+TEST_F(CopyMoveTest, ReadOnlyOrOtherDepthDestinationIsRefusedAndNothingChanges) {
+    greyFile("a.tif", 100, 100);
+    greyFile("locked.tif", 100, 100);
+    monoFile("mono.tif", 100, 100, [](int x, int) { return x % 2 == 0; });
+    start({{{"file", "a.tif"}},
+           {{"file", "locked.tif"}, {"origin", {200, 0, 0}}, {"readOnly", true}},
+           {{"file", "mono.tif"}, {"origin", {0, 200, 0}}}});
+    DgnRasterP locked = rasters()[1];
+    blockAndBase(rid::CMD_COPY);
+    point(250.5, 50.5);
+    EXPECT_FALSE(messages().empty());
+    EXPECT_EQ(at(locked, 255, 55, 200), patternAt(55, 44));
+    const std::size_t before = messages().size();
+    point(50.5, 250.5);
+    EXPECT_GT(messages().size(), before);
+    EXPECT_EQ(pixel(rasters()[2], 51, 49), 0);
+}
+
+}  // namespace
