@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "edit/hostelements.h"
 #include "frame/commands.h"
 #include "host/mdlgeom.h"
 #include "host/mdlraster.h"
@@ -25,9 +24,9 @@ bool b_fenceMode() {
     return g_commands.operationMode == 0;
 }
 
-// A closed shape of count points with colour and the plain weight and style; null on a raster-only host.
+// A closed shape of count points with colour and the plain weight and style; null when it cannot be made.
 std::unique_ptr<MSElement> pv_outlineShape(const DPoint3d* points, int count, int color) {
-    if (!b_hostHasElements() || count < 2)
+    if (count < 2)
         return nullptr;
     auto shape = std::make_unique<MSElement>();
     if (mdlShape_create(shape.get(), nullptr, points, std::min(count, MAX_VERTICES), 0) != 0)
@@ -44,7 +43,7 @@ void v_promptShow(int promptId) {
 }
 
 bool b_fenceToOutline() {
-    if (!b_hostHasElements() || !mdlFence_isDefined())
+    if (!mdlFence_isDefined())
         return false;
     if (!s__globals.HostVersion89)
         return true;
@@ -150,10 +149,8 @@ void v_blockPlace(DPoint3d* out, const DPoint3d* in, const DPoint3d* target, int
 void v_blockTransientDrop() {
     if (!g_block.blockTransientShown)
         return;
-    if (b_hostHasElements()) {
-        mdlTransient_eraseDisplay(g_block.blockTransient);
-        mdlTransient_free(&g_block.blockTransient);
-    }
+    mdlTransient_eraseDisplay(g_block.blockTransient);
+    mdlTransient_free(&g_block.blockTransient);
     g_block.blockTransient = nullptr;
     g_block.blockTransientShown = false;
 }

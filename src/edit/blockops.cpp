@@ -11,7 +11,6 @@
 #include <memory>
 
 #include "edit/block.h"
-#include "edit/hostelements.h"
 #include "frame/commands.h"
 #include "frame/dialogs.h"
 #include "host/hostwrap.h"
@@ -117,8 +116,6 @@ int j_areaRead(PixelBuffer& buffer, PixelFormat& format, PixelArea& area) {
 
 // Clip display on for the current raster, then the outline as a closed shape descriptor (null when impossible).
 MSElementDescr* pv_outlineDescriptor(const DPoint3d* points, int count) {
-    if (!b_hostHasElements())
-        return nullptr;
     RasterRenderingInfo rendering{};
     // The substitute host shows clip masks and boundaries always; the rendering is written back unchanged.
     if (mdlRaster_renderingInfoGet(&rendering, g_rasterTargets.currentRaster) == 0)
@@ -134,7 +131,7 @@ MSElementDescr* pv_outlineDescriptor(const DPoint3d* points, int count) {
 
 // Vector elements inside the fence go along with the pixels when HybridMode is set.
 void v_vectorsCarry(const DPoint3d* point) {
-    if (s__globals.HybridMode == 1 && b_hostHasElements() && g_commands.operationMode == 0)
+    if (s__globals.HybridMode == 1 && g_commands.operationMode == 0)
         mdlFence_process(point);
 }
 
@@ -489,13 +486,12 @@ void v_brushStart() {
     const double smaller = std::min(target->widthPx, target->heightPx);
     s__globals.BrushSize = std::ceil(0.2 * smaller);
     if (MSDialog* settings = mdlDialog_getToolSettings()) {
-        if (b_hostHasElements() && &mdlDialog_scaleSetInfo != nullptr) {
-            if (DialogItem* item = mdlDialog_itemGetByIndex(settings, 0)) {
-                char label[32];
-                std::snprintf(label, sizeof label, "%.0f", smaller);
-                const std::wstring wide(label, label + std::strlen(label));
-                mdlDialog_scaleSetInfo(item->rawItemP, smaller, wide.c_str());
-            }
+        // The brush-size scale is the window's first item: its upper limit is the raster's smaller side.
+        if (DialogItem* item = mdlDialog_itemGetByIndex(settings, 0)) {
+            char label[32];
+            std::snprintf(label, sizeof label, "%.0f", smaller);
+            const std::wstring wide(label, label + std::strlen(label));
+            mdlDialog_scaleSetInfo(item->rawItemP, smaller, wide.c_str());
         }
         mdlDialog_itemsSynch(settings);
     }
@@ -517,7 +513,7 @@ void v_brushOutlineDynamics(const DPoint3d* point, int /*view*/, int drawMode) {
     o[3] = {point->x - hx, point->y + hy, point->z};
     o[4] = o[0];
     g_block.blockOutlineCount = 5;
-    if (drawMode == 0 || !b_hostHasElements())
+    if (drawMode == 0)
         return;
     auto shape = std::make_unique<MSElement>();
     if (mdlShape_create(shape.get(), nullptr, o, 5, 0) != 0)

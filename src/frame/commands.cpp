@@ -10,7 +10,7 @@
 #include "frame/dialogs.h"
 #include "edit/block.h"
 #include "edit/blockops.h"
-#include "edit/hostelements.h"
+#include "host/mdlelement.h"
 #include "raster/target.h"
 #include "host/hostwrap.h"
 #include "host/mdldialog.h"
@@ -303,7 +303,7 @@ void v_operationReset() {
         mdlState_startDefaultCommand();
     } else {
         // The fence made from the two corners goes; the user's own fence stays.
-        if (g_commands.operationMode == 0 && b_hostHasElements())
+        if (g_commands.operationMode == 0)
             mdlFence_clear(true);
         v_operationStart();
     }
@@ -418,7 +418,7 @@ void v_fenceOperationStart() {
         function = &v_areaProcessPoint;
     else if (b_operationLater(command))
         function = &v_operationLaterPoint;
-    if (g_commands.operationMode != 0 || !b_hostHasElements())
+    if (g_commands.operationMode != 0)
         mdlState_startPrimitive(function, &v_operationReset, command, g_commands.promptId);
     else
         mdlState_startFenceCommand(&j_fenceElementContent, nullptr, function, &v_operationReset, command,
