@@ -470,15 +470,22 @@ int j_elementTransform(MSElement* element) {
 bool b_polygonNeedsMask(const PixelBlock* block, const DPoint2d* polygon, int count) {
     if (count < 4)
         return true;
+    // Only the block's own rectangle may skip the mask: every vertex near a corner, and every corner visited
+    // (a right triangle on three corners of its bounding block still needs one).
     const DPoint2d corners[4] = {{0.0, 0.0}, {block->width, 0.0}, {0.0, block->height}, {block->width, block->height}};
+    bool visited[4] = {false, false, false, false};
     for (int i = 0; i < count; ++i) {
         bool near = false;
-        for (const DPoint2d& c : corners)
-            near = near || (std::fabs(polygon[i].x - c.x) <= 1.0 && std::fabs(polygon[i].y - c.y) <= 1.0);
+        for (int c = 0; c < 4; ++c) {
+            if (std::fabs(polygon[i].x - corners[c].x) <= 1.0 && std::fabs(polygon[i].y - corners[c].y) <= 1.0) {
+                near = true;
+                visited[c] = true;
+            }
+        }
         if (!near)
             return true;
     }
-    return false;
+    return !(visited[0] && visited[1] && visited[2] && visited[3]);
 }
 
 void v_brushStart() {

@@ -98,9 +98,11 @@ TEST(PolygonMaskTest, RectangleOfTheBlockNeedsNoMaskOtherShapesDo) {
     const DPoint2d rectangle[5] = {{0, 0}, {10, 0}, {10, 20}, {0, 20}, {0, 0}};
     const DPoint2d nearly[5] = {{1, 1}, {9, 0}, {10, 19}, {0, 21}, {1, 1}};
     const DPoint2d triangle[4] = {{0, 0}, {10, 0}, {5, 20}, {0, 0}};
+    const DPoint2d cornerTriangle[4] = {{0, 0}, {10, 0}, {0, 20}, {0, 0}};  // every vertex on a corner
     EXPECT_FALSE(b_polygonNeedsMask(&block, rectangle, 5));
     EXPECT_FALSE(b_polygonNeedsMask(&block, nearly, 5));
     EXPECT_TRUE(b_polygonNeedsMask(&block, triangle, 4));
+    EXPECT_TRUE(b_polygonNeedsMask(&block, cornerTriangle, 4));
     EXPECT_TRUE(b_polygonNeedsMask(&block, rectangle, 3));
 }
 

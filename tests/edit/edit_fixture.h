@@ -83,11 +83,13 @@ protected:
     }
 
     // Opens a design with one view (turned by viewRotation degrees) holding the raster entries; loads the add-on.
-    void start(const nlohmann::json& rasters, bool readOnly = false) {
+    void start(const nlohmann::json& rasters, bool readOnly = false, const nlohmann::json& extra = {}) {
         nlohmann::json design = {{"name", "site.dgn"},
                                  {"readOnly", readOnly},
                                  {"views", {{{"rotation", 0}, {"origin", {0, 0, 0}}, {"extent", {400, 400, 0}}}}},
                                  {"rasters", rasters}};
+        if (extra.is_object())
+            design.update(extra);
         const auto path = dir / "site.json";
         std::ofstream(path) << design.dump();
         std::string error;
@@ -128,6 +130,15 @@ protected:
         for (const auto& e : subhost::transcript())
             if (e.value("event", "") == "messageBox")
                 out.push_back(e.value("text", ""));
+        return out;
+    }
+
+    // Transcript events named event.
+    static std::vector<nlohmann::json> events(const std::string& event) {
+        std::vector<nlohmann::json> out;
+        for (const auto& e : subhost::transcript())
+            if (e.value("event", "") == event)
+                out.push_back(e);
         return out;
     }
 
