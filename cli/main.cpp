@@ -2,6 +2,7 @@
 // PixelMend add-on, and a demo session on generated sample data.
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -10,9 +11,11 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "subhost/host.h"
+#include "subhost/imagefile/imagefile.h"
 
 namespace {
 
@@ -109,15 +112,66 @@ const char* kDemoDesign = R"({
   "name": "demo-site.dgn",
   "readOnly": false,
   "views": [
-    {"rotation": 0, "origin": [0, 0, 0], "extent": [1000, 800, 0], "fill": true}
+    {"rotation": 0, "origin": [0, 0, 0], "extent": [2400, 1200, 0], "fill": true}
+  ],
+  "rasters": [
+    {"file": "scan.tif", "origin": [0, 0, 0]},
+    {"file": "photo.png", "origin": [1700, 0, 0]}
   ]
 }
 )";
 
-const char* kDemoScript = R"(# PixelMend demo: the add-on starts in the host, shows its tool settings,
-# has its settings changed and saves them when it is unloaded.
+namespace img = subhost::imagefile;
+
+// Sets pixels [x0, x1) x [y0, y1) of a monochrome image (rows from the top).
+void inkBox(img::Image& image, int x0, int y0, int x1, int y1) {
+    for (int y = std::max(y0, 0); y < std::min(y1, image.height); ++y)
+        for (int x = std::max(x0, 0); x < std::min(x1, image.width); ++x)
+            image.pixels[std::size_t(y) * image.stride + std::size_t(x / 8)] |= std::uint8_t(0x80 >> (x % 8));
+}
+
+// The demo's sample data: a monochrome scan of a small drawing (CCITT G4 TIFF) and a colour picture (PNG).
+bool writeSampleRasters(const fs::path& dir) {
+    img::Image scan = img::makeImage(1600, 1100, img::ColorMode::Mono).image;
+    scan.palette[0] = {255, 255, 255};
+    scan.palette[1] = {0, 0, 0};
+    scan.paletteCount = 2;
+    scan.photometric = img::Photometric::MinIsWhite;
+    scan.compression = img::Compression::CcittG4;
+    scan.resolution = {200, 200, img::ResolutionUnit::Inch};
+    inkBox(scan, 20, 20, 1580, 26);       // border
+    inkBox(scan, 20, 1074, 1580, 1080);
+    inkBox(scan, 20, 20, 26, 1080);
+    inkBox(scan, 1574, 20, 1580, 1080);
+    for (int x = 200; x < 1500; x += 150) inkBox(scan, x, 200, x + 3, 900);   // a grid
+    for (int y = 200; y <= 900; y += 140) inkBox(scan, 200, y, 1403, y + 3);
+    inkBox(scan, 1100, 950, 1560, 1060);  // title block
+    for (int i = 0; i < 60; ++i) inkBox(scan, 300 + 17 * i % 900, 500 + 31 * i % 300, 303 + 17 * i % 900, 503 + 31 * i % 300);
+    img::Image photo = img::makeImage(600, 400, img::ColorMode::Rgb).image;
+    for (int y = 0; y < 400; ++y)
+        for (int x = 0; x < 600; ++x) {
+            std::uint8_t* p = &photo.pixels[(std::size_t(y) * 600 + std::size_t(x)) * 3];
+            p[0] = std::uint8_t(x * 255 / 599);
+            p[1] = std::uint8_t(y * 255 / 399);
+            p[2] = std::uint8_t(200);
+        }
+    for (const auto& [name, image, format] :
+         {std::tuple{"scan.tif", &scan, img::FileFormat::Tiff}, std::tuple{"photo.png", &photo, img::FileFormat::Png}}) {
+        const img::WriteStatus status = img::createImageFile((dir / name).string(), format, *image);
+        if (status.status != img::kStatusOk) {
+            std::cerr << "pixelmend: " << status.error << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* kDemoScript = R"(# PixelMend demo: a design with a scanned drawing and a colour picture attached;
+# the add-on starts in the host, shows its tool settings, has its settings
+# changed and saves them when it is unloaded.
 cfg PXMEND_SETTINGS Pxmend.ini
 design demo-design.json
+dump rasters
 load
 dump settings
 toolsettings open
@@ -149,7 +203,9 @@ int runDemo(Args args) {
     const std::string relative = "cfg PXMEND_SETTINGS Pxmend.ini";
     script.replace(script.find(relative), relative.size(), "cfg PXMEND_SETTINGS " + (dir / "Pxmend.ini").string());
     fs::remove(dir / "Pxmend.ini", ec);
-    if (!writeFile(dir / "demo-design.json", kDemoDesign) || !writeFile(dir / "demo.session", script)) return 2;
+    if (!writeFile(dir / "demo-design.json", kDemoDesign) || !writeFile(dir / "demo.session", script) ||
+        !writeSampleRasters(dir))
+        return 2;
     std::ofstream transcriptFile(dir / "transcript.jsonl", std::ios::binary | std::ios::trunc);
     TeeBuf tee(std::cout.rdbuf(), transcriptFile.rdbuf());
     std::ostream out(&tee);
@@ -163,6 +219,7 @@ int runDemo(Args args) {
               << "  design file    : " << (dir / "demo-design.json").string() << "\n"
               << "  transcript     : " << (dir / "transcript.jsonl").string() << "\n"
               << "  settings file  : " << (dir / "Pxmend.ini").string() << "\n"
+              << "  rasters        : " << (dir / "scan.tif").string() << ", " << (dir / "photo.png").string() << "\n"
               << "Run it again with: " << (exeFolder() / "pixelmend").string() << " session "
               << (dir / "demo.session").string() << "\n";
     return code;
