@@ -162,3 +162,77 @@ TEST_F(CopyMoveTest, ReadOnlyOrOtherDepthDestinationIsRefusedAndNothingChanges) 
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CopyMoveTest, NewFileWithAnAngleHoldsTheUnturnedBlockAndTurnsByItsPlacement) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}});
+    s__globals.CopyAngle = 90;
+    command(rid::CMD_COPY);
+    point(10.5, 10.5);
+    point(30.5, 40.5);  // 20 wide, 30 high
+    point(10.5, 10.5);
+    subhost::queueAnswer(ACTIONBUTTON_YES);
+    subhost::queueFileAnswer((dir / "turned.tif").string());
+    point(300.5, 300.5);
+    const auto after = rasters();
+    ASSERT_EQ(after.size(), 2u);
+    const img::ImageResult copied = img::readImage(after[1]->path);
+    ASSERT_TRUE(copied.ok) << copied.error;
+    EXPECT_NEAR(copied.image.width, 20, 1);
+    EXPECT_NEAR(copied.image.height, 30, 1);
+    EXPECT_NEAR(after[1]->geo.rotation, 90, 1e-9);
+    // Rows still run along the source's rows: one column right adds 1.
+    EXPECT_EQ(pixel(after[1], 6, 5), pixel(after[1], 5, 5) + 1);
+    s__globals.CopyAngle = 0;
+}
+
+TEST_F(CopyMoveTest, TurnedCopyIntoTheSameRasterLandsTurned) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}});
+    DgnRasterP r = rasters()[0];
+    s__globals.CopyAngle = 90;
+    blockAndBase(rid::CMD_COPY);
+    point(70.5, 50.5);  // the block turned a quarter about its base: x from 50.5 to 70.5, y from 50.5 to 70.5
+    // Along the turned block's rows the source's columns run upward: one row up adds 1.
+    const int a = at(r, 60, 60), b = at(r, 60, 61);
+    EXPECT_NE(a, patternAt(60, 39));
+    EXPECT_EQ(b - a, 1);
+    s__globals.CopyAngle = 0;
+}
+
+class PickTest : public EditTest {};
+
+TEST_F(PickTest, WholeRasterModeWithTwoRastersAsksForAPickAndRefusesEmptySpace) {
+    greyFile("a.tif", 100, 100);
+    greyFile("b.tif", 100, 100);
+    start({{{"file", "a.tif"}}, {{"file", "b.tif"}, {"origin", {200, 0, 0}}}});
+    s__globals.ModifyMode = 2;
+    s__globals.ClipMethod = 1;
+    command(rid::CMD_CROP);
+    EXPECT_TRUE(messages().empty());
+    point(150, 50);
+    EXPECT_TRUE(shown("Raster not found."));
+    point(250, 50);  // picked: crop needs an area and says so
+    EXPECT_TRUE(shown("works on a fence or a block"));
+}
+
+TEST_F(PickTest, LaterOperationsTellTheyAreNotAvailableAfterTheirRasterOrArea) {
+    monoFile("scan.tif", 100, 100, [](int x, int) { return x % 3 == 0; });
+    start({{{"file", "scan.tif"}}});
+    const int before = pixel(rasters()[0], 15, 84);
+    command(rid::CMD_DESKEW);  // one raster: straight to the operation
+    EXPECT_TRUE(shown("is not available yet"));
+    subhost::clearTranscript();
+    s__globals.DespeckleMode = 1;
+    command(rid::CMD_DESPECKLE);
+    EXPECT_TRUE(messages().empty()) << messages().front();
+    point(10.5, 10.5);
+    point(20.5, 20.5);
+    point(15, 15);
+    EXPECT_TRUE(shown("is not available yet"));
+    EXPECT_EQ(pixel(rasters()[0], 15, 84), before);
+}
+
+}  // namespace
