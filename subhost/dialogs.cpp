@@ -51,6 +51,8 @@ std::unique_ptr<ItemInstance> makeItem(MSDialog* db, const rsc::Item& rscItem, i
     const int top = kItemTop + kItemPitch * index;
     it->item = DialogItem{rscItem.type, rscItem.id, index, rscItem.itemArg,
                           BSIRect{{kItemLeft, top}, {kItemLeft + kItemWidth - 1, top + kItemHeight - 1}}, nullptr};
+    it->raw = std::make_shared<RawItemHdr>();
+    it->item.rawItemP = it->raw.get();
     if (rscItem.type == RTYPE_OptionButton && !rscItem.choices.empty()) {
         it->value.kind = MSValueDescr::Long;
         it->value.longValue = rscItem.choices.front().value;
@@ -585,6 +587,7 @@ nlohmann::json dumpItems(const std::string& dialog) {
         if (it->value.kind != MSValueDescr::String && !it->text.empty()) item["text"] = utf8(it->text);
         if (!it->drawing.empty()) item["drawing"] = it->drawing;
         if (it->paletteSize > 0) item["palette"] = it->paletteSize;
+        if (it->scaleMaximum) item["scale"] = {{"maximum", *it->scaleMaximum}, {"label", utf8(it->scaleLabel)}};
         items.push_back(std::move(item));
     }
     event["items"] = std::move(items);

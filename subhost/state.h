@@ -58,6 +58,9 @@ struct ItemInstance {
     std::optional<ItemBinding> binding;
     std::vector<DrawRecord> drawing;   // drawing calls of its last draw
     int paletteSize = 0;               // colour pickers: entries of the colour table given
+    std::shared_ptr<RawItemHdr> raw;   // what item.rawItemP points at (the item's raw header)
+    std::optional<double> scaleMaximum;  // scales: upper limit and label set by the application
+    std::wstring scaleLabel;
 };
 
 struct MSDialog {
