@@ -70,7 +70,6 @@ struct ElementState {
     std::uint32_t processing = 0;                // file position of the element the fence visits
     std::vector<Shape> dynamics;                 // what the last dynamics call displayed
     bool dynamicsOpen = false;                   // a dynamics call is running
-    std::map<const void*, nlohmann::json> scaleInfo;  // scale items: upper limit and label
 };
 
 ElementState& elementState();

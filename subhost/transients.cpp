@@ -15,21 +15,21 @@ nlohmann::json shapesJson(const std::vector<Shape>& shapes) {
     return list;
 }
 
-// The item instance whose DialogItem is item; null when no open dialog has it.
-const ItemInstance* findItem(const void* item, int* dialogId) {
+// The item instance whose DialogItem or raw header is item; null when no open dialog has it.
+ItemInstance* findItem(const void* item, int* dialogId) {
     auto& dialogs = host().dialogs;
-    auto search = [&](const MSDialog* db) -> const ItemInstance* {
-        if (!db) return nullptr;
+    auto search = [&](const MSDialog* db) -> ItemInstance* {
+        if (!db || !item) return nullptr;
         for (const auto& it : db->items)
-            if (&it->item == item) {
+            if (&it->item == item || it->item.rawItemP == item) {
                 *dialogId = db->id;
                 return it.get();
             }
         return nullptr;
     };
-    if (const ItemInstance* found = search(dialogs.toolSettings.get())) return found;
+    if (ItemInstance* found = search(dialogs.toolSettings.get())) return found;
     for (const auto& db : dialogs.dialogs)
-        if (const ItemInstance* found = search(db.get())) return found;
+        if (ItemInstance* found = search(db.get())) return found;
     return nullptr;
 }
 
@@ -133,15 +133,15 @@ void mdlTransient_free(TransDescr** transient) {
 
 int mdlDialog_scaleSetInfo(void* item, double maximum, WCharCP label) {
     int dialogId = 0;
-    const ItemInstance* instance = findItem(item, &dialogId);
+    ItemInstance* instance = findItem(item, &dialogId);
     if (!instance) return ERROR;
-    nlohmann::json info = {{"maximum", maximum}, {"label", utf8(label)}};
-    elementState().scaleInfo[item] = info;
+    instance->scaleMaximum = maximum;
+    instance->scaleLabel = label ? label : L"";
     recordEvent({{"event", "scaleInfo"},
                  {"dialog", dialogId},
                  {"item", instance->item.id},
                  {"maximum", maximum},
-                 {"label", utf8(label)}});
+                 {"label", utf8(instance->scaleLabel)}});
     return SUCCESS;
 }
 
