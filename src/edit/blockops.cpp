@@ -3,6 +3,7 @@
 // and the brush.
 #include "edit/blockops.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +68,11 @@ struct PixelArea {
     BitmapSize size{};
 };
 
+// Whole pixels of a block side, held within what a buffer size can say.
+std::int32_t n_sidePixels(double side) {
+    return static_cast<std::int32_t>(std::clamp(side, 0.0, 2147483647.0));
+}
+
 PixelFormat pixelFormat(std::uint32_t colorMode) {
     PixelFormat format{};
     format.colorMode = colorMode;
@@ -88,7 +94,7 @@ PixelArea area_ofOutline(const DPoint3d* points, int count) {
     area.polygon = std::make_unique<DPoint2d[]>(std::size_t(std::max(count, 1)));
     area.count = count;
     v_designToBlockPixels(&area.block, area.polygon.get(), points, count);
-    area.size = {static_cast<std::int32_t>(area.block.width), static_cast<std::int32_t>(area.block.height)};
+    area.size = {n_sidePixels(area.block.width), n_sidePixels(area.block.height)};
     return area;
 }
 
@@ -106,8 +112,27 @@ RasterTarget* pv_areaTarget(int view, bool allowReadOnly) {
     return g_rasterTargets.currentTarget;
 }
 
-// Reads area of the current raster under the neutral rendering into buffer; host status.
+// Largest buffer an edit holds in memory; a block beyond it (a corner far off the raster) is refused.
+constexpr double MAX_BUFFER_BYTES = 1.5e9;
+
+// True when a buffer of size in the current target's depth can be held; otherwise tells the user.
+bool b_sizeAcceptable(const BitmapSize& size) {
+    const RasterTarget* target = g_rasterTargets.currentTarget;
+    const double bytes = double(size.width) * double(size.height) * double(std::max(target->bitsPerPixel, 1u)) / 8.0;
+    if (size.width > 0 && size.height > 0 && bytes <= MAX_BUFFER_BYTES)
+        return true;
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "A block of %d x %d pixels of %s is too large for PixelMend to edit. Please choose a smaller area.",
+                  size.width, size.height, target->filePath);
+    j_messageBox(MSGBOX_NOTICE, text, ICON_ERROR);
+    return false;
+}
+
+// Reads area of the current raster under the neutral rendering into buffer; host status, 32768 when too large.
 int j_areaRead(PixelBuffer& buffer, PixelFormat& format, PixelArea& area) {
+    if (!b_sizeAcceptable(area.size))
+        return REFUSED;
     v_rasterDisplayModeCurrent("OFF");
     const int status = j_bitmapRead(buffer.slot(), &format, &area.block, &area.size);
     v_rasterDisplayModeCurrent("ON");
@@ -203,10 +228,12 @@ void v_destinationGrow(const DPoint3d* dstOutline, bool sameRaster) {
     v_pixelBlockFromPoints(target, &grown, &corner, dstOutline, g_block.blockOutlineCount, 0);
     if (grown.width == target->wholeBlock.width && grown.height == target->wholeBlock.height)
         return;
+    BitmapSize size{n_sidePixels(grown.width), n_sidePixels(grown.height)};
+    if (!b_sizeAcceptable(size))
+        return;
     v_rasterClipMasks("OFF");
     v_rasterDisplayModeCurrent("OFF");
     PixelBuffer canvas;
-    BitmapSize size{static_cast<std::int32_t>(grown.width), static_cast<std::int32_t>(grown.height)};
     v_bitmapNewCanvas(canvas.slot(), &size);
     if (!canvas.get()) {
         v_rasterDisplayModeCurrent("ON");
@@ -229,6 +256,8 @@ void v_destinationGrow(const DPoint3d* dstOutline, bool sameRaster) {
 void v_destinationPaste(PixelBuffer& src, const BitmapSize& srcSize, const DPoint3d* dstOutline) {
     RasterTarget* target = g_rasterTargets.currentTarget;
     PixelArea dst = area_ofOutline(dstOutline, g_block.blockOutlineCount);
+    if (!b_sizeAcceptable(dst.size))
+        return;
     const bool mask = b_polygonNeedsMask(&dst.block, dst.polygon.get(), dst.count);
     PixelFormat format = pixelFormat(target->transferColorMode);
     v_rasterDisplayModeCurrent("OFF");

@@ -208,3 +208,16 @@ TEST_F(RefusalTest, DeleteOfAReadOnlyFileIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DeleteTest, BlockWithACornerFarOffTheRasterIsRefusedWithoutReadingIt) {
+    command(rid::CMD_DELETE);
+    point(10.5, 10.5);
+    point(1e7, 1e7);
+    point(0, 0);
+    EXPECT_TRUE(shown("too large for PixelMend to edit"));
+    EXPECT_EQ(at(15, 15), patternAt(15, 84));
+}
+
+}  // namespace
