@@ -243,6 +243,9 @@ void v_commandsDisable() {
 
 namespace {
 
+// Status of a refusal the user has been told about.
+constexpr int REFUSED_STATUS = 32768;
+
 // Commands that may work on a read-only file: they add clip masks, clip boundaries or new files.
 bool b_allowReadOnly(int command) {
     return command == CMD_COPY || command == CMD_DELETE || command == CMD_CROP;
@@ -389,10 +392,15 @@ int j_rasterDispatch(int view) {
     const bool allowReadOnly = command == CMD_SCRATCH_ATTACH || command == CMD_EDIT;
     g_rasterTargets.currentTarget = pv_rasterTargetLoad(g_rasterTargets.currentRaster, allowReadOnly, false);
     if (!g_rasterTargets.currentTarget)
-        return 32768;
+        return REFUSED_STATUS;
     if (command == CMD_BRUSH) {
         v_brushStart();
         return 0;
+    }
+    if (command == CMD_STAMP && s__globals.StampMode == 3 && !mdlSelect_isActive()) {
+        j_messageBox(MSGBOX_NOTICE, "No elements are selected. Please select elements to stamp and re-run Stamp.",
+                     ICON_ERROR);
+        return REFUSED_STATUS;
     }
     if (b_operationLater(command)) {
         v_operationLaterNotice();

@@ -236,3 +236,18 @@ TEST_F(PickTest, LaterOperationsTellTheyAreNotAvailableAfterTheirRasterOrArea) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PickTest, StampOnSelectionWithNothingSelectedStopsAfterThePick) {
+    monoFile("scan.tif", 100, 100, [](int x, int) { return x % 3 == 0; });
+    start({{{"file", "scan.tif"}}});
+    s__globals.StampMode = 3;
+    command(rid::CMD_STAMP);
+    EXPECT_TRUE(messages().empty());
+    point(50, 50);
+    EXPECT_TRUE(shown("No elements are selected. Please select elements to stamp and re-run Stamp."));
+    EXPECT_FALSE(shown("is not available yet"));
+}
+
+}  // namespace
