@@ -2,6 +2,10 @@
 // elements carried along, and the finished block's transient outline.
 #include "edit_fixture.h"
 
+#include <array>
+
+#include "subhost/elements.h"
+
 namespace {
 
 class FenceTest : public EditTest {
@@ -121,6 +125,51 @@ TEST_F(FenceTest, FenceModeWithoutFenceMakesOneFromTheCorners) {
     EXPECT_FALSE(g_block.fenceExisted);
     point(0, 0);
     EXPECT_EQ(at(15, 15), 255);
+}
+
+}  // namespace
+
+
+namespace {
+
+// Bounds (min x, min y, max x, max y) of the points of the last dynamics shape.
+std::array<double, 4> dynamicsBounds() {
+    const nlohmann::json dump = subhost::elements::dumpDynamics();
+    std::array<double, 4> b{1e300, 1e300, -1e300, -1e300};
+    if (dump["elements"].empty()) {
+        ADD_FAILURE() << "nothing drawn";
+        return b;
+    }
+    for (const auto& p : dump["elements"].back()["points"]) {
+        b[0] = std::min(b[0], p[0].get<double>());
+        b[1] = std::min(b[1], p[1].get<double>());
+        b[2] = std::max(b[2], p[0].get<double>());
+        b[3] = std::max(b[3], p[1].get<double>());
+    }
+    return b;
+}
+
+TEST_F(FenceTest, OutlineFollowsTheCursorScaledAndTurnedForCopyPlainForDelete) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}});
+    command(rid::CMD_COPY);
+    point(10, 10);
+    subhost::cursorMove(DPoint3d{30, 20, 0}, 0);  // the rectangle follows the second corner
+    auto b = dynamicsBounds();
+    EXPECT_NEAR(b[0], 10, 1e-6);
+    EXPECT_NEAR(b[3], 20, 1e-6);
+    point(30, 20);
+    s__globals.ScaleX = s__globals.ScaleY = 2;
+    s__globals.CopyAngle = 90;
+    point(10, 10);  // base point
+    subhost::cursorMove(DPoint3d{60, 60, 0}, 0);
+    b = dynamicsBounds();
+    EXPECT_NEAR(b[0], 40, 1e-6);  // 2 x 10 high, turned to the left of the cursor
+    EXPECT_NEAR(b[2], 60, 1e-6);
+    EXPECT_NEAR(b[1], 60, 1e-6);
+    EXPECT_NEAR(b[3], 100, 1e-6);  // 2 x 20 wide, turned upward
+    s__globals.ScaleX = s__globals.ScaleY = 1;
+    s__globals.CopyAngle = 0;
 }
 
 }  // namespace
