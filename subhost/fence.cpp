@@ -25,10 +25,28 @@ std::vector<DPoint3d> openPolygon(std::vector<DPoint3d> points) {
     return points;
 }
 
-// True when every stroked point of the element lies inside the fence.
-bool insideFence(const Shape& shape, const std::vector<DPoint3d>& fence) {
+struct Box {
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
+Box boxOf(const std::vector<DPoint3d>& points) {
+    Box b{points.front().x, points.front().y, points.front().x, points.front().y};
+    for (const DPoint3d& p : points) {
+        b.x0 = std::min(b.x0, p.x);
+        b.y0 = std::min(b.y0, p.y);
+        b.x1 = std::max(b.x1, p.x);
+        b.y1 = std::max(b.y1, p.y);
+    }
+    return b;
+}
+
+// True when every stroked point of the element lies inside the fence (whose box is fenceBox).
+bool insideFence(const Shape& shape, const std::vector<DPoint3d>& fence, const Box& fenceBox) {
     const std::vector<DPoint3d> points = stroke(shape, 0.0);
     if (points.empty()) return false;
+    // Most elements of a large design lie outside the fence's box: no polygon test for them.
+    const Box b = boxOf(points);
+    if (b.x0 < fenceBox.x0 || b.y0 < fenceBox.y0 || b.x1 > fenceBox.x1 || b.y1 > fenceBox.y1) return false;
     return std::all_of(points.begin(), points.end(), [&](const DPoint3d& p) { return insidePolygon(fence, p); });
 }
 
@@ -88,8 +106,9 @@ int mdlFence_process(const DPoint3d* point) {
     const std::vector<DPoint3d> fence = *st.fence;
     // The elements as they are now: those the content function adds are not visited.
     std::vector<std::uint32_t> inside;
+    const Box fenceBox = boxOf(fence);
     for (const auto& [pos, element] : st.elements)
-        if (insideFence(element.shape, fence)) inside.push_back(pos);
+        if (insideFence(element.shape, fence, fenceBox)) inside.push_back(pos);
     const FenceContentFunc content = st.fenceContent;
     DPoint3d given = point ? *point : DPoint3d{};
     for (std::uint32_t pos : inside) {
