@@ -90,15 +90,6 @@ TEST_F(FenceTest, MoveWithHybridModeCarriesTheElements) {
     EXPECT_EQ(at(12, 12), 255);  // the triangle's old place is a hole
 }
 
-TEST_F(FenceTest, DeleteWithoutHybridModeLeavesTheElements) {
-    startWithFence();
-    s__globals.HybridMode = 0;
-    command(rid::CMD_DELETE);
-    point(10.5, 10.5);
-    EXPECT_TRUE(events("elementDeleted").empty());
-    EXPECT_EQ(at(12, 12), 255);
-}
-
 TEST_F(FenceTest, BlockStaysAsATransientUntilTheFirstDeletePoint) {
     greyFile("scan.tif", 100, 100);
     start({{{"file", "scan.tif"}}});
