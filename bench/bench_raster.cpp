@@ -135,8 +135,17 @@ void BM_LibtiffEncode(benchmark::State& state) {
         TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, kHeight);
-        TIFFWriteEncodedStrip(tif, 0, const_cast<std::uint8_t*>(image.pixels.data()), tmsize_t(image.pixels.size()));
+        // The same strip layout as the file, as tiffcp keeps it.
+        const std::uint32_t rows = image.layout.rowsPerStrip ? image.layout.rowsPerStrip : kHeight;
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows);
+        TIFFSetField(tif, TIFFTAG_XRESOLUTION, 400.0);
+        TIFFSetField(tif, TIFFTAG_YRESOLUTION, 400.0);
+        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        for (std::uint32_t row = 0, strip = 0; row < std::uint32_t(kHeight); row += rows, ++strip) {
+            const std::uint32_t n = std::min(rows, std::uint32_t(kHeight) - row);
+            TIFFWriteEncodedStrip(tif, strip, const_cast<std::uint8_t*>(image.pixels.data()) + std::size_t(row) * image.stride,
+                                  tmsize_t(std::size_t(n) * image.stride));
+        }
         TIFFClose(tif);
     }
 }
