@@ -120,8 +120,9 @@ TEST_F(Commands, PassedGateSetsCommandAndPrompt) {
         EXPECT_EQ(g_commands.promptId, c.prompt) << c.keyin;
         const auto shown = boxes(-97);
         ASSERT_EQ(shown.size(), 1u) << c.keyin;
-        EXPECT_EQ(shown[0]["text"], std::string(c.name) + " is not available yet in this version of PixelMend.");
-        EXPECT_EQ(shown[0]["icon"], 1);
+        // The gate let the command through to its area or raster choice, which finds no raster.
+        EXPECT_EQ(shown[0]["text"], "The active model doesn't contain any raster reference attachments.") << c.name;
+        EXPECT_EQ(shown[0]["icon"], 4);
     }
 }
 
