@@ -166,14 +166,43 @@ bool writeSampleRasters(const fs::path& dir) {
     return true;
 }
 
-const char* kDemoScript = R"(# PixelMend demo: a design with a scanned drawing and a colour picture attached;
-# the add-on starts in the host, shows its tool settings, has its settings
-# changed and saves them when it is unloaded.
+const char* kDemoScript = R"(# PixelMend demo: a design with a scanned drawing (scan.tif) and a colour
+# picture (photo.png) attached. PixelMend deletes, copies and moves blocks of the
+# scan, crops the picture into a new file, then has its settings changed and
+# saves them when it is unloaded.
 cfg PXMEND_SETTINGS Pxmend.ini
 design demo-design.json
 dump rasters
 load
-dump settings
+# Delete the title block: two corners, then a data point accepts (the first
+# change to the file makes scan-backup.tif beside it).
+keyin PXMEND DELETE
+point 1090 30
+point 1570 160
+point 1090 30
+# Copy a piece of the grid: two corners, the base point, the destination.
+keyin PXMEND COPY
+point 190 190
+point 520 480
+point 190 190
+point 900 190
+# Move another piece: two corners, the base point, the destination.
+keyin PXMEND MOVE
+point 190 620
+point 520 910
+point 190 620
+point 1050 620
+# Crop the picture into a new file beside it (photo-cropped.png), attached in its place.
+set CropCopy 1
+keyin PXMEND CROP
+point 1800 60
+point 2200 340
+point 1800 60
+undo
+redo
+dump rasters
+save
+# The settings: show the tool settings, change some options.
 toolsettings open
 keyin PXMEND COPY
 dump items toolsettings
@@ -219,7 +248,8 @@ int runDemo(Args args) {
               << "  design file    : " << (dir / "demo-design.json").string() << "\n"
               << "  transcript     : " << (dir / "transcript.jsonl").string() << "\n"
               << "  settings file  : " << (dir / "Pxmend.ini").string() << "\n"
-              << "  rasters        : " << (dir / "scan.tif").string() << ", " << (dir / "photo.png").string() << "\n"
+              << "  changed scan   : " << (dir / "scan.tif").string() << " (backup: scan-backup.tif)\n"
+              << "  cropped picture: " << (dir / "photo-cropped.png").string() << " (original photo.png kept)\n"
               << "Run it again with: " << (exeFolder() / "pixelmend").string() << " session "
               << (dir / "demo.session").string() << "\n";
     return code;
