@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "frame/app.h"
+#include "host/mdlresource.h"
 #include "raster/bitmap.h"
 #include "raster/target.h"
 #include "settings/settings.h"
@@ -219,6 +221,68 @@ void BM_WriteBack(benchmark::State& state) {
     std::free(bytes);
 }
 
+// The add-on loaded into the host on a design with the sample attached (one design unit a pixel).
+void openDesignAndLoad() {
+    subhost::hostReset();
+    subhost::setDefaultAnswer(ACTIONBUTTON_NO);
+    subhost::setCfgVar("PXMEND_SETTINGS", (sample().dir / "Pxmend.ini").string());
+    const fs::path design = sample().dir / "a0.json";
+    std::ofstream(design) << R"({"views": [{"rotation": 0, "origin": [0, 0, 0], "extent": [18720, 13240, 0]}],
+                                "rasters": [{"file": "a0.tif"}]})";
+    std::string error;
+    if (!subhost::openDesign(design.string(), &error)) std::abort();
+    if (!subhost::loadLinkedApplication(&MdlMain, &MdlResources, (sample().dir / "pxmend.so").string(), "KEYIN",
+                                        &error))
+        std::abort();
+    s__globals.Backup = 0;
+}
+
+void point(double x, double y) {
+    subhost::dataPoint(DPoint3d{x, y, 0}, 0);
+}
+
+void keyin(const char* text) {
+    std::string error;
+    subhost::keyin(text, &error);
+}
+
+// Delete of a 2000 x 2000 block end to end: command, two corners, the accepting
+// point (read, fill, write) and the write-back of the file.
+void BM_Delete2000(benchmark::State& state) {
+    sample();
+    openDesignAndLoad();
+    double x = 1000;
+    for (auto _ : state) {
+        keyin("PXMEND DELETE");
+        point(x, 1000);
+        point(x + 2000, 3000);
+        point(x, 1000);
+        if (!subhost::raster::flushAll()) state.SkipWithError("write-back failed");
+        x += 2500;
+        if (x > 15000) x = 1000;
+    }
+}
+
+// Crop to half the sheet by file, in place: command, two corners, the accepting point, the new file.
+void BM_CropHalf(benchmark::State& state) {
+    sample();
+    for (auto _ : state) {
+        state.PauseTiming();
+        const img::Image original = img::readImage(sample().file).image;
+        openDesignAndLoad();
+        state.ResumeTiming();
+        keyin("PXMEND CROP");
+        point(0, 0);
+        point(kWidth / 2.0, kHeight);
+        point(0, 0);
+        if (!subhost::raster::flushAll()) state.SkipWithError("write-back failed");
+        state.PauseTiming();
+        subhost::hostReset();
+        img::createImageFile(sample().file, img::FileFormat::Tiff, original);
+        state.ResumeTiming();
+    }
+}
+
 BENCHMARK(BM_LibtiffDecode)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_HostDecode)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_AttachAndFirstLoad)->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -226,6 +290,8 @@ BENCHMARK(BM_LibtiffEncode)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_WriteBack)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_BlockRead1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BlockWrite1000)->Unit(benchmark::kMicrosecond)->Iterations(200);
+BENCHMARK(BM_Delete2000)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_CropHalf)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
