@@ -173,52 +173,47 @@ void BM_AttachAndFirstLoad(benchmark::State& state) {
     state.counters["peakMiB"] = double(peakMemoryKiB()) / 1024.0;
 }
 
-void BM_BlockRead1000(benchmark::State& state) {
-    setUpHost();
-    if (attachAndLoad() == nullptr) state.SkipWithError("the sample did not load");
-    const PixelBlock block{5003, 4001, 1000, 1000, 1};
+// A block of the loaded sample held in memory, as an edit holds it.
+struct HeldBlock {
+    PixelBlock block;
     PixelFormat format{IMAGECOLOR_Monochrome, 0, {}};
     BitmapSize size{};
     std::uint8_t* bytes = nullptr;
-    for (auto _ : state) {
+
+    HeldBlock(benchmark::State& state, PixelBlock where) : block(where) {
+        setUpHost();
+        if (attachAndLoad() == nullptr) state.SkipWithError("the sample did not load");
         j_bitmapRead(&bytes, &format, &block, &size);
-        benchmark::DoNotOptimize(bytes);
     }
-    std::free(bytes);
+    ~HeldBlock() { std::free(bytes); }
+};
+
+void BM_BlockRead1000(benchmark::State& state) {
+    HeldBlock held(state, {5003, 4001, 1000, 1000, 1});
+    for (auto _ : state) {
+        j_bitmapRead(&held.bytes, &held.format, &held.block, &held.size);
+        benchmark::DoNotOptimize(held.bytes);
+    }
 }
 
 void BM_BlockWrite1000(benchmark::State& state) {
-    setUpHost();
-    if (attachAndLoad() == nullptr) state.SkipWithError("the sample did not load");
-    const PixelBlock block{5003, 4001, 1000, 1000, 1};
-    PixelFormat format{IMAGECOLOR_Monochrome, 0, {}};
-    BitmapSize size{};
-    std::uint8_t* bytes = nullptr;
-    j_bitmapRead(&bytes, &format, &block, &size);
+    HeldBlock held(state, {5003, 4001, 1000, 1000, 1});
     for (auto _ : state) {
         mdlUndo_startGroup();
-        j_bitmapWrite(bytes, &format, &block, &size);
+        j_bitmapWrite(held.bytes, &held.format, &held.block, &held.size);
         mdlUndo_endGroup();
     }
-    std::free(bytes);
 }
 
 void BM_WriteBack(benchmark::State& state) {
-    setUpHost();
-    if (attachAndLoad() == nullptr) state.SkipWithError("the sample did not load");
-    const PixelBlock block{100, 100, 64, 64, 1};
-    PixelFormat format{IMAGECOLOR_Monochrome, 0, {}};
-    BitmapSize size{};
-    std::uint8_t* bytes = nullptr;
-    j_bitmapRead(&bytes, &format, &block, &size);
+    HeldBlock held(state, {100, 100, 64, 64, 1});
     for (auto _ : state) {
         state.PauseTiming();
-        for (int i = 0; i < j_bitmapBytes(&size); ++i) bytes[i] = std::uint8_t(~bytes[i]);
-        j_bitmapWrite(bytes, &format, &block, &size);
+        for (int i = 0; i < j_bitmapBytes(&held.size); ++i) held.bytes[i] = std::uint8_t(~held.bytes[i]);
+        j_bitmapWrite(held.bytes, &held.format, &held.block, &held.size);
         state.ResumeTiming();
         if (!subhost::raster::flushAll()) state.SkipWithError("write-back failed");
     }
-    std::free(bytes);
 }
 
 // The add-on loaded into the host on a design with the sample attached (one design unit a pixel).
