@@ -160,7 +160,7 @@ TEST(Rotate, QuarterTurnIsExactAndCounterClockwise) {
 }
 
 TEST(Rotate, OddAngleEnlargesAndLeavesNewPixelsZero) {
-    std::vector<std::uint8_t> src(100 * 50 / 8, 0xFF);
+    std::vector<std::uint8_t> src((100 + 7) / 8 * 50, 0xFF);  // rows padded to whole bytes
     const BitmapSize size{100, 50};
     std::uint8_t* out = nullptr;
     BitmapSize outSize{};
