@@ -77,6 +77,17 @@ std::uint8_t get8(const std::uint8_t* row, std::size_t rowBytes, long bit) {
 // Copies n bits from src (starting at srcBit) to dst (starting at dstBit), XOR-ing them with xorMask.
 void copyBits(const std::uint8_t* src, std::size_t srcBytes, long srcBit, std::uint8_t* dst, long dstBit, long n,
               std::uint8_t xorMask) {
+    if ((srcBit & 7) == 0 && (dstBit & 7) == 0 && n >= 8) {
+        // Both ends on byte boundaries: whole bytes move as they are.
+        const std::size_t whole = std::size_t(n >> 3);
+        std::uint8_t* out = dst + (dstBit >> 3);
+        std::memcpy(out, src + (srcBit >> 3), whole);
+        if (xorMask)
+            for (std::size_t i = 0; i < whole; ++i) out[i] = std::uint8_t(out[i] ^ xorMask);
+        srcBit += long(whole) * 8;
+        dstBit += long(whole) * 8;
+        n -= long(whole) * 8;
+    }
     while (n > 0) {
         const long di = dstBit >> 3;
         const int offset = int(dstBit & 7);
