@@ -274,8 +274,10 @@ std::string narrow(WCharCP text) {
     return out;
 }
 
-void setAttached(DgnRasterP raster, bool attached, int option) {
-    changeUndoably(raster, &DgnRaster::attached, attached, option, attached ? "attach" : "detach");
+// Attaching and detaching change the design, so undo always takes them back
+// (whatever the call's option), in the undo group of the edit that made them.
+void setAttached(DgnRasterP raster, bool attached) {
+    changeUndoably(raster, &DgnRaster::attached, attached, RASTER_OPTION_UNDOABLE, attached ? "attach" : "detach");
     subhost::recordEvent({{"event", attached ? "rasterAttached" : "rasterDetached"}, {"path", raster->path}});
 }
 
@@ -302,21 +304,21 @@ int mdlRaster_fileOpen(DgnRasterP* raster, WCharCP path, DgnModelRefP, int mode,
     return SUCCESS;
 }
 
-int mdlRaster_attach(DgnRasterP raster, int option) {
+int mdlRaster_attach(DgnRasterP raster, int) {
     if (!valid(raster)) return fail(10);
     if (raster->attached) return SUCCESS;
     // An attachment goes on top of the others: last in the collection.
     auto& rasters = rasterState().rasters;
     auto it = std::find_if(rasters.begin(), rasters.end(), [raster](const auto& r) { return r.get() == raster; });
     std::rotate(it, it + 1, rasters.end());
-    setAttached(raster, true, option);
+    setAttached(raster, true);
     return SUCCESS;
 }
 
-int mdlRaster_detach(DgnRasterP raster, int option) {
+int mdlRaster_detach(DgnRasterP raster, int) {
     if (!valid(raster)) return fail(10);
     if (raster->file) subhost::raster::writeBack(*raster->file);
-    if (raster->attached) setAttached(raster, false, option);
+    if (raster->attached) setAttached(raster, false);
     return SUCCESS;
 }
 

@@ -132,10 +132,11 @@ TEST_F(CropTest, ByFileGivesTheBlockAsANewAttachmentAndUndoBringsTheSourceBack) 
     const img::ImageResult source = img::readImage((dir / "scan.tif").string());
     ASSERT_TRUE(source.ok);
     EXPECT_EQ(source.image.pixels[10 * source.image.stride + 10], patternAt(10, 10));
-    // Undo takes the cropped attachment away again.
+    // Undo takes the cropped attachment away again and attaches the source once more.
     subhost::undo::undoGroups(1);
-    for (DgnRasterP r : rasters())
-        EXPECT_NE(r->path, after[0]->path);
+    const auto undone = rasters();
+    ASSERT_EQ(undone.size(), 1u);
+    EXPECT_EQ(undone[0]->path, (dir / "scan.tif").string());
 }
 
 TEST_F(CropTest, TurnedRasterGivesTheBoundingSizeWithCanvasCorners) {
