@@ -14,14 +14,13 @@
 #include <tuple>
 #include <vector>
 
+#include "cli/commands.h"
 #include "subhost/host.h"
 #include "subhost/imagefile/imagefile.h"
 
-namespace {
+namespace pixelmend {
 
 namespace fs = std::filesystem;
-
-using Args = std::span<const std::string>;
 
 struct Subcommand {
     const char* name;
@@ -30,7 +29,6 @@ struct Subcommand {
     int (*run)(Args args);
 };
 
-// The folder of this executable (where the add-on and libraries are built).
 fs::path exeFolder() {
     char buffer[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -39,14 +37,18 @@ fs::path exeFolder() {
     return fs::path(buffer).parent_path();
 }
 
-// The add-on module: env PIXELMEND_APP, else pxmend.so beside the executable.
 std::string defaultApp() {
     const char* env = std::getenv("PIXELMEND_APP");
     if (env && *env) return env;
     return (exeFolder() / "pxmend.so").string();
 }
 
-int usageError(const std::string& message);
+int usageError(const std::string& message) {
+    std::cerr << "pixelmend: " << message << "\n(see pixelmend --help)\n";
+    return 2;
+}
+
+namespace {
 
 int runSessionCommand(Args args) {
     subhost::SessionOptions options;
@@ -262,6 +264,17 @@ const Subcommand kSubcommands[] = {
      "run a session script; transcript events on stdout (exit 0 clean, 2 bad line or input, 3 unanswered question)",
      runSessionCommand},
     {"demo", "demo OUTDIR", "write a sample design and session into OUTDIR and run it", runDemo},
+    {"render", "render DESIGN [--view N] [--size WxH] -o OUT.png", "draw a view of a design into a PNG picture",
+     runRender},
+    {"info", "info FILE...", "print format, compression, colour mode, size, palette and polarity of raster files",
+     runInfo},
+    {"delete", "delete FILE... --block X,Y,W,H [options]", "delete a block of pixels in each file (see below)",
+     [](Args a) { return runBatch("delete", a); }},
+    {"crop", "crop FILE... --block X,Y,W,H [options]", "crop each file to a block", [](Args a) { return runBatch("crop", a); }},
+    {"copy", "copy FILE... --block X,Y,W,H --to X,Y [options]", "copy a block within each file",
+     [](Args a) { return runBatch("copy", a); }},
+    {"move", "move FILE... --block X,Y,W,H --to X,Y [options]", "move a block within each file",
+     [](Args a) { return runBatch("move", a); }},
     {"--help", "--help", "show this help", runHelp},
 };
 
@@ -274,14 +287,11 @@ int runHelp(Args) {
     return 0;
 }
 
-int usageError(const std::string& message) {
-    std::cerr << "pixelmend: " << message << "\n(see pixelmend --help)\n";
-    return 2;
-}
-
 }  // namespace
+}  // namespace pixelmend
 
 int main(int argc, char** argv) {
+    using namespace pixelmend;
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         runHelp({});
