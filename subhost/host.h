@@ -60,6 +60,12 @@ void queueColorAnswer(std::optional<std::array<std::uint8_t, 3>> rgb);
 
 // Opens the design file described by the JSON file; false with *error naming the file and problem (nothing changed).
 bool openDesign(const std::string& jsonPath, std::string* error);
+// Opens a design described by doc (checked as a design file is) without a file on disk: raster
+// files resolve against baseDir and `name` defaults to "untitled.dgn"; false with *error (nothing changed).
+bool openDesignDocument(const nlohmann::json& doc, const std::string& baseDir, std::string* error);
+// Drops the pixel changes of the open raster files that were not written back yet (closing
+// the design then writes nothing); changes already on disk stay.
+void discardRasterChanges();
 // Closes the open design (new-design-file reason 0); nothing when none is open.
 void closeDesign();
 // Saves the open design: changed raster files written back, the description rewritten with the
@@ -121,5 +127,21 @@ int runSession(const std::string& scriptPath, std::optional<int> defaultAnswer, 
 
 // Records a host event (adds it to the transcript and writes it to the stream).
 void recordEvent(nlohmann::json event);
+
+// What a view shows, as a picture: rows top to bottom, 3 bytes r, g, b a pixel.
+struct ViewPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+    std::vector<std::string> notes;  // rasters that could not be shown, with the reason
+};
+
+constexpr int kMaxPictureSide = 16384;
+constexpr std::int64_t kMaxPicturePixels = 64ll << 20;
+
+// Takes a view number of the open design and a picture size (0 x 0: the view's proportions, 1024 pixels on the
+// longer side), gives in *out the view's rasters and elements as the host shows them (see render.cpp); false with
+// *error for no design, no such view, a size out of range or a view with nothing to show.
+bool renderView(int view, int width, int height, ViewPicture* out, std::string* error);
 
 }  // namespace subhost
