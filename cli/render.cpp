@@ -1,10 +1,126 @@
-// pixelmend render: draws a view of a design into a PNG picture.
+// pixelmend render: draws a view of a design into a PNG picture, as the host
+// shows it: the raster attachments with their rendering colours and clip masks,
+// then the design's elements.
+#include <charconv>
 #include <iostream>
+#include <optional>
 
 #include "cli/commands.h"
+#include "subhost/host.h"
+#include "subhost/imagefile/imagefile.h"
 
 namespace pixelmend {
+namespace {
 
-int runRender(Args) { return usageError("render is not available yet"); }
+namespace fs = std::filesystem;
+
+// What the command line asks for.
+struct RenderRequest {
+    std::string design;
+    std::string output;
+    int view = 0;
+    int width = 0;  // 0 x 0: the view's own proportions
+    int height = 0;
+};
+
+// A whole number of text within [low, high]; nullopt when it is not one.
+std::optional<int> wholeNumber(const std::string& text, int low, int high) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high) return std::nullopt;
+    return value;
+}
+
+// Reads the arguments into *request; an empty text when they are good, else what is wrong.
+std::string renderArgsParse(Args args, RenderRequest* request) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--view" || a == "--size" || a == "-o") {
+            if (!hasValue) return a + " needs a value";
+            const std::string& value = args[++i];
+            if (a == "--view") {
+                const auto n = wholeNumber(value, 0, 7);
+                if (!n) return "--view takes a view number 0 to 7 (views count from 0, as in session scripts)";
+                request->view = *n;
+            } else if (a == "--size") {
+                const std::size_t x = value.find('x');
+                const auto w = x == std::string::npos ? std::nullopt : wholeNumber(value.substr(0, x), 1, subhost::kMaxPictureSide);
+                const auto h = x == std::string::npos ? std::nullopt : wholeNumber(value.substr(x + 1), 1, subhost::kMaxPictureSide);
+                if (!w || !h) return "--size takes WIDTHxHEIGHT in pixels, 1 to " + std::to_string(subhost::kMaxPictureSide) + " each";
+                request->width = *w;
+                request->height = *h;
+            } else {
+                request->output = value;
+            }
+        } else if (!a.empty() && a[0] == '-') {
+            return "unknown option " + a;
+        } else if (request->design.empty()) {
+            request->design = a;
+        } else {
+            return "render takes one DESIGN";
+        }
+    }
+    if (request->design.empty()) return "render needs a DESIGN";
+    if (request->output.empty()) return "render needs -o OUT.png";
+    if (fs::path(request->output).extension() != ".png") return "the picture is written as PNG: OUT must end in .png";
+    return {};
+}
+
+// Writes the picture as an RGB PNG through a temporary file; false with *error naming the file.
+bool renderPictureWrite(const std::string& path, const subhost::ViewPicture& picture, std::string* error) {
+    namespace imagefile = subhost::imagefile;
+    imagefile::ImageResult made = imagefile::makeImage(picture.width, picture.height, imagefile::ColorMode::Rgb);
+    if (!made.ok) {
+        *error = path + ": " + made.error;
+        return false;
+    }
+    imagefile::Image& image = made.image;
+    image.format = imagefile::FileFormat::Png;
+    image.compression = imagefile::Compression::Deflate;
+    image.pixels = picture.rgb;
+    const imagefile::WriteStatus status = imagefile::createImageFile(path, imagefile::FileFormat::Png, image);
+    if (status.status != imagefile::kStatusOk) {
+        *error = status.error;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int runRender(Args args) {
+    RenderRequest request;
+    const std::string problem = renderArgsParse(args, &request);
+    if (!problem.empty()) return usageError(problem);
+
+    subhost::hostReset();
+    subhost::setTranscriptStream(nullptr);
+    std::string error;
+    if (!subhost::openDesign(request.design, &error)) {
+        std::cerr << "pixelmend render: " << error << "\n";
+        return 1;
+    }
+    // Rasters the host refused to attach are left out of the picture; say which and why.
+    for (const auto& event : subhost::transcript())
+        if (event.value("event", "") == "rasterRefused")
+            std::cerr << "pixelmend render: raster " << event.value("file", "") << " not shown: "
+                      << event.value("reason", "") << "\n";
+    subhost::ViewPicture picture;
+    const bool drawn = subhost::renderView(request.view, request.width, request.height, &picture, &error);
+    subhost::closeDesign();
+    if (!drawn) {
+        std::cerr << "pixelmend render: " << request.design << ": " << error << "\n";
+        return 1;
+    }
+    for (const std::string& note : picture.notes) std::cerr << "pixelmend render: " << note << "\n";
+    if (!renderPictureWrite(request.output, picture, &error)) {
+        std::cerr << "pixelmend render: " << error << "\n";
+        return 1;
+    }
+    std::cout << request.output << " (" << picture.width << " x " << picture.height << ", view " << request.view
+              << ")\n";
+    return 0;
+}
 
 }  // namespace pixelmend
