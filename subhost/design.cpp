@@ -36,8 +36,8 @@ std::string viewProblem(const json& view, std::size_t index) {
     return {};
 }
 
-// Reads and checks the design description; nullopt with *problem on failure.
-std::optional<DesignState> readDesign(const std::string& path, std::string* problem) {
+// Reads the design description file as JSON; nullopt with *problem on failure.
+std::optional<json> readDesignFile(const std::string& path, std::string* problem) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const auto status = fs::status(path, ec);
@@ -66,6 +66,12 @@ std::optional<DesignState> readDesign(const std::string& path, std::string* prob
         *problem = "not valid JSON";
         return std::nullopt;
     }
+    return doc;
+}
+
+// Checks a design description; the design it describes (named defaultName unless it says),
+// or nullopt with *problem.
+std::optional<DesignState> designFrom(const json& doc, const std::string& defaultName, std::string* problem) {
     if (!doc.is_object()) {
         *problem = "must be a JSON object";
         return std::nullopt;
@@ -73,7 +79,7 @@ std::optional<DesignState> readDesign(const std::string& path, std::string* prob
     DesignState design;
     design.open = true;
     design.document = doc;
-    design.name = path;
+    design.name = defaultName;
     resetColorTable(design.colorTable);
     if (doc.contains("name")) {
         if (!doc["name"].is_string() || doc["name"].get<std::string>().empty()) {
@@ -166,37 +172,62 @@ void resetColorTable(std::array<RGBColorDef, 256>& table) {
     }
 }
 
-bool openDesign(const std::string& jsonPath, std::string* error) {
+namespace {
+
+// Checks doc and makes it the open design (closing the one before): its description lives at
+// path, its raster files resolve against rasterDir; false with *error starting with what.
+bool openDesignFrom(const json& doc, const std::string& path, const std::string& defaultName,
+                    const std::string& rasterDir, const std::string& what, std::string* error) {
     std::string problem;
-    auto design = readDesign(jsonPath, &problem);
-    if (!design) {
-        if (error) *error = "design file " + jsonPath + ": " + problem;
-        return false;
-    }
+    auto design = designFrom(doc, defaultName, &problem);
     elements::ElementState parsed;
-    if (!elements::parseDesign(design->document, &parsed, &problem)) {
-        if (error) *error = "design file " + jsonPath + ": " + problem;
+    if (design && !elements::parseDesign(design->document, &parsed, &problem)) design.reset();
+    if (!design) {
+        if (error) *error = what + ": " + problem;
         return false;
     }
     hostEntry([&] {
         closeDesignNow();
         host().design = std::move(*design);
         elements::elementState() = std::move(parsed);
-        host().design.path = jsonPath;
+        host().design.path = path;
         const std::string name = host().design.name;
         recordEvent({{"event", "design"},
                      {"action", "opened"},
                      {"name", utf8Narrow(name.c_str())},
                      {"readOnly", host().design.model.readOnly},
                      {"views", host().design.views.size()}});
-        if (!host().design.rasters.is_null()) {
-            std::error_code ec;
-            const auto dir = std::filesystem::absolute(jsonPath, ec).parent_path().string();
-            raster::loadAttachments(host().design.rasters, dir);
-        }
+        if (!host().design.rasters.is_null()) raster::loadAttachments(host().design.rasters, rasterDir);
         notifyDesign(name, SYSTEM_NEWFILE_COMPLETE);
     });
     return true;
+}
+
+}  // namespace
+
+bool openDesign(const std::string& jsonPath, std::string* error) {
+    std::string problem;
+    const auto doc = readDesignFile(jsonPath, &problem);
+    if (!doc) {
+        if (error) *error = "design file " + jsonPath + ": " + problem;
+        return false;
+    }
+    std::error_code ec;
+    const auto dir = std::filesystem::absolute(jsonPath, ec).parent_path().string();
+    return openDesignFrom(*doc, jsonPath, jsonPath, dir, "design file " + jsonPath, error);
+}
+
+bool openDesignDocument(const nlohmann::json& doc, const std::string& baseDir, std::string* error) {
+    std::error_code ec;
+    const auto dir = std::filesystem::absolute(baseDir.empty() ? "." : baseDir, ec).lexically_normal();
+    const std::string name = doc.is_object() && doc.contains("name") && doc["name"].is_string()
+                                 ? doc["name"].get<std::string>()
+                                 : std::string("untitled.dgn");
+    return openDesignFrom(doc, (dir / name).string(), "untitled.dgn", dir.string(), "design " + name, error);
+}
+
+void discardRasterChanges() {
+    for (const auto& file : raster::rasterState().files) file->dirty = false;
 }
 
 void closeDesign() {
