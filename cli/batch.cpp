@@ -1,10 +1,432 @@
 // pixelmend delete|crop|copy|move: the add-on's block commands run on raster files without a design.
+//
+// Each file is attached to a one-raster design held in memory (one design unit a pixel, origin at the
+// image's lower-left corner), the add-on is loaded, the command is keyed in and fed the data points a
+// user would give, and the design is closed, which writes the changed pixels back. Everything the
+// add-on shows comes back as transcript events; refusals among them become the file's reason.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/commands.h"
+#include "subhost/host.h"
+#include "subhost/imagefile/imagefile.h"
 
 namespace pixelmend {
+namespace {
 
-int runBatch(const std::string& command, Args) { return usageError(command + " is not available yet"); }
+namespace fs = std::filesystem;
+
+constexpr int kIconError = 4;                 // message box icon of refusals and errors
+constexpr int kPriorityError = 10;            // message centre priority of errors
+constexpr long kMaxCoordinate = 10'000'000;   // pixel coordinates beyond this are typing mistakes
+
+// A block of pixels as image tools count them: x to the right, y down from the top-left corner.
+struct PixelRect {
+    long x = 0, y = 0, width = 0, height = 0;
+};
+
+// What the command line asked for.
+struct BatchOptions {
+    std::optional<PixelRect> block;           // --block X,Y,W,H
+    std::optional<std::pair<long, long>> to;  // --to X,Y
+    std::optional<int> answer;                // --yes (6) / --no (7)
+    std::string settingsFile;                 // --settings FILE
+    std::vector<std::pair<std::string, std::string>> fields;  // --set FIELD=VALUE, in order
+    std::string appPath;                      // --app PATH
+    bool verbose = false;                     // --verbose: transcript events on stderr
+    std::vector<std::string> files;
+};
+
+// One batch command: its name, the add-on's key-in, the options it needs, the settings it
+// fixes for the run (a batch always works on a two-corner block of the one raster), and how the
+// data points are made from the options and the image's height.
+struct BatchCommand {
+    const char* name;
+    const char* keyin;
+    bool needsBlock;
+    bool needsTo;
+    std::vector<std::pair<const char*, const char*>> fixedFields;
+    std::vector<DPoint3d> (*points)(const BatchOptions& options, int imageHeight);
+};
+
+// Pixel (x, y down from the top) -> design point (y up from the lower-left corner); pixel edges
+// fall on whole design units, so a block's corners select exactly its pixels.
+DPoint3d designPoint(long x, long y, int imageHeight) {
+    return DPoint3d{double(x), double(imageHeight) - double(y), 0.0};
+}
+
+// The block's top-left and bottom-right corners in design coordinates.
+std::pair<DPoint3d, DPoint3d> blockCorners(const PixelRect& r, int imageHeight) {
+    return {designPoint(r.x, r.y, imageHeight), designPoint(r.x + r.width, r.y + r.height, imageHeight)};
+}
+
+// Delete and crop: two corners, then a data point at the first corner accepts the block where it is.
+std::vector<DPoint3d> cornersAndAccept(const BatchOptions& o, int imageHeight) {
+    const auto [a, b] = blockCorners(*o.block, imageHeight);
+    return {a, b, a};
+}
+
+// Copy and move: two corners, the base point (the block's top-left corner), the destination.
+std::vector<DPoint3d> cornersBaseAndDestination(const BatchOptions& o, int imageHeight) {
+    const auto [a, b] = blockCorners(*o.block, imageHeight);
+    return {a, b, a, designPoint(o.to->first, o.to->second, imageHeight)};
+}
+
+const std::vector<std::pair<const char*, const char*>> kBlockMode = {{"ModifyMode", "1"}, {"HybridMode", "0"}};
+
+const BatchCommand kCommands[] = {
+    {"delete", "PXMEND DELETE", true, false, {{"ModifyMode", "1"}, {"HybridMode", "0"}, {"MaskMethod", "1"}},
+     cornersAndAccept},
+    {"crop", "PXMEND CROP", true, false, {{"ModifyMode", "1"}, {"HybridMode", "0"}, {"ClipMethod", "1"}},
+     cornersAndAccept},
+    {"copy", "PXMEND COPY", true, true, kBlockMode, cornersBaseAndDestination},
+    {"move", "PXMEND MOVE", true, true, kBlockMode, cornersBaseAndDestination},
+};
+
+const char* kBatchHelp =
+    "usage: pixelmend delete|crop FILE... --block X,Y,W,H [options]\n"
+    "       pixelmend copy|move FILE... --block X,Y,W,H --to X,Y [options]\n"
+    "  Pixel coordinates count as image tools do: x to the right, y down from the image's\n"
+    "  top-left corner. --block gives the block's top-left pixel and its width and height;\n"
+    "  --to the pixel where copy and move put the block's top-left corner.\n"
+    "  --yes | --no          answer the add-on's questions (without them a question stops that file)\n"
+    "  --settings FILE       read the add-on's settings from FILE (default: the user's settings file)\n"
+    "  --set FIELD=VALUE     override a setting for this run (e.g. --set Backup=0 --set CropCopy=1)\n"
+    "  --app PATH            the add-on module to load\n"
+    "  --verbose             every host event of the run on stderr\n"
+    "Exit code 0 when every file was changed, 1 when any file failed (reason given per file),\n"
+    "2 for a usage error.";
+
+int batchUsage(const std::string& message) {
+    std::cerr << "pixelmend: " << message << "\n" << kBatchHelp << "\n";
+    return 2;
+}
+
+// A whole number within the coordinate limit; nullopt for anything else.
+std::optional<long> coordinate(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (*end != 0 || errno == ERANGE || v < -kMaxCoordinate || v > kMaxCoordinate) return std::nullopt;
+    return v;
+}
+
+// "A,B,..." split at commas into exactly count whole numbers; nullopt otherwise.
+std::optional<std::vector<long>> numberList(const std::string& text, std::size_t count) {
+    std::vector<long> out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const auto v = coordinate(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (!v) return std::nullopt;
+        out.push_back(*v);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (out.size() != count) return std::nullopt;
+    return out;
+}
+
+// Reads the options; the error message when they are wrong.
+std::optional<std::string> parseOptions(Args args, BatchOptions& o) {
+    bool filesOnly = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (filesOnly || a.empty() || a[0] != '-') {
+            o.files.push_back(a);
+            continue;
+        }
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size()) return std::nullopt;
+            return args[++i];
+        };
+        if (a == "--") {
+            filesOnly = true;
+        } else if (a == "--block") {
+            const auto v = value();
+            const auto n = v ? numberList(*v, 4) : std::nullopt;
+            if (!n || (*n)[2] <= 0 || (*n)[3] <= 0)
+                return "--block takes X,Y,W,H: whole numbers, width and height above 0";
+            o.block = PixelRect{(*n)[0], (*n)[1], (*n)[2], (*n)[3]};
+        } else if (a == "--to") {
+            const auto v = value();
+            const auto n = v ? numberList(*v, 2) : std::nullopt;
+            if (!n) return "--to takes X,Y: whole numbers";
+            o.to = std::pair{(*n)[0], (*n)[1]};
+        } else if (a == "--yes" || a == "--no") {
+            const int answer = a == "--yes" ? 6 : 7;
+            if (o.answer && *o.answer != answer) return "--yes and --no exclude each other";
+            o.answer = answer;
+        } else if (a == "--settings") {
+            const auto v = value();
+            if (!v || v->empty()) return "--settings takes a FILE";
+            o.settingsFile = *v;
+        } else if (a == "--set") {
+            const auto v = value();
+            const auto eq = v ? v->find('=') : std::string::npos;
+            if (eq == std::string::npos || eq == 0) return "--set takes FIELD=VALUE";
+            o.fields.emplace_back(v->substr(0, eq), v->substr(eq + 1));
+        } else if (a == "--app") {
+            const auto v = value();
+            if (!v || v->empty()) return "--app takes a PATH";
+            o.appPath = *v;
+        } else if (a == "--verbose") {
+            o.verbose = true;
+        } else {
+            return "unknown option " + a;
+        }
+    }
+    return std::nullopt;
+}
+
+// Checks the options against what the command needs; the error message when they do not fit.
+std::optional<std::string> checkOptions(const BatchCommand& command, BatchOptions& o) {
+    if (o.files.empty()) return std::string(command.name) + " needs at least one FILE";
+    if (command.needsBlock && !o.block) return std::string(command.name) + " needs --block X,Y,W,H";
+    if (command.needsTo && !o.to) return std::string(command.name) + " needs --to X,Y";
+    if (!command.needsTo && o.to) return std::string(command.name) + " takes no --to";
+    for (const auto& [field, value] : o.fields)
+        for (const auto& [fixed, fixedValue] : command.fixedFields)
+            if (field == fixed)
+                return field + " cannot be set: " + command.name + " always runs with " + fixed + "=" + fixedValue;
+    if (!o.settingsFile.empty()) {
+        std::error_code ec;
+        o.settingsFile = fs::absolute(o.settingsFile, ec).string();
+        if (!fs::is_regular_file(o.settingsFile, ec) || ::access(o.settingsFile.c_str(), R_OK) != 0)
+            return "settings file " + o.settingsFile + " is missing or cannot be read";
+    }
+    if (o.appPath.empty()) o.appPath = defaultApp();
+    return std::nullopt;
+}
+
+// A file's identity and state on disk, to tell whether a run changed it.
+struct FileStamp {
+    bool exists = false;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    bool operator==(const FileStamp& o) const {
+        return exists == o.exists && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+               modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+
+FileStamp stampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return FileStamp{true, st.st_ino, st.st_size, st.st_mtim};
+}
+
+// The names in the file's folder that the add-on's derived names start with ("scan-..." for scan.tif).
+std::set<std::string> derivedNames(const fs::path& file) {
+    std::set<std::string> names;
+    const std::string prefix = file.stem().string() + "-";
+    std::error_code ec;
+    for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) == 0) names.insert(name);
+    }
+    return names;
+}
+
+// What happened to one file.
+struct FileOutcome {
+    bool ok = false;
+    std::string reason;  // why it failed
+    std::string detail;  // what it changed
+};
+
+// The failure the transcript events from index `from` on report, or an empty text.
+std::string reportedFailure(std::size_t from) {
+    const auto& events = subhost::transcript();
+    for (std::size_t i = from; i < events.size(); ++i) {
+        const nlohmann::json& e = events[i];
+        const std::string kind = e.value("event", "");
+        if (kind == "messageBox" && e.value("icon", 0) == kIconError) return e.value("text", "");
+        if (kind == "messageCenter" && e.value("priority", 0) == kPriorityError) {
+            const std::string detail = e.value("detail", "");
+            return e.value("brief", "") + (detail.empty() ? "" : " (" + detail + ")");
+        }
+        if (kind == "rasterRefused") return "not attached: " + e.value("reason", "");
+        if (kind == "keyinUnknown") return "the add-on does not know the key-in " + e.value("keyin", "");
+        if (kind == "error" && e.contains("text") && e["text"].is_string()) return e["text"].get<std::string>();
+    }
+    return {};
+}
+
+// Whether any event from index `from` on is a raster file written.
+bool fileWritten(std::size_t from) {
+    const auto& events = subhost::transcript();
+    for (std::size_t i = from; i < events.size(); ++i)
+        if (events[i].value("event", "") == "fileWritten") return true;
+    return false;
+}
+
+// The reason of a run stopped by a question nobody answered.
+std::string stopReason(const subhost::SessionStop& stop) {
+    const auto& events = subhost::transcript();
+    if (!events.empty() && events.back().value("event", "") == "error" && events.back().contains("text") &&
+        events.back().contains("allowed"))
+        return "asks \"" + events.back()["text"].get<std::string>() + "\"; answer with --yes or --no";
+    return "stopped: " + stop.question();
+}
+
+// The in-memory design: one view showing the whole image, the file attached at the origin.
+nlohmann::json designFor(const fs::path& file, int width, int height) {
+    return {{"name", "pixelmend-batch.dgn"},
+            {"views", {{{"rotation", 0}, {"origin", {0, 0, 0}}, {"extent", {width, height, 0}}, {"fill", true}}}},
+            {"rasters", {{{"file", file.string()}, {"origin", {0, 0, 0}}}}}};
+}
+
+// Thrown for a failure that ends the whole run (the add-on cannot load, a setting is unknown).
+struct RunError {
+    std::string message;
+};
+
+// Loads the add-on and gives it the run's settings; throws RunError when that fails.
+void prepareHost(const BatchCommand& command, const BatchOptions& o) {
+    std::string error;
+    if (!subhost::loadApplication(o.appPath, "KEYIN", &error)) throw RunError{"cannot load the add-on: " + error};
+    for (const auto& [field, value] : o.fields)
+        if (!subhost::setField(field, value, &error)) throw RunError{"--set " + field + "=" + value + ": " + error};
+    for (const auto& [field, value] : command.fixedFields)
+        if (!subhost::setField(field, value, &error)) throw RunError{"cannot set " + std::string(field) + ": " + error};
+}
+
+// Runs the command's key-in and points; the failure reason, empty when the add-on reported none.
+std::string runCommandOn(const BatchCommand& command, const BatchOptions& o, int height) {
+    const std::size_t start = subhost::transcript().size();
+    std::string error;
+    if (!subhost::keyin(command.keyin, &error)) return error;
+    for (const DPoint3d& p : command.points(o, height)) {
+        std::string failure = reportedFailure(start);
+        if (!failure.empty()) return failure;
+        subhost::dataPoint(p, 0);
+    }
+    return reportedFailure(start);
+}
+
+// Unloads the add-on without saving the run's settings.
+void unloadWithoutSaving() {
+    if (!subhost::applicationLoaded()) return;
+    subhost::queueAnswer(7);
+    subhost::unloadApplication(0);
+}
+
+// Runs the command on one file in a fresh host; throws RunError for failures that end the run.
+FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const std::string& name) {
+    FileOutcome out;
+    std::error_code ec;
+    const fs::path file = fs::absolute(name, ec).lexically_normal();
+    const auto status = fs::status(file, ec);
+    if (ec || !fs::exists(status)) return {false, "file not found", {}};
+    if (!fs::is_regular_file(status)) return {false, "not a regular file", {}};
+    if (::access(file.c_str(), R_OK) != 0) return {false, "cannot be read (no read permission)", {}};
+    const subhost::imagefile::InfoResult info = subhost::imagefile::readInfo(file.string());
+    if (!info.ok) return {false, info.error, {}};
+
+    const FileStamp before = stampOf(file.string());
+    const std::set<std::string> namesBefore = derivedNames(file);
+    subhost::hostReset();
+    if (o.verbose) subhost::setTranscriptStream(&std::cerr);
+    if (!o.settingsFile.empty()) subhost::setCfgVar("PXMEND_SETTINGS", o.settingsFile);
+    subhost::setDefaultAnswer(o.answer);
+    std::string error;
+    if (!subhost::openDesignDocument(designFor(file, info.info.width, info.info.height), file.parent_path().string(),
+                                     &error))
+        return {false, error, {}};
+    const std::size_t opened = subhost::transcript().size();
+    try {
+        out.reason = reportedFailure(0);
+        if (out.reason.empty()) {
+            prepareHost(command, o);
+            out.reason = runCommandOn(command, o, info.info.height);
+        }
+    } catch (const subhost::SessionStop& stop) {
+        out.reason = stopReason(stop);
+    } catch (const RunError&) {
+        subhost::discardRasterChanges();
+        subhost::hostReset();
+        throw;
+    } catch (const std::exception& e) {
+        out.reason = std::string("failed: ") + e.what();
+    }
+    if (!out.reason.empty()) subhost::discardRasterChanges();
+    const std::size_t closing = subhost::transcript().size();
+    subhost::setDefaultAnswer(std::nullopt);
+    try {
+        subhost::closeDesign();
+        unloadWithoutSaving();
+    } catch (const subhost::SessionStop& stop) {
+        if (out.reason.empty()) out.reason = stopReason(stop);
+    }
+    if (out.reason.empty()) out.reason = reportedFailure(closing);
+    if (out.reason.empty() && !fileWritten(opened)) out.reason = "nothing was changed";
+    subhost::setTranscriptStream(nullptr);
+    subhost::hostReset();
+
+    out.ok = out.reason.empty();
+    if (stampOf(file.string()) != before) out.detail = file.filename().string() + " changed";
+    for (const std::string& n : derivedNames(file))
+        if (!namesBefore.count(n)) out.detail += (out.detail.empty() ? "new " : ", new ") + n;
+    return out;
+}
+
+}  // namespace
+
+int runBatch(const std::string& name, Args args) {
+    const BatchCommand* command = nullptr;
+    for (const auto& c : kCommands)
+        if (name == c.name) command = &c;
+    if (!command) return usageError("unknown batch command " + name);
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        std::cout << kBatchHelp << "\n";
+        return 0;
+    }
+    BatchOptions options;
+    if (auto problem = parseOptions(args, options)) return batchUsage(*problem);
+    if (auto problem = checkOptions(*command, options)) return batchUsage(*problem);
+
+    std::vector<std::string> failed;
+    std::size_t changed = 0;
+    for (const std::string& file : options.files) {
+        FileOutcome outcome;
+        try {
+            outcome = runOnFile(*command, options, file);
+        } catch (const RunError& e) {
+            std::cerr << "pixelmend: " << name << ": " << e.message << "\n";
+            return 2;
+        }
+        std::cout << name << " " << file << ": ";
+        if (outcome.ok) {
+            ++changed;
+            std::cout << "done" << (outcome.detail.empty() ? "" : " (" + outcome.detail + ")") << "\n";
+        } else {
+            failed.push_back(file);
+            std::cout << "FAILED: " << outcome.reason << (outcome.detail.empty() ? "" : " (" + outcome.detail + ")")
+                      << "\n";
+        }
+        std::cout.flush();
+    }
+    std::cout << name << ": " << changed << " of " << options.files.size() << " file(s) changed";
+    if (!failed.empty()) {
+        std::cout << "; failed:";
+        for (const std::string& f : failed) std::cout << " " << f;
+    }
+    std::cout << "\n";
+    return failed.empty() ? 0 : 1;
+}
 
 }  // namespace pixelmend
