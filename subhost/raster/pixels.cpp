@@ -279,9 +279,9 @@ int setBlock(DgnRaster& raster, const std::uint8_t* buffer, int length, const Pi
     raster.file->dirty = true;
     DgnRaster* handle = &raster;
     auto restore = [handle, region](const std::vector<std::uint8_t>& saved) {
-        if (!handle->file) return;
         std::string error;
-        if (!ensureDecoded(*handle->file, &error)) return;
+        if (!handle->file) handle->file = openFile(handle->path, &error);  // closed since: open it again
+        if (!handle->file || !ensureDecoded(*handle->file, &error)) return;
         if (region.restore(*handle->file->image, saved)) handle->file->dirty = true;
     };
     undo::record([restore, before] { restore(*before); }, [restore, after] { restore(*after); }, "pixels");

@@ -46,6 +46,25 @@ struct DgnRaster {
 
 namespace subhost::raster {
 
+// A file as it was on disk when an attachment changed, kept (by a hard link) so that
+// undo and redo can put it back when its path has since been given to another file.
+class KeptFile {
+public:
+    // Keeps the file now at path; keeps nothing when there is none or links are impossible.
+    explicit KeptFile(const std::string& path);
+    ~KeptFile();
+    KeptFile(const KeptFile&) = delete;
+    KeptFile& operator=(const KeptFile&) = delete;
+    // Puts the kept file back at its path when the path now holds another one (open copies are dropped first).
+    void restore() const;
+
+private:
+    std::string path_;
+    std::string link_;
+    unsigned long device_ = 0;
+    unsigned long inode_ = 0;
+};
+
 // Module state: every attachment handle ever made (handles stay valid until the
 // design closes), in attachment order, and the open files by path.
 struct RasterState {

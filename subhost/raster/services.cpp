@@ -276,8 +276,24 @@ std::string narrow(WCharCP text) {
 
 // Attaching and detaching change the design, so undo always takes them back
 // (whatever the call's option), in the undo group of the edit that made them.
+// The file the attachment sees now is kept: whichever way the step is taken, the
+// attachment is attached again only with the file it had at this step.
 void setAttached(DgnRasterP raster, bool attached) {
-    changeUndoably(raster, &DgnRaster::attached, attached, RASTER_OPTION_UNDOABLE, attached ? "attach" : "detach");
+    raster->attached = attached;
+    auto kept = std::make_shared<const subhost::raster::KeptFile>(raster->path);
+    auto attach = [raster, kept] {
+        kept->restore();
+        raster->attached = true;
+        if (!raster->file) {
+            std::string error;
+            raster->file = subhost::raster::openFile(raster->path, &error);
+        }
+    };
+    auto detach = [raster] { raster->attached = false; };
+    if (attached)
+        subhost::undo::record(detach, attach, "attach");
+    else
+        subhost::undo::record(attach, detach, "detach");
     subhost::recordEvent({{"event", attached ? "rasterAttached" : "rasterDetached"}, {"path", raster->path}});
 }
 

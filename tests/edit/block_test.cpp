@@ -139,6 +139,42 @@ TEST_F(CropTest, ByFileGivesTheBlockAsANewAttachmentAndUndoBringsTheSourceBack) 
     EXPECT_EQ(undone[0]->path, (dir / "scan.tif").string());
 }
 
+TEST_F(CropTest, InPlaceUndoPutsTheOldFileBackAndRedoTheCroppedOne) {
+    greyFile("scan.tif", 100, 100);
+    start({{{"file", "scan.tif"}}});
+    s__globals.CropCopy = 0;
+    s__globals.Backup = 1;
+    command(rid::CMD_DELETE);  // an edit before the crop, undone afterwards through the restored file
+    point(60.5, 60.5);
+    point(70.5, 70.5);
+    point(0, 0);
+    command(rid::CMD_CROP);
+    point(10.5, 10.5);
+    point(40.5, 30.5);
+    point(0, 0);
+    const std::string path = (dir / "scan.tif").string();
+    ASSERT_EQ(rasters().size(), 1u);
+    EXPECT_EQ(rasters()[0]->path, path);
+    EXPECT_NEAR(img::readInfo(path).info.width, 30, 1);
+
+    subhost::undo::undoGroups(1);
+    ASSERT_EQ(rasters().size(), 1u);
+    EXPECT_EQ(img::readInfo(path).info.width, 100);
+    EXPECT_EQ(pixel(rasters()[0], 10, 10), patternAt(10, 10));
+    EXPECT_EQ(pixel(rasters()[0], 65, 99 - 65), 255);  // the delete is still there
+    EXPECT_EQ(events("fileRestored").size(), 1u);
+
+    subhost::undo::undoGroups(1);  // the delete, on the file put back
+    EXPECT_EQ(pixel(rasters()[0], 65, 99 - 65), patternAt(65, 99 - 65));
+    subhost::undo::redoGroups(2);
+    ASSERT_EQ(rasters().size(), 1u);
+    EXPECT_NEAR(img::readInfo(path).info.width, 30, 1);
+    // Nothing but the kept versions' links beside the file, and they go with the history.
+    subhost::undo::clear();
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".undo-"), std::string::npos) << entry.path();
+}
+
 TEST_F(CropTest, TurnedRasterGivesTheBoundingSizeWithCanvasCorners) {
     greyFile("scan.tif", 100, 100);
     start({{{"file", "scan.tif"}, {"origin", {100, 0, 0}}, {"rotation", 30}}});
