@@ -1,0 +1,167 @@
+// pixelmend delete|crop|copy|move on raster files: the block lands where the pixel coordinates
+// say, refused and stopped files stay as they were, and the exit code tells.
+#include <sys/stat.h>
+
+#include "raster_files_fixture.h"
+
+namespace {
+
+const std::string kCanvasZero = " --set CanvasAuto=0 --set CanvasColorIndex=0";
+
+class BatchTest : public RasterFilesTest {
+protected:
+    static int at(const subhost::imagefile::Image& image, int x, int row) {
+        return image.pixels[std::size_t(row) * image.stride + std::size_t(x)];
+    }
+    // Whether every pixel of the image inside [x0, x0 + w) x [y0, y0 + h) is value, and every
+    // other pixel keeps the pattern.
+    static ::testing::AssertionResult onlyBlockIs(const subhost::imagefile::Image& image, int x0, int y0, int w, int h,
+                                                  int value) {
+        for (int row = 0; row < image.height; ++row)
+            for (int x = 0; x < image.width; ++x) {
+                const bool inside = x >= x0 && x < x0 + w && row >= y0 && row < y0 + h;
+                const int want = inside ? value : patternAt(x, row);
+                if (at(image, x, row) != want)
+                    return ::testing::AssertionFailure() << "pixel (" << x << ", " << row << ") is " << at(image, x, row)
+                                                         << ", not " << want;
+            }
+        return ::testing::AssertionSuccess();
+    }
+};
+
+}  // namespace
+
+TEST_F(BatchTest, DeleteOnThreeFilesLeavesTheReadOnlyOneUntouched) {
+    greyFile("a.tif", 64, 48);
+    greyFile("b.tif", 64, 48);
+    const std::string locked = greyFile("c.tif", 64, 48);
+    ::chmod(locked.c_str(), 0444);
+    const std::string lockedBefore = bytes("c.tif");
+
+    const Run r = pixelmend("delete a.tif c.tif b.tif --block 8,4,10,6" + kCanvasZero);
+    EXPECT_EQ(r.code, 1) << r.out;
+    // x and y count from the image's top-left corner: exactly columns 8-17 of rows 4-9 are cleared.
+    EXPECT_TRUE(onlyBlockIs(image("a.tif"), 8, 4, 10, 6, 0));
+    EXPECT_TRUE(onlyBlockIs(image("b.tif"), 8, 4, 10, 6, 0));
+    EXPECT_EQ(bytes("c.tif"), lockedBefore);
+    EXPECT_TRUE(r.says("delete c.tif: FAILED: Raster attachment is read-only.")) << r.out;
+    EXPECT_TRUE(r.says("2 of 3 file(s) changed; failed: c.tif")) << r.out;
+    // The add-on's backup setting (on by default) keeps the originals beside the changed files.
+    EXPECT_TRUE(onlyBlockIs(image("a-backup.tif"), 0, 0, 0, 0, 0));
+    EXPECT_FALSE(exists("c-backup.tif"));
+}
+
+TEST_F(BatchTest, CopyAndMovePutTheBlocksTopLeftCornerAtTheDestination) {
+    greyFile("copy.tif", 80, 60);
+    greyFile("move.tif", 80, 60);
+    const Run copy = pixelmend("copy copy.tif --block 5,10,12,8 --to 50,40 --set Backup=0");
+    ASSERT_EQ(copy.code, 0) << copy.out;
+    const Run move = pixelmend("move move.tif --block 5,10,12,8 --to 50,40 --set Backup=0" + kCanvasZero);
+    ASSERT_EQ(move.code, 0) << move.out;
+
+    const auto copied = image("copy.tif");
+    const auto moved = image("move.tif");
+    for (int row = 0; row < 8; ++row)
+        for (int x = 0; x < 12; ++x) {
+            EXPECT_EQ(at(copied, 50 + x, 40 + row), patternAt(5 + x, 10 + row)) << x << ", " << row;
+            EXPECT_EQ(at(moved, 50 + x, 40 + row), patternAt(5 + x, 10 + row)) << x << ", " << row;
+            EXPECT_EQ(at(copied, 5 + x, 10 + row), patternAt(5 + x, 10 + row)) << "copy keeps its source";
+            EXPECT_EQ(at(moved, 5 + x, 10 + row), 0) << "move leaves canvas behind";
+        }
+    EXPECT_EQ(at(copied, 49, 40), patternAt(49, 40));
+    EXPECT_EQ(at(copied, 50, 39), patternAt(50, 39));
+    EXPECT_EQ(at(copied, 62, 48), patternAt(62, 48));
+    EXPECT_FALSE(exists("copy-backup.tif"));
+}
+
+TEST_F(BatchTest, CropWritesBesideOrInPlaceAsTheSettingsSay) {
+    greyFile("beside.png", 40, 30, subhost::imagefile::FileFormat::Png);
+    greyFile("inplace.png", 40, 30, subhost::imagefile::FileFormat::Png);
+    const std::string original = bytes("beside.png");
+
+    const Run beside = pixelmend("crop beside.png --block 6,3,20,10 --set CropCopy=1");
+    ASSERT_EQ(beside.code, 0) << beside.out;
+    EXPECT_EQ(bytes("beside.png"), original);
+    const auto cropped = image("beside-cropped.png");
+    ASSERT_EQ(cropped.width, 20);
+    ASSERT_EQ(cropped.height, 10);
+    EXPECT_EQ(at(cropped, 0, 0), patternAt(6, 3));
+    EXPECT_EQ(at(cropped, 19, 9), patternAt(25, 12));
+    EXPECT_TRUE(beside.says("new beside-cropped.png")) << beside.out;
+
+    const Run inplace = pixelmend("crop inplace.png --block 6,3,20,10 --set CropCopy=0");
+    ASSERT_EQ(inplace.code, 0) << inplace.out;
+    const auto replaced = image("inplace.png");
+    EXPECT_EQ(replaced.width, 20);
+    EXPECT_EQ(replaced.height, 10);
+    EXPECT_EQ(at(replaced, 0, 0), patternAt(6, 3));
+    EXPECT_EQ(bytes("inplace-backup.png"), original);
+}
+
+TEST_F(BatchTest, QuestionsStopTheFileUnlessAnswered) {
+    // A copy reaching past the right edge asks whether to grow the canvas when ResizeDestination is off.
+    greyFile("scan.tif", 40, 30);
+    const std::string before = bytes("scan.tif");
+    const std::string args = "copy scan.tif --block 0,0,10,10 --to 35,5 --set ResizeDestination=0 --set Backup=0";
+
+    const Run unanswered = pixelmend(args);
+    EXPECT_EQ(unanswered.code, 1);
+    EXPECT_TRUE(unanswered.says("Would you like to resize the destination raster file's canvas")) << unanswered.out;
+    EXPECT_TRUE(unanswered.says("answer with --yes or --no")) << unanswered.out;
+    EXPECT_EQ(bytes("scan.tif"), before);
+
+    const Run no = pixelmend(args + " --no");
+    EXPECT_EQ(no.code, 0) << no.out;
+    auto cut = image("scan.tif");
+    EXPECT_EQ(cut.width, 40);
+    EXPECT_EQ(at(cut, 39, 5), patternAt(4, 0));
+
+    const Run yes = pixelmend(args + " --yes");
+    EXPECT_EQ(yes.code, 0) << yes.out;
+    auto grown = image("scan.tif");
+    EXPECT_EQ(grown.width, 45);
+    EXPECT_EQ(at(grown, 44, 5), patternAt(9, 0));
+}
+
+TEST_F(BatchTest, UnusableFilesAreReportedAndTheOthersStillRun) {
+    greyFile("good.tif", 20, 20);
+    std::ofstream(dir / "notes.tif") << "not a picture";
+    const Run r = pixelmend("delete missing.tif notes.tif good.tif --block 0,0,5,5 --set Backup=0");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.says("delete missing.tif: FAILED: file not found")) << r.out;
+    EXPECT_TRUE(r.says("delete notes.tif: FAILED:")) << r.out;
+    EXPECT_TRUE(r.says("delete good.tif: done")) << r.out;
+    EXPECT_TRUE(r.says("1 of 3 file(s) changed; failed: missing.tif notes.tif")) << r.out;
+    // A block wholly off the image is the add-on's refusal.
+    const Run off = pixelmend("delete good.tif --block 100,100,5,5");
+    EXPECT_EQ(off.code, 1);
+    EXPECT_TRUE(off.says("Block is outside raster boundary.")) << off.out;
+}
+
+TEST_F(BatchTest, UsageErrorsTouchNoFile) {
+    greyFile("scan.tif", 20, 20);
+    const std::string before = bytes("scan.tif");
+    for (const std::string args :
+         {"delete scan.tif", "delete scan.tif --block 1,2,3", "delete scan.tif --block 1,2,0,4",
+          "delete scan.tif --block 1,2,a,4", "delete scan.tif --block 0,0,5,5 --to 1,1", "copy scan.tif --block 0,0,5,5",
+          "delete --block 0,0,5,5", "delete scan.tif --block 0,0,5,5 --yes --no",
+          "delete scan.tif --block 0,0,5,5 --set ModifyMode=0", "delete scan.tif --block 0,0,5,5 --set NoSuchField=1",
+          "delete scan.tif --block 0,0,5,5 --settings nowhere.ini", "delete scan.tif --block 0,0,5,5 --frobnicate"}) {
+        const Run r = pixelmend(args);
+        EXPECT_EQ(r.code, 2) << args << "\n" << r.out;
+        EXPECT_TRUE(r.says("pixelmend:")) << args;
+    }
+    EXPECT_EQ(bytes("scan.tif"), before);
+    EXPECT_FALSE(exists("scan-backup.tif"));
+}
+
+TEST_F(BatchTest, SettingsFileIsReadAndRunOverridesAreNotSaved) {
+    greyFile("scan.tif", 20, 20);
+    std::ofstream(dir / "site.ini") << "Backup=0\nCanvasAuto=0\nCanvasColorIndex=7\n";
+    const std::string settingsBefore = bytes("site.ini");
+    const Run r = pixelmend("delete scan.tif --block 0,0,4,4 --settings site.ini --set CanvasColorIndex=9");
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_FALSE(exists("scan-backup.tif"));
+    EXPECT_EQ(at(image("scan.tif"), 0, 0), 9);
+    EXPECT_EQ(bytes("site.ini"), settingsBefore);
+}
