@@ -78,7 +78,7 @@ bool renderPictureWrite(const std::string& path, const subhost::ViewPicture& pic
     imagefile::Image& image = made.image;
     image.format = imagefile::FileFormat::Png;
     image.compression = imagefile::Compression::Deflate;
-    image.pixels = picture.rgb;
+    image.pixels.assign(picture.rgb.begin(), picture.rgb.end());
     const imagefile::WriteStatus status = imagefile::createImageFile(path, imagefile::FileFormat::Png, image);
     if (status.status != imagefile::kStatusOk) {
         *error = status.error;

@@ -13,7 +13,8 @@
 // Rasters. Each picture pixel shows the raster pixel under its centre (nearest
 // neighbour). Monochrome pixels show in the attachment's rendering colours (the
 // file's darker colour is the foreground); a transparent one leaves what is below.
-// RGBA pixels blend by their alpha. Clip masks hide the raster inside them; a
+// Where a picture pixel spans several monochrome pixels it shows ink when any of
+// them is ink, so that thin lines of a scan survive a small picture. RGBA pixels blend by their alpha. Clip masks hide the raster inside them; a
 // clip boundary hides it outside.
 //
 // Elements. Curves are stroked to half a picture pixel; weight w draws w + 1
@@ -241,6 +242,25 @@ void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vect
     const int foregroundBit = luminance(pal0) < luminance(pal1) ? 0 : 1;
     const Rgb fg{r.rendering.foreground[0], r.rendering.foreground[1], r.rendering.foreground[2]};
     const Rgb bg{r.rendering.background[0], r.rendering.background[1], r.rendering.background[2]};
+    // Whether raster pixel (col, up) of a monochrome raster is ink.
+    const auto inkAt = [&](double col, double up) {
+        const std::uint8_t* row = image.pixels.data() + std::size_t(H - 1 - up) * image.stride;
+        const std::size_t c = std::size_t(col);
+        return ((row[c >> 3] >> (7 - (c & 7))) & 1) == foregroundBit;
+    };
+    // A picture smaller than the raster keeps thin monochrome lines: a picture pixel shows ink when any of
+    // n x n points spread over it falls on ink (n: raster pixels a picture pixel spans, at most 16).
+    const int n = int(std::clamp(std::ceil(std::max(std::hypot(toRaster.a, toRaster.d), std::hypot(toRaster.b, toRaster.e))),
+                                 1.0, 16.0));
+    const auto inkUnder = [&](int x, int y) {
+        for (int j = 0; j < n; ++j)
+            for (int i = 0; i < n; ++i) {
+                const Pt at = toRaster.apply({x + (i + 0.5) / n, y + (j + 0.5) / n});
+                const double col = std::floor(at.x), up = std::floor(at.y);
+                if (col >= 0 && col < W && up >= 0 && up < H && inkAt(col, up)) return true;
+            }
+        return false;
+    };
     fillSpans(outline, canvas.width, canvas.height, [&](int y, int x0, int x1) {
         for (int x = x0; x < x1; ++x) {
             if (!hidden.empty() && hidden[std::size_t(y) * std::size_t(canvas.width) + std::size_t(x)]) continue;
@@ -251,7 +271,7 @@ void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vect
             const std::size_t c = std::size_t(col);
             switch (image.mode) {
             case imagefile::ColorMode::Mono: {
-                const bool foreground = ((row[c >> 3] >> (7 - (c & 7))) & 1) == foregroundBit;
+                const bool foreground = n == 1 ? inkAt(col, up) : inkUnder(x, y);
                 if (foreground ? r.rendering.foregroundTransparent : r.rendering.backgroundTransparent) break;
                 canvas.put(x, y, foreground ? fg : bg);
                 break;
@@ -324,17 +344,22 @@ void drawPiece(Canvas& canvas, Pt a, Pt b, int width, const Rgb& colour) {
     const double len = std::hypot(b.x - a.x, b.y - a.y);
     const Pt dir = len > 0 ? Pt{(b.x - a.x) / len, (b.y - a.y) / len} : Pt{1, 0};
     const Pt normal{-dir.y, dir.x};
-    // The outline of the swept disc: half a circle around each end.
+    // The outline of the swept disc: half a circle around each end (sines and cosines worked out once).
     constexpr int kArcSteps = 8;
+    static const auto arc = [] {
+        std::array<Pt, kArcSteps + 1> steps{};
+        for (int i = 0; i <= kArcSteps; ++i)
+            steps[std::size_t(i)] = {std::sin(3.14159265358979323846 * i / kArcSteps),
+                                     std::cos(3.14159265358979323846 * i / kArcSteps)};
+        return steps;
+    }();
     std::vector<Pt> capsule;
+    capsule.reserve(2 * arc.size());
     for (int end = 0; end < 2; ++end) {
         const Pt c = end == 0 ? b : a;
-        const double sign = end == 0 ? 1 : -1;
-        for (int i = 0; i <= kArcSteps; ++i) {
-            const double angle = 3.14159265358979323846 * i / kArcSteps;
-            const double along = std::sin(angle) * sign, across = std::cos(angle) * sign;
-            capsule.push_back({c.x + r * (dir.x * along + normal.x * across), c.y + r * (dir.y * along + normal.y * across)});
-        }
+        const double sign = end == 0 ? r : -r;
+        for (const Pt& s : arc)
+            capsule.push_back({c.x + sign * (dir.x * s.x + normal.x * s.y), c.y + sign * (dir.y * s.x + normal.y * s.y)});
     }
     fillSpans(capsule, canvas.width, canvas.height, [&](int y, int x0, int x1) { canvas.span(y, x0, x1, colour); });
 }

@@ -127,6 +127,20 @@ TEST_F(RenderTest, RastersLandPixelForPixelInTheirRenderingColours) {
     EXPECT_EQ(count(picture, kBlue), 16 * 6 - 6);
 }
 
+// A picture eight times smaller than a scan still shows its one-pixel lines, and only where they are.
+TEST_F(RenderTest, ThinInkSurvivesASmallerPicture) {
+    const std::string scan = image("lines.png", 64, 64, img::ColorMode::Mono, [](img::Image& im) {
+        for (int i = 0; i < 64; ++i) setBit(im, 45, i), setBit(im, i, 63 - i);
+    });
+    const auto picture = render({{"views", {view(0, 0, 64, 64)}}, {"rasters", {{{"file", scan}}}}}, 0, 8, 8);
+    ASSERT_EQ(picture.width, 8) << lastError;
+    for (int y = 0; y < 8; ++y) {
+        EXPECT_EQ(at(picture, 5, y), kBlack) << y;  // column 45 lies in picture column 5
+        EXPECT_EQ(at(picture, y, 7 - y), kBlack) << y;
+    }
+    EXPECT_EQ(count(picture, kBlack), 8 + 8 - 1);
+}
+
 // A raster turned by 90 degrees seen in a view turned the same way shows upright; a view without
 // an extent shows the whole design with a black margin.
 TEST_F(RenderTest, TurnedRastersAndViewsAndTheFittedView) {
