@@ -127,6 +127,32 @@ TEST_F(RenderTest, RastersLandPixelForPixelInTheirRenderingColours) {
     EXPECT_EQ(count(picture, kBlue), 16 * 6 - 6);
 }
 
+// Palette, grey and RGBA pixels show their own colours; RGBA blends over what lies below by its alpha.
+TEST_F(RenderTest, PaletteGreyAndAlphaPixels) {
+    const std::string palette = image("palette.png", 2, 1, img::ColorMode::Palette8, [](img::Image& im) {
+        im.palette[7] = {10, 20, 30};
+        im.pixels[0] = 7;
+    });
+    const std::string grey = image("grey.png", 2, 1, img::ColorMode::Grey8, [](img::Image& im) { im.pixels[1] = 77; });
+    const std::string under = plain("under.png", 2, 1, kBlue);
+    const std::string alpha = image("alpha.png", 2, 1, img::ColorMode::Rgba, [](img::Image& im) {
+        im.pixels = {255, 0, 0, 255, 255, 0, 0, 128};
+    });
+    const auto picture = render({{"views", {view(0, 0, 2, 3)}},
+                                 {"rasters",
+                                  {{{"file", palette}, {"origin", {0, 2, 0}}},
+                                   {{"file", grey}, {"origin", {0, 1, 0}}},
+                                   {{"file", under}},
+                                   {{"file", alpha}}}}},
+                                0, 2, 3);
+    ASSERT_EQ(picture.width, 2) << lastError;
+    EXPECT_EQ(at(picture, 0, 0), (Rgb{10, 20, 30}));
+    EXPECT_EQ(at(picture, 1, 1), (Rgb{77, 77, 77}));
+    EXPECT_EQ(at(picture, 0, 1), kBlack);
+    EXPECT_EQ(at(picture, 0, 2), kRed);
+    EXPECT_EQ(at(picture, 1, 2), (Rgb{128, 0, 127}));
+}
+
 // A picture eight times smaller than a scan still shows its one-pixel lines, and only where they are.
 TEST_F(RenderTest, ThinInkSurvivesASmallerPicture) {
     const std::string scan = image("lines.png", 64, 64, img::ColorMode::Mono, [](img::Image& im) {
