@@ -14,6 +14,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const char* const kRenderHelp =
+    "usage: pixelmend render DESIGN [--view N] [--size WxH] -o OUT.png\n"
+    "  Draws what a view of the design shows into a PNG picture: its raster attachments in\n"
+    "  attachment order (the last on top), in their rendering colours, with clip masks and\n"
+    "  boundaries applied, then its elements in file order, on a black background.\n"
+    "  --view N     the view to draw, counted from 0 as in session scripts (default 0); a view\n"
+    "               without an extent, or a design without views, shows the whole design\n"
+    "  --size WxH   the picture's size in pixels (default: the view's proportions, 1024 pixels on\n"
+    "               the longer side); other proportions than the view's show more around its centre\n"
+    "  -o OUT.png   the picture to write (written through a temporary file)\n"
+    "Exit code 0 when the picture was written, 1 when the design or view cannot be drawn or the\n"
+    "picture cannot be written (reason on stderr), 2 for a usage error.";
+
 // What the command line asks for.
 struct RenderRequest {
     std::string design;
@@ -90,9 +103,16 @@ bool renderPictureWrite(const std::string& path, const subhost::ViewPicture& pic
 }  // namespace
 
 int runRender(Args args) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::cout << kRenderHelp << "\n";
+        return 0;
+    }
     RenderRequest request;
     const std::string problem = renderArgsParse(args, &request);
-    if (!problem.empty()) return usageError(problem);
+    if (!problem.empty()) {
+        std::cerr << "pixelmend: " << problem << "\n" << kRenderHelp << "\n";
+        return 2;
+    }
 
     subhost::hostReset();
     subhost::setTranscriptStream(nullptr);
