@@ -105,8 +105,9 @@ const char* kBatchHelp =
     "  --set FIELD=VALUE     override a setting for this run (e.g. --set Backup=0 --set CropCopy=1)\n"
     "  --app PATH            the add-on module to load\n"
     "  --verbose             every host event of the run on stderr\n"
-    "Exit code 0 when every file was changed, 1 when any file failed (reason given per file),\n"
-    "2 for a usage error.";
+    "Exit code 0 when no file failed (a file the command leaves as it was is reported unchanged),\n"
+    "1 when any file failed (the reason is given per file; a failed file is left as it was),\n"
+    "2 for a usage error or when the add-on cannot be loaded.";
 
 int batchUsage(const std::string& message) {
     std::cerr << "pixelmend: " << message << "\n" << kBatchHelp << "\n";
@@ -244,9 +245,16 @@ std::set<std::string> derivedNames(const fs::path& file) {
 // What happened to one file.
 struct FileOutcome {
     bool ok = false;
-    std::string reason;  // why it failed
-    std::string detail;  // what it changed
+    bool changed = false;  // some file was written
+    std::string reason;    // why it failed
+    std::string detail;    // what it changed, or why nothing changed
 };
+
+FileOutcome failure(std::string reason) {
+    FileOutcome out;
+    out.reason = std::move(reason);
+    return out;
+}
 
 // The failure the transcript events from index `from` on report, or an empty text.
 std::string reportedFailure(std::size_t from) {
@@ -272,6 +280,18 @@ bool fileWritten(std::size_t from) {
     for (std::size_t i = from; i < events.size(); ++i)
         if (events[i].value("event", "") == "fileWritten") return true;
     return false;
+}
+
+// The last question from index `from` on that was answered no or cancel, or an empty text.
+std::string declinedQuestion(std::size_t from) {
+    const auto& events = subhost::transcript();
+    std::string text;
+    for (std::size_t i = from; i < events.size(); ++i) {
+        const nlohmann::json& e = events[i];
+        if (e.value("event", "") != "messageBox" || !e.contains("answer")) continue;
+        if (e["answer"] == "no" || e["answer"] == "cancel") text = e.value("text", "");
+    }
+    return text;
 }
 
 // The reason of a run stopped by a question nobody answered.
@@ -331,11 +351,11 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
     std::error_code ec;
     const fs::path file = fs::absolute(name, ec).lexically_normal();
     const auto status = fs::status(file, ec);
-    if (ec || !fs::exists(status)) return {false, "file not found", {}};
-    if (!fs::is_regular_file(status)) return {false, "not a regular file", {}};
-    if (::access(file.c_str(), R_OK) != 0) return {false, "cannot be read (no read permission)", {}};
+    if (ec || !fs::exists(status)) return failure("file not found");
+    if (!fs::is_regular_file(status)) return failure("not a regular file");
+    if (::access(file.c_str(), R_OK) != 0) return failure("cannot be read (no read permission)");
     const subhost::imagefile::InfoResult info = subhost::imagefile::readInfo(file.string());
-    if (!info.ok) return {false, info.error, {}};
+    if (!info.ok) return failure(info.error);
 
     const FileStamp before = stampOf(file.string());
     const std::set<std::string> namesBefore = derivedNames(file);
@@ -346,7 +366,7 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
     std::string error;
     if (!subhost::openDesignDocument(designFor(file, info.info.width, info.info.height), file.parent_path().string(),
                                      &error))
-        return {false, error, {}};
+        return failure(error);
     const std::size_t opened = subhost::transcript().size();
     try {
         out.reason = reportedFailure(0);
@@ -373,11 +393,16 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
         if (out.reason.empty()) out.reason = stopReason(stop);
     }
     if (out.reason.empty()) out.reason = reportedFailure(closing);
-    if (out.reason.empty() && !fileWritten(opened)) out.reason = "nothing was changed";
+    out.changed = fileWritten(opened);
+    if (out.reason.empty() && !out.changed) {
+        const std::string declined = declinedQuestion(opened);
+        out.detail = declined.empty() ? "no pixel differed" : "answered no to \"" + declined + "\"";
+    }
     subhost::setTranscriptStream(nullptr);
     subhost::hostReset();
 
     out.ok = out.reason.empty();
+    if (out.ok && !out.changed) return out;
     if (stampOf(file.string()) != before) out.detail = file.filename().string() + " changed";
     for (const std::string& n : derivedNames(file))
         if (!namesBefore.count(n)) out.detail += (out.detail.empty() ? "new " : ", new ") + n;
@@ -400,7 +425,7 @@ int runBatch(const std::string& name, Args args) {
     if (auto problem = checkOptions(*command, options)) return batchUsage(*problem);
 
     std::vector<std::string> failed;
-    std::size_t changed = 0;
+    std::size_t changed = 0, unchanged = 0;
     for (const std::string& file : options.files) {
         FileOutcome outcome;
         try {
@@ -410,7 +435,10 @@ int runBatch(const std::string& name, Args args) {
             return 2;
         }
         std::cout << name << " " << file << ": ";
-        if (outcome.ok) {
+        if (outcome.ok && !outcome.changed) {
+            ++unchanged;
+            std::cout << "unchanged (" << outcome.detail << ")\n";
+        } else if (outcome.ok) {
             ++changed;
             std::cout << "done" << (outcome.detail.empty() ? "" : " (" + outcome.detail + ")") << "\n";
         } else {
@@ -421,6 +449,7 @@ int runBatch(const std::string& name, Args args) {
         std::cout.flush();
     }
     std::cout << name << ": " << changed << " of " << options.files.size() << " file(s) changed";
+    if (unchanged) std::cout << ", " << unchanged << " unchanged";
     if (!failed.empty()) {
         std::cout << "; failed:";
         for (const std::string& f : failed) std::cout << " " << f;

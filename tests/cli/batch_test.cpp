@@ -116,6 +116,13 @@ TEST_F(BatchTest, QuestionsStopTheFileUnlessAnswered) {
     EXPECT_EQ(cut.width, 40);
     EXPECT_EQ(at(cut, 39, 5), patternAt(4, 0));
 
+    // Declining the new file for a block placed off the image leaves the file as it was, without failing.
+    const std::string afterNo = bytes("scan.tif");
+    const Run declined = pixelmend("copy scan.tif --block 0,0,10,10 --to 300,300 --no");
+    EXPECT_EQ(declined.code, 0) << declined.out;
+    EXPECT_TRUE(declined.says("unchanged (answered no to \"Block is outside raster boundary.")) << declined.out;
+    EXPECT_EQ(bytes("scan.tif"), afterNo);
+
     const Run yes = pixelmend(args + " --yes");
     EXPECT_EQ(yes.code, 0) << yes.out;
     auto grown = image("scan.tif");
