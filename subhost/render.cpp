@@ -14,7 +14,7 @@
 // neighbour). Monochrome pixels show in the attachment's rendering colours (the
 // file's darker colour is the foreground); a transparent one leaves what is below.
 // Where a picture pixel spans several monochrome pixels it shows ink when any of
-// them is ink, so that thin lines of a scan survive a small picture. RGBA pixels blend by their alpha. Clip masks hide the raster inside them; a
+// the pixels whose centres it holds is ink, so that thin lines of a scan survive a small picture. RGBA pixels blend by their alpha. Clip masks hide the raster inside them; a
 // clip boundary hides it outside.
 //
 // Elements. Curves are stroked to half a picture pixel; weight w draws w + 1
@@ -190,6 +190,21 @@ bool viewFrame(const nlohmann::json* view, int* width, int* height, Affine* fram
 
 double luminance(const Rgb& c) { return 0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2]; }
 
+// True when any of bits [c0, c1) of a packed row (most significant bit first) has value bit.
+bool bitsHold(const std::uint8_t* row, std::size_t c0, std::size_t c1, int bit) {
+    const std::uint8_t none = bit ? 0x00 : 0xFF;  // a byte without the value
+    for (std::size_t c = c0; c < c1;) {
+        if ((c & 7) == 0 && c + 8 <= c1) {
+            if (row[c >> 3] != none) return true;
+            c += 8;
+            continue;
+        }
+        if (((row[c >> 3] >> (7 - (c & 7))) & 1) == bit) return true;
+        ++c;
+    }
+    return false;
+}
+
 // Hidden picture pixels of an attachment from its clip boundary and masks; empty when none hides anything.
 std::vector<std::uint8_t> clipCoverage(const DgnRaster& r, const Affine& toPicture, int width, int height) {
     std::vector<std::uint8_t> hidden;
@@ -248,11 +263,28 @@ void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vect
         const std::size_t c = std::size_t(col);
         return ((row[c >> 3] >> (7 - (c & 7))) & 1) == foregroundBit;
     };
-    // A picture smaller than the raster keeps thin monochrome lines: a picture pixel shows ink when any of
-    // n x n points spread over it falls on ink (n: raster pixels a picture pixel spans, at most 16).
+    // A picture smaller than the raster keeps thin monochrome lines: a picture pixel shows ink when any
+    // raster pixel whose centre it holds is ink. Rasters that lie square to the picture test the pixels under it
+    // row by row; turned ones test n x n points spread over it (n: raster pixels a picture pixel
+    // spans, at most 16).
     const int n = int(std::clamp(std::ceil(std::max(std::hypot(toRaster.a, toRaster.d), std::hypot(toRaster.b, toRaster.e))),
                                  1.0, 16.0));
+    const bool square = std::fabs(toRaster.b) <= 1e-9 * std::fabs(toRaster.a) && std::fabs(toRaster.d) <= 1e-9 * std::fabs(toRaster.e);
     const auto inkUnder = [&](int x, int y) {
+        if (square) {
+            const double u0 = toRaster.a * x + toRaster.c, u1 = u0 + toRaster.a;
+            const double v0 = toRaster.e * y + toRaster.f, v1 = v0 + toRaster.e;
+            // The raster pixels whose centres the picture pixel holds: each belongs to one picture pixel.
+            const double c0 = std::clamp(std::ceil(std::min(u0, u1) - 0.5), 0.0, W);
+            const double c1 = std::clamp(std::ceil(std::max(u0, u1) - 0.5), 0.0, W);
+            const double r0 = std::clamp(std::ceil(std::min(v0, v1) - 0.5), 0.0, H);
+            const double r1 = std::clamp(std::ceil(std::max(v0, v1) - 0.5), 0.0, H);
+            for (double up = r0; up < r1; ++up)
+                if (bitsHold(image.pixels.data() + std::size_t(H - 1 - up) * image.stride, std::size_t(c0), std::size_t(c1),
+                             foregroundBit))
+                    return true;
+            return false;
+        }
         for (int j = 0; j < n; ++j)
             for (int i = 0; i < n; ++i) {
                 const Pt at = toRaster.apply({x + (i + 0.5) / n, y + (j + 0.5) / n});

@@ -165,6 +165,12 @@ TEST_F(RenderTest, ThinInkSurvivesASmallerPicture) {
         EXPECT_EQ(at(picture, y, 7 - y), kBlack) << y;
     }
     EXPECT_EQ(count(picture, kBlack), 8 + 8 - 1);
+
+    // Turned a quarter: column 45 becomes the line through design y 45..46, picture row 2.
+    const auto turned = render({{"views", {view(0, 0, 64, 64)}}, {"rasters", {{{"file", scan}, {"origin", {64, 0, 0}}, {"rotation", 90}}}}},
+                               0, 8, 8);
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(at(turned, x, 2), kBlack) << x;
+    EXPECT_EQ(count(turned, kBlack), 8 + 8 - 1);
 }
 
 // A raster turned by 90 degrees seen in a view turned the same way shows upright; a view without
