@@ -250,6 +250,7 @@ struct FileOutcome {
     std::string detail;    // what it changed, or why nothing changed
 };
 
+// A failed outcome with its reason.
 FileOutcome failure(std::string reason) {
     FileOutcome out;
     out.reason = std::move(reason);
@@ -282,11 +283,11 @@ bool fileWritten(std::size_t from) {
     return false;
 }
 
-// The last question from index `from` on that was answered no or cancel, or an empty text.
-std::string declinedQuestion(std::size_t from) {
+// The last question of the events [from, to) that was answered no or cancel, or an empty text.
+std::string declinedQuestion(std::size_t from, std::size_t to) {
     const auto& events = subhost::transcript();
     std::string text;
-    for (std::size_t i = from; i < events.size(); ++i) {
+    for (std::size_t i = from; i < to && i < events.size(); ++i) {
         const nlohmann::json& e = events[i];
         if (e.value("event", "") != "messageBox" || !e.contains("answer")) continue;
         if (e["answer"] == "no" || e["answer"] == "cancel") text = e.value("text", "");
@@ -331,8 +332,8 @@ std::string runCommandOn(const BatchCommand& command, const BatchOptions& o, int
     std::string error;
     if (!subhost::keyin(command.keyin, &error)) return error;
     for (const DPoint3d& p : command.points(o, height)) {
-        std::string failure = reportedFailure(start);
-        if (!failure.empty()) return failure;
+        std::string refusal = reportedFailure(start);
+        if (!refusal.empty()) return refusal;
         subhost::dataPoint(p, 0);
     }
     return reportedFailure(start);
@@ -395,7 +396,7 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
     if (out.reason.empty()) out.reason = reportedFailure(closing);
     out.changed = fileWritten(opened);
     if (out.reason.empty() && !out.changed) {
-        const std::string declined = declinedQuestion(opened);
+        const std::string declined = declinedQuestion(opened, closing);
         out.detail = declined.empty() ? "no pixel differed" : "answered no to \"" + declined + "\"";
     }
     subhost::setTranscriptStream(nullptr);
