@@ -118,7 +118,7 @@ TEST_F(BatchTest, QuestionsStopTheFileUnlessAnswered) {
 
     // Declining the new file for a block placed off the image leaves the file as it was, without failing.
     const std::string afterNo = bytes("scan.tif");
-    const Run declined = pixelmend("copy scan.tif --block 0,0,10,10 --to 300,300 --no");
+    const Run declined = pixelmend("copy scan.tif --block 0,0,10,10 --to 300,300 --no --set Backup=0");
     EXPECT_EQ(declined.code, 0) << declined.out;
     EXPECT_TRUE(declined.says("unchanged (answered no to \"Block is outside raster boundary.")) << declined.out;
     EXPECT_EQ(bytes("scan.tif"), afterNo);
