@@ -78,6 +78,9 @@ struct Canvas {
     }
 };
 
+// v limited to [0, limit]; NaN (from coordinates beyond any double) gives 0.
+double within(double v, double limit) { return v > 0 ? std::min(v, limit) : 0.0; }
+
 // Calls span(y, x0, x1) for the picture pixels whose centres lie inside the polygon
 // (even-odd rule; x1 exclusive), rows clipped to [0, height) and columns to [0, width).
 template <class Span>
@@ -89,9 +92,9 @@ void fillSpans(const std::vector<Pt>& polygon, int width, int height, Span span)
         top = std::min(top, p.y);
         bottom = std::max(bottom, p.y);
     }
-    // Clamped while still doubles, so that far-away points never overflow an int.
-    const int y0 = int(std::clamp(std::floor(top), 0.0, double(height)));
-    const int y1 = int(std::clamp(std::ceil(bottom), 0.0, double(height)));
+    // Limited while still doubles, so that far-away points never overflow an int.
+    const int y0 = int(within(std::floor(top), height));
+    const int y1 = int(within(std::ceil(bottom), height));
     std::vector<double> xs;
     for (int y = y0; y < y1; ++y) {
         const double yc = y + 0.5;
@@ -103,8 +106,8 @@ void fillSpans(const std::vector<Pt>& polygon, int width, int height, Span span)
         }
         std::sort(xs.begin(), xs.end());
         for (std::size_t k = 0; k + 1 < xs.size(); k += 2) {
-            const int x0 = int(std::clamp(std::ceil(xs[k] - 0.5), 0.0, double(width)));
-            const int x1 = int(std::clamp(std::ceil(xs[k + 1] - 0.5), 0.0, double(width)));
+            const int x0 = int(within(std::ceil(xs[k] - 0.5), width));
+            const int x1 = int(within(std::ceil(xs[k + 1] - 0.5), width));
             if (x0 < x1) span(y, x0, x1);
         }
     }
@@ -118,17 +121,21 @@ Affine viewAxes(double rotationDegrees) {
     return {c, s, 0, -s, c, 0};
 }
 
+// The attachment's design -> pixel map (pixels along its rows, y up from its origin corner).
+Affine designToRaster(const DgnRaster& r) {
+    const DPoint3d p0 = raster::designToPixel(r, {0, 0, 0});
+    const DPoint3d px = raster::designToPixel(r, {1, 0, 0});
+    const DPoint3d py = raster::designToPixel(r, {0, 1, 0});
+    return {px.x - p0.x, py.x - p0.x, p0.x, px.y - p0.y, py.y - p0.y, p0.y};
+}
+
 // Every design point worth seeing: raster corners and stroked elements.
 std::vector<Pt> designRange() {
     std::vector<Pt> points;
     for (const auto& r : raster::rasterState().rasters) {
         if (!r->attached || !r->file) continue;
         const double w = r->file->info.width, h = r->file->info.height;
-        const DPoint3d p0 = raster::designToPixel(*r, {0, 0, 0});
-        const DPoint3d px = raster::designToPixel(*r, {1, 0, 0});
-        const DPoint3d py = raster::designToPixel(*r, {0, 1, 0});
-        const Affine toPixel{px.x - p0.x, py.x - p0.x, p0.x, px.y - p0.y, py.y - p0.y, p0.y};
-        if (auto toDesign = toPixel.inverse())
+        if (auto toDesign = designToRaster(*r).inverse())
             for (Pt corner : {Pt{0, 0}, Pt{w, 0}, Pt{0, h}, Pt{w, h}}) points.push_back(toDesign->apply(corner));
     }
     for (const auto& [pos, element] : elements::elementState().elements)
@@ -229,14 +236,11 @@ std::vector<std::uint8_t> clipCoverage(const DgnRaster& r, const Affine& toPictu
 
 // Draws one attachment's pixels under the picture pixels it covers.
 void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vector<std::string>& notes) {
-    const DPoint3d p0 = raster::designToPixel(r, {0, 0, 0});
-    const DPoint3d px = raster::designToPixel(r, {1, 0, 0});
-    const DPoint3d py = raster::designToPixel(r, {0, 1, 0});
-    const Affine designToRaster{px.x - p0.x, py.x - p0.x, p0.x, px.y - p0.y, py.y - p0.y, p0.y};
+    const Affine fromDesign = designToRaster(r);
     const auto pictureToDesign = toPicture.inverse();
-    const auto rasterToDesign = designToRaster.inverse();
+    const auto rasterToDesign = fromDesign.inverse();
     if (!pictureToDesign || !rasterToDesign) return;
-    const Affine toRaster = designToRaster.after(*pictureToDesign);
+    const Affine toRaster = fromDesign.after(*pictureToDesign);
     const Affine rasterToPicture = toPicture.after(*rasterToDesign);
     double W = r.file->info.width, H = r.file->info.height;
     std::vector<Pt> outline;
@@ -267,18 +271,19 @@ void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vect
     // raster pixel whose centre it holds is ink. Rasters that lie square to the picture test the pixels under it
     // row by row; turned ones test n x n points spread over it (n: raster pixels a picture pixel
     // spans, at most 16).
-    const int n = int(std::clamp(std::ceil(std::max(std::hypot(toRaster.a, toRaster.d), std::hypot(toRaster.b, toRaster.e))),
-                                 1.0, 16.0));
+    const int n = std::max(1, int(within(std::ceil(std::max(std::hypot(toRaster.a, toRaster.d),
+                                                            std::hypot(toRaster.b, toRaster.e))),
+                                         16)));
     const bool square = std::fabs(toRaster.b) <= 1e-9 * std::fabs(toRaster.a) && std::fabs(toRaster.d) <= 1e-9 * std::fabs(toRaster.e);
     const auto inkUnder = [&](int x, int y) {
         if (square) {
             const double u0 = toRaster.a * x + toRaster.c, u1 = u0 + toRaster.a;
             const double v0 = toRaster.e * y + toRaster.f, v1 = v0 + toRaster.e;
             // The raster pixels whose centres the picture pixel holds: each belongs to one picture pixel.
-            const double c0 = std::clamp(std::ceil(std::min(u0, u1) - 0.5), 0.0, W);
-            const double c1 = std::clamp(std::ceil(std::max(u0, u1) - 0.5), 0.0, W);
-            const double r0 = std::clamp(std::ceil(std::min(v0, v1) - 0.5), 0.0, H);
-            const double r1 = std::clamp(std::ceil(std::max(v0, v1) - 0.5), 0.0, H);
+            const double c0 = within(std::ceil(std::min(u0, u1) - 0.5), W);
+            const double c1 = within(std::ceil(std::max(u0, u1) - 0.5), W);
+            const double r0 = within(std::ceil(std::min(v0, v1) - 0.5), H);
+            const double r1 = within(std::ceil(std::max(v0, v1) - 0.5), H);
             for (double up = r0; up < r1; ++up)
                 if (bitsHold(image.pixels.data() + std::size_t(H - 1 - up) * image.stride, std::size_t(c0), std::size_t(c1),
                              foregroundBit))
@@ -434,6 +439,7 @@ void drawPolyline(Canvas& canvas, const std::vector<Pt>& points, int weight, int
             }
         }
         if (patternLength > 0 && std::isfinite(len)) phase = std::fmod(phase + len, patternLength);
+        if (!std::isfinite(phase)) phase = 0;
     }
 }
 
