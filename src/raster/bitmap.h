@@ -16,6 +16,9 @@ struct WorkBitmap {
     PixelBlock block;
 };
 
+// Takes a byte count, gives zeroed memory for a bitmap that std::free releases (large
+// ones in huge pages where the system has them); null when there is no memory.
+std::uint8_t* pv_bitmapAlloc(int length);
 // Buffer length in bytes of size in the current target's image format.
 int j_bitmapBytes(const BitmapSize* size);
 // Reads block of the current raster; allocates *bytes (zeroed) when null; sets size; host status.

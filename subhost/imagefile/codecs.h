@@ -45,9 +45,11 @@ bool gifRead(const std::string& path, Image& image, std::string& why);
 // with the reason (Other mode, non-positive or over-limit sides or bytes).
 bool checkDecodable(const ImageInfo& info, std::string& why);
 
-// Takes an image whose header facts are set, sets its stride, default palette and
-// zeroed pixels; false with the reason when the memory cannot be had.
+// Takes an image whose header facts are set, sets its stride and room for its pixels,
+// left unset for the decoder to write every byte; false with the reason when the memory cannot be had.
 bool allocatePixels(Image& image, std::string& why);
+// Clears the bits after the last pixel of every monochrome row, which decoders may leave unset.
+void clearRowPadding(Image& image);
 
 // Takes an image, fills the 256 palette entries as documented for its mode
 // (monochrome from the photometric) and sets paletteCount.

@@ -3,11 +3,13 @@
 // in the same folder, renamed over the original only once it is complete).
 #include "subhost/imagefile/imagefile.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -102,11 +104,20 @@ void setDefaultPalette(Image& image) {
     }
 }
 
+void clearRowPadding(Image& image) {
+    const int spare = image.mode == ColorMode::Mono ? image.width % 8 : 0;
+    if (spare == 0 || image.stride == 0) return;
+    const auto keep = static_cast<std::uint8_t>(0xFF << (8 - spare));
+    for (std::size_t r = 0; r < static_cast<std::size_t>(image.height); ++r)
+        image.pixels[r * image.stride + image.stride - 1] &= keep;
+}
+
 bool allocatePixels(Image& image, std::string& why) {
     if (!checkDecodable(image, why)) return false;
     image.stride = rowBytes(image.mode, image.width);
     try {
-        image.pixels.assign(image.stride * static_cast<std::size_t>(image.height), 0);
+        image.pixels.clear();
+        image.pixels.resize(image.stride * static_cast<std::size_t>(image.height));  // left unset: decoders fill it
     } catch (const std::bad_alloc&) {
         why = format("not enough memory for %zu bytes of pixels", image.stride * static_cast<std::size_t>(image.height));
         return false;
@@ -298,7 +309,25 @@ std::string temporaryPathFor(const std::string& path) {
     return path + ".pxmtmp";
 }
 
-ImageResult makeImage(int width, int height, ColorMode mode) {
+void* allocatePixelMemory(std::size_t bytes) {
+    constexpr std::size_t kHugePage = std::size_t(2) << 20;
+    if (bytes < 2 * kHugePage) {
+        void* p = std::malloc(std::max<std::size_t>(bytes, 1));
+        if (!p) throw std::bad_alloc();
+        return p;
+    }
+    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* p = std::aligned_alloc(kHugePage, rounded);
+    if (!p) throw std::bad_alloc();
+    ::madvise(p, rounded, MADV_HUGEPAGE);  // a hint: without huge pages the memory works all the same
+    return p;
+}
+
+void freePixelMemory(void* memory) noexcept {
+    std::free(memory);
+}
+
+ImageResult makeImage(int width, int height, ColorMode mode, bool blank) {
     ImageResult result;
     Image& image = result.image;
     image.width = width;
@@ -312,6 +341,7 @@ ImageResult makeImage(int width, int height, ColorMode mode) {
         result.error = "Cannot create image: " + why;
         return result;
     }
+    if (blank) std::fill(image.pixels.begin(), image.pixels.end(), std::uint8_t(0));
     setDefaultPalette(image);
     result.ok = true;
     return result;
@@ -366,6 +396,7 @@ ImageResult readImage(const std::string& path) {
         result.error = readFailure(path, why);
         return result;
     }
+    clearRowPadding(result.image);
     result.image.path = path;
     result.image.format = format;
     result.ok = true;

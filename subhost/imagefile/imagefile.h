@@ -43,7 +43,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace subhost::imagefile {
@@ -171,12 +175,50 @@ struct ImageInfo {
     int samplesPerPixel = 0;
 };
 
+// Takes a byte count, gives memory for pixels (large blocks in huge pages where the
+// system offers them, so that first touching an A0 image costs few page faults);
+// throws std::bad_alloc when there is none.
+void* allocatePixelMemory(std::size_t bytes);
+// Gives back memory from allocatePixelMemory.
+void freePixelMemory(void* memory) noexcept;
+
+// Allocator whose resize leaves new elements uninitialised: decoders write every
+// pixel themselves, and zero-filling an A0 scan first costs as much as decoding it.
+template <typename T>
+struct DefaultInitAllocator : std::allocator<T> {
+    using value_type = T;
+    template <typename U>
+    struct rebind {
+        using other = DefaultInitAllocator<U>;
+    };
+    DefaultInitAllocator() noexcept = default;
+    template <typename U>
+    DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) { return static_cast<T*>(allocatePixelMemory(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t) noexcept { freePixelMemory(p); }
+    template <typename U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+template <typename T, typename U>
+bool operator==(const DefaultInitAllocator<T>&, const DefaultInitAllocator<U>&) noexcept {
+    return true;
+}
+
+using PixelBytes = std::vector<std::uint8_t, DefaultInitAllocator<std::uint8_t>>;
+
 // A decoded image: header facts, palette and packed pixels (layout above).
 struct Image : ImageInfo {
     std::array<Rgb8, 256> palette{};
     int paletteCount = 0;
     std::size_t stride = 0;            // bytes per row
-    std::vector<std::uint8_t> pixels;  // stride * height bytes
+    PixelBytes pixels;                 // stride * height bytes
 };
 
 struct ImageResult {
@@ -207,10 +249,10 @@ constexpr std::uint64_t kMaxDecodedBytes = 4ull << 30;  // 4 GiB
 // Bytes per row of `mode` at `width` pixels (0 for Other).
 std::size_t rowBytes(ColorMode mode, int width);
 
-// Takes a size and mode, gives a blank image (zero pixels, default palette,
-// photometric MinIsWhite, compression None, format Unknown) ready for createImageFile; fails with ok false for
-// Other, non-positive or over-limit sizes.
-ImageResult makeImage(int width, int height, ColorMode mode);
+// Takes a size and mode, gives a blank image (zero pixels, or pixels left unset for a caller that
+// overwrites them all when blank is false; default palette, photometric MinIsWhite, compression None,
+// format Unknown) ready for createImageFile; fails with ok false for Other, non-positive or over-limit sizes.
+ImageResult makeImage(int width, int height, ColorMode mode, bool blank = true);
 
 // Takes a path, gives its header facts without decoding pixels; fails with the
 // file and reason (missing, unreadable, unknown kind, damaged header, too large).

@@ -363,6 +363,7 @@ bool tiffReadStrips(TIFF* tif, TiffMessages& messages, Image& image, std::string
     std::vector<std::uint8_t> scratch;
     if (image.mode == ColorMode::Palette4) scratch.resize(fileRow * rps);
     const tstrip_t strips = TIFFNumberOfStrips(tif);
+    std::size_t rowsRead = 0;
     for (tstrip_t s = 0; s < strips; ++s) {
         std::uint64_t firstRow = static_cast<std::uint64_t>(s) * rps;
         if (firstRow >= static_cast<std::uint64_t>(image.height)) break;
@@ -370,14 +371,22 @@ bool tiffReadStrips(TIFF* tif, TiffMessages& messages, Image& image, std::string
         std::uint8_t* dst = image.pixels.data() + firstRow * image.stride;
         std::uint8_t* target = scratch.empty() ? dst : scratch.data();
         tmsize_t want = static_cast<tmsize_t>(rows * fileRow);
-        if (TIFFReadEncodedStrip(tif, s, target, want) < 0) {
+        const tmsize_t got = TIFFReadEncodedStrip(tif, s, target, want);
+        if (got < 0) {
             why = format("cannot decode strip %u (%s)", static_cast<unsigned>(s), libtiffSays(messages).c_str());
             return false;
         }
+        // A short strip leaves its last rows blank rather than unset.
+        if (got < want) std::memset(target + got, 0, static_cast<std::size_t>(want - got));
+        rowsRead = static_cast<std::size_t>(firstRow) + rows;
         if (!scratch.empty())
             for (std::size_t r = 0; r < rows; ++r)
                 unpackNibbles(scratch.data() + r * fileRow, dst + r * image.stride, static_cast<std::size_t>(image.width));
     }
+    // Rows no strip covers (a file with too few strips) are blank.
+    if (rowsRead < static_cast<std::size_t>(image.height))
+        std::memset(image.pixels.data() + rowsRead * image.stride, 0,
+                    (static_cast<std::size_t>(image.height) - rowsRead) * image.stride);
     return true;
 }
 

@@ -90,9 +90,10 @@ int writeNew(WCharCP name, int fileFormat, img::Image& image) {
     return status.status == img::kStatusNoMemory ? MDLERR_INSFMEMORY : ERROR;
 }
 
-bool blankImage(const BitmapSize* size, img::ColorMode mode, img::Image* image) {
+// An image of the size whose pixels the caller overwrites whole.
+bool newImage(const BitmapSize* size, img::ColorMode mode, img::Image* image) {
     if (!validSize(size)) return false;
-    img::ImageResult made = img::makeImage(size->width, size->height, mode);
+    img::ImageResult made = img::makeImage(size->width, size->height, mode, false);
     if (!made.ok) return false;
     *image = std::move(made.image);
     return true;
@@ -253,7 +254,7 @@ int mdlImage_createFileFromBitMap(WCharCP name, int fileFormat, const BitmapSize
     if (name == nullptr || bytes == nullptr) return ERROR;
     if (!img::canWriteFormat(img::FileFormat(fileFormat))) return MDLERR_CANNOTWRITEFORMAT;
     img::Image image;
-    if (!blankImage(size, img::ColorMode::Mono, &image)) return ERROR;
+    if (!newImage(size, img::ColorMode::Mono, &image)) return ERROR;
     std::memcpy(image.pixels.data(), bytes, image.pixels.size());
     // A set bit is white in TIFF files (min-is-black) and black in every other format.
     const bool tiff = fileFormat == IMAGEFILE_TIFF;
@@ -272,7 +273,7 @@ int mdlImage_extCreateFileFromMap(WCharCP name, int fileFormat, int colorMode, c
     if (!img::canWriteFormat(img::FileFormat(fileFormat))) return MDLERR_CANNOTWRITEFORMAT;
     const bool grey = colorMode == IMAGECOLOR_GreyScale || red == nullptr || green == nullptr || blue == nullptr;
     img::Image image;
-    if (!blankImage(size, grey ? img::ColorMode::Grey8 : img::ColorMode::Palette8, &image)) return ERROR;
+    if (!newImage(size, grey ? img::ColorMode::Grey8 : img::ColorMode::Palette8, &image)) return ERROR;
     std::memcpy(image.pixels.data(), bytes, image.pixels.size());
     if (!grey) {
         const int n = std::clamp(paletteCount, 1, 256);
@@ -288,7 +289,7 @@ int mdlImage_extCreateFileFromRGB(WCharCP name, int fileFormat, int, const Bitma
     if (name == nullptr || planes == nullptr) return ERROR;
     if (!img::canWriteFormat(img::FileFormat(fileFormat))) return MDLERR_CANNOTWRITEFORMAT;
     img::Image image;
-    if (!blankImage(size, img::ColorMode::Rgb, &image)) return ERROR;
+    if (!newImage(size, img::ColorMode::Rgb, &image)) return ERROR;
     mdlImage_RGBSeparateToRGB(image.pixels.data(), planes, size, IMAGECOLOR_RGB);
     image.compression = compressionFor(compression, image.mode, img::FileFormat(fileFormat));
     return writeNew(name, fileFormat, image);

@@ -179,8 +179,8 @@ inline bool writeTiffWithLibtiff(const std::string& path, const Image& image, co
 }
 
 // Reads a file's rows with libtiff alone (scanline interface, strips only) as the file stores them.
-inline std::vector<std::uint8_t> readRowsWithLibtiff(const std::string& path) {
-    std::vector<std::uint8_t> out;
+inline subhost::imagefile::PixelBytes readRowsWithLibtiff(const std::string& path) {
+    subhost::imagefile::PixelBytes out;
     TIFF* tif = TIFFOpen(path.c_str(), "r");
     if (!tif) return out;
     std::uint32_t height = 0;

@@ -1,6 +1,7 @@
 // Round trips through the raster codecs: files written by libtiff or libpng are
 // decoded exactly, written back with the same format facts, and decode to the
 // same pixels again (and, for TIFF, libtiff alone reads our output the same).
+#include <span>
 #include <cmath>
 #include <cstdlib>
 
@@ -121,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
         TiffCase{"RgbaNoneTiled", ColorMode::Rgba, shape(COMPRESSION_NONE, kWhite, true), Compression::None}),
     [](const ::testing::TestParamInfo<TiffCase>& info) { return std::string(info.param.name); });
 
-double meanDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+double meanDifference(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
     if (a.size() != b.size() || a.empty()) return 1e9;
     double sum = 0;
     for (std::size_t i = 0; i < a.size(); ++i) sum += std::abs(int(a[i]) - int(b[i]));
@@ -283,7 +284,7 @@ TEST(BmpRasters, HandMadeFileReadsBottomUpAndBgr) {
     writeBytes(path, bmp);
     ImageResult read = readImage(path);
     ASSERT_TRUE(read.ok) << read.error;
-    const std::vector<std::uint8_t> expected = {255, 0, 0, 255, 255, 255, 0, 0, 255, 0, 255, 0};
+    const PixelBytes expected = {255, 0, 0, 255, 255, 255, 0, 0, 255, 0, 255, 0};
     EXPECT_EQ(read.image.pixels, expected);
     EXPECT_EQ(read.image.mode, ColorMode::Rgb);
     EXPECT_NEAR(read.image.resolution.x, 28.35, 0.01);  // 2835 dots a metre, 72 dpi
@@ -379,7 +380,7 @@ TEST(ReadOnlyFormat, GifDecodesButEveryWriteAnswersCannotWriteFormat) {
     EXPECT_EQ(read.image.format, FileFormat::Gif);
     EXPECT_EQ(read.image.mode, ColorMode::Palette8);
     EXPECT_EQ(read.image.compression, Compression::Lzw);
-    EXPECT_EQ(read.image.pixels, (std::vector<std::uint8_t>{0, 1, 2, 3, 3, 2, 1, 0}));
+    EXPECT_EQ(read.image.pixels, (PixelBytes{0, 1, 2, 3, 3, 2, 1, 0}));
     EXPECT_EQ(read.image.palette[2], (Rgb8{0, 0, 255}));
     EXPECT_EQ(read.image.paletteCount, 4);
 

@@ -1,5 +1,6 @@
 // The host's image library: polygon fills, planar RGB, and the monochrome
 // conventions of new files.
+#include <span>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -15,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace img = subhost::imagefile;
 
-bool bitAt(const std::vector<std::uint8_t>& bytes, std::size_t stride, int x, int y) {
+bool bitAt(std::span<const std::uint8_t> bytes, std::size_t stride, int x, int y) {
     return (bytes[std::size_t(y) * stride + std::size_t(x / 8)] >> (7 - x % 8)) & 1;
 }
 
