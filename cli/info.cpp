@@ -127,7 +127,7 @@ bool printInfo(const std::string& path, std::ostream& out) {
     const bool rampOnly = info.mode == img::ColorMode::Grey8 || info.mode == img::ColorMode::Rgb ||
                           info.mode == img::ColorMode::Rgba;
     if (rampOnly) {
-        text << "  palette: none (grey ramp)\n";
+        text << (info.mode == img::ColorMode::Grey8 ? "  palette: none (grey ramp)\n" : "  palette: none (direct colour)\n");
     } else if (info.mode != img::ColorMode::Other) {
         // Only a decoded image carries the palette and the pixels the polarity is counted from.
         const img::ImageResult image = img::readImage(path);
