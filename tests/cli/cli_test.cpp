@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "command_runner.h"
 #include "subhost/host.h"
 
 namespace fs = std::filesystem;
@@ -30,14 +31,10 @@ struct Result {
 };
 
 Result runPixelmend(const std::string& args) {
+    const CommandOutput output = runCommandLine(kBin + " " + args + " 2>/dev/null");
     Result r;
-    FILE* pipe = popen((kBin + " " + args + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return r;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-    const int status = pclose(pipe);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.code = output.code;
+    r.out = output.out;
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);)
         if (!line.empty() && line[0] == '{') r.events.push_back(nlohmann::json::parse(line));

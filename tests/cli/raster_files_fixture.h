@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 
+#include "command_runner.h"
 #include "subhost/imagefile/imagefile.h"
 
 class RasterFilesTest : public ::testing::Test {
@@ -39,16 +40,12 @@ protected:
 
     // Runs `pixelmend ARGS` in the test folder; the user's settings live in the folder's config/.
     Run pixelmend(const std::string& args) const {
-        Run r;
         const std::string line = "cd '" + dir.string() + "' && XDG_CONFIG_HOME='" + (dir / "config").string() +
                                  "' " PXMEND_BIN_DIR "/pixelmend " + args + " 2>&1";
-        FILE* pipe = popen(line.c_str(), "r");
-        if (!pipe) return r;
-        char buffer[4096];
-        std::size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-        const int status = pclose(pipe);
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const CommandOutput output = runCommandLine(line);
+        Run r;
+        r.code = output.code;
+        r.out = output.out;
         return r;
     }
 
