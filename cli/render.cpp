@@ -7,7 +7,6 @@
 
 #include "cli/commands.h"
 #include "subhost/host.h"
-#include "subhost/imagefile/imagefile.h"
 
 namespace pixelmend {
 namespace {
@@ -18,7 +17,9 @@ const char* const kRenderHelp =
     "usage: pixelmend render DESIGN [--view N] [--size WxH] -o OUT.png\n"
     "  Draws what a view of the design shows into a PNG picture: its raster attachments in\n"
     "  attachment order (the last on top), in their rendering colours, with clip masks and\n"
-    "  boundaries applied, then its elements in file order, on a black background.\n"
+    "  boundaries applied, then its elements in file order, on a black background. Element weights\n"
+    "  and line styles are drawn with the pen widths and dash lengths (in picture pixels) of the\n"
+    "  settings file ($XDG_CONFIG_HOME/pixelmend/Pxmend.ini, else ~/.config/pixelmend/Pxmend.ini).\n"
     "  --view N     the view to draw, counted from 0 as in session scripts (default 0); a view\n"
     "               without an extent, or a design without views, shows the whole design\n"
     "  --size WxH   the picture's size in pixels (default: the view's proportions, 1024 pixels on\n"
@@ -80,26 +81,6 @@ std::string renderArgsParse(Args args, RenderRequest* request) {
     return {};
 }
 
-// Writes the picture as an RGB PNG through a temporary file; false with *error naming the file.
-bool renderPictureWrite(const std::string& path, const subhost::ViewPicture& picture, std::string* error) {
-    namespace imagefile = subhost::imagefile;
-    imagefile::ImageResult made = imagefile::makeImage(picture.width, picture.height, imagefile::ColorMode::Rgb);
-    if (!made.ok) {
-        *error = path + ": " + made.error;
-        return false;
-    }
-    imagefile::Image& image = made.image;
-    image.format = imagefile::FileFormat::Png;
-    image.compression = imagefile::Compression::Deflate;
-    image.pixels.assign(picture.rgb.begin(), picture.rgb.end());
-    const imagefile::WriteStatus status = imagefile::createImageFile(path, imagefile::FileFormat::Png, image);
-    if (status.status != imagefile::kStatusOk) {
-        *error = status.error;
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int runRender(Args args) {
@@ -126,19 +107,17 @@ int runRender(Args args) {
         if (event.value("event", "") == "rasterRefused")
             std::cerr << "pixelmend render: raster " << event.value("file", "") << " not shown: "
                       << event.value("reason", "") << "\n";
-    subhost::ViewPicture picture;
-    const bool drawn = subhost::renderView(request.view, request.width, request.height, &picture, &error);
+    std::vector<std::string> notes;
+    int width = 0, height = 0;
+    const bool written = subhost::renderViewToPng(request.output, request.view, request.width, request.height, &notes,
+                                                  &error, &width, &height);
     subhost::closeDesign();
-    if (!drawn) {
+    for (const std::string& note : notes) std::cerr << "pixelmend render: " << note << "\n";
+    if (!written) {
         std::cerr << "pixelmend render: " << request.design << ": " << error << "\n";
         return 1;
     }
-    for (const std::string& note : picture.notes) std::cerr << "pixelmend render: " << note << "\n";
-    if (!renderPictureWrite(request.output, picture, &error)) {
-        std::cerr << "pixelmend render: " << error << "\n";
-        return 1;
-    }
-    std::cout << request.output << " (" << picture.width << " x " << picture.height << ", view " << request.view
+    std::cout << request.output << " (" << width << " x " << height << ", view " << request.view
               << ")\n";
     return 0;
 }

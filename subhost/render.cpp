@@ -1,7 +1,7 @@
-// What a view of the open design shows, drawn into a picture: the raster
-// attachments in attachment order (the last one on top, the one the raster pick
-// finds where rasters overlap), then the design's elements in file order, on the
-// view's black background.
+// What a view of the open design shows, drawn with Cairo into a picture: the
+// raster attachments in attachment order (the last one on top, the one the
+// raster pick finds where rasters overlap), then the design's elements in file
+// order, on the view's black background.
 //
 // Picture geometry. A view's rectangle is `extent` wide and high along the view's
 // axes, its lower-left corner at `origin` (design coordinates); the view is
@@ -11,19 +11,34 @@
 // shows the whole design, every raster and element, with a small margin.
 //
 // Rasters. Each picture pixel shows the raster pixel under its centre (nearest
-// neighbour). Monochrome pixels show in the attachment's rendering colours (the
-// file's darker colour is the foreground); a transparent one leaves what is below.
-// Where a picture pixel spans several monochrome pixels it shows ink when any of
-// the pixels whose centres it holds is ink, so that thin lines of a scan survive a small picture. RGBA pixels blend by their alpha. Clip masks hide the raster inside them; a
-// clip boundary hides it outside.
+// neighbour), sampled straight from the decoded image into a layer the size of
+// the raster's part of the picture. Monochrome pixels show in the attachment's
+// rendering colours (the file's darker colour is the foreground); a transparent
+// one leaves what is below. Where a picture pixel spans several monochrome pixels
+// it shows ink when any of the pixels whose centres it holds is ink, so that thin
+// lines of a scan survive a small picture. RGBA pixels blend by their alpha. The
+// layer is laid on the picture through Cairo clip paths: inside the clip
+// boundary, outside every clip mask.
 //
-// Elements. Curves are stroked to half a picture pixel; weight w draws w + 1
-// pixels wide; styles 1 to 7 are dash patterns counted in picture pixels; closed
-// shapes and ellipses marked filled are filled with their fill colour when the
-// view's "fill" is on (the default). Colours come from the design's colour table.
+// Elements. Curves are stroked to half a picture pixel and drawn as Cairo paths
+// without antialiasing (a picture pixel is either the element's colour or not):
+// weight n draws LineWeight<n> picture pixels wide and style n (0 to 7) with the
+// dash pattern LineStyle<n>, counted in picture pixels, both from the settings
+// file in use. Solid lines have round ends; dashes end square, so that they are
+// exactly as long as the pattern says. Closed shapes and ellipses marked filled
+// are filled with their fill colour when the view's "fill" is on (the default).
+// Colours come from the design's colour table.
+#include <cairo.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <memory>
 
 #include "subhost/elements.h"
 #include "subhost/raster/raster.h"
@@ -35,6 +50,7 @@ namespace {
 constexpr double kDegrees = 3.14159265358979323846 / 180.0;
 constexpr int kDefaultLongSide = 1024;
 constexpr double kFitMargin = 0.02;  // share of the design's range left around it by a fitted view
+constexpr double kEdgeNudge = 1.0 / 32;  // picture pixels elements are moved right and down by
 
 using Rgb = std::array<std::uint8_t, 3>;
 
@@ -63,19 +79,21 @@ struct Affine {
     }
 };
 
-// The picture being drawn: rows top to bottom, r, g, b a pixel.
-struct Canvas {
-    int width = 0, height = 0;
-    std::vector<std::uint8_t> rgb;
+// Cairo objects owned by unique_ptr.
+struct SurfaceFree {
+    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+struct ContextFree {
+    void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+};
+using Surface = std::unique_ptr<cairo_surface_t, SurfaceFree>;
+using Context = std::unique_ptr<cairo_t, ContextFree>;
 
-    std::uint8_t* at(int x, int y) { return rgb.data() + (std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3; }
-    void put(int x, int y, const Rgb& c) {
-        std::uint8_t* p = at(x, y);
-        p[0] = c[0], p[1] = c[1], p[2] = c[2];
-    }
-    void span(int y, int x0, int x1, const Rgb& c) {
-        for (int x = x0; x < x1; ++x) put(x, y, c);
-    }
+// A picture drawn, not yet handed out: its surface (RGB24) and the rasters left out.
+struct Drawn {
+    Surface surface;
+    int width = 0, height = 0;
+    std::vector<std::string> notes;
 };
 
 // v limited to [0, limit]; NaN (from coordinates beyond any double) gives 0.
@@ -111,6 +129,76 @@ void fillSpans(const std::vector<Pt>& polygon, int width, int height, Span span)
             if (x0 < x1) span(y, x0, x1);
         }
     }
+}
+
+// The axis-aligned rectangle [lo, hi] that picture paths are cut to: Cairo keeps coordinates in
+// fixed point, so points far off the picture must never reach it.
+struct Window {
+    Pt lo, hi;
+};
+
+// The picture of width x height grown by pad pixels on every side.
+Window pictureWindow(int width, int height, double pad) { return {{-pad, -pad}, {width + pad, height + pad}}; }
+
+// Clips segment a-b to the window; the kept part as parameters t0 <= t1 of a + t (b - a), false when none.
+bool clipSegment(Pt a, Pt b, const Window& w, double* t0, double* t1) {
+    *t0 = 0, *t1 = 1;
+    const double d[2] = {b.x - a.x, b.y - a.y};
+    const double s[2] = {a.x, a.y};
+    const double low[2] = {w.lo.x, w.lo.y}, high[2] = {w.hi.x, w.hi.y};
+    for (int k = 0; k < 2; ++k) {
+        if (!std::isfinite(s[k]) || !std::isfinite(d[k])) return false;
+        if (d[k] == 0) {
+            if (s[k] < low[k] || s[k] > high[k]) return false;
+            continue;
+        }
+        double u0 = (low[k] - s[k]) / d[k], u1 = (high[k] - s[k]) / d[k];
+        if (u0 > u1) std::swap(u0, u1);
+        *t0 = std::max(*t0, u0);
+        *t1 = std::min(*t1, u1);
+        if (*t0 > *t1) return false;
+    }
+    return true;
+}
+
+// The polygon cut to the window (one edge of the window at a time); inside the window it covers
+// the same points as the polygon, by the even-odd rule too.
+std::vector<Pt> clipPolygon(std::vector<Pt> polygon, const Window& w) {
+    for (int edge = 0; edge < 4 && !polygon.empty(); ++edge) {
+        // Signed distance inside the edge: >= 0 keeps the point.
+        const auto inside = [&](const Pt& p) {
+            switch (edge) {
+            case 0: return p.x - w.lo.x;
+            case 1: return w.hi.x - p.x;
+            case 2: return p.y - w.lo.y;
+            default: return w.hi.y - p.y;
+            }
+        };
+        std::vector<Pt> out;
+        out.reserve(polygon.size() + 4);
+        for (std::size_t i = 0; i < polygon.size(); ++i) {
+            const Pt& a = polygon[i];
+            const Pt& b = polygon[(i + 1) % polygon.size()];
+            const double da = inside(a), db = inside(b);
+            if (!(std::isfinite(da) && std::isfinite(db))) return {};
+            if (da >= 0) out.push_back(a);
+            if ((da >= 0) != (db >= 0)) {
+                const double t = da / (da - db);
+                out.push_back({a.x + t * (b.x - a.x), a.y + t * (b.y - a.y)});
+            }
+        }
+        polygon = std::move(out);
+    }
+    return polygon;
+}
+
+// Adds the polygon (cut to the window) to the context's path as one closed sub-path.
+void polygonPath(cairo_t* cr, const std::vector<Pt>& polygon, const Window& w) {
+    const std::vector<Pt> cut = clipPolygon(polygon, w);
+    if (cut.size() < 3) return;
+    cairo_move_to(cr, cut[0].x, cut[0].y);
+    for (std::size_t i = 1; i < cut.size(); ++i) cairo_line_to(cr, cut[i].x, cut[i].y);
+    cairo_close_path(cr);
 }
 
 // ---- View geometry ----
@@ -193,6 +281,107 @@ bool viewFrame(const nlohmann::json* view, int* width, int* height, Affine* fram
     return true;
 }
 
+// ---- Line weights and styles ----
+
+constexpr int kMaxWidth = 100;
+constexpr int kMaxDash = 1000;
+constexpr std::size_t kMaxDashes = 32;
+constexpr std::uintmax_t kMaxSettingsBytes = 1u << 20;
+const char* const kFactoryStyles[8] = {"1", "1,6", "6,4", "10,4", "8,4,1,4", "3,4", "7,4,1,4,1,4", "9,4,3,4"};
+
+std::string trimBlanks(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// A whole decimal number (optional sign) limited to [low, high]; nullopt when text is not one.
+std::optional<int> clampedNumber(const std::string& text, int low, int high) {
+    const std::string t = trimBlanks(text);
+    std::size_t i = (!t.empty() && (t[0] == '+' || t[0] == '-')) ? 1 : 0;
+    if (i == t.size()) return std::nullopt;
+    long long value = 0;
+    for (; i < t.size(); ++i) {
+        if (t[i] < '0' || t[i] > '9') return std::nullopt;
+        value = std::min<long long>(value * 10 + (t[i] - '0'), 1ll << 40);  // no overflow however long
+    }
+    if (t[0] == '-') value = -value;
+    return int(std::clamp<long long>(value, low, high));
+}
+
+// The dash pattern of a style text: comma-separated lengths, each limited to 1..1000, the first 32
+// kept; 0 or 1 lengths give the empty (solid) pattern. nullopt when a piece is not a number.
+std::optional<std::vector<double>> dashesParse(const std::string& text) {
+    std::vector<double> dashes;
+    if (trimBlanks(text).empty()) return dashes;
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        std::size_t comma = text.find(',', from);
+        if (comma == std::string::npos) comma = text.size();
+        const auto length = clampedNumber(text.substr(from, comma - from), 1, kMaxDash);
+        if (!length) return std::nullopt;
+        if (dashes.size() < kMaxDashes) dashes.push_back(*length);
+        from = comma + 1;
+    }
+    if (dashes.size() < 2) dashes.clear();
+    return dashes;
+}
+
+// The index after prefix in key ("LineWeight12" -> 12), when key is prefix and 1 or 2 digits below count.
+std::optional<int> keyIndex(const std::string& key, const std::string& prefix, int count) {
+    if (key.rfind(prefix, 0) != 0) return std::nullopt;
+    const std::string digits = key.substr(prefix.size());
+    if (digits.empty() || digits.size() > 2 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) return std::nullopt;
+    const int index = std::stoi(digits);
+    return index < count ? std::optional<int>(index) : std::nullopt;
+}
+
+// The settings file in use: cfg PXMEND_SETTINGS, else the user's configuration folder; empty when none.
+std::string settingsPath() {
+    std::wstring value(1024, L'\0');
+    if (mdlSystem_getCfgVar(value.data(), L"PXMEND_SETTINGS", int(value.size())) == SUCCESS && value[0])
+        return narrow(value.c_str());
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') return std::string(xdg) + "/pixelmend/Pxmend.ini";
+    const char* home = std::getenv("HOME");
+    if (home && home[0]) return std::string(home) + "/.config/pixelmend/Pxmend.ini";
+    return {};
+}
+
+LineSymbology factorySymbology() {
+    LineSymbology s;
+    for (int n = 0; n < 32; ++n) s.widths[n] = n + 1;
+    for (int n = 0; n < 8; ++n) s.dashes[n] = *dashesParse(kFactoryStyles[n]);
+    return s;
+}
+
+}  // namespace
+
+LineSymbology lineSymbologyFromSettings() {
+    LineSymbology s = factorySymbology();
+    const std::string path = settingsPath();
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return s;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size > kMaxSettingsBytes) return s;  // no settings file is that large
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::size_t eq = line.find('=');
+        if (line.empty() || line[0] == '#' || eq == std::string::npos) continue;
+        const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        if (const auto n = keyIndex(key, "LineWeight", 32)) {
+            if (const auto width = clampedNumber(value, 1, kMaxWidth)) s.widths[*n] = *width;
+        } else if (const auto n = keyIndex(key, "LineStyle", 8)) {
+            if (auto dashes = dashesParse(value)) s.dashes[*n] = std::move(*dashes);
+        }
+    }
+    return s;
+}
+
+namespace {
+
 // ---- Rasters ----
 
 double luminance(const Rgb& c) { return 0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2]; }
@@ -212,30 +401,37 @@ bool bitsHold(const std::uint8_t* row, std::size_t c0, std::size_t c1, int bit) 
     return false;
 }
 
-// Hidden picture pixels of an attachment from its clip boundary and masks; empty when none hides anything.
-std::vector<std::uint8_t> clipCoverage(const DgnRaster& r, const Affine& toPicture, int width, int height) {
-    std::vector<std::uint8_t> hidden;
-    if (!r.clipBoundary && r.clipMasks.empty()) return hidden;
+// A Cairo ARGB32 pixel (premultiplied alpha) of a colour and an opacity.
+std::uint32_t argb(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t alpha = 255) {
+    const auto times = [alpha](std::uint8_t v) { return std::uint32_t((v * alpha + 127) / 255); };
+    return std::uint32_t(alpha) << 24 | times(r) << 16 | times(g) << 8 | times(b);
+}
+
+// Limits drawing to what the attachment shows: inside its clip boundary, outside each clip mask.
+void clipToAttachment(cairo_t* cr, const DgnRaster& r, const Affine& toPicture, const Window& window) {
     const auto picturePolygon = [&](const raster::Polygon& poly) {
         std::vector<Pt> out;
         out.reserve(poly.size());
         for (const DPoint3d& p : poly) out.push_back(toPicture.apply({p.x, p.y}));
         return out;
     };
-    const auto mark = [&](std::uint8_t value) {
-        return [&hidden, width, value](int y, int x0, int x1) {
-            std::fill(hidden.begin() + std::ptrdiff_t(y) * width + x0, hidden.begin() + std::ptrdiff_t(y) * width + x1,
-                      value);
-        };
-    };
-    hidden.assign(std::size_t(width) * std::size_t(height), r.clipBoundary ? 1 : 0);
-    if (r.clipBoundary) fillSpans(picturePolygon(*r.clipBoundary), width, height, mark(0));
-    for (const raster::Polygon& m : r.clipMasks) fillSpans(picturePolygon(m), width, height, mark(1));
-    return hidden;
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+    if (r.clipBoundary) {
+        cairo_new_path(cr);
+        polygonPath(cr, picturePolygon(*r.clipBoundary), window);
+        cairo_clip(cr);  // an empty path hides everything
+    }
+    // Each mask on its own: the window with the mask cut out, so that overlapping masks hide their overlap too.
+    for (const raster::Polygon& m : r.clipMasks) {
+        cairo_new_path(cr);
+        cairo_rectangle(cr, window.lo.x, window.lo.y, window.hi.x - window.lo.x, window.hi.y - window.lo.y);
+        polygonPath(cr, picturePolygon(m), window);
+        cairo_clip(cr);
+    }
 }
 
 // Draws one attachment's pixels under the picture pixels it covers.
-void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vector<std::string>& notes) {
+void drawRaster(cairo_t* cr, int width, int height, DgnRaster& r, const Affine& toPicture, std::vector<std::string>& notes) {
     const Affine fromDesign = designToRaster(r);
     const auto pictureToDesign = toPicture.inverse();
     const auto rasterToDesign = fromDesign.inverse();
@@ -244,10 +440,14 @@ void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vect
     const Affine rasterToPicture = toPicture.after(*rasterToDesign);
     double W = r.file->info.width, H = r.file->info.height;
     std::vector<Pt> outline;
-    bool inside = false;  // some pixel of the picture lies under the raster's outline
     for (Pt corner : {Pt{0, 0}, Pt{W, 0}, Pt{W, H}, Pt{0, H}}) outline.push_back(rasterToPicture.apply(corner));
-    fillSpans(outline, canvas.width, canvas.height, [&](int, int, int) { inside = true; });
-    if (!inside) return;  // off the picture: its pixels are not even decoded
+    // The picture pixels under the raster's outline, as a rectangle [left, right) x [top, bottom).
+    int left = width, right = 0, top = height, bottom = 0;
+    fillSpans(outline, width, height, [&](int y, int x0, int x1) {
+        left = std::min(left, x0), right = std::max(right, x1);
+        top = std::min(top, y), bottom = std::max(bottom, y + 1);
+    });
+    if (left >= right) return;  // off the picture: its pixels are not even decoded
     std::string error;
     if (!raster::ensureDecoded(*r.file, &error)) {
         notes.push_back("raster " + r.path + " not shown: " + error);
@@ -255,12 +455,25 @@ void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vect
     }
     const imagefile::Image& image = *r.file->image;
     W = image.width, H = image.height;  // the pixels decide, should the header have said otherwise
-    const std::vector<std::uint8_t> hidden = clipCoverage(r, toPicture, canvas.width, canvas.height);
+
+    const Surface layer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, right - left, bottom - top));
+    if (cairo_surface_status(layer.get()) != CAIRO_STATUS_SUCCESS) {
+        notes.push_back("raster " + r.path + " not shown: " + cairo_status_to_string(cairo_surface_status(layer.get())));
+        return;
+    }
+    cairo_surface_flush(layer.get());
+    std::uint8_t* const layerData = cairo_image_surface_get_data(layer.get());
+    const std::size_t layerStride = std::size_t(cairo_image_surface_get_stride(layer.get()));
+    // The layer starts transparent; put() makes a pixel of it show.
+    const auto put = [&](int x, int y, std::uint32_t pixel) {
+        reinterpret_cast<std::uint32_t*>(layerData + std::size_t(y - top) * layerStride)[x - left] = pixel;
+    };
 
     const Rgb pal0 = image.palette[0], pal1 = image.palette[1];
     const int foregroundBit = luminance(pal0) < luminance(pal1) ? 0 : 1;
-    const Rgb fg{r.rendering.foreground[0], r.rendering.foreground[1], r.rendering.foreground[2]};
-    const Rgb bg{r.rendering.background[0], r.rendering.background[1], r.rendering.background[2]};
+    const auto& rendering = r.rendering;
+    const std::uint32_t fg = argb(rendering.foreground[0], rendering.foreground[1], rendering.foreground[2]);
+    const std::uint32_t bg = argb(rendering.background[0], rendering.background[1], rendering.background[2]);
     // Whether raster pixel (col, up) of a monochrome raster is ink.
     const auto inkAt = [&](double col, double up) {
         const std::uint8_t* row = image.pixels.data() + std::size_t(H - 1 - up) * image.stride;
@@ -268,13 +481,14 @@ void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vect
         return ((row[c >> 3] >> (7 - (c & 7))) & 1) == foregroundBit;
     };
     // A picture smaller than the raster keeps thin monochrome lines: a picture pixel shows ink when any
-    // raster pixel whose centre it holds is ink. Rasters that lie square to the picture test the pixels under it
-    // row by row; turned ones test n x n points spread over it (n: raster pixels a picture pixel
+    // raster pixel whose centre it holds is ink. Rasters that lie square to the picture test the pixels
+    // under it row by row; turned ones test n x n points spread over it (n: raster pixels a picture pixel
     // spans, at most 16).
     const int n = std::max(1, int(within(std::ceil(std::max(std::hypot(toRaster.a, toRaster.d),
                                                             std::hypot(toRaster.b, toRaster.e))),
                                          16)));
-    const bool square = std::fabs(toRaster.b) <= 1e-9 * std::fabs(toRaster.a) && std::fabs(toRaster.d) <= 1e-9 * std::fabs(toRaster.e);
+    const bool square = std::fabs(toRaster.b) <= 1e-9 * std::fabs(toRaster.a) &&
+                        std::fabs(toRaster.d) <= 1e-9 * std::fabs(toRaster.e);
     const auto inkUnder = [&](int x, int y) {
         if (square) {
             const double u0 = toRaster.a * x + toRaster.c, u1 = u0 + toRaster.a;
@@ -285,8 +499,8 @@ void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vect
             const double r0 = within(std::ceil(std::min(v0, v1) - 0.5), H);
             const double r1 = within(std::ceil(std::max(v0, v1) - 0.5), H);
             for (double up = r0; up < r1; ++up)
-                if (bitsHold(image.pixels.data() + std::size_t(H - 1 - up) * image.stride, std::size_t(c0), std::size_t(c1),
-                             foregroundBit))
+                if (bitsHold(image.pixels.data() + std::size_t(H - 1 - up) * image.stride, std::size_t(c0),
+                             std::size_t(c1), foregroundBit))
                     return true;
             return false;
         }
@@ -298,9 +512,8 @@ void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vect
             }
         return false;
     };
-    fillSpans(outline, canvas.width, canvas.height, [&](int y, int x0, int x1) {
+    fillSpans(outline, width, height, [&](int y, int x0, int x1) {
         for (int x = x0; x < x1; ++x) {
-            if (!hidden.empty() && hidden[std::size_t(y) * std::size_t(canvas.width) + std::size_t(x)]) continue;
             const Pt at = toRaster.apply({x + 0.5, y + 0.5});
             const double col = std::floor(at.x), up = std::floor(at.y);
             if (!(col >= 0 && col < W && up >= 0 && up < H)) continue;
@@ -309,164 +522,127 @@ void drawRaster(Canvas& canvas, DgnRaster& r, const Affine& toPicture, std::vect
             switch (image.mode) {
             case imagefile::ColorMode::Mono: {
                 const bool foreground = n == 1 ? inkAt(col, up) : inkUnder(x, y);
-                if (foreground ? r.rendering.foregroundTransparent : r.rendering.backgroundTransparent) break;
-                canvas.put(x, y, foreground ? fg : bg);
+                if (!(foreground ? rendering.foregroundTransparent : rendering.backgroundTransparent))
+                    put(x, y, foreground ? fg : bg);
                 break;
             }
             case imagefile::ColorMode::Palette4:
-            case imagefile::ColorMode::Palette8:
-                canvas.put(x, y, image.palette[row[c]]);
-                break;
-            case imagefile::ColorMode::Grey8:
-                canvas.put(x, y, {row[c], row[c], row[c]});
-                break;
-            case imagefile::ColorMode::Rgb:
-                canvas.put(x, y, {row[c * 3], row[c * 3 + 1], row[c * 3 + 2]});
-                break;
-            case imagefile::ColorMode::Rgba: {
-                const std::uint8_t* s = row + c * 4;
-                std::uint8_t* d = canvas.at(x, y);
-                for (int k = 0; k < 3; ++k) d[k] = std::uint8_t((s[k] * s[3] + d[k] * (255 - s[3]) + 127) / 255);
+            case imagefile::ColorMode::Palette8: {
+                const Rgb& p = image.palette[row[c]];
+                put(x, y, argb(p[0], p[1], p[2]));
                 break;
             }
+            case imagefile::ColorMode::Grey8:
+                put(x, y, argb(row[c], row[c], row[c]));
+                break;
+            case imagefile::ColorMode::Rgb:
+                put(x, y, argb(row[c * 3], row[c * 3 + 1], row[c * 3 + 2]));
+                break;
+            case imagefile::ColorMode::Rgba:
+                put(x, y, argb(row[c * 4], row[c * 4 + 1], row[c * 4 + 2], row[c * 4 + 3]));
+                break;
             case imagefile::ColorMode::Other:
                 break;
             }
         }
     });
+    cairo_surface_mark_dirty(layer.get());
+
+    cairo_save(cr);
+    clipToAttachment(cr, r, toPicture, pictureWindow(width, height, 1));
+    cairo_set_source_surface(cr, layer.get(), left, top);
+    cairo_paint(cr);
+    cairo_restore(cr);
 }
 
 // ---- Elements ----
 
-// Dash patterns of the line styles, on and off lengths in picture pixels; style 0 is solid.
-const std::vector<double>& dashPattern(int style) {
-    static const std::vector<double> patterns[8] = {
-        {}, {2, 4}, {8, 4}, {16, 6}, {12, 4, 2, 4}, {4, 4}, {10, 4, 2, 4, 2, 4}, {16, 4, 6, 4}};
-    return patterns[std::clamp(style, 0, 7)];
-}
+// A piece of a polyline that lies in the window, with where the dash pattern stands at its start.
+struct Run {
+    std::vector<Pt> points;
+    double dashOffset = 0;
+};
 
-// Clips segment a-b to the rectangle [lo, hi]; the kept part as parameters t0 <= t1 of a + t (b - a), false when none.
-bool clipSegment(Pt a, Pt b, Pt lo, Pt hi, double* t0, double* t1) {
-    *t0 = 0, *t1 = 1;
-    const double d[2] = {b.x - a.x, b.y - a.y};
-    const double s[2] = {a.x, a.y};
-    const double low[2] = {lo.x, lo.y}, high[2] = {hi.x, hi.y};
-    for (int k = 0; k < 2; ++k) {
-        if (d[k] == 0) {
-            if (s[k] < low[k] || s[k] > high[k]) return false;
-            continue;
-        }
-        double u0 = (low[k] - s[k]) / d[k], u1 = (high[k] - s[k]) / d[k];
-        if (u0 > u1) std::swap(u0, u1);
-        *t0 = std::max(*t0, u0);
-        *t1 = std::min(*t1, u1);
-        if (*t0 > *t1) return false;
-    }
-    return true;
-}
-
-// A straight piece of line in picture coordinates, width pixels wide: single pixels stepped
-// along its longer axis for width 1, else the pixels within width / 2 of it (round ends).
-void drawPiece(Canvas& canvas, Pt a, Pt b, int width, const Rgb& colour) {
-    if (width <= 1) {
-        const double steps = std::ceil(std::max(std::fabs(b.x - a.x), std::fabs(b.y - a.y)));
-        for (double i = 0; i <= steps; ++i) {
-            const double t = steps > 0 ? i / steps : 0;
-            const double x = std::floor(a.x + t * (b.x - a.x)), y = std::floor(a.y + t * (b.y - a.y));
-            if (x >= 0 && y >= 0 && x < canvas.width && y < canvas.height) canvas.put(int(x), int(y), colour);
-        }
-        return;
-    }
-    const double r = width / 2.0;
-    const double len = std::hypot(b.x - a.x, b.y - a.y);
-    const Pt dir = len > 0 ? Pt{(b.x - a.x) / len, (b.y - a.y) / len} : Pt{1, 0};
-    const Pt normal{-dir.y, dir.x};
-    // The outline of the swept disc: half a circle around each end (sines and cosines worked out once).
-    constexpr int kArcSteps = 8;
-    static const auto arc = [] {
-        std::array<Pt, kArcSteps + 1> steps{};
-        for (int i = 0; i <= kArcSteps; ++i)
-            steps[std::size_t(i)] = {std::sin(3.14159265358979323846 * i / kArcSteps),
-                                     std::cos(3.14159265358979323846 * i / kArcSteps)};
-        return steps;
-    }();
-    std::vector<Pt> capsule;
-    capsule.reserve(2 * arc.size());
-    for (int end = 0; end < 2; ++end) {
-        const Pt c = end == 0 ? b : a;
-        const double sign = end == 0 ? r : -r;
-        for (const Pt& s : arc)
-            capsule.push_back({c.x + sign * (dir.x * s.x + normal.x * s.y), c.y + sign * (dir.y * s.x + normal.y * s.y)});
-    }
-    fillSpans(capsule, canvas.width, canvas.height, [&](int y, int x0, int x1) { canvas.span(y, x0, x1, colour); });
-}
-
-// Draws a polyline in picture coordinates with a weight and a line style; the dash pattern runs on across vertices.
-void drawPolyline(Canvas& canvas, const std::vector<Pt>& points, int weight, int style, const Rgb& colour) {
-    const int width = weight + 1;
-    const std::vector<double>& pattern = dashPattern(style);
-    double patternLength = 0;
-    for (double v : pattern) patternLength += v;
-    // Pieces outside the picture by more than the line's width cannot show.
-    const Pt lo{-width - 1.0, -width - 1.0}, hi{canvas.width + width + 1.0, canvas.height + width + 1.0};
+// The parts of the polyline inside the window; patternLength (0: solid) keeps each part's dash offset
+// where the whole line's pattern stands there, so that cutting never moves a dash.
+std::vector<Run> visibleRuns(const std::vector<Pt>& points, const Window& window, double patternLength) {
+    std::vector<Run> runs;
     double phase = 0;  // distance along the pattern where the next segment starts
+    bool joined = false;  // the last run ends where the next segment starts
+    if (points.size() == 1) {
+        double t0, t1;
+        if (clipSegment(points[0], points[0], window, &t0, &t1)) runs.push_back({points, 0});
+        return runs;
+    }
     for (std::size_t i = 0; i + 1 < points.size(); ++i) {
         const Pt a = points[i], b = points[i + 1];
         const double len = std::hypot(b.x - a.x, b.y - a.y);
         double t0, t1;
-        const bool shows = clipSegment(a, b, lo, hi, &t0, &t1);
-        if (shows && pattern.empty()) {
-            drawPiece(canvas, {a.x + t0 * (b.x - a.x), a.y + t0 * (b.y - a.y)},
-                      {a.x + t1 * (b.x - a.x), a.y + t1 * (b.y - a.y)}, width, colour);
-        } else if (shows && len > 0) {
-            // Walk the visible part dash by dash, starting where the pattern stands there; distances are
-            // counted from the visible start so that far-off segments keep their precision.
+        if (clipSegment(a, b, window, &t0, &t1)) {
             const Pt start{a.x + t0 * (b.x - a.x), a.y + t0 * (b.y - a.y)};
-            const Pt dir{(b.x - a.x) / len, (b.y - a.y) / len};
-            const double visible = (t1 - t0) * len;
-            double at = std::fmod(phase + std::fmod(t0 * len, patternLength), patternLength);
-            std::size_t k = 0;
-            while (k + 1 < pattern.size() && at >= pattern[k]) at -= pattern[k++];
-            at = std::min(at, pattern[k]);
-            for (double s = 0; s < visible;) {
-                const double step = std::max(std::min(pattern[k] - at, visible - s), 0.0);
-                if (k % 2 == 0 && step > 0)
-                    drawPiece(canvas, {start.x + s * dir.x, start.y + s * dir.y},
-                              {start.x + (s + step) * dir.x, start.y + (s + step) * dir.y}, width, colour);
-                s += step;
-                at = 0;
-                k = (k + 1) % pattern.size();
+            const Pt end{a.x + t1 * (b.x - a.x), a.y + t1 * (b.y - a.y)};
+            if (!joined || t0 > 0) {
+                const double offset = patternLength > 0 ? std::fmod(phase + std::fmod(t0 * len, patternLength), patternLength) : 0;
+                runs.push_back({{start}, offset});
             }
+            runs.back().points.push_back(end);
+            joined = t1 >= 1;
+        } else {
+            joined = false;
         }
         if (patternLength > 0 && std::isfinite(len)) phase = std::fmod(phase + len, patternLength);
-        if (!std::isfinite(phase)) phase = 0;
     }
+    return runs;
 }
 
-void drawElement(Canvas& canvas, const elements::Shape& shape, const Affine& toPicture, double pixelSize, bool fill) {
-    const auto& table = host().design.colorTable;
-    const auto colourOf = [&](int index) {
-        const RGBColorDef& c = table[std::size_t(std::clamp(index, 0, 255))];
-        return Rgb{c.red, c.green, c.blue};
-    };
+void setColour(cairo_t* cr, int index) {
+    const RGBColorDef& c = host().design.colorTable[std::size_t(std::clamp(index, 0, 255))];
+    cairo_set_source_rgb(cr, c.red / 255.0, c.green / 255.0, c.blue / 255.0);
+}
+
+void drawElement(cairo_t* cr, int width, int height, const elements::Shape& shape, const Affine& toPicture,
+                 double pixelSize, bool fill, const LineSymbology& symbology) {
     std::vector<Pt> points;
     for (const DPoint3d& p : elements::stroke(shape, pixelSize / 2)) points.push_back(toPicture.apply({p.x, p.y}));
+    if (points.empty()) return;
+    const int lineWidth = symbology.widths[std::clamp(shape.weight, 0, 31)];
+    static const std::vector<double> solid;
+    const std::vector<double>& dashes = shape.style >= 0 && shape.style < 8 ? symbology.dashes[shape.style] : solid;
+    double patternLength = 0;
+    for (double d : dashes) patternLength += d;
+    // Pieces farther off the picture than the line is wide cannot show.
+    const Window window = pictureWindow(width, height, lineWidth + 2.0);
+
     const bool closed = shape.type == SHAPE_ELM || shape.type == ELLIPSE_ELM;
     if (fill && shape.filled && closed) {
-        const Rgb fillColour = colourOf(shape.fillColor);
-        fillSpans(points, canvas.width, canvas.height,
-                  [&](int y, int x0, int x1) { canvas.span(y, x0, x1, fillColour); });
+        setColour(cr, shape.fillColor);
+        cairo_new_path(cr);
+        polygonPath(cr, points, window);
+        cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+        cairo_fill(cr);
     }
-    drawPolyline(canvas, points, shape.weight, shape.style, colourOf(shape.color));
+    setColour(cr, shape.color);
+    cairo_set_line_width(cr, lineWidth);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_set_line_cap(cr, dashes.empty() ? CAIRO_LINE_CAP_ROUND : CAIRO_LINE_CAP_BUTT);
+    for (const Run& run : visibleRuns(points, window, patternLength)) {
+        cairo_set_dash(cr, dashes.data(), int(dashes.size()), run.dashOffset);
+        cairo_new_path(cr);
+        cairo_move_to(cr, run.points[0].x, run.points[0].y);
+        for (std::size_t i = 1; i < run.points.size(); ++i) cairo_line_to(cr, run.points[i].x, run.points[i].y);
+        if (run.points.size() == 1) cairo_line_to(cr, run.points[0].x, run.points[0].y);  // a dot
+        cairo_stroke(cr);
+    }
 }
 
-}  // namespace
+// ---- The picture ----
 
-bool renderView(int view, int width, int height, ViewPicture* out, std::string* error) {
+// Draws the view into a new RGB24 surface; nullopt with *error as renderView gives it.
+std::optional<Drawn> drawView(int view, int width, int height, std::string* error) {
     std::string problem;
     const auto fail = [&](const std::string& why) {
         if (error) *error = why;
-        return false;
+        return std::nullopt;
     };
     const auto& design = host().design;
     if (!design.open) return fail("no design is open");
@@ -482,23 +658,76 @@ bool renderView(int view, int width, int height, ViewPicture* out, std::string* 
     Affine toPicture;
     if (!viewFrame(v, &width, &height, &toPicture, &problem)) return fail("view " + std::to_string(view) + ": " + problem);
 
-    Canvas canvas;
-    canvas.width = width;
-    canvas.height = height;
-    canvas.rgb.assign(std::size_t(width) * std::size_t(height) * 3, 0);
-    std::vector<std::string> notes;
+    Drawn drawn;
+    drawn.width = width;
+    drawn.height = height;
+    drawn.surface.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+    if (cairo_surface_status(drawn.surface.get()) != CAIRO_STATUS_SUCCESS)
+        return fail(std::string("no picture of that size: ") + cairo_status_to_string(cairo_surface_status(drawn.surface.get())));
+    const Context cr(cairo_create(drawn.surface.get()));
+    cairo_set_antialias(cr.get(), CAIRO_ANTIALIAS_NONE);
+    cairo_set_source_rgb(cr.get(), 0, 0, 0);
+    cairo_paint(cr.get());
     for (const auto& r : raster::rasterState().rasters)
-        if (r->attached && r->file) drawRaster(canvas, *r, toPicture, notes);
+        if (r->attached && r->file) drawRaster(cr.get(), width, height, *r, toPicture, drawn.notes);
     const double pixelSize = 1.0 / std::hypot(toPicture.a, toPicture.d);
     const bool fill = v ? v->value("fill", true) : true;
+    const LineSymbology symbology = lineSymbologyFromSettings();
+    // Without antialiasing a pixel whose centre lies exactly on a line's edge would go one way or the other by
+    // Cairo's rule; nudged by a fraction of a pixel, a line along pixel edges takes the pixels right of and below
+    // it (the pixels it starts), as counting down to whole pixels does.
+    cairo_translate(cr.get(), kEdgeNudge, kEdgeNudge);
     for (const auto& [pos, element] : elements::elementState().elements)
-        drawElement(canvas, element.shape, toPicture, pixelSize, fill);
+        drawElement(cr.get(), width, height, element.shape, toPicture, pixelSize, fill, symbology);
+    cairo_surface_flush(drawn.surface.get());
+    return drawn;
+}
 
-    out->width = width;
-    out->height = height;
-    out->rgb = std::move(canvas.rgb);
-    out->notes = std::move(notes);
+}  // namespace
+
+bool renderView(int view, int width, int height, ViewPicture* out, std::string* error) {
+    std::optional<Drawn> drawn = drawView(view, width, height, error);
+    if (!drawn) return false;
+    const std::uint8_t* data = cairo_image_surface_get_data(drawn->surface.get());
+    const std::size_t stride = std::size_t(cairo_image_surface_get_stride(drawn->surface.get()));
+    out->width = drawn->width;
+    out->height = drawn->height;
+    out->rgb.resize(std::size_t(drawn->width) * std::size_t(drawn->height) * 3);
+    std::uint8_t* to = out->rgb.data();
+    for (int y = 0; y < drawn->height; ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(data + std::size_t(y) * stride);
+        for (int x = 0; x < drawn->width; ++x, to += 3) {
+            to[0] = std::uint8_t(row[x] >> 16), to[1] = std::uint8_t(row[x] >> 8), to[2] = std::uint8_t(row[x]);
+        }
+    }
+    out->notes = std::move(drawn->notes);
     return true;
+}
+
+bool renderViewToPng(const std::string& pngPath, int view, int width, int height, std::vector<std::string>* notes,
+                     std::string* error, int* drawnWidth, int* drawnHeight) {
+    std::optional<Drawn> drawn = drawView(view, width, height, error);
+    if (!drawn) return false;
+    if (notes) *notes = std::move(drawn->notes);
+    const std::string temporary = pngPath + ".part" + std::to_string(::getpid());
+    const cairo_status_t status = cairo_surface_write_to_png(drawn->surface.get(), temporary.c_str());
+    std::error_code ec;
+    if (status == CAIRO_STATUS_SUCCESS) std::filesystem::rename(temporary, pngPath, ec);
+    if (status != CAIRO_STATUS_SUCCESS || ec) {
+        std::filesystem::remove(temporary, ec);
+        if (error)
+            *error = pngPath + ": cannot be written (" +
+                     (status != CAIRO_STATUS_SUCCESS ? std::string(cairo_status_to_string(status)) : ec.message()) + ")";
+        return false;
+    }
+    if (drawnWidth) *drawnWidth = drawn->width;
+    if (drawnHeight) *drawnHeight = drawn->height;
+    return true;
+}
+
+bool renderViewToPng(const std::string& pngPath, int view, int width, int height, std::vector<std::string>* notes,
+                     std::string* error) {
+    return renderViewToPng(pngPath, view, width, height, notes, error, nullptr, nullptr);
 }
 
 }  // namespace subhost
