@@ -144,4 +144,25 @@ constexpr std::int64_t kMaxPicturePixels = 64ll << 20;
 // *error for no design, no such view, a size out of range or a view with nothing to show.
 bool renderView(int view, int width, int height, ViewPicture* out, std::string* error);
 
+// Takes an output path, a view number and a picture size as renderView does; draws the view and writes it as an RGB
+// PNG through a temporary file, giving in *notes (may be null) the rasters left out; false with *error (the view
+// cannot be drawn, or the picture cannot be written: then a file already at pngPath is left as it was).
+bool renderViewToPng(const std::string& pngPath, int view, int width, int height, std::vector<std::string>* notes,
+                     std::string* error);
+// The same, also giving the written picture's size in *drawnWidth x *drawnHeight (either may be null).
+bool renderViewToPng(const std::string& pngPath, int view, int width, int height, std::vector<std::string>* notes,
+                     std::string* error, int* drawnWidth, int* drawnHeight);
+
+// How element weights and line styles are drawn, in picture pixels: widths[w] is the pen width of weight w,
+// dashes[s] the on/off lengths of style s (empty: solid).
+struct LineSymbology {
+    int widths[32] = {};
+    std::vector<double> dashes[8];
+};
+
+// Gives the line weights and styles of the settings file in use (cfg PXMEND_SETTINGS, else
+// $XDG_CONFIG_HOME/pixelmend/Pxmend.ini, else ~/.config/pixelmend/Pxmend.ini); a missing or unreadable
+// file, key or value gives the factory value (weight n: n + 1 pixels); never fails.
+LineSymbology lineSymbologyFromSettings();
+
 }  // namespace subhost
