@@ -334,6 +334,39 @@ Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& o
             });
         };
     }
+    if (verb == "render") {
+        const char* const usage = "render OUT.png [view N] [size WxH]";
+        needWords(w, 2, 6, usage);
+        const std::string path = resolve(w[1]);
+        if (lower(fs::path(path).extension().string()) != ".png") fail("render writes a PNG picture: OUT must end in .png");
+        int view = 0, width = 0, height = 0;  // 0 x 0: the view's own proportions
+        for (std::size_t i = 2; i < w.size(); i += 2) {
+            const std::string option = lower(w[i]);
+            if (i + 1 >= w.size() || (option != "view" && option != "size")) fail(std::string("usage: ") + usage);
+            if (option == "view") {
+                const long n = wholeNumber(w[i + 1], "view");
+                if (n < 0 || n > 7) fail("view must be 0-7");
+                view = static_cast<int>(n);
+                continue;
+            }
+            const std::string size = lower(w[i + 1]);
+            const std::size_t x = size.find('x');
+            if (x == std::string::npos) fail("size must be WIDTHxHEIGHT in pixels, e.g. 800x600");
+            const long wide = wholeNumber(size.substr(0, x), "width"), high = wholeNumber(size.substr(x + 1), "height");
+            if (wide < 1 || high < 1 || wide > kMaxPictureSide || high > kMaxPictureSide)
+                fail("size must be 1 to " + std::to_string(kMaxPictureSide) + " pixels a side");
+            width = static_cast<int>(wide), height = static_cast<int>(high);
+        }
+        return [path, view, width, height] {
+            std::vector<std::string> notes;
+            std::string error;
+            int drawnWidth = 0, drawnHeight = 0;
+            check(renderViewToPng(path, view, width, height, &notes, &error, &drawnWidth, &drawnHeight), error);
+            nlohmann::json event = {{"event", "render"}, {"path", path}, {"width", drawnWidth}, {"height", drawnHeight}};
+            if (!notes.empty()) event["notes"] = notes;
+            recordEvent(event);
+        };
+    }
     if (verb == "dump") {
         if (w.size() == 2 && lower(w[1]) == "settings") return [] { dumpSettings(); };
         if (w.size() == 2 && lower(w[1]) == "menus") return [] { dumpMenus(); };
