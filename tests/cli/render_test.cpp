@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -37,9 +39,16 @@ protected:
         fs::create_directories(dir);
         subhost::hostReset();
         subhost::setTranscriptStream(nullptr);
+        // Factory line weights and styles, whatever the user's own settings file says.
+        if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg = xdg;
+        ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
     }
     void TearDown() override {
         subhost::closeDesign();
+        if (savedXdg)
+            ::setenv("XDG_CONFIG_HOME", savedXdg->c_str(), 1);
+        else
+            ::unsetenv("XDG_CONFIG_HOME");
         std::error_code ec;
         fs::remove_all(dir, ec);
     }
@@ -92,6 +101,7 @@ protected:
 
     fs::path dir;
     std::string lastError;
+    std::optional<std::string> savedXdg;
 };
 
 }  // namespace
@@ -196,7 +206,14 @@ TEST_F(RenderTest, ClipMasksBoundaryAndTransparency) {
     EXPECT_EQ(at(picture, 3, 8), kWhite);
     EXPECT_EQ(count(picture, kGreen), 50 + 4);
 
+    // Two masks that overlap hide their overlap too.
     top.erase("clipBoundary");
+    top["clipMasks"] = {{{0, 0}, {6, 0}, {6, 6}, {0, 6}}, {{4, 4}, {10, 4}, {10, 10}, {4, 10}}};
+    picture = render({{"views", {view(0, 0, 10, 10)}}, {"rasters", {{{"file", under}}, top}}}, 0, 10, 10);
+    EXPECT_EQ(at(picture, 5, 4), kGreen);  // design (5, 5), inside both
+    EXPECT_EQ(at(picture, 8, 8), kWhite);
+    EXPECT_EQ(count(picture, kGreen), 36 + 36 - 4);
+
     top.erase("clipMasks");
     top["rendering"] = {{"transparentBackground", true}};
     picture = render({{"views", {view(0, 0, 10, 10)}}, {"rasters", {{{"file", under}}, top}}}, 0, 10, 10);
@@ -252,6 +269,28 @@ TEST_F(RenderTest, LineWeightsStylesAndDrawingOrder) {
     EXPECT_GT(on, 35);
     EXPECT_LT(on, 60);
     EXPECT_EQ(at(picture, 70, 49), (Rgb{255, 255, 0}));  // yellow over the green line
+}
+
+// Geometry far beyond the picture is cut before it is drawn: lines crossing it keep their dash pattern where
+// the whole line has it, and a shape around the whole picture fills all of it.
+TEST_F(RenderTest, FarOffGeometryIsCutNotLost) {
+    const json elements = {
+        {{"id", 1}, {"type", "shape"}, {"points", {{-1e12, -1e12}, {1e12, -1e12}, {1e12, 1e12}, {-1e12, 1e12}}},
+         {"color", 3}, {"filled", true}, {"fillColor", 2}},
+        // 1e9 units from its start to the picture's left edge: a whole number of 6-on, 4-off periods.
+        {{"id", 2}, {"type", "line"}, {"points", {{-1e9, 50.5}, {1e15, 50.5}}}, {"color", 1}, {"style", 2}},
+        {{"id", 3}, {"type", "line"}, {"points", {{20.5, -1e12}, {20.5, 1e12}}}, {"color", 4}},
+    };
+    const auto picture = render({{"views", {view(0, 0, 100, 100)}}, {"elements", elements}}, 0, 100, 100);
+    ASSERT_EQ(picture.width, 100) << lastError;
+    EXPECT_EQ(at(picture, 0, 0), kGreen);
+    EXPECT_EQ(at(picture, 99, 99), kGreen);
+    for (int y = 0; y < 100; ++y) EXPECT_EQ(at(picture, 20, y), (Rgb{255, 255, 0})) << y;
+    for (int x = 0; x < 100; ++x) {
+        if (x != 20) {
+            EXPECT_EQ(at(picture, x, 49) == kBlue, x % 10 < 6) << x;
+        }
+    }
 }
 
 // A picture of other proportions than its view shows more around the same centre at one scale.
