@@ -297,6 +297,35 @@ void BM_CropHalfDecoded(benchmark::State& state) {
     cropHalf(state, true);
 }
 
+// A view of the whole sheet drawn into a 1200 x 850 picture and written as PNG, the sheet decoded beforehand
+// (a counter gives the drawing alone, without the PNG).
+void BM_RenderA0(benchmark::State& state) {
+    sample();
+    subhost::hostReset();
+    const fs::path design = sample().dir / "a0-view.json";
+    std::ofstream(design) << R"({"views": [{"rotation": 0, "origin": [0, 0, 0], "extent": [18720, 13240, 0]}],
+                                "rasters": [{"file": "a0.tif"}]})";
+    std::string error;
+    if (!subhost::openDesign(design.string(), &error) ||
+        !subhost::raster::ensureDecoded(*subhost::raster::rasterState().rasters.at(0)->file, &error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const std::string out = (sample().dir / "view.png").string();
+    double drawMs = 0;
+    for (auto _ : state) {
+        if (!subhost::renderViewToPng(out, 0, 1200, 850, nullptr, &error)) state.SkipWithError(error.c_str());
+        state.PauseTiming();
+        subhost::ViewPicture picture;
+        const auto t0 = std::chrono::steady_clock::now();
+        subhost::renderView(0, 1200, 850, &picture, &error);
+        drawMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        state.ResumeTiming();
+    }
+    state.counters["renderViewMs"] = drawMs / double(state.iterations());
+    subhost::hostReset();
+}
+
 BENCHMARK(BM_LibtiffDecode)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_HostDecode)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_AttachAndFirstLoad)->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -307,6 +336,7 @@ BENCHMARK(BM_BlockWrite1000)->Unit(benchmark::kMicrosecond)->Iterations(200);
 BENCHMARK(BM_Delete2000)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_CropHalf)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_CropHalfDecoded)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_RenderA0)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 
