@@ -337,10 +337,13 @@ std::optional<int> keyIndex(const std::string& key, const std::string& prefix, i
 }
 
 // The settings file in use: cfg PXMEND_SETTINGS, else the user's configuration folder; empty when none.
+// A variable too long for the add-on's settings name (255 characters) is passed over, as the add-on does.
 std::string settingsPath() {
     std::wstring value(1024, L'\0');
-    if (mdlSystem_getCfgVar(value.data(), L"PXMEND_SETTINGS", int(value.size())) == SUCCESS && value[0])
-        return narrow(value.c_str());
+    if (mdlSystem_getCfgVar(value.data(), L"PXMEND_SETTINGS", int(value.size())) == SUCCESS && value[0]) {
+        const std::string path = narrow(value.c_str());
+        if (path.size() < 256) return path;
+    }
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/') return std::string(xdg) + "/pixelmend/Pxmend.ini";
     const char* home = std::getenv("HOME");
