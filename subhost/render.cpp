@@ -17,8 +17,8 @@
 // one leaves what is below. Where a picture pixel spans several monochrome pixels
 // it shows ink when any of the pixels whose centres it holds is ink, so that thin
 // lines of a scan survive a small picture. RGBA pixels blend by their alpha. The
-// layer is laid on the picture through Cairo clip paths: inside the clip
-// boundary, outside every clip mask.
+// clip masks are erased from the layer, which is then laid on the picture through
+// the clip boundary as a Cairo clip path.
 //
 // Elements. Curves are stroked to half a picture pixel and drawn as Cairo paths
 // without antialiasing (a picture pixel is either the element's colour or not):
@@ -410,26 +410,29 @@ std::uint32_t argb(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t 
     return std::uint32_t(alpha) << 24 | times(r) << 16 | times(g) << 8 | times(b);
 }
 
-// Limits drawing to what the attachment shows: inside its clip boundary, outside each clip mask.
-void clipToAttachment(cairo_t* cr, const DgnRaster& r, const Affine& toPicture, const Window& window) {
-    const auto picturePolygon = [&](const raster::Polygon& poly) {
-        std::vector<Pt> out;
-        out.reserve(poly.size());
-        for (const DPoint3d& p : poly) out.push_back(toPicture.apply({p.x, p.y}));
-        return out;
-    };
-    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
-    if (r.clipBoundary) {
-        cairo_new_path(cr);
-        polygonPath(cr, picturePolygon(*r.clipBoundary), window);
-        cairo_clip(cr);  // an empty path hides everything
-    }
-    // Each mask on its own: the window with the mask cut out, so that overlapping masks hide their overlap too.
+// An attachment's clip polygon in picture coordinates.
+std::vector<Pt> picturePolygon(const raster::Polygon& poly, const Affine& toPicture) {
+    std::vector<Pt> out;
+    out.reserve(poly.size());
+    for (const DPoint3d& p : poly) out.push_back(toPicture.apply({p.x, p.y}));
+    return out;
+}
+
+// Erases the attachment's clip masks from its layer, whose top-left pixel is picture pixel (left, top):
+// each mask is filled on its own, so that overlapping masks hide their overlap too, in time that grows
+// with the masks' sizes rather than with their number times the picture's.
+void masksErase(cairo_surface_t* layer, int left, int top, const DgnRaster& r, const Affine& toPicture,
+                const Window& window) {
+    if (r.clipMasks.empty()) return;
+    const Context cr(cairo_create(layer));
+    cairo_set_antialias(cr.get(), CAIRO_ANTIALIAS_NONE);
+    cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
+    cairo_set_fill_rule(cr.get(), CAIRO_FILL_RULE_EVEN_ODD);
+    cairo_translate(cr.get(), -left, -top);
     for (const raster::Polygon& m : r.clipMasks) {
-        cairo_new_path(cr);
-        cairo_rectangle(cr, window.lo.x, window.lo.y, window.hi.x - window.lo.x, window.hi.y - window.lo.y);
-        polygonPath(cr, picturePolygon(m), window);
-        cairo_clip(cr);
+        cairo_new_path(cr.get());
+        polygonPath(cr.get(), picturePolygon(m, toPicture), window);
+        cairo_fill(cr.get());
     }
 }
 
@@ -551,8 +554,15 @@ void drawRaster(cairo_t* cr, int width, int height, DgnRaster& r, const Affine& 
     });
     cairo_surface_mark_dirty(layer.get());
 
+    const Window window = pictureWindow(width, height, 1);
+    masksErase(layer.get(), left, top, r, toPicture, window);
     cairo_save(cr);
-    clipToAttachment(cr, r, toPicture, pictureWindow(width, height, 1));
+    if (r.clipBoundary) {  // only its inside shows
+        cairo_new_path(cr);
+        cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+        polygonPath(cr, picturePolygon(*r.clipBoundary, toPicture), window);
+        cairo_clip(cr);  // an empty path hides everything
+    }
     cairo_set_source_surface(cr, layer.get(), left, top);
     cairo_paint(cr);
     cairo_restore(cr);
