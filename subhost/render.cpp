@@ -638,11 +638,17 @@ void drawElement(cairo_t* cr, int width, int height, const elements::Shape& shap
     cairo_set_line_width(cr, lineWidth);
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     cairo_set_line_cap(cr, dashes.empty() ? CAIRO_LINE_CAP_ROUND : CAIRO_LINE_CAP_BUTT);
-    for (const Run& run : visibleRuns(points, window, patternLength)) {
+    const std::vector<Run> runs = visibleRuns(points, window, patternLength);
+    // A closed outline wholly in the window joins at its first point instead of ending there twice.
+    const bool loop = runs.size() == 1 && runs[0].points.size() == points.size() && points.size() > 3 &&
+                      points.front().x == points.back().x && points.front().y == points.back().y;
+    for (const Run& run : runs) {
         cairo_set_dash(cr, dashes.data(), int(dashes.size()), run.dashOffset);
         cairo_new_path(cr);
         cairo_move_to(cr, run.points[0].x, run.points[0].y);
-        for (std::size_t i = 1; i < run.points.size(); ++i) cairo_line_to(cr, run.points[i].x, run.points[i].y);
+        for (std::size_t i = 1; i + (loop ? 1 : 0) < run.points.size(); ++i)
+            cairo_line_to(cr, run.points[i].x, run.points[i].y);
+        if (loop) cairo_close_path(cr);
         if (run.points.size() == 1) cairo_line_to(cr, run.points[0].x, run.points[0].y);  // a dot
         cairo_stroke(cr);
     }
