@@ -119,6 +119,14 @@ const char* kDemoDesign = R"({
   "rasters": [
     {"file": "scan.tif", "origin": [0, 0, 0]},
     {"file": "photo.png", "origin": [1700, 0, 0]}
+  ],
+  "elements": [
+    {"id": 1, "type": "shape", "points": [[1090, 30], [1570, 30], [1570, 160], [1090, 160]], "color": 3, "weight": 2},
+    {"id": 2, "type": "line", "points": [[0, 1150], [2300, 1150]], "color": 4, "weight": 1, "style": 2},
+    {"id": 3, "type": "ellipse", "center": [1950, 800], "axes": [220, 150], "color": 2, "weight": 3,
+     "filled": true, "fillColor": 2},
+    {"id": 4, "type": "lineString", "points": [[1700, 500], [1800, 600], [1900, 520], [2050, 650]], "color": 7,
+     "weight": 1, "style": 1}
   ]
 }
 )";
@@ -220,6 +228,21 @@ load
 dump settings
 )";
 
+// Draws view 0 of the design into a PNG picture; false with a message on stderr.
+bool demoPicture(const fs::path& design, const fs::path& picture) {
+    subhost::hostReset();
+    std::string error;
+    std::vector<std::string> notes;
+    if (!subhost::openDesign(design.string(), &error) ||
+        !subhost::renderViewToPng(picture.string(), 0, 1200, 600, &notes, &error)) {
+        std::cerr << "pixelmend: cannot draw " << picture.string() << ": " << error << "\n";
+        return false;
+    }
+    for (const std::string& note : notes) std::cerr << "pixelmend: " << note << "\n";
+    subhost::hostReset();
+    return true;
+}
+
 int runDemo(Args args) {
     if (args.size() != 1) return usageError("demo needs OUTDIR");
     const fs::path dir = fs::absolute(args[0]);
@@ -237,6 +260,7 @@ int runDemo(Args args) {
     if (!writeFile(dir / "demo-design.json", kDemoDesign) || !writeFile(dir / "demo.session", script) ||
         !writeSampleRasters(dir))
         return 2;
+    const bool before = demoPicture(dir / "demo-design.json", dir / "before.png");
     std::ofstream transcriptFile(dir / "transcript.jsonl", std::ios::binary | std::ios::trunc);
     TeeBuf tee(std::cout.rdbuf(), transcriptFile.rdbuf());
     std::ostream out(&tee);
@@ -245,16 +269,21 @@ int runDemo(Args args) {
     subhost::hostReset();
     const int code = subhost::runSession((dir / "demo.session").string(), options, out, std::cerr);
     out.flush();
+    // The design as the session saved it: the scan edited, the cropped picture attached.
+    const bool after = demoPicture(dir / "demo-design.json", dir / "after.png");
     std::cout << "\nPixelMend demo finished (exit code " << code << ").\n"
               << "  session script : " << (dir / "demo.session").string() << "\n"
               << "  design file    : " << (dir / "demo-design.json").string() << "\n"
               << "  transcript     : " << (dir / "transcript.jsonl").string() << "\n"
               << "  settings file  : " << (dir / "Pxmend.ini").string() << "\n"
               << "  changed scan   : " << (dir / "scan.tif").string() << " (backup: scan-backup.tif)\n"
-              << "  cropped picture: " << (dir / "photo-cropped.png").string() << " (original photo.png kept)\n"
-              << "Run it again with: " << (exeFolder() / "pixelmend").string() << " session "
+              << "  cropped picture: " << (dir / "photo-cropped.png").string() << " (original photo.png kept)\n";
+    if (before && after)
+        std::cout << "  picture before : " << (dir / "before.png").string() << "\n"
+                  << "  picture after  : " << (dir / "after.png").string() << "\n";
+    std::cout << "Run it again with: " << (exeFolder() / "pixelmend").string() << " session "
               << (dir / "demo.session").string() << "\n";
-    return code;
+    return code != 0 ? code : (before && after ? 0 : 2);
 }
 
 int runHelp(Args);

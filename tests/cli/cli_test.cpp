@@ -16,6 +16,7 @@
 
 #include "command_runner.h"
 #include "subhost/host.h"
+#include "subhost/imagefile/imagefile.h"
 
 namespace fs = std::filesystem;
 
@@ -134,6 +135,16 @@ TEST_F(CliTest, DemoWritesItsFilesAndRuns) {
     EXPECT_TRUE(fs::exists(dir / "demo" / "transcript.jsonl"));
     EXPECT_TRUE(fs::exists(dir / "demo" / "Pxmend.ini"));
     EXPECT_NE(r.out.find("transcript"), std::string::npos);
+    // The pictures of the design before and after: the deleted title block went from ink to paper.
+    EXPECT_NE(r.out.find("after.png"), std::string::npos);
+    const auto before = subhost::imagefile::readImage((dir / "demo" / "before.png").string());
+    const auto after = subhost::imagefile::readImage((dir / "demo" / "after.png").string());
+    ASSERT_TRUE(before.ok && after.ok) << before.error << after.error;
+    ASSERT_EQ(before.image.width, 1200);
+    ASSERT_EQ(after.image.height, 600);
+    const std::size_t titleBlock = 550 * before.image.stride + 660 * 3;  // design point (1320, 100)
+    EXPECT_EQ(before.image.pixels[titleBlock], 0);
+    EXPECT_EQ(after.image.pixels[titleBlock], 255);
 }
 
 TEST_F(CliTest, HostOnlySessionGivesExactlyThisTranscript) {
