@@ -312,7 +312,7 @@ int runHelp(Args) {
     for (const auto& sub : kSubcommands) std::cout << "  pixelmend " << sub.usage << "\n      " << sub.summary << "\n";
     std::cout << "\nThe add-on is pxmend.so beside this program unless --app or PIXELMEND_APP names another.\n"
                  "Script lines: design, cfg, version, load, unload, keyin, command, point, reset, cursor,\n"
-                 "answer, file, color, set, toolsettings, item, close, undo, redo, dump (see subhost/README.md).\n";
+                 "answer, file, color, set, toolsettings, item, close, undo, redo, dump, render (see subhost/README.md).\n";
     return 0;
 }
 
