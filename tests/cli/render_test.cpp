@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/scoped_env.h"
 #include "subhost/host.h"
 #include "subhost/imagefile/imagefile.h"
 
@@ -40,15 +41,11 @@ protected:
         subhost::hostReset();
         subhost::setTranscriptStream(nullptr);
         // Factory line weights and styles, whatever the user's own settings file says.
-        if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg = xdg;
-        ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+        userSettings.emplace("XDG_CONFIG_HOME", dir.string());
     }
     void TearDown() override {
         subhost::closeDesign();
-        if (savedXdg)
-            ::setenv("XDG_CONFIG_HOME", savedXdg->c_str(), 1);
-        else
-            ::unsetenv("XDG_CONFIG_HOME");
+        userSettings.reset();
         std::error_code ec;
         fs::remove_all(dir, ec);
     }
@@ -101,7 +98,7 @@ protected:
 
     fs::path dir;
     std::string lastError;
-    std::optional<std::string> savedXdg;
+    std::optional<ScopedEnv> userSettings;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/scoped_env.h"
 #include "subhost/host.h"
 #include "subhost/imagefile/imagefile.h"
 
@@ -29,15 +30,11 @@ protected:
         fs::create_directories(dir);
         subhost::hostReset();
         // The user's own settings file must not colour these pictures.
-        if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg = xdg;
-        ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+        userSettings.emplace("XDG_CONFIG_HOME", (dir / "config").string());
     }
     void TearDown() override {
         subhost::hostReset();
-        if (savedXdg)
-            ::setenv("XDG_CONFIG_HOME", savedXdg->c_str(), 1);
-        else
-            ::unsetenv("XDG_CONFIG_HOME");
+        userSettings.reset();
         std::error_code ec;
         fs::remove_all(dir, ec);
     }
@@ -69,7 +66,7 @@ protected:
         return read.image;
     }
     fs::path dir;
-    std::optional<std::string> savedXdg;
+    std::optional<ScopedEnv> userSettings;
     std::vector<json> events;
 };
 
