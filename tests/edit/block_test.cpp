@@ -21,9 +21,8 @@ protected:
 
 TEST_F(DeleteTest, BlockFillsInsideWithCanvasAndKeepsOutside) {
     command(rid::CMD_DELETE);
-    point(10.5, 10.5);
-    point(30.5, 40.5);  // the block is finished
-    point(0, 0);        // the first point deletes it where it was drawn
+    // Two corners finish the block; the first point after them deletes it where it was drawn.
+    points({{10.5, 10.5}, {30.5, 40.5}, {0, 0}});
     EXPECT_EQ(at(20, 20), 255);
     EXPECT_EQ(at(11, 39), 255);
     EXPECT_EQ(at(5, 20), patternAt(5, 99 - 20));
@@ -33,8 +32,7 @@ TEST_F(DeleteTest, BlockFillsInsideWithCanvasAndKeepsOutside) {
 
 TEST_F(DeleteTest, LaterPointsDeleteTheSameShapeAtTheCursorAndUndoRestores) {
     command(rid::CMD_DELETE);
-    point(10.5, 10.5);
-    point(20.5, 20.5);
+    points({{10.5, 10.5}, {20.5, 20.5}});
     point(10.5, 10.5);  // in place
     point(60.5, 60.5);  // the same block moved by 50, 50
     EXPECT_EQ(at(15, 15), 255);
@@ -49,15 +47,11 @@ TEST_F(DeleteTest, LaterPointsDeleteTheSameShapeAtTheCursorAndUndoRestores) {
 
 TEST_F(DeleteTest, BlockOffEveryRasterIsRefusedAndStartsAgain) {
     command(rid::CMD_DELETE);
-    point(200, 200);
-    point(250, 250);
-    point(200, 200);
+    points({{200, 200}, {250, 250}, {200, 200}});
     EXPECT_TRUE(shown("Block is outside raster boundary."));
     EXPECT_EQ(at(50, 50), patternAt(50, 49));
     // The command starts again from the first corner.
-    point(10.5, 10.5);
-    point(20.5, 20.5);
-    point(0, 0);
+    points({{10.5, 10.5}, {20.5, 20.5}, {0, 0}});
     EXPECT_EQ(at(15, 15), 255);
 }
 
@@ -65,9 +59,7 @@ TEST_F(DeleteTest, ResetBeforeAnyCornerEndsAndAfterTheFirstStartsANewCorner) {
     command(rid::CMD_DELETE);
     point(80.5, 80.5);
     subhost::resetButton();          // the first corner is forgotten
-    point(10.5, 10.5);
-    point(20.5, 20.5);
-    point(0, 0);
+    points({{10.5, 10.5}, {20.5, 20.5}, {0, 0}});
     EXPECT_EQ(at(15, 15), 255);
     EXPECT_EQ(at(85, 85), patternAt(85, 14));
 }
@@ -109,13 +101,10 @@ TEST(PolygonMaskTest, RectangleOfTheBlockNeedsNoMaskOtherShapesDo) {
 class CropTest : public EditTest {};
 
 TEST_F(CropTest, ByFileGivesTheBlockAsANewAttachmentAndUndoBringsTheSourceBack) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     s__globals.CropCopy = 1;
     command(rid::CMD_CROP);
-    point(10.5, 10.5);
-    point(40.5, 30.5);
-    point(0, 0);
+    points({{10.5, 10.5}, {40.5, 30.5}, {0, 0}});
     const auto after = rasters();
     ASSERT_EQ(after.size(), 1u);
     EXPECT_NE(after[0]->path, (dir / "scan.tif").string());
@@ -140,18 +129,13 @@ TEST_F(CropTest, ByFileGivesTheBlockAsANewAttachmentAndUndoBringsTheSourceBack) 
 }
 
 TEST_F(CropTest, InPlaceUndoPutsTheOldFileBackAndRedoTheCroppedOne) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     s__globals.CropCopy = 0;
     s__globals.Backup = 1;
     command(rid::CMD_DELETE);  // an edit before the crop, undone afterwards through the restored file
-    point(60.5, 60.5);
-    point(70.5, 70.5);
-    point(0, 0);
+    points({{60.5, 60.5}, {70.5, 70.5}, {0, 0}});
     command(rid::CMD_CROP);
-    point(10.5, 10.5);
-    point(40.5, 30.5);
-    point(0, 0);
+    points({{10.5, 10.5}, {40.5, 30.5}, {0, 0}});
     const std::string path = (dir / "scan.tif").string();
     ASSERT_EQ(rasters().size(), 1u);
     EXPECT_EQ(rasters()[0]->path, path);
@@ -180,9 +164,7 @@ TEST_F(CropTest, TurnedRasterGivesTheBoundingSizeWithCanvasCorners) {
     start({{{"file", "scan.tif"}, {"origin", {100, 0, 0}}, {"rotation", 30}}});
     s__globals.CropCopy = 1;
     command(rid::CMD_CROP);
-    point(100.5, 40.5);
-    point(130.5, 70.5);
-    point(0, 0);
+    points({{100.5, 40.5}, {130.5, 70.5}, {0, 0}});
     const auto after = rasters();
     ASSERT_EQ(after.size(), 1u);
     const img::ImageResult cropped = img::readImage(after[0]->path);
@@ -197,30 +179,10 @@ TEST_F(CropTest, TurnedRasterGivesTheBoundingSizeWithCanvasCorners) {
 
 class RefusalTest : public EditTest {};
 
-TEST_F(RefusalTest, ReadOnlyModelStopsEveryBlockCommand) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}}, true);
-    command(rid::CMD_DELETE);
-    EXPECT_TRUE(shown("Active model is read-only."));
-    point(10, 10);
-    point(20, 20);
-    point(10, 10);
-    EXPECT_EQ(pixel(rasters()[0], 15, 84), patternAt(15, 84));
-}
-
 TEST_F(RefusalTest, NoRasterInTheModel) {
     start(nlohmann::json::array());
     command(rid::CMD_COPY);
     EXPECT_TRUE(shown("The active model doesn't contain any raster reference attachments."));
-}
-
-TEST_F(RefusalTest, WholeRasterModeTellsThatCopyNeedsAnArea) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
-    s__globals.ModifyMode = 2;
-    command(rid::CMD_DELETE);
-    EXPECT_TRUE(shown("works on a fence or a block"));
-    EXPECT_EQ(pixel(rasters()[0], 15, 84), patternAt(15, 84));
 }
 
 TEST_F(RefusalTest, BrushEndsAtTheFirstPointWithThePixelsUnchanged) {
@@ -232,27 +194,37 @@ TEST_F(RefusalTest, BrushEndsAtTheFirstPointWithThePixelsUnchanged) {
     EXPECT_EQ(pixel(rasters()[0], 500, 399), patternAt(500, 399));
 }
 
-TEST_F(RefusalTest, DeleteOfAReadOnlyFileIsRefused) {
+// A refused delete says why and leaves the pixels as they were, whatever points follow.
+struct Refusal {
+    const char* name;
+    bool readOnlyModel, readOnlyFile;
+    int modifyMode;       // -1: the default
+    const char* message;  // empty: any message
+};
+
+class DeleteRefusal : public EditTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(DeleteRefusal, SaysWhyAndLeavesThePixels) {
+    const Refusal& c = GetParam();
     greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}, {"readOnly", true}}});
-    s__globals.ModifyMode = 1;
+    start({{{"file", "scan.tif"}, {"readOnly", c.readOnlyFile}}}, c.readOnlyModel);
+    if (c.modifyMode >= 0) s__globals.ModifyMode = c.modifyMode;
     command(rid::CMD_DELETE);
-    point(10.5, 10.5);
-    point(20.5, 20.5);
-    point(10, 10);
-    EXPECT_FALSE(messages().empty());
+    points({{10.5, 10.5}, {20.5, 20.5}, {10, 10}});
+    EXPECT_TRUE(*c.message ? shown(c.message) : !messages().empty());
     EXPECT_EQ(pixel(rasters()[0], 15, 84), patternAt(15, 84));
 }
 
-}  // namespace
-
-namespace {
+INSTANTIATE_TEST_SUITE_P(Edit, DeleteRefusal,
+                         ::testing::Values(Refusal{"ReadOnlyModel", true, false, -1, "Active model is read-only."},
+                                           Refusal{"WholeRasterModeNeedsAnArea", false, false, 2,
+                                                   "works on a fence or a block"},
+                                           Refusal{"ReadOnlyFile", false, true, 1, ""}),
+                         [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 TEST_F(DeleteTest, BlockWithACornerFarOffTheRasterIsRefusedWithoutReadingIt) {
     command(rid::CMD_DELETE);
-    point(10.5, 10.5);
-    point(1e7, 1e7);
-    point(0, 0);
+    points({{10.5, 10.5}, {1e7, 1e7}, {0, 0}});
     EXPECT_TRUE(shown("too large for PixelMend to edit"));
     EXPECT_EQ(at(15, 15), patternAt(15, 84));
 }

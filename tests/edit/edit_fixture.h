@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -103,8 +105,18 @@ protected:
         subhost::clearTranscript();  // start-up notices are not the commands' messages
     }
 
+    // The 100 x 100 pattern picture as scan.tif at the design origin, the add-on loaded.
+    void startScan(bool readOnlyModel = false) {
+        greyFile("scan.tif", 100, 100);
+        start({{{"file", "scan.tif"}}}, readOnlyModel);
+    }
+
     void command(CommandNumber number) { subhost::runCommand(number, ""); }
     void point(double x, double y) { subhost::dataPoint(DPoint3d{x, y, 0.0}, 0); }
+    // Data points in order, e.g. the two corners of a block and the point that places it.
+    void points(std::initializer_list<std::pair<double, double>> list) {
+        for (const auto& [x, y] : list) point(x, y);
+    }
 
     // The attachments of the model in order.
     static std::vector<DgnRasterP> rasters() {
