@@ -9,9 +9,7 @@ protected:
     // Block from (10.5, 10.5) to (30.5, 30.5) on the first raster, base point at its lower-left corner.
     void blockAndBase(CommandNumber number) {
         command(number);
-        point(10.5, 10.5);
-        point(30.5, 30.5);
-        point(10.5, 10.5);
+        points({{10.5, 10.5}, {30.5, 30.5}, {10.5, 10.5}});
     }
     // Byte at design point (x, y) of raster r whose origin is (ox, 0) and height h.
     static int at(DgnRasterP r, double x, double y, double ox = 0, int h = 100) {
@@ -20,8 +18,7 @@ protected:
 };
 
 TEST_F(CopyMoveTest, CopyWithinOneRasterReplacesTheDestinationAndRepeats) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     DgnRasterP r = rasters()[0];
     const int source = at(r, 15, 15);
     blockAndBase(rid::CMD_COPY);
@@ -34,8 +31,7 @@ TEST_F(CopyMoveTest, CopyWithinOneRasterReplacesTheDestinationAndRepeats) {
 }
 
 TEST_F(CopyMoveTest, MoveToAnOverlappingPlaceShowsTheMovedPixelsOverTheHole) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     DgnRasterP r = rasters()[0];
     const int corner = at(r, 11, 11);
     const int farCorner = at(r, 29, 29);
@@ -87,8 +83,7 @@ TEST_F(CopyMoveTest, MergeOrsMonochromePixels) {
 }
 
 TEST_F(CopyMoveTest, CopyHalfOutsideGrowsTheDestinationWithoutAQuestion) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     s__globals.ResizeDestination = 1;
     s__globals.ResizeCopy = 1;
     const int source = at(rasters()[0], 15, 15);
@@ -107,8 +102,7 @@ TEST_F(CopyMoveTest, CopyHalfOutsideGrowsTheDestinationWithoutAQuestion) {
 }
 
 TEST_F(CopyMoveTest, CopyIntoEmptySpaceAnsweredYesAttachesANewRaster) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     const int source = at(rasters()[0], 15, 25);  // near the top-left of the block
     blockAndBase(rid::CMD_COPY);
     const std::string output = (dir / "copy.tif").string();
@@ -132,8 +126,7 @@ TEST_F(CopyMoveTest, CopyIntoEmptySpaceAnsweredYesAttachesANewRaster) {
 }
 
 TEST_F(CopyMoveTest, CopyIntoEmptySpaceAnsweredNoChangesNothing) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     blockAndBase(rid::CMD_COPY);
     subhost::queueAnswer(ACTIONBUTTON_NO);
     point(300.5, 300.5);
@@ -161,18 +154,11 @@ TEST_F(CopyMoveTest, ReadOnlyOrOtherDepthDestinationIsRefusedAndNothingChanges) 
     EXPECT_EQ(pixel(rasters()[2], 51, 49), 0);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(CopyMoveTest, NewFileWithAnAngleHoldsTheUnturnedBlockAndTurnsByItsPlacement) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     s__globals.CopyAngle = 90;
     command(rid::CMD_COPY);
-    point(10.5, 10.5);
-    point(30.5, 40.5);  // 20 wide, 30 high
-    point(10.5, 10.5);
+    points({{10.5, 10.5}, {30.5, 40.5}, {10.5, 10.5}});  // 20 wide, 30 high
     subhost::queueAnswer(ACTIONBUTTON_YES);
     subhost::queueFileAnswer((dir / "turned.tif").string());
     point(300.5, 300.5);
@@ -189,8 +175,7 @@ TEST_F(CopyMoveTest, NewFileWithAnAngleHoldsTheUnturnedBlockAndTurnsByItsPlaceme
 }
 
 TEST_F(CopyMoveTest, TurnedCopyIntoTheSameRasterLandsTurned) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     DgnRasterP r = rasters()[0];
     s__globals.CopyAngle = 90;
     blockAndBase(rid::CMD_COPY);
@@ -228,16 +213,10 @@ TEST_F(PickTest, LaterOperationsTellTheyAreNotAvailableAfterTheirRasterOrArea) {
     s__globals.DespeckleMode = 1;
     command(rid::CMD_DESPECKLE);
     EXPECT_TRUE(messages().empty()) << messages().front();
-    point(10.5, 10.5);
-    point(20.5, 20.5);
-    point(15, 15);
+    points({{10.5, 10.5}, {20.5, 20.5}, {15, 15}});
     EXPECT_TRUE(shown("is not available yet"));
     EXPECT_EQ(pixel(rasters()[0], 15, 84), before);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(PickTest, StampOnSelectionWithNothingSelectedStopsAfterThePick) {
     monoFile("scan.tif", 100, 100, [](int x, int) { return x % 3 == 0; });
