@@ -11,31 +11,33 @@ namespace {
 class FenceTest : public EditTest {
 protected:
     DgnRasterP raster = nullptr;
+    const nlohmann::json triangle = {{"points", {{10.5, 10.5}, {40.5, 10.5}, {10.5, 40.5}}}, {"view", 0}};
+
     // A 100 x 100 grey raster at the origin with a triangular fence and a line inside it.
     void startWithFence(const nlohmann::json& rasterEntry = {{"file", "scan.tif"}}) {
         greyFile("scan.tif", 100, 100);
         const nlohmann::json extra = {
-            {"fence", {{"points", {{10.5, 10.5}, {40.5, 10.5}, {10.5, 40.5}}}, {"view", 0}}},
-            {"elements", {{{"id", 1}, {"type", "line"}, {"points", {{12, 12}, {20, 12}}}}}}};
+            {"fence", triangle}, {"elements", {{{"id", 1}, {"type", "line"}, {"points", {{12, 12}, {20, 12}}}}}}};
         start(nlohmann::json::array({rasterEntry}), false, extra);
         ASSERT_EQ(rasters().size(), 1u) << nlohmann::json(subhost::transcript()).dump();
         raster = rasters().at(0);
         s__globals.ModifyMode = 0;
     }
+    // Vertical ink lines on the left half, horizontal ones on the right; the triangle copied 50 to the right.
+    void copyTriangleOfLines(int merge) {
+        monoFile("lines.tif", 100, 100, [](int x, int row) { return x < 50 ? x % 4 == 0 : row % 4 == 0; });
+        start({{{"file", "lines.tif"}}}, false, {{"fence", triangle}});
+        raster = rasters()[0];
+        s__globals.ModifyMode = 0;
+        s__globals.MergePixels = merge;
+        command(rid::CMD_COPY);
+        points({{10.5, 10.5}, {60.5, 10.5}});
+    }
     int at(double x, double y) { return pixel(raster, int(x), 99 - int(y)); }
 };
 
 TEST_F(FenceTest, TriangularCopyKeepsTheDestinationOutsideTheTriangle) {
-    // Left half: vertical ink lines; right half: horizontal ink lines.
-    monoFile("lines.tif", 100, 100, [](int x, int row) { return x < 50 ? x % 4 == 0 : row % 4 == 0; });
-    start({{{"file", "lines.tif"}}}, false,
-          {{"fence", {{"points", {{10.5, 10.5}, {40.5, 10.5}, {10.5, 40.5}}}, {"view", 0}}}});
-    raster = rasters()[0];
-    s__globals.ModifyMode = 0;
-    s__globals.MergePixels = 0;
-    command(rid::CMD_COPY);
-    point(10.5, 10.5);
-    point(60.5, 10.5);
+    copyTriangleOfLines(0);
     EXPECT_EQ(at(62, 12), 1);  // a source line inside the triangle
     EXPECT_EQ(at(63, 11), 0);  // the destination's line inside the triangle is replaced
     EXPECT_EQ(at(86, 38), 0);  // in the bounding block, outside the triangle: no source line came over
@@ -43,15 +45,7 @@ TEST_F(FenceTest, TriangularCopyKeepsTheDestinationOutsideTheTriangle) {
 }
 
 TEST_F(FenceTest, TriangularMergeOnMonochromeOrsInsideOnly) {
-    monoFile("lines.tif", 100, 100, [](int x, int row) { return x < 50 ? x % 4 == 0 : row % 4 == 0; });
-    start({{{"file", "lines.tif"}}}, false,
-          {{"fence", {{"points", {{10.5, 10.5}, {40.5, 10.5}, {10.5, 40.5}}}, {"view", 0}}}});
-    raster = rasters()[0];
-    s__globals.ModifyMode = 0;
-    s__globals.MergePixels = 1;
-    command(rid::CMD_COPY);
-    point(10.5, 10.5);
-    point(60.5, 10.5);
+    copyTriangleOfLines(1);
     // Inside the triangle: vertical lines from the source over the horizontal ones.
     EXPECT_EQ(at(62, 12), 1);
     EXPECT_EQ(pixel(raster, 62, 84), 1);  // a horizontal line stays under the merge
@@ -84,18 +78,15 @@ TEST_F(FenceTest, MoveWithHybridModeCarriesTheElements) {
     startWithFence();
     s__globals.HybridMode = 1;
     command(rid::CMD_MOVE);
-    point(10.5, 10.5);
-    point(60.5, 10.5);
+    points({{10.5, 10.5}, {60.5, 10.5}});
     EXPECT_EQ(events("elementChanged").size(), 1u);
     EXPECT_EQ(at(12, 12), 255);  // the triangle's old place is a hole
 }
 
 TEST_F(FenceTest, BlockStaysAsATransientUntilTheFirstDeletePoint) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     command(rid::CMD_DELETE);
-    point(10.5, 10.5);
-    point(20.5, 20.5);
+    points({{10.5, 10.5}, {20.5, 20.5}});
     ASSERT_EQ(events("transient").size(), 1u);
     EXPECT_EQ(events("transient")[0]["action"], "added");
     EXPECT_NE(g_block.blockTransient, nullptr);
@@ -105,23 +96,17 @@ TEST_F(FenceTest, BlockStaysAsATransientUntilTheFirstDeletePoint) {
 }
 
 TEST_F(FenceTest, FenceModeWithoutFenceMakesOneFromTheCorners) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     raster = rasters()[0];
     s__globals.ModifyMode = 0;
     command(rid::CMD_DELETE);
-    point(10.5, 10.5);
-    point(20.5, 20.5);
+    points({{10.5, 10.5}, {20.5, 20.5}});
     EXPECT_FALSE(events("fence").empty());
     EXPECT_FALSE(g_block.fenceExisted);
     point(0, 0);
     EXPECT_EQ(at(15, 15), 255);
 }
 
-}  // namespace
-
-
-namespace {
 
 // Bounds (min x, min y, max x, max y) of the points of the last dynamics shape.
 std::array<double, 4> dynamicsBounds() {
@@ -141,8 +126,7 @@ std::array<double, 4> dynamicsBounds() {
 }
 
 TEST_F(FenceTest, OutlineFollowsTheCursorScaledAndTurnedForCopyPlainForDelete) {
-    greyFile("scan.tif", 100, 100);
-    start({{{"file", "scan.tif"}}});
+    startScan();
     command(rid::CMD_COPY);
     point(10, 10);
     subhost::cursorMove(DPoint3d{30, 20, 0}, 0);  // the rectangle follows the second corner
