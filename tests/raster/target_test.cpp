@@ -28,13 +28,16 @@ img::Image rgbImage(int w, int h, img::Rgb8 background) {
     return image;
 }
 
-TEST_F(SupportChecks, ReadOnlyIsRefusedBeforeTheDepthCheck) {
+TEST_F(SupportChecks, ReadOnlyIsRefusedBeforeTheDepthCheckThatDespeckleMakes) {
     write("a.tif", rgbImage(40, 30, {200, 200, 200}));
-    auto rasters = attach({{{"file", "a.tif"}, {"readOnly", true}}});
-    ASSERT_EQ(rasters.size(), 1u);
-    g_commands.activeCommand = CMD_DESPECKLE;  // would refuse an RGB raster too
+    write("c.tif", rgbImage(16, 16, {1, 2, 3}));
+    auto rasters = attach({{{"file", "a.tif"}, {"readOnly", true}}, {{"file", "c.tif"}}});
+    ASSERT_EQ(rasters.size(), 2u);
+    g_commands.activeCommand = CMD_DESPECKLE;  // refuses RGB rasters
     EXPECT_EQ(j_rasterCheckSupport(rasters[0], false, false), ERROR);
     EXPECT_EQ(messages(), std::vector<std::string>{"Raster attachment is read-only."});
+    EXPECT_EQ(j_rasterCheckSupport(rasters[1], true, false), ERROR);
+    EXPECT_EQ(messages().back(), "Despeckle only supports monochrome raster files.");
 }
 
 TEST_F(SupportChecks, FileWithoutWriteBitsCountsAsReadOnly) {
@@ -56,14 +59,6 @@ TEST_F(SupportChecks, FourBitIsRefusedEvenByDespeckleWithItsOwnMessage) {
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_EQ(messages()[0].rfind("PixelMend doesn't support 4-bit-per-pixel raster files.", 0), 0u);
     EXPECT_NE(messages()[0].find("support@pixelmend.example."), std::string::npos);
-}
-
-TEST_F(SupportChecks, DespeckleAcceptsOnlyMonochrome) {
-    write("c.tif", rgbImage(16, 16, {1, 2, 3}));
-    auto rasters = attach({{{"file", "c.tif"}}});
-    g_commands.activeCommand = CMD_DESPECKLE;
-    EXPECT_EQ(j_rasterCheckSupport(rasters[0], true, false), ERROR);
-    EXPECT_EQ(messages(), std::vector<std::string>{"Despeckle only supports monochrome raster files."});
 }
 
 TEST_F(SupportChecks, DestinationOfAnotherDepthIsRefused) {
@@ -106,37 +101,42 @@ TEST_F(SupportChecks, AttachmentOfAnUnreadableFileIsRefusedWithTheReason) {
     EXPECT_EQ(refused, 2);
 }
 
-TEST_F(Polarity, NormalScanHasWhiteBackgroundAndPlainWrites) {
-    write("n.tif", monoImage(300, 200, img::Photometric::MinIsWhite, false));
-    auto rasters = attach({{{"file", "n.tif"}}});
-    RasterTarget* t = load(rasters[0]);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->backgroundBlack, 0u);
-    EXPECT_EQ(t->writeInverts, 0u);
-    EXPECT_EQ(t->statsValid, 1u);
-    EXPECT_EQ(t->imageFormat, unsigned(IMAGEFORMAT_BitMap));
-}
-
-TEST_F(Polarity, NegativeScansHaveBlackBackgroundWhicheverBitTheFileUses) {
-    write("neg-w.tif", monoImage(300, 200, img::Photometric::MinIsWhite, true));   // paper bits 1 = black
-    write("neg-b.tif", monoImage(300, 200, img::Photometric::MinIsBlack, false));  // paper bits 0 = black
-    write("pos-b.tif", monoImage(300, 200, img::Photometric::MinIsBlack, true));   // paper bits 1 = white
-    auto rasters = attach({{{"file", "neg-w.tif"}}, {{"file", "neg-b.tif"}}, {{"file", "pos-b.tif"}}});
-    ASSERT_EQ(rasters.size(), 3u);
-    EXPECT_EQ(load(rasters[0])->backgroundBlack, 1u);
-    EXPECT_EQ(load(rasters[1])->backgroundBlack, 1u);
-    EXPECT_EQ(load(rasters[2])->backgroundBlack, 0u);
-}
-
-TEST_F(Polarity, HostThatInvertsWritesIsDetectedAndThePixelsStayAsTheyWere) {
-    const img::Image source = monoImage(300, 200, img::Photometric::MinIsWhite, false);
-    write("inv.tif", source);
-    auto rasters = attach({{{"file", "inv.tif"}, {"testInvertMonoWrites", true}}});
-    RasterTarget* t = load(rasters[0]);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->writeInverts, 1u);
+// The paper colour comes from the pixels whichever bit the file uses for it; a host that inverts
+// monochrome writes is found by a probe (of the raster's own size when it is small) that leaves no trace.
+TEST_F(Polarity, BackgroundAndWriteInversionAreDetectedAndThePixelsStay) {
+    const img::Photometric white = img::Photometric::MinIsWhite, black = img::Photometric::MinIsBlack;
+    struct Case {
+        const char* file;
+        int width;
+        img::Photometric photometric;
+        bool paperBit, hostInverts;
+        unsigned backgroundBlack, writeInverts;
+    };
+    const Case cases[] = {{"normal.tif", 300, white, false, false, 0, 0},
+                          {"neg-w.tif", 300, white, true, false, 1, 0},   // paper bits 1 = black
+                          {"neg-b.tif", 300, black, false, false, 1, 0},  // paper bits 0 = black
+                          {"pos-b.tif", 300, black, true, false, 0, 0},   // paper bits 1 = white
+                          {"inverting.tif", 300, white, false, true, 0, 1},
+                          {"small.tif", 20, white, false, true, 0, 1}};
+    auto image = [](const Case& c) { return monoImage(c.width, c.width * 2 / 3, c.photometric, c.paperBit); };
+    nlohmann::json entries = nlohmann::json::array();
+    for (const Case& c : cases) {
+        write(c.file, image(c));
+        entries.push_back({{"file", c.file}, {"testInvertMonoWrites", c.hostInverts}});
+    }
+    auto rasters = attach(entries);
+    ASSERT_EQ(rasters.size(), std::size(cases));
+    for (std::size_t i = 0; i < rasters.size(); ++i) {
+        SCOPED_TRACE(cases[i].file);
+        RasterTarget* t = load(rasters[i]);
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(t->backgroundBlack, cases[i].backgroundBlack);
+        EXPECT_EQ(t->writeInverts, cases[i].writeInverts);
+        EXPECT_EQ(t->statsValid, 1u);
+        EXPECT_EQ(t->imageFormat, unsigned(IMAGEFORMAT_BitMap));
+    }
     ASSERT_TRUE(subhost::raster::flushAll());
-    EXPECT_EQ(img::readImage(path("inv.tif")).image.pixels, source.pixels);
+    for (const Case& c : cases) EXPECT_EQ(img::readImage(path(c.file)).image.pixels, image(c).pixels) << c.file;
 }
 
 TEST_F(Polarity, MixedProbeIsUndoneAndRefused) {
@@ -150,14 +150,6 @@ TEST_F(Polarity, MixedProbeIsUndoneAndRefused) {
     EXPECT_EQ(img::readImage(path("mixed.tif")).image.pixels, source.pixels);
 }
 
-TEST_F(Polarity, SmallRasterUsesAProbeOfItsOwnSize) {
-    write("small.tif", monoImage(20, 10, img::Photometric::MinIsWhite, false));
-    auto rasters = attach({{{"file", "small.tif"}, {"testInvertMonoWrites", true}}});
-    RasterTarget* t = load(rasters[0]);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->writeInverts, 1u);
-}
-
 TEST_F(Polarity, ReadOnlyRasterIsSampledButNeverProbed) {
     write("ro.tif", monoImage(100, 100, img::Photometric::MinIsWhite, true));
     auto rasters = attach({{{"file", "ro.tif"}, {"readOnly", true}, {"testInvertMonoWrites", true}}});
@@ -168,24 +160,20 @@ TEST_F(Polarity, ReadOnlyRasterIsSampledButNeverProbed) {
     EXPECT_EQ(t->statsValid, 0u);    // so the next load samples again
 }
 
-TEST_F(Statistics, PaletteRasterGetsItsDominantIndex) {
-    img::Image image = img::makeImage(50, 40, img::ColorMode::Palette8).image;
-    image.paletteCount = 256;
-    std::fill(image.pixels.begin(), image.pixels.end(), 17);
-    for (int i = 0; i < 300; ++i) image.pixels[std::size_t(i)] = 3;
-    write("p.tif", image);
-    auto rasters = attach({{{"file", "p.tif"}}});
+TEST_F(Statistics, PaletteRasterGetsItsDominantIndexRgbRasterItsColour) {
+    img::Image palette = img::makeImage(50, 40, img::ColorMode::Palette8).image;
+    palette.paletteCount = 256;
+    std::fill(palette.pixels.begin(), palette.pixels.end(), 17);
+    for (int i = 0; i < 300; ++i) palette.pixels[std::size_t(i)] = 3;
+    write("p.tif", palette);
+    write("c.png", rgbImage(30, 30, {250, 240, 230}), img::FileFormat::Png);
+    auto rasters = attach({{{"file", "p.tif"}}, {{"file", "c.png"}}});
     RasterTarget* t = load(rasters[0]);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->bgIndex, 17);
     EXPECT_EQ(t->bgDominant, 1u);
     EXPECT_EQ(t->bitsPerPixel, 8u);
-}
-
-TEST_F(Statistics, RgbRasterGetsItsBackgroundColour) {
-    write("c.png", rgbImage(30, 30, {250, 240, 230}), img::FileFormat::Png);
-    auto rasters = attach({{{"file", "c.png"}}});
-    RasterTarget* t = load(rasters[0]);
+    t = load(rasters[1]);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->bgColor[0], 250);
     EXPECT_EQ(t->bgColor[2], 230);
