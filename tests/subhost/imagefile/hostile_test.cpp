@@ -28,6 +28,17 @@ std::size_t tiffEntry(const std::vector<std::uint8_t>& b, std::uint16_t tag) {
     return 0;
 }
 
+// Gives the entry of `tag` one LONG value; false when the directory has no such entry.
+bool setLong(std::vector<std::uint8_t>& b, std::uint16_t tag, std::uint32_t value) {
+    const std::size_t entry = tiffEntry(b, tag);
+    if (entry == 0) return false;
+    b[entry + 2] = TIFF_LONG;
+    b[entry + 3] = 0;
+    put32(b, entry + 4, 1);
+    put32(b, entry + 8, value);
+    return true;
+}
+
 class HostileFiles : public ::testing::Test {
 protected:
     // A small valid little-endian TIFF to damage.
@@ -104,26 +115,13 @@ TEST_F(HostileFiles, LoopingDirectoryChainIsRefused) {
 
 TEST_F(HostileFiles, AbsurdSizesAreRefusedFromTheHeader) {
     std::vector<std::uint8_t> wide = goodTiff();
-    std::size_t width = tiffEntry(wide, TIFFTAG_IMAGEWIDTH);
-    ASSERT_NE(width, 0u);
-    wide[width + 2] = TIFF_LONG;
-    wide[width + 3] = 0;
-    put32(wide, width + 4, 1);
-    put32(wide, width + 8, 2000000);
+    ASSERT_TRUE(setLong(wide, TIFFTAG_IMAGEWIDTH, 2000000));
     expectRefused(wide, "wide.tif", "limit");
 
     // Sides within the limit, but 60000 x 60000 RGB is over 4 GiB decoded.
     std::vector<std::uint8_t> big = goodTiff(COMPRESSION_LZW, ColorMode::Rgb);
-    for (std::uint16_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH}) {
-        std::size_t entry = tiffEntry(big, tag);
-        ASSERT_NE(entry, 0u);
-        big[entry + 2] = TIFF_LONG;
-        big[entry + 3] = 0;
-        put32(big, entry + 8, 60000);
-    }
-    std::size_t rows = tiffEntry(big, TIFFTAG_ROWSPERSTRIP);
-    big[rows + 2] = TIFF_LONG;
-    put32(big, rows + 8, 60000);
+    for (std::uint16_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_ROWSPERSTRIP})
+        ASSERT_TRUE(setLong(big, tag, 60000));
     expectRefused(big, "huge.tif", "MiB");
 
     // A BMP header claiming a huge picture in a tiny file.
@@ -165,7 +163,6 @@ TEST_F(HostileFiles, DamagedPngJpegBmpAndGif) {
         std::vector<std::uint8_t> bytes = fileBytes(path);
         bytes.resize(bytes.size() / 2);
         expectRefused(bytes, "half" + std::to_string(static_cast<int>(format)), "");
-        EXPECT_FALSE(readImage(dir.path("half" + std::to_string(static_cast<int>(format)))).ok);
     }
     std::vector<std::uint8_t> bmp(54, 0);
     bmp[0] = 'B', bmp[1] = 'M', bmp[10] = 54, bmp[14] = 40, bmp[18] = 2, bmp[22] = 2, bmp[26] = 1, bmp[28] = 24;
