@@ -141,44 +141,36 @@ Image smooth(ColorMode mode, int width, int height) {
     return image;
 }
 
-TEST(JpegCompressedRasters, TiffJpegGreyAndYCbCrStayCloseAndKeepTheirCoding) {
-    for (ColorMode mode : {ColorMode::Grey8, ColorMode::Rgb}) {
-        ScratchDir dir;
-        const std::string path = dir.path("jpeg.tif");
-        Image source = smooth(mode, 64, 48);
-        source.compression = Compression::Jpeg;
-        source.details.tiffPhotometric = mode == ColorMode::Rgb ? PHOTOMETRIC_YCBCR : 0;
-        source.details.chromaSubsampling[0] = 1;
-        source.details.chromaSubsampling[1] = 1;
-        ASSERT_EQ(createImageFile(path, FileFormat::Tiff, source).status, kStatusOk);
-        ImageResult read = readImage(path);
-        ASSERT_TRUE(read.ok) << read.error;
-        EXPECT_EQ(read.image.mode, mode);
-        EXPECT_EQ(read.image.compression, Compression::Jpeg);
-        EXPECT_LT(meanDifference(read.image.pixels, source.pixels), 4.0);
-        ASSERT_EQ(writeImage(path, read.image).status, kStatusOk);
-        ImageResult again = readImage(path);
-        ASSERT_TRUE(again.ok) << again.error;
-        EXPECT_EQ(again.image.details.tiffPhotometric, read.image.details.tiffPhotometric);
-        if (mode == ColorMode::Rgb) { EXPECT_EQ(again.image.details.chromaSubsampling[0], 1); }
-        EXPECT_LT(meanDifference(again.image.pixels, source.pixels), 4.0);
-    }
-}
-
-TEST(JpegCompressedRasters, JpegFilesKeepModeAndResolution) {
-    for (ColorMode mode : {ColorMode::Grey8, ColorMode::Rgb}) {
-        ScratchDir dir;
-        const std::string path = dir.path("photo.jpg");
-        Image source = smooth(mode, 40, 30);
-        ASSERT_EQ(createImageFile(path, FileFormat::Jpeg, source).status, kStatusOk);
-        ImageResult read = readImage(path);
-        ASSERT_TRUE(read.ok) << read.error;
-        EXPECT_EQ(read.image.format, FileFormat::Jpeg);
-        EXPECT_EQ(read.image.mode, mode);
-        EXPECT_EQ(read.image.compression, Compression::Jpeg);
-        EXPECT_DOUBLE_EQ(read.image.resolution.x, 150);
-        EXPECT_EQ(read.image.resolution.unit, ResolutionUnit::Inch);
-        EXPECT_LT(meanDifference(read.image.pixels, source.pixels), 4.0);
+// JPEG inside TIFF (grey and YCbCr) and JPEG files: close to the source, coding and resolution kept
+// through a write-back; a monochrome JPEG cannot be made.
+TEST(JpegCompressedRasters, StayCloseAndKeepTheirCodingThroughWriteBack) {
+    for (FileFormat format : {FileFormat::Tiff, FileFormat::Jpeg}) {
+        for (ColorMode mode : {ColorMode::Grey8, ColorMode::Rgb}) {
+            SCOPED_TRACE(static_cast<int>(format) * 10 + static_cast<int>(mode));
+            ScratchDir dir;
+            const bool tiffRgb = format == FileFormat::Tiff && mode == ColorMode::Rgb;
+            const std::string path = dir.path(format == FileFormat::Tiff ? "jpeg.tif" : "photo.jpg");
+            Image source = smooth(mode, 64, 48);
+            source.compression = Compression::Jpeg;
+            source.details.tiffPhotometric = tiffRgb ? PHOTOMETRIC_YCBCR : 0;
+            source.details.chromaSubsampling[0] = 1;
+            source.details.chromaSubsampling[1] = 1;
+            ASSERT_EQ(createImageFile(path, format, source).status, kStatusOk);
+            ImageResult read = readImage(path);
+            ASSERT_TRUE(read.ok) << read.error;
+            EXPECT_EQ(read.image.format, format);
+            EXPECT_EQ(read.image.mode, mode);
+            EXPECT_EQ(read.image.compression, Compression::Jpeg);
+            EXPECT_DOUBLE_EQ(read.image.resolution.x, 150);
+            EXPECT_EQ(read.image.resolution.unit, ResolutionUnit::Inch);
+            EXPECT_LT(meanDifference(read.image.pixels, source.pixels), 4.0);
+            ASSERT_EQ(writeImage(path, read.image).status, kStatusOk);
+            ImageResult again = readImage(path);
+            ASSERT_TRUE(again.ok) << again.error;
+            EXPECT_EQ(again.image.details.tiffPhotometric, read.image.details.tiffPhotometric);
+            if (tiffRgb) { EXPECT_EQ(again.image.details.chromaSubsampling[0], 1); }
+            EXPECT_LT(meanDifference(again.image.pixels, source.pixels), 4.0);
+        }
     }
     ScratchDir dir;
     EXPECT_EQ(createImageFile(dir.path("mono.jpg"), FileFormat::Jpeg, picture(ColorMode::Mono, 8, 8)).status,
@@ -386,7 +378,6 @@ TEST(ReadOnlyFormat, GifDecodesButEveryWriteAnswersCannotWriteFormat) {
 
     WriteStatus back = writeImage(path, read.image);
     EXPECT_EQ(back.status, kStatusCannotWriteFormat);
-    EXPECT_EQ(back.status, -119);
     EXPECT_NE(back.error.find(path), std::string::npos);
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_EQ(createImageFile(dir.path("new.gif"), FileFormat::Gif, read.image).status, kStatusCannotWriteFormat);
