@@ -1,11 +1,9 @@
 // Pictures of a design's views: where rasters and elements land, how they look,
 // and what the render command refuses.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "command_runner.h"
 #include "common/scoped_env.h"
 #include "subhost/host.h"
 #include "subhost/imagefile/imagefile.h"
@@ -332,25 +331,10 @@ TEST_F(RenderTest, RefusalsAndDamagedRasters) {
     EXPECT_NE(error.find("extent"), std::string::npos) << error;
 }
 
-namespace {
-
-struct CommandRun {
-    int code = -1;
-    std::string output;  // stdout and stderr
-};
-
-CommandRun pixelmend(const std::string& args) {
-    CommandRun r;
-    FILE* pipe = popen((std::string(PXMEND_BIN_DIR "/pixelmend ") + args + " 2>&1").c_str(), "r");
-    if (!pipe) return r;
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.output.append(buffer, n);
-    const int status = pclose(pipe);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+// Runs the pixelmend command with args; its exit code and stdout and stderr together.
+static CommandOutput pixelmend(const std::string& args) {
+    return runCommandLine(std::string(PXMEND_BIN_DIR "/pixelmend ") + args + " 2>&1");
 }
-
-}  // namespace
 
 // The command writes a PNG of the asked size, names rasters it cannot show, and on any failure leaves an
 // existing picture as it was.
@@ -359,9 +343,9 @@ TEST_F(RenderTest, CommandWritesThePictureOrLeavesItAlone) {
     const std::string path = design({{"views", {view(0, 0, 40, 20)}},
                                      {"rasters", {{{"file", file}}, {{"file", "missing.tif"}}}}});
     const std::string out = (dir / "view.png").string();
-    CommandRun r = pixelmend("render " + path + " --size 80x40 -o " + out);
-    EXPECT_EQ(r.code, 0) << r.output;
-    EXPECT_NE(r.output.find("missing.tif not shown"), std::string::npos) << r.output;
+    CommandOutput r = pixelmend("render " + path + " --size 80x40 -o " + out);
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(r.out.find("missing.tif not shown"), std::string::npos) << r.out;
     const img::ImageResult written = img::readImage(out);
     ASSERT_TRUE(written.ok) << written.error;
     EXPECT_EQ(written.image.width, 80);
@@ -372,13 +356,13 @@ TEST_F(RenderTest, CommandWritesThePictureOrLeavesItAlone) {
     for (const std::string& args :
          {std::string("render " + path + " --size 80 -o " + out), "render " + path + " -o out.jpg", "render -o " + out}) {
         r = pixelmend(args);
-        EXPECT_EQ(r.code, 2) << args << "\n" << r.output;
+        EXPECT_EQ(r.code, 2) << args << "\n" << r.out;
     }
     r = pixelmend("render " + (dir / "nothere.json").string() + " -o " + out);
     EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.output.find("nothere.json: file not found"), std::string::npos) << r.output;
+    EXPECT_NE(r.out.find("nothere.json: file not found"), std::string::npos) << r.out;
     r = pixelmend("render " + path + " --view 3 -o " + out);
     EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.output.find("no view 3"), std::string::npos) << r.output;
+    EXPECT_NE(r.out.find("no view 3"), std::string::npos) << r.out;
     EXPECT_EQ(fs::file_size(out), before);
 }
