@@ -31,42 +31,34 @@ constexpr const char* DISABLED_TEXT = "This command is disabled by your PXMEND_D
 
 // ---- PXMEND_DISABLE ----
 
-TEST_F(Commands, DisableIgnoresCaseAndSpaceAfterComma) {
-    start("Copy, MOVE");
-    EXPECT_EQ(disabledSlots(), (std::vector<int>{1, 2}));
+// Names in any case, cut at commas: a space before a comma belongs to the name, empty and unknown pieces are
+// skipped, "scratch" stands for attach and detach, and only the first 255 characters count.
+struct DisableCase {
+    const char* value;  // nullptr: the variable is not defined
+    std::vector<int> slots;
+};
+
+const std::string kOverlongDisable = std::string(5000, ' ') + ",copy";
+
+class DisableParsing : public Commands, public ::testing::WithParamInterface<DisableCase> {};
+
+TEST_P(DisableParsing, GivesTheDisabledSlots) {
+    start(GetParam().value);
+    EXPECT_EQ(disabledSlots(), GetParam().slots);
 }
 
-TEST_F(Commands, DisableKeepsSpaceBeforeComma) {
-    start("copy ,move");
-    EXPECT_EQ(disabledSlots(), (std::vector<int>{2}));
-}
-
-TEST_F(Commands, DisableSkipsEmptyAndUnknownPieces) {
-    start(",,\t despeckle,,bogus,resize");
-    EXPECT_EQ(disabledSlots(), (std::vector<int>{7, 9}));
-}
-
-TEST_F(Commands, DisableScratchSwitchesOffAttachAndDetach) {
-    start("scratch");
-    EXPECT_EQ(disabledSlots(), (std::vector<int>{11, 12}));
-}
+INSTANTIATE_TEST_SUITE_P(Commands, DisableParsing,
+                         ::testing::Values(DisableCase{nullptr, {}}, DisableCase{"Copy, MOVE", {1, 2}},
+                                           DisableCase{"copy ,move", {2}},
+                                           DisableCase{",,\t despeckle,,bogus,resize", {7, 9}},
+                                           DisableCase{"scratch", {11, 12}},
+                                           DisableCase{kOverlongDisable.c_str(), {}}));
 
 TEST_F(Commands, DisableGreysToolBoxChildrenAndMenuItems) {
     start("edit,copy");
     EXPECT_FALSE(enabled("2", "icmd", 0));  // copy
     EXPECT_TRUE(enabled("2", "icmd", 1));   // move
     EXPECT_FALSE(enabled("2", "icmd", 9));  // edit
-}
-
-TEST_F(Commands, UndefinedDisableChangesNothing) {
-    start();
-    EXPECT_TRUE(disabledSlots().empty());
-    EXPECT_TRUE(enabled("2", "icmd", 0));
-}
-
-TEST_F(Commands, OverlongDisableValueIsHandled) {
-    start((std::string(5000, ' ') + ",copy").c_str());
-    EXPECT_TRUE(disabledSlots().empty());  // only the first 255 characters count
 }
 
 // ---- The gate ----
