@@ -41,7 +41,7 @@ protected:
 
 // ---- Scale fields and their lock ----
 
-TEST_F(Hooks, LockedScaleCopiesEitherField) {
+TEST_F(Hooks, LockedScaleCopiesEitherFieldUnlockedScalesStayApart) {
     start("PXMEND COPY");
     ASSERT_EQ(s__globals.ScaleLock, 1);
     set("dTxt", 1, "2");
@@ -50,14 +50,10 @@ TEST_F(Hooks, LockedScaleCopiesEitherField) {
     set("dTxt", 2, "0.5");
     EXPECT_EQ(s__globals.ScaleX, 0.5);
     EXPECT_EQ(s__globals.ScaleY, 0.5);
-}
-
-TEST_F(Hooks, UnlockedScalesStayApart) {
-    start("PXMEND COPY");
     s__globals.ScaleLock = 0;
     set("dTxt", 1, "3");
     EXPECT_EQ(s__globals.ScaleX, 3.0);
-    EXPECT_EQ(s__globals.ScaleY, 1.0);
+    EXPECT_EQ(s__globals.ScaleY, 0.5);
 }
 
 // The drawing calls recorded for an item, by kind.
@@ -69,23 +65,13 @@ std::vector<nlohmann::json> drawn(const nlohmann::json& item, const std::string&
     return found;
 }
 
-TEST_F(Hooks, LockIconTogglesLockAndIcon) {
+TEST_F(Hooks, LockItemTogglesLockAndIconBesideABracket) {
     start("PXMEND COPY");
     press("gnrc", 2);
     EXPECT_EQ(s__globals.ScaleLock, 0);
     auto icons = drawn(item("toolsettings", "gnrc", 2), "icon");
     ASSERT_EQ(icons.size(), 1u);
     EXPECT_EQ(icons[0]["icon"], 31);
-    press("gnrc", 2);
-    EXPECT_EQ(s__globals.ScaleLock, 1);
-    icons = drawn(item("toolsettings", "gnrc", 2), "icon");
-    ASSERT_EQ(icons.size(), 1u);
-    EXPECT_EQ(icons[0]["icon"], 32);
-}
-
-TEST_F(Hooks, LockItemDrawsBracketBesideScales) {
-    start("PXMEND COPY");
-    press("gnrc", 2);
     const auto lines = drawn(item("toolsettings", "gnrc", 2), "line");
     ASSERT_EQ(lines.size(), 4u);
     for (const auto& line : lines) {
@@ -95,10 +81,16 @@ TEST_F(Hooks, LockItemDrawsBracketBesideScales) {
     // From the top-left corner: 9 to the left, 3 down; the same 23 lower, 4 up.
     const auto& top = lines[0]["points"];
     const int x = top[0][0], y = top[0][1];
-    EXPECT_EQ(top[1], nlohmann::json::parse("[" + std::to_string(x - 9) + "," + std::to_string(y) + "]"));
-    EXPECT_EQ(lines[1]["points"][1], nlohmann::json::parse("[" + std::to_string(x) + "," + std::to_string(y + 3) + "]"));
-    EXPECT_EQ(lines[3]["points"][0], nlohmann::json::parse("[" + std::to_string(x) + "," + std::to_string(y + 23) + "]"));
-    EXPECT_EQ(lines[3]["points"][1], nlohmann::json::parse("[" + std::to_string(x) + "," + std::to_string(y + 19) + "]"));
+    EXPECT_EQ(top[1], nlohmann::json({x - 9, y}));
+    EXPECT_EQ(lines[1]["points"][1], nlohmann::json({x, y + 3}));
+    EXPECT_EQ(lines[3]["points"][0], nlohmann::json({x, y + 23}));
+    EXPECT_EQ(lines[3]["points"][1], nlohmann::json({x, y + 19}));
+
+    press("gnrc", 2);
+    EXPECT_EQ(s__globals.ScaleLock, 1);
+    icons = drawn(item("toolsettings", "gnrc", 2), "icon");
+    ASSERT_EQ(icons.size(), 1u);
+    EXPECT_EQ(icons[0]["icon"], 32);
 }
 
 // ---- Copy/move options, area mode and mask method keep hybrid mode consistent ----
@@ -131,21 +123,16 @@ TEST_F(Hooks, AreaModeChangeRestartsCommand) {
     EXPECT_EQ(shown[0]["text"], "The active model doesn't contain any raster reference attachments.");
 }
 
-TEST_F(Hooks, ClipMaskMethodClearsHybridMode) {
+TEST_F(Hooks, ClipMaskMethodClearsHybridModeFillMethodKeepsIt) {
     start("PXMEND DELETE");
     s__globals.ModifyMode = 0;
     s__globals.HybridMode = 1;
     set("oBtn", 12, "0");
     EXPECT_EQ(s__globals.MaskMethod, 0);
     EXPECT_EQ(s__globals.HybridMode, 0);
-}
-
-TEST_F(Hooks, FillMethodKeepsHybridMode) {
-    start("PXMEND DELETE");
-    s__globals.ModifyMode = 0;
-    s__globals.MaskMethod = 0;
     s__globals.HybridMode = 1;
     set("oBtn", 12, "1");
+    EXPECT_EQ(s__globals.MaskMethod, 1);
     EXPECT_EQ(s__globals.HybridMode, 1);
 }
 
@@ -167,25 +154,7 @@ TEST_F(Hooks, NewFileAndEnlargeAreExclusive) {
 
 // ---- Canvas colour ----
 
-TEST_F(Hooks, SwatchChoosesCanvasColour) {
-    start("PXMEND BRUSH");
-    s__globals.CanvasColor = CanvasRgb{1, 2, 3};
-    subhost::queueColorAnswer(std::array<std::uint8_t, 3>{10, 20, 30});
-    press("gnrc", 3);
-    EXPECT_EQ(s__globals.CanvasColor.red, 10);
-    EXPECT_EQ(s__globals.CanvasColor.green, 20);
-    EXPECT_EQ(s__globals.CanvasColor.blue, 30);
-    const auto swatch = item("toolsettings", "gnrc", 3);
-    ASSERT_EQ(drawn(swatch, "rectFill").size(), 1u);
-    EXPECT_EQ(drawn(swatch, "rectFill")[0]["rgb"], nlohmann::json::parse("[10,20,30]"));
-    EXPECT_EQ(drawn(swatch, "bevel").size(), 1u);
-    const auto chooser = events("colorChooser");
-    ASSERT_EQ(chooser.size(), 1u);
-    EXPECT_EQ(chooser[0]["start"], nlohmann::json::parse("[1,2,3]"));
-    EXPECT_EQ(chooser[0]["flags"], 3);
-}
-
-TEST_F(Hooks, CancelledChooserKeepsCanvasColour) {
+TEST_F(Hooks, SwatchChoosesCanvasColourAndACancelKeepsIt) {
     start("PXMEND BRUSH");
     s__globals.CanvasColor = CanvasRgb{1, 2, 3};
     subhost::queueColorAnswer(std::nullopt);
@@ -193,6 +162,19 @@ TEST_F(Hooks, CancelledChooserKeepsCanvasColour) {
     EXPECT_EQ(s__globals.CanvasColor.red, 1);
     EXPECT_EQ(s__globals.CanvasColor.green, 2);
     EXPECT_EQ(s__globals.CanvasColor.blue, 3);
+    subhost::queueColorAnswer(std::array<std::uint8_t, 3>{10, 20, 30});
+    press("gnrc", 3);
+    EXPECT_EQ(s__globals.CanvasColor.red, 10);
+    EXPECT_EQ(s__globals.CanvasColor.green, 20);
+    EXPECT_EQ(s__globals.CanvasColor.blue, 30);
+    const auto swatch = item("toolsettings", "gnrc", 3);
+    ASSERT_EQ(drawn(swatch, "rectFill").size(), 1u);
+    EXPECT_EQ(drawn(swatch, "rectFill")[0]["rgb"], nlohmann::json({10, 20, 30}));
+    EXPECT_EQ(drawn(swatch, "bevel").size(), 1u);
+    const auto chooser = events("colorChooser");
+    ASSERT_EQ(chooser.size(), 2u);
+    EXPECT_EQ(chooser[1]["start"], nlohmann::json({1, 2, 3}));
+    EXPECT_EQ(chooser[1]["flags"], 3);
 }
 
 TEST_F(Hooks, ColourOptionWithoutRasterHidesColourItems) {
