@@ -57,34 +57,28 @@ TEST(DesignToPixel, ShearIsUndoneAfterScaling) {
     EXPECT_NEAR(pixel.y, 10.0, 1e-9);
 }
 
+// The block runs from the floor of the smallest coordinates over the ceiling of the unrounded extent:
+// ceil(5.2 - 2.5) = 3 wide, not 6 - 2; points inside one pixel give one; negative coordinates floor away from zero.
 TEST(PixelBlockFromPoints, RoundsOutwardFromUnroundedExtremes) {
+    struct Case {
+        DPoint3d a, b;
+        int x, y, width, height;
+    };
+    const Case cases[] = {{{2.5, 1.0, 0}, {5.2, 4.0, 0}, 2, 1, 3, 3},
+                          {{3.2, 0.5, 0}, {3.7, 0.6, 0}, 3, 0, 1, 1},
+                          {{-0.5, -0.5, 0}, {2.0, 2.0, 0}, -1, -1, 3, 3}};
     RasterTarget t = makeTarget({0, 0, 0}, 1.0, 100, 100);
-    PixelBlock block{};
-    const DPoint3d points[] = {{2.5, 1.0, 0}, {5.2, 4.0, 0}};
-    v_pixelBlockFromPoints(&t, &block, nullptr, points, 2, 1);
-    EXPECT_EQ(block.x, 2);
-    EXPECT_EQ(block.width, 3);  // ceil(5.2 - 2.5), not 6 - 2
-    EXPECT_EQ(block.y, 1);
-    EXPECT_EQ(block.height, 3);
-    EXPECT_EQ(block.valid, 1u);
-}
-
-TEST(PixelBlockFromPoints, PointsInsideOnePixelGiveWidthOne) {
-    RasterTarget t = makeTarget({0, 0, 0}, 1.0, 100, 100);
-    PixelBlock block{};
-    const DPoint3d points[] = {{3.2, 0.5, 0}, {3.7, 0.6, 0}};
-    v_pixelBlockFromPoints(&t, &block, nullptr, points, 2, 1);
-    EXPECT_EQ(block.x, 3);
-    EXPECT_EQ(block.width, 1);
-}
-
-TEST(PixelBlockFromPoints, NegativeCoordinatesFloorAwayFromZero) {
-    RasterTarget t = makeTarget({0, 0, 0}, 1.0, 100, 100);
-    PixelBlock block{};
-    const DPoint3d points[] = {{-0.5, -0.5, 0}, {2.0, 2.0, 0}};
-    v_pixelBlockFromPoints(&t, &block, nullptr, points, 2, 1);
-    EXPECT_EQ(block.x, -1);
-    EXPECT_EQ(block.y, -1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.a.x);
+        PixelBlock block{};
+        const DPoint3d points[] = {c.a, c.b};
+        v_pixelBlockFromPoints(&t, &block, nullptr, points, 2, 1);
+        EXPECT_EQ(block.x, c.x);
+        EXPECT_EQ(block.y, c.y);
+        EXPECT_EQ(block.width, c.width);
+        EXPECT_EQ(block.height, c.height);
+        EXPECT_EQ(block.valid, 1u);
+    }
 }
 
 TEST(PixelBlockFromPoints, GrowsAnExistingBlockWithoutReset) {
