@@ -367,13 +367,19 @@ void v_copyMovePlace(const DPoint3d* point, int view) {
     }
 }
 
+// Hands the outline as a closed shape to a clip service of the current raster (a mask or the
+// boundary), undoably; nothing when the shape cannot be made.
+void v_outlineClipSet(int (*clipSet)(MSElementDescr*, int, DgnRasterP, int), const DPoint3d* outline, int count) {
+    if (MSElementDescr* descriptor = pv_outlineDescriptor(outline, count)) {
+        clipSet(descriptor, 0, g_rasterTargets.currentRaster, RASTER_OPTION_UNDOABLE);
+        mdlElmdscr_freeAll(&descriptor);
+    }
+}
+
 // Delete of the work outline: a clip mask, or the inside filled with the canvas colour.
 void v_areaDelete(const DPoint3d* outline, int count, const DPoint3d* point, int view) {
     if (s__globals.MaskMethod == 0) {
-        if (MSElementDescr* descriptor = pv_outlineDescriptor(outline, count)) {
-            mdlRaster_clipMaskAdd(descriptor, 0, g_rasterTargets.currentRaster, RASTER_OPTION_UNDOABLE);
-            mdlElmdscr_freeAll(&descriptor);
-        }
+        v_outlineClipSet(&mdlRaster_clipMaskAdd, outline, count);
         return;
     }
     PixelArea area = area_ofOutline(outline, count);
@@ -392,10 +398,7 @@ void v_areaCrop() {
     const DPoint3d* outline = g_block.blockOutline;
     const int count = g_block.blockOutlineCount;
     if (s__globals.ClipMethod == 0) {
-        if (MSElementDescr* descriptor = pv_outlineDescriptor(outline, count)) {
-            mdlRaster_clipBoundarySet(descriptor, 0, g_rasterTargets.currentRaster, RASTER_OPTION_UNDOABLE);
-            mdlElmdscr_freeAll(&descriptor);
-        }
+        v_outlineClipSet(&mdlRaster_clipBoundarySet, outline, count);
         return;
     }
     PixelArea area = area_ofOutline(outline, count);
