@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "cli/account.h"
 #include "cli/commands.h"
 #include "subhost/host.h"
 #include "subhost/imagefile/imagefile.h"
@@ -243,9 +244,34 @@ bool demoPicture(const fs::path& design, const fs::path& picture) {
     return true;
 }
 
+// Reads the transcript file back as events; a line that is not JSON becomes a null event (which
+// the account names) rather than being dropped.
+std::vector<nlohmann::json> readTranscript(const fs::path& path) {
+    std::vector<nlohmann::json> events;
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty()) continue;
+        events.push_back(nlohmann::json::parse(line, nullptr, false));
+        if (events.back().is_discarded()) events.back() = nullptr;
+    }
+    return events;
+}
+
 int runDemo(Args args) {
-    if (args.size() != 1) return usageError("demo needs OUTDIR");
-    const fs::path dir = fs::absolute(args[0]);
+    std::string outdir;
+    bool verbose = false;
+    for (const std::string& a : args) {
+        if (a == "--verbose")
+            verbose = true;
+        else if (!a.empty() && a[0] == '-')
+            return usageError("unknown option " + a);
+        else if (outdir.empty())
+            outdir = a;
+        else
+            return usageError("demo takes one OUTDIR");
+    }
+    if (outdir.empty()) return usageError("demo needs OUTDIR");
+    const fs::path dir = fs::absolute(outdir);
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) {
@@ -261,20 +287,39 @@ int runDemo(Args args) {
         !writeSampleRasters(dir))
         return 2;
     const bool before = demoPicture(dir / "demo-design.json", dir / "before.png");
-    std::ofstream transcriptFile(dir / "transcript.jsonl", std::ios::binary | std::ios::trunc);
-    TeeBuf tee(std::cout.rdbuf(), transcriptFile.rdbuf());
-    std::ostream out(&tee);
-    subhost::SessionOptions options;
-    options.appPath = defaultApp();
-    subhost::hostReset();
-    const int code = subhost::runSession((dir / "demo.session").string(), options, out, std::cerr);
-    out.flush();
+    // The transcript goes to its file (through a temporary renamed at the end), and with --verbose
+    // to the terminal as well.
+    const fs::path transcriptPath = dir / "transcript.jsonl";
+    const fs::path partPath = dir / "transcript.jsonl.part";
+    int code = 0;
+    {
+        std::ofstream transcriptFile(partPath, std::ios::binary | std::ios::trunc);
+        TeeBuf tee(std::cout.rdbuf(), transcriptFile.rdbuf());
+        std::ostream out(verbose ? static_cast<std::streambuf*>(&tee) : transcriptFile.rdbuf());
+        subhost::SessionOptions options;
+        options.appPath = defaultApp();
+        subhost::hostReset();
+        code = subhost::runSession((dir / "demo.session").string(), options, out, std::cerr);
+        out.flush();
+        transcriptFile.close();
+        if (!transcriptFile || !out) {
+            std::cerr << "pixelmend: cannot write " << partPath.string() << "\n";
+            return 2;
+        }
+    }
+    fs::rename(partPath, transcriptPath, ec);
+    if (ec) {
+        std::cerr << "pixelmend: cannot write " << transcriptPath.string() << ": " << ec.message() << "\n";
+        return 2;
+    }
     // The design as the session saved it: the scan edited, the cropped picture attached.
     const bool after = demoPicture(dir / "demo-design.json", dir / "after.png");
+    std::cout << (verbose ? "\n" : "") << "What the session did (files in " << dir.string() << "):\n";
+    for (const std::string& line : describeSession(readTranscript(transcriptPath), dir)) std::cout << "  " << line << "\n";
     std::cout << "\nPixelMend demo finished (exit code " << code << ").\n"
               << "  session script : " << (dir / "demo.session").string() << "\n"
               << "  design file    : " << (dir / "demo-design.json").string() << "\n"
-              << "  transcript     : " << (dir / "transcript.jsonl").string() << "\n"
+              << "  transcript     : " << transcriptPath.string() << (verbose ? "" : " (pixelmend demo --verbose prints it)") << "\n"
               << "  settings file  : " << (dir / "Pxmend.ini").string() << "\n"
               << "  changed scan   : " << (dir / "scan.tif").string() << " (backup: scan-backup.tif)\n"
               << "  cropped picture: " << (dir / "photo-cropped.png").string() << " (original photo.png kept)\n";
@@ -292,7 +337,9 @@ const Subcommand kSubcommands[] = {
     {"session", "session SCRIPT [--answers yes|no] [--app PATH]",
      "run a session script; transcript events on stdout (exit 0 clean, 2 bad line or input, 3 unanswered question)",
      runSessionCommand},
-    {"demo", "demo OUTDIR", "write a sample design and session into OUTDIR and run it", runDemo},
+    {"demo", "demo OUTDIR [--verbose]",
+     "write a sample design and session into OUTDIR, run it and tell what it did (--verbose: the transcript too)",
+     runDemo},
     {"render", "render DESIGN [--view N] [--size WxH] -o OUT.png", "draw a view of a design into a PNG picture",
      runRender},
     {"info", "info FILE...", "print format, compression, colour mode, size, palette and polarity of raster files",

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -67,10 +68,11 @@ TEST_F(CliTest, HelpAndUsageErrors) {
     const Result help = runPixelmend("--help");
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("session SCRIPT [--answers yes|no]"), std::string::npos);
-    EXPECT_NE(help.out.find("demo OUTDIR"), std::string::npos);
+    EXPECT_NE(help.out.find("demo OUTDIR [--verbose]"), std::string::npos);
     EXPECT_EQ(runPixelmend("session").code, 2);
     EXPECT_EQ(runPixelmend("session x --answers maybe").code, 2);
     EXPECT_EQ(runPixelmend("frobnicate").code, 2);
+    EXPECT_EQ(runPixelmend("demo " + (dir / "d").string() + " --loud").code, 2);
 }
 
 TEST_F(CliTest, MalformedLineGivesItsNumberAndExitTwo) {
@@ -145,6 +147,41 @@ TEST_F(CliTest, DemoWritesItsFilesAndRuns) {
     const std::size_t titleBlock = 550 * before.image.stride + 660 * 3;  // design point (1320, 100)
     EXPECT_EQ(before.image.pixels[titleBlock], 0);
     EXPECT_EQ(after.image.pixels[titleBlock], 255);
+
+    // A short account of the session instead of the transcript: each command once, the questions
+    // with their answers, the files written (named within OUTDIR).
+    EXPECT_TRUE(r.events.empty()) << "the transcript is printed without --verbose";
+    std::vector<std::string> lines;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    const auto count = [&](const std::string& text) {
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    };
+    EXPECT_EQ(count("command: Delete Raster Block"), 1) << r.out;
+    EXPECT_EQ(count("command: Move Raster Block"), 1) << "a tool naming its command at each step is one command";
+    EXPECT_EQ(count("command: Crop Raster"), 1);
+    EXPECT_EQ(count("command: Copy Raster Block"), 2) << "copied once, then started again for its tool settings";
+    EXPECT_EQ(count("question: \"Your PixelMend settings have changed. Settings file name: " + (dir / "demo" / "Pxmend.ini").string() +
+                    "\" -> answer: ok"),
+              1);
+    EXPECT_EQ(count("  wrote photo-cropped.png"), 1) << "one write told once";
+    EXPECT_EQ(count("  wrote scan.tif"), 1);
+    EXPECT_EQ(count("design demo-site.dgn saved to demo-design.json"), 1);
+    EXPECT_EQ(count("undo (1 step)"), 1);
+    EXPECT_LT(lines.size(), 60u);
+
+    // --verbose prints the transcript, the very lines of its file, before the account.
+    const Result verbose = runPixelmend("demo " + (dir / "loud").string() + " --verbose");
+    EXPECT_EQ(verbose.code, 0);
+    std::ifstream transcript(dir / "loud" / "transcript.jsonl");
+    std::size_t transcriptLines = 0;
+    for (std::string line; std::getline(transcript, line);) ++transcriptLines;
+    EXPECT_GT(transcriptLines, 20u);
+    EXPECT_EQ(verbose.events.size(), transcriptLines);
+    ASSERT_FALSE(verbose.events.empty());
+    EXPECT_EQ(verbose.events.front()["event"], "design");
+    EXPECT_NE(verbose.out.find("command: Delete Raster Block"), std::string::npos);
 }
 
 TEST_F(CliTest, HostOnlySessionGivesExactlyThisTranscript) {
