@@ -1,12 +1,11 @@
-// Speed and memory of the raster codecs on an ordinary engineering drawing: an
-// A0 sheet scanned at 400 dpi (18720 x 13240 pixels, 1 bit, CCITT G4), made by
-// the benchmark itself. Our readImage and writeImage run beside libtiff alone
-// decoding (TIFFReadEncodedStrip) and re-encoding (TIFFWriteEncodedStrip, G4)
-// the same file; the ratios and the peak memory of a load plus write-back (in a
-// fresh process) are printed at the end. Targets: both ratios within 1.3, peak
-// under 150 MiB.
+// Speed and memory of the raster codecs on A0 sheets scanned at 400 dpi (18720 x 13240
+// pixels, 1 bit, CCITT G4 in one strip): the busy drawing (text, curves, hatching, specks)
+// and the regular grid, both in one run. Our readImage and writeImage run beside libtiff
+// alone decoding (TIFFReadEncodedStrip) and re-encoding (TIFFWriteEncodedStrip, G4) the same
+// file; the ratios and the peak memory of a load plus write-back (in a fresh process) are
+// printed at the end for each sheet. Targets: both ratios within 1.3, peak under 150 MiB.
+//   bench_imagefile --write-sheet busy|grid OUT.tif   writes a sheet for other tools.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -15,83 +14,45 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "sheets.h"
 #include "subhost/imagefile/imagefile.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace subhost::imagefile;
+using pxbench::SheetKind;
 
-constexpr std::uint32_t kWidth = 18720;
-constexpr std::uint32_t kHeight = 13240;
-constexpr std::uint32_t kRowsPerStrip = 256;
-constexpr float kDpi = 400.0f;
+constexpr std::uint32_t kWidth = pxbench::kSheetWidth;
+constexpr std::uint32_t kHeight = pxbench::kSheetHeight;
+constexpr std::uint32_t kRowsPerStrip = kHeight;  // one strip, as the sheets are written
+constexpr float kDpi = pxbench::kSheetDpi;
+constexpr SheetKind kKinds[] = {SheetKind::Busy, SheetKind::Grid};
 
-// State of the benchmark run: the work folder, its files, the decoded drawing
-// for the write benchmarks, and the mean time of each benchmark.
+// One sheet's files and its decoded pixels for the write benchmarks.
+struct SheetCase {
+    std::string drawing;   // the generated A0 file
+    std::string ourCopy;   // target of our write-back
+    std::string tiffCopy;  // target of libtiff's re-encoding
+    Image decoded;
+    double peakOurs = -1, peakLibtiff = -1;  // MiB
+};
+
+// State of the benchmark run: the work folder, each sheet's case, and the mean time of each
+// benchmark (by its name with the sheet, e.g. BM_LoadOurs/busy).
 struct BenchImageFile {
     fs::path folder;
-    std::string drawing;    // the generated A0 file
-    std::string ourCopy;    // target of our write-back
-    std::string tiffCopy;   // target of libtiff's re-encoding
-    Image decoded;
+    std::map<SheetKind, SheetCase> sheets;
     std::map<std::string, double> seconds;     // wall-clock
     std::map<std::string, double> cpuSeconds;  // processor time, steadier on a busy machine
 };
 BenchImageFile benchImageFile;
-
-// A 1-bit canvas of the sheet; a set bit is ink (min-is-white).
-struct Sheet {
-    std::size_t stride = (kWidth + 7) / 8;
-    std::vector<std::uint8_t> bits = std::vector<std::uint8_t>(stride * kHeight, 0);
-
-    void fill(std::uint32_t x0, std::uint32_t y0, std::uint32_t w, std::uint32_t h) {
-        for (std::uint32_t y = y0; y < y0 + h && y < kHeight; ++y)
-            for (std::uint32_t x = x0; x < x0 + w && x < kWidth; ++x)
-                bits[y * stride + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
-    }
-    void box(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint32_t h, std::uint32_t pen) {
-        fill(x, y, w, pen);
-        fill(x, y + h - pen, w, pen);
-        fill(x, y, pen, h);
-        fill(x + w - pen, y, pen, h);
-    }
-};
-
-// Draws the sheet: border, grid, boxes, and text-like blobs in rows; mostly white.
-void drawSheet(Sheet& sheet) {
-    std::mt19937 random(400);
-    sheet.box(120, 120, kWidth - 240, kHeight - 240, 12);
-    for (std::uint32_t x = 600; x < kWidth - 200; x += 600) sheet.fill(x, 140, 3, kHeight - 280);
-    for (std::uint32_t y = 600; y < kHeight - 200; y += 600) sheet.fill(140, y, kWidth - 280, 3);
-    for (int i = 0; i < 400; ++i) {
-        std::uint32_t w = 100 + random() % 1500, h = 100 + random() % 1200;
-        sheet.box(200 + random() % (kWidth - w - 400), 200 + random() % (kHeight - h - 400), w, h, 2 + random() % 5);
-    }
-    // Text: lines of characters 28 x 40 pixels, each a few strokes.
-    for (int block = 0; block < 60; ++block) {
-        std::uint32_t bx = 300 + random() % (kWidth - 4000), by = 300 + random() % (kHeight - 1200);
-        for (std::uint32_t line = 0; line < 12; ++line) {
-            std::uint32_t chars = 20 + random() % 80;
-            for (std::uint32_t c = 0; c < chars; ++c) {
-                if (random() % 7 == 0) continue;  // a space
-                std::uint32_t cx = bx + c * 36, cy = by + line * 70;
-                for (int s = 0; s < 3; ++s) {
-                    if (random() % 2)
-                        sheet.fill(cx + random() % 24, cy, 4, 40);
-                    else
-                        sheet.fill(cx, cy + random() % 36, 28, 4);
-                }
-            }
-        }
-    }
-}
 
 // Opens `path` for writing and sets the tags of a G4 A0 sheet.
 TIFF* openG4(const std::string& path) {
@@ -139,138 +100,203 @@ std::unique_ptr<std::uint8_t[]> libtiffDecode(const std::string& path) {
     return bits;
 }
 
-void BM_LoadOurs(benchmark::State& state) {
+void BM_LoadOurs(benchmark::State& state, SheetKind kind) {
     for (auto _ : state) {
-        ImageResult result = readImage(benchImageFile.drawing);
+        ImageResult result = readImage(benchImageFile.sheets[kind].drawing);
         if (!result.ok) state.SkipWithError(result.error.c_str());
         benchmark::DoNotOptimize(result.image.pixels.data());
     }
 }
 
-void BM_LoadLibtiff(benchmark::State& state) {
+void BM_LoadLibtiff(benchmark::State& state, SheetKind kind) {
     for (auto _ : state) {
-        auto bits = libtiffDecode(benchImageFile.drawing);
+        auto bits = libtiffDecode(benchImageFile.sheets[kind].drawing);
         if (!bits) state.SkipWithError("libtiff decode failed");
         benchmark::DoNotOptimize(bits.get());
     }
 }
 
-void BM_WriteBackOurs(benchmark::State& state) {
+void BM_WriteBackOurs(benchmark::State& state, SheetKind kind) {
+    const SheetCase& sheet = benchImageFile.sheets[kind];
     for (auto _ : state) {
-        WriteStatus status = writeImage(benchImageFile.ourCopy, benchImageFile.decoded);
+        WriteStatus status = writeImage(sheet.ourCopy, sheet.decoded);
         if (status.status != kStatusOk) state.SkipWithError(status.error.c_str());
     }
 }
 
-void BM_WriteBackLibtiff(benchmark::State& state) {
+void BM_WriteBackLibtiff(benchmark::State& state, SheetKind kind) {
+    SheetCase& sheet = benchImageFile.sheets[kind];
     for (auto _ : state) {
-        if (!libtiffEncode(benchImageFile.tiffCopy, benchImageFile.decoded.pixels.data()))
-            state.SkipWithError("libtiff encode failed");
+        if (!libtiffEncode(sheet.tiffCopy, sheet.decoded.pixels.data())) state.SkipWithError("libtiff encode failed");
     }
 }
 
-BENCHMARK(BM_LoadOurs)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_LoadLibtiff)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_WriteBackOurs)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_WriteBackLibtiff)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+// Every benchmark on both sheets, the busy one first.
+#define PXBENCH_BOTH(fn)                                                                       \
+    BENCHMARK_CAPTURE(fn, busy, SheetKind::Busy)->Unit(benchmark::kMillisecond)->MinTime(2.0); \
+    BENCHMARK_CAPTURE(fn, grid, SheetKind::Grid)->Unit(benchmark::kMillisecond)->MinTime(2.0)
 
-// Console output as usual, and the mean time of every benchmark kept for the ratios.
+PXBENCH_BOTH(BM_LoadOurs);
+PXBENCH_BOTH(BM_LoadLibtiff);
+PXBENCH_BOTH(BM_WriteBackOurs);
+PXBENCH_BOTH(BM_WriteBackLibtiff);
+
+// Console output as usual, and the mean time of every benchmark kept for the ratios (with
+// repetitions, the fastest repetition's).
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred) {
                 const double n = static_cast<double>(run.iterations);
-                benchImageFile.seconds[run.run_name.function_name] = run.real_accumulated_time / n;
-                benchImageFile.cpuSeconds[run.run_name.function_name] = run.cpu_accumulated_time / n;
+                const std::string& name = run.run_name.function_name;
+                double& wall = benchImageFile.seconds[name];
+                if (wall == 0 || run.real_accumulated_time / n < wall) {
+                    wall = run.real_accumulated_time / n;
+                    benchImageFile.cpuSeconds[name] = run.cpu_accumulated_time / n;
+                }
             }
         ConsoleReporter::ReportRuns(runs);
     }
 };
 
-// In a fresh process: load and write back (ours) or decode and encode (libtiff)
-// the drawing once; the parent reads the child's peak resident memory.
+// The peak resident memory of this process in KiB (VmHWM), 0 when it cannot be read.
+long peakKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+// In a fresh process: load and write back (ours) or decode and encode (libtiff) the drawing once,
+// then print the peak memory. The child reads its own VmHWM: the rusage the parent could read
+// counts the parent's memory too, which a forked child starts with.
 int measureChild(const std::string& which, const std::string& drawing, const std::string& target) {
+    bool ok = false;
     if (which == "ours") {
         ImageResult result = readImage(drawing);
-        if (!result.ok) return 1;
-        return writeImage(target, result.image).status == kStatusOk ? 0 : 1;
+        ok = result.ok && writeImage(target, result.image).status == kStatusOk;
+    } else {
+        auto bits = libtiffDecode(drawing);
+        ok = bits && libtiffEncode(target, bits.get());
     }
-    auto bits = libtiffDecode(drawing);
-    return bits && libtiffEncode(target, bits.get()) ? 0 : 1;
+    if (!ok) return 1;
+    std::printf("%ld\n", peakKiB());
+    return 0;
 }
 
 // Runs this program again as a measuring child, gives its peak memory in MiB (negative on failure).
-double peakMiB(const char* self, const std::string& which) {
+double peakMiB(const char* self, const std::string& which, const std::string& drawing) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    const std::string target = benchImageFile.folder / ("peak-" + which + ".tif");
     pid_t pid = fork();
     if (pid == 0) {
-        std::string target = benchImageFile.folder / ("peak-" + which + ".tif");
-        execl(self, self, "--measure-peak", which.c_str(), benchImageFile.drawing.c_str(), target.c_str(),
-              static_cast<char*>(nullptr));
+        dup2(fds[1], 1);
+        close(fds[0]);
+        close(fds[1]);
+        execl(self, self, "--measure-peak", which.c_str(), drawing.c_str(), target.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
+    close(fds[1]);
+    std::string out;
+    char buffer[64];
+    for (ssize_t n; pid > 0 && (n = read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, std::size_t(n));
+    close(fds[0]);
     int status = 0;
-    struct rusage usage{};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    const long kib = std::atol(out.c_str());
+    return kib > 0 ? static_cast<double>(kib) / 1024.0 : -1;
 }
 
+// Writes both sheets into a new work folder and decodes them for the write benchmarks.
 bool prepare() {
     char pattern[] = "/tmp/pxm-bench-imagefile-XXXXXX";
     if (!mkdtemp(pattern)) return false;
     benchImageFile.folder = pattern;
-    benchImageFile.drawing = (benchImageFile.folder / "a0-drawing.tif").string();
-    benchImageFile.ourCopy = (benchImageFile.folder / "ours.tif").string();
-    benchImageFile.tiffCopy = (benchImageFile.folder / "libtiff.tif").string();
-    {
-        Sheet sheet;
-        drawSheet(sheet);
-        if (!libtiffEncode(benchImageFile.drawing, sheet.bits.data())) return false;
+    for (const SheetKind kind : kKinds) {
+        const std::string name = pxbench::sheetName(kind);
+        SheetCase& sheet = benchImageFile.sheets[kind];
+        sheet.drawing = (benchImageFile.folder / ("a0-" + name + ".tif")).string();
+        sheet.ourCopy = (benchImageFile.folder / ("ours-" + name + ".tif")).string();
+        sheet.tiffCopy = (benchImageFile.folder / ("libtiff-" + name + ".tif")).string();
+        std::string error;
+        if (!pxbench::writeSheetG4(pxbench::makeSheet(kind), sheet.drawing, &error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return false;
+        }
+        ImageResult decoded = readImage(sheet.drawing);
+        if (!decoded.ok) {
+            std::fprintf(stderr, "%s\n", decoded.error.c_str());
+            return false;
+        }
+        sheet.decoded = std::move(decoded.image);
+        std::printf("A0 %s sheet: %u x %u, 1 bit, G4, %.2f MB on disk, %.1f MiB packed in memory\n", name.c_str(),
+                    kWidth, kHeight, static_cast<double>(fs::file_size(sheet.drawing)) / 1e6,
+                    static_cast<double>(sheet.decoded.pixels.size()) / 1048576.0);
     }
-    ImageResult decoded = readImage(benchImageFile.drawing);
-    if (!decoded.ok) {
-        std::fprintf(stderr, "%s\n", decoded.error.c_str());
-        return false;
-    }
-    benchImageFile.decoded = std::move(decoded.image);
-    std::printf("A0 drawing: %u x %u, 1 bit, G4, %.1f MiB on disk, %.1f MiB packed in memory\n", kWidth, kHeight,
-                static_cast<double>(fs::file_size(benchImageFile.drawing)) / 1048576.0,
-                static_cast<double>(benchImageFile.decoded.pixels.size()) / 1048576.0);
     return true;
 }
 
-void printRatio(const char* what, const char* ours, const char* libtiff) {
+void printRatio(const char* what, const std::string& ours, const std::string& libtiff) {
     double a = benchImageFile.seconds[ours], b = benchImageFile.seconds[libtiff];
     double ca = benchImageFile.cpuSeconds[ours], cb = benchImageFile.cpuSeconds[libtiff];
     if (a > 0 && b > 0 && ca > 0 && cb > 0)
-        std::printf("%-11s ours %7.1f ms  libtiff %7.1f ms  ratio %.2f (processor time: %.1f / %.1f ms, ratio %.2f; "
+        std::printf("  %-11s ours %7.1f ms  libtiff %7.1f ms  ratio %.2f (processor time: %.1f / %.1f ms, ratio %.2f; "
                     "target <= 1.30)\n",
                     what, a * 1e3, b * 1e3, a / b, ca * 1e3, cb * 1e3, ca / cb);
+}
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--measure-peak") == 0) return measureChild(argv[2], argv[3], argv[4]);
-    benchmark::Initialize(&argc, argv);
-    if (!prepare()) {
-        std::fprintf(stderr, "cannot make the A0 drawing\n");
+    if (argc == 4 && std::strcmp(argv[1], "--write-sheet") == 0) {
+        const bool busy = std::strcmp(argv[2], "busy") == 0;
+        if (!busy && std::strcmp(argv[2], "grid") != 0) {
+            std::fprintf(stderr, "bench_imagefile: --write-sheet takes busy or grid\n");
+            return 2;
+        }
+        std::string error;
+        if (pxbench::writeSheetG4(pxbench::makeSheet(busy ? SheetKind::Busy : SheetKind::Grid), argv[3], &error)) return 0;
+        std::fprintf(stderr, "bench_imagefile: %s\n", error.c_str());
         return 1;
     }
-    // Peak memory first, while this process is still small (the children are fresh programs anyway).
-    double peakOurs = peakMiB("/proc/self/exe", "ours");
-    double peakLibtiff = peakMiB("/proc/self/exe", "libtiff");
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    const std::string loadAtStart = loadAverage();
+    if (!prepare()) {
+        std::fprintf(stderr, "cannot make the A0 sheets\n");
+        return 1;
+    }
+    // Peak memory of fresh programs, each measuring itself.
+    for (auto& [kind, sheet] : benchImageFile.sheets) {
+        sheet.peakOurs = peakMiB("/proc/self/exe", "ours", sheet.drawing);
+        sheet.peakLibtiff = peakMiB("/proc/self/exe", "libtiff", sheet.drawing);
+    }
 
     RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    std::printf("\nA0 1-bit G4 drawing, %u x %u at %.0f dpi\n", kWidth, kHeight, static_cast<double>(kDpi));
-    printRatio("load", "BM_LoadOurs", "BM_LoadLibtiff");
-    printRatio("write-back", "BM_WriteBackOurs", "BM_WriteBackLibtiff");
-    std::printf("peak memory of load + write-back in a fresh process: ours %.1f MiB, libtiff alone %.1f MiB "
-                "(target < 150 MiB)\n",
-                peakOurs, peakLibtiff);
+    std::printf("\nA0 1-bit G4 sheets, %u x %u at %.0f dpi; load average at start %s, at end %s\n", kWidth, kHeight,
+                static_cast<double>(kDpi), loadAtStart.c_str(), loadAverage().c_str());
+    for (const auto& [kind, sheet] : benchImageFile.sheets) {
+        const std::string suffix = std::string("/") + pxbench::sheetName(kind);
+        std::printf("%s sheet:\n", pxbench::sheetName(kind));
+        printRatio("load", "BM_LoadOurs" + suffix, "BM_LoadLibtiff" + suffix);
+        printRatio("write-back", "BM_WriteBackOurs" + suffix, "BM_WriteBackLibtiff" + suffix);
+        std::printf("  peak memory of load + write-back in a fresh process: ours %.1f MiB, libtiff alone %.1f MiB "
+                    "(target < 150 MiB)\n",
+                    sheet.peakOurs, sheet.peakLibtiff);
+    }
     std::error_code ec;
     fs::remove_all(benchImageFile.folder, ec);
     return 0;
