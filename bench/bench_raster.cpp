@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -64,6 +65,7 @@ struct BenchRaster {
     fs::path dir;
     std::map<SheetKind, SheetFiles> sheets;
     std::map<std::string, double> bestSeconds;  // benchmark name -> fastest repetition's mean
+    std::map<std::string, double> cpuSeconds;   // processor time of that repetition (a child's for a process)
     std::string loadAtStart;
     ~BenchRaster() {
         std::error_code ec;
@@ -128,8 +130,9 @@ void restore(SheetKind kind, const std::string& file) {
     if (ec) fail("cannot restore " + file + ": " + ec.message());
 }
 
-// Runs a program with its output thrown away; gives its exit code, -1 when it could not run.
-int runProgram(const std::vector<std::string>& argv) {
+// Runs a program with its output thrown away; gives its exit code, -1 when it could not run, and
+// adds the processor time it took (user and system) to *cpuSeconds.
+int runProgram(const std::vector<std::string>& argv, double* cpuSeconds) {
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -142,7 +145,10 @@ int runProgram(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_destroy(&actions);
     if (started != 0) return -1;
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) return -1;
+    *cpuSeconds += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
     return WEXITSTATUS(status);
 }
 
@@ -220,27 +226,35 @@ void BM_LibtiffEncode(benchmark::State& state, SheetKind kind) {
 // `tiffcp -c g4` of the sheet as a whole process: start, decode, encode, write, exit.
 void BM_TiffcpG4(benchmark::State& state, SheetKind kind) {
     const std::string out = (workDir() / "tiffcp-out.tif").string();
+    double cpu = 0;
     for (auto _ : state) {
-        const int code = runProgram({"tiffcp", "-c", "g4", sample(kind).file, out});
+        const int code = runProgram({"tiffcp", "-c", "g4", sample(kind).file, out}, &cpu);
         if (code != 0) state.SkipWithError(code < 0 ? "tiffcp could not run (libtiff-tools)" : "tiffcp failed");
     }
+    state.counters["childCpuMs"] = cpu * 1e3 / double(state.iterations());
 }
 
 // `pixelmend delete FILE --block X,Y,2000,2000` as a user runs it, on a fresh copy of the sheet each
 // time: start, load the add-on, decode, delete, write back (with the backup the default settings make).
+// The block lies in the drawing on both sheets, so that the delete changes pixels.
 void BM_BatchDelete2000(benchmark::State& state, SheetKind kind) {
     const std::string file = (workDir() / (std::string("batch-") + pxbench::sheetName(kind) + ".tif")).string();
     const std::string backup = (workDir() / (std::string("batch-") + pxbench::sheetName(kind) + "-backup.tif")).string();
     const std::string program = pixelmendPath();
+    double cpu = 0;
     for (auto _ : state) {
         state.PauseTiming();
         restore(kind, file);
         std::error_code ec;
         fs::remove(backup, ec);
         state.ResumeTiming();
-        const int code = runProgram({program, "delete", file, "--block", "6000,4000,2000,2000"});
+        const int code = runProgram({program, "delete", file, "--block", "6000,4000,2000,2000"}, &cpu);
         if (code != 0) state.SkipWithError(code < 0 ? "pixelmend could not run" : "pixelmend delete failed");
+        // A delete that changed nothing writes nothing and would time only the load: the backup made
+        // by the first change shows that the file was written.
+        else if (!fs::exists(backup)) state.SkipWithError("pixelmend delete changed nothing");
     }
+    state.counters["childCpuMs"] = cpu * 1e3 / double(state.iterations());
 }
 
 void BM_HostDecode(benchmark::State& state, SheetKind kind) {
@@ -432,34 +446,49 @@ PXBENCH_BOTH(BM_CropHalf, Unit(benchmark::kMillisecond)->Iterations(3));
 PXBENCH_BOTH(BM_CropHalfDecoded, Unit(benchmark::kMillisecond)->Iterations(3));
 PXBENCH_BOTH(BM_RenderA0, Unit(benchmark::kMillisecond)->Iterations(5));
 
-// Console output as usual; the fastest repetition of every benchmark kept for the ratios.
+// Console output as usual; the fastest repetition of every benchmark kept for the ratios, with its
+// processor time (for a program run as a process, the program's own, from the childCpuMs counter).
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred) {
+                const std::string& name = run.run_name.function_name;
                 const double seconds = run.real_accumulated_time / double(run.iterations);
-                double& best = bench.bestSeconds[run.run_name.function_name];
-                if (best == 0 || seconds < best) best = seconds;
+                double& best = bench.bestSeconds[name];
+                if (best != 0 && seconds >= best) continue;
+                best = seconds;
+                const auto child = run.counters.find("childCpuMs");
+                bench.cpuSeconds[name] = child != run.counters.end() ? double(child->second) * 1e-3
+                                                                    : run.cpu_accumulated_time / double(run.iterations);
             }
         ConsoleReporter::ReportRuns(runs);
     }
 };
 
-double best(const char* benchmarkName, SheetKind kind) {
-    const auto found = bench.bestSeconds.find(std::string(benchmarkName) + "/" + pxbench::sheetName(kind));
-    return found == bench.bestSeconds.end() ? 0 : found->second;
+// A benchmark's time on a sheet: wall-clock and processor seconds per run (0 when it did not run).
+struct Timing {
+    double wall = 0, cpu = 0;
+    Timing operator+(const Timing& o) const { return wall > 0 && o.wall > 0 ? Timing{wall + o.wall, cpu + o.cpu} : Timing{}; }
+};
+
+Timing best(const char* benchmarkName, SheetKind kind) {
+    const std::string name = std::string(benchmarkName) + "/" + pxbench::sheetName(kind);
+    const auto found = bench.bestSeconds.find(name);
+    return found == bench.bestSeconds.end() ? Timing{} : Timing{found->second, bench.cpuSeconds[name]};
 }
 
-void printRatio(const char* what, double ours, double libtiff, const char* against) {
-    if (ours > 0 && libtiff > 0)
-        std::printf("  %-34s %8.1f ms  %-22s %8.1f ms  ratio %.2f\n", what, ours * 1e3, against, libtiff * 1e3, ours / libtiff);
+void printRatio(const char* what, Timing ours, Timing libtiff, const char* against) {
+    if (ours.wall > 0 && libtiff.wall > 0 && libtiff.cpu > 0)
+        std::printf("  %-34s %7.1f ms  %-23s %7.1f ms  ratio %.2f  (processor time %.1f / %.1f ms, ratio %.2f)\n",
+                    what, ours.wall * 1e3, against, libtiff.wall * 1e3, ours.wall / libtiff.wall, ours.cpu * 1e3,
+                    libtiff.cpu * 1e3, ours.cpu / libtiff.cpu);
 }
 
 // The ratios against libtiff for each sheet (wall-clock, fastest repetition).
 void printSummary() {
-    std::printf("\nRatios against libtiff (wall-clock time per run, fastest repetition); load average at start %s, "
-                "at end %s\n",
+    std::printf("\nRatios against libtiff (time per run of the fastest repetition: wall-clock, and processor time,\n"
+                "which a busy machine disturbs less); load average at start %s, at end %s\n",
                 bench.loadAtStart.c_str(), loadAverage().c_str());
     for (const SheetKind kind : kKinds) {
         const auto it = bench.sheets.find(kind);
@@ -467,14 +496,14 @@ void printSummary() {
         std::error_code ec;
         std::printf("A0 %s sheet (%.2f MB G4):\n", pxbench::sheetName(kind),
                     double(fs::file_size(it->second.original, ec)) / 1e6);
-        const double decode = best("BM_LibtiffDecode", kind), encode = best("BM_LibtiffEncode", kind);
+        const Timing decode = best("BM_LibtiffDecode", kind), encode = best("BM_LibtiffEncode", kind);
         printRatio("host decode", best("BM_HostDecode", kind), decode, "libtiff decode");
         printRatio("attach + first load", best("BM_AttachAndFirstLoad", kind), decode, "libtiff decode");
         printRatio("write-back", best("BM_WriteBack", kind), encode, "libtiff encode");
         printRatio("delete 2000 (decoded, in process)", best("BM_Delete2000", kind), encode, "libtiff encode");
-        const double both = decode > 0 && encode > 0 ? decode + encode : 0;
+        const Timing both = decode + encode;
         printRatio("crop half (with first load)", best("BM_CropHalf", kind), both, "libtiff decode+encode");
-        const double batch = best("BM_BatchDelete2000", kind);
+        const Timing batch = best("BM_BatchDelete2000", kind);
         printRatio("pixelmend delete (process)", batch, both, "libtiff decode+encode");
         printRatio("pixelmend delete (process)", batch, best("BM_TiffcpG4", kind), "tiffcp -c g4 (process)");
     }
