@@ -1,7 +1,7 @@
 // The A0 test sheets of the benchmarks: an 18720 x 13240 scan at 400 dpi, 1 bit, made
 // deterministically so that every run and every machine measures the same pixels.
 //   busy - a drawing as scans of real drawings are: text, curves, hatching, lines at all
-//          angles and 20 000 isolated specks (CCITT G4 about 2 MB, slow to code);
+//          angles and 20 000 isolated specks (CCITT G4 about 2.7 MB, slow to code);
 //   grid - a regular grid with a border and one hatched title block (fast to code).
 #pragma once
 
