@@ -299,6 +299,8 @@ void runCommand(CommandNumber number, const std::string& argument) {
 
 using subhost::host;
 using subhost::kMaxCommandNumbers;
+using namespace subhost::hosterrors;
+using subhost::hostFail;
 
 namespace SystemCallback {
 void SetUnloadProgramFunction(UnloadProgramFunc func) { host().app.unloadFunc = func; }
@@ -311,7 +313,7 @@ RscFileHandle mdlResource_openFile(RscFileHandle* handle, WCharCP fileName, int 
     auto& app = host().app;
     RscFileHandle result = nullptr;
     if ((!fileName || !*fileName) && app.loaded) result = &app.rscHandle;
-    if (!result) host().misc.lastError = ERROR;
+    if (!result) hostFail(HOSTERR_NoResource);
     if (handle) *handle = result;
     return result;
 }

@@ -262,6 +262,8 @@ bool userValue(ItemInstance& it, const std::string& value, MSValueDescr& out, st
             }
             out.kind = MSValueDescr::Double;
             out.doubleValue = number;
+            // A slider stops at its ends: 0 and the upper limit the application set.
+            if (type == RTYPE_Scale) out.doubleValue = std::clamp(number, 0.0, std::max(0.0, it.scaleMaximum.value_or(number)));
             break;
         }
         default: break;
@@ -608,7 +610,7 @@ MSDialog* mdlDialog_open(RscFileHandle /*rsc*/, int dialogId) {
     if (MSDialog* open = existingDialog(dialogId, true)) return open;
     const rsc::Dialog* rscDialog = findRscDialog(dialogId);
     if (!rscDialog) {
-        host().misc.lastError = ERROR;
+        hostFail(HOSTERR_NoResource);
         return nullptr;
     }
     return createDialog(rscDialog, true);
@@ -617,7 +619,7 @@ MSDialog* mdlDialog_open(RscFileHandle /*rsc*/, int dialogId) {
 MSDialog* mdlDialog_create(RscFileHandle /*rsc*/, int dialogId) {
     const rsc::Dialog* rscDialog = findRscDialog(dialogId);
     if (!rscDialog) {
-        host().misc.lastError = ERROR;
+        hostFail(HOSTERR_NoResource);
         return nullptr;
     }
     return createDialog(rscDialog, false);

@@ -75,8 +75,7 @@ int mdlFile_find(WCharP expandedName, WCharCP file, WCharCP envVar, WCharCP defa
         copyWide(expandedName, MAXFILELENGTH, widen(ec ? candidate : full.lexically_normal().string()));
         return SUCCESS;
     }
-    host().misc.lastError = ERROR;
-    return ERROR;
+    return hostFail(HOSTERR_FileNotFound);
 }
 
 int mdlFile_parseName(WCharCP fileName, WCharP device, WCharP directory, WCharP name, WCharP extension) {
@@ -120,8 +119,7 @@ int mdlFile_copy(WCharCP destination, WCharCP source) {
     if (ec) {
         std::error_code ignored;
         fs::remove(temp, ignored);
-        host().misc.lastError = ERROR;
-        return ERROR;
+        return hostFail(HOSTERR_FileCopy);
     }
     return SUCCESS;
 }

@@ -223,6 +223,36 @@ struct HostState {
 // The host's one state object.
 HostState& host();
 
+namespace hosterrors {
+// The host's error numbers (what mdlErrno_get answers after a failed call).
+enum HostErrno : int {
+    HOSTERR_None = 0,
+    HOSTERR_RasterFileClosed = 1,     // the attachment's file is not open
+    HOSTERR_RasterDecode = 2,         // the raster file could not be decoded
+    HOSTERR_BlockSize = 3,            // a negative block size
+    HOSTERR_ColorMode = 4,            // the buffer's colour mode does not fit the file
+    HOSTERR_BufferLength = 5,         // the buffer is shorter than the block
+    HOSTERR_OutOfMemory = 6,          // an image could not be allocated
+    HOSTERR_BadArgument = 10,         // an unknown handle or a missing argument
+    HOSTERR_FileOpen = 11,            // a raster file could not be opened or written
+    HOSTERR_NoClipMask = 12,          // no clip mask of that index
+    HOSTERR_NoClipBoundary = 13,      // the attachment has no clip boundary
+    HOSTERR_ReadOnly = 20,            // the attachment or its file is read-only
+    HOSTERR_ColorConversion = 21,     // no conversion to the colour mode asked for
+    HOSTERR_FileWrite = 22,           // a raster file could not be written
+    HOSTERR_FileNotFound = 30,        // a file search found nothing
+    HOSTERR_FileCopy = 31,            // a file could not be copied
+    HOSTERR_NoResource = 40,          // a resource (dialog, resource file) is missing
+};
+}  // namespace hosterrors
+using namespace hosterrors;
+
+// Records hostErrno as the host's last error number and gives ERROR, the failed call's status.
+inline int hostFail(HostErrno hostErrno) {
+    host().misc.lastError = hostErrno;
+    return ERROR;
+}
+
 // ---- Shared helpers of the host modules ----
 
 // Wide text of a narrow (Latin-1) text; null gives an empty text.

@@ -115,15 +115,20 @@ RasterTarget* pv_areaTarget(int view, bool allowReadOnly) {
 // Largest buffer an edit holds in memory; a block beyond it (a corner far off the raster) is refused.
 constexpr double MAX_BUFFER_BYTES = 1.5e9;
 
-// True when a buffer of size in the current target's depth can be held; otherwise tells the user.
+// True when a buffer of size in the current target's depth holds at least one pixel and can be
+// held in memory; otherwise tells the user which of the two it is.
 bool b_sizeAcceptable(const BitmapSize& size) {
     const RasterTarget* target = g_rasterTargets.currentTarget;
     const double bytes = double(size.width) * double(size.height) * double(std::max(target->bitsPerPixel, 1u)) / 8.0;
-    if (size.width > 0 && size.height > 0 && bytes <= MAX_BUFFER_BYTES)
+    const bool empty = size.width <= 0 || size.height <= 0;
+    if (!empty && bytes <= MAX_BUFFER_BYTES)
         return true;
     char text[512];
     std::snprintf(text, sizeof text,
-                  "A block of %d x %d pixels of %s is too large for PixelMend to edit. Please choose a smaller area.",
+                  empty ? "A block of %d x %d pixels of %s holds no whole pixel. Please choose an area at least one "
+                          "pixel wide and one pixel high."
+                        : "A block of %d x %d pixels of %s is too large for PixelMend to edit. Please choose a smaller "
+                          "area.",
                   size.width, size.height, target->filePath);
     j_messageBox(MSGBOX_NOTICE, text, ICON_ERROR);
     return false;

@@ -8,6 +8,7 @@
 constexpr std::uint32_t RTYPE_DialogBox = 'dBox';
 constexpr std::uint32_t RTYPE_ToolBox = 'tBox';
 constexpr std::uint32_t RTYPE_Text = 'dTxt';
+constexpr std::uint32_t RTYPE_Scale = 'scal';
 constexpr std::uint32_t RTYPE_OptionButton = 'oBtn';
 constexpr std::uint32_t RTYPE_PushButton = 'pBtn';
 constexpr std::uint32_t RTYPE_ToggleButton = 'tgBt';

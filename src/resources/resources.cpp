@@ -139,6 +139,11 @@ constexpr Item textField(int id, const char* label, const char* access, long hoo
     return item;
 }
 
+// A slider with a number field; the application sets its upper limit at run time.
+constexpr Item scale(int id, const char* label, const char* access) {
+    return makeItem(RTYPE_Scale, id, label, access, 0);
+}
+
 constexpr Item optionButton(int id, const char* label, const char* access, long hook,
                             std::span<const OptionChoice> choices) {
     Item item = makeItem(RTYPE_OptionButton, id, label, access, hook);
@@ -282,8 +287,9 @@ const Item despeckleItems[] = {
 };
 
 const Item brushItems[] = {
+    // The brush size comes first: the brush sets its upper limit through the window's first item.
+    scale(7, "Brush Size", "s__globals.BrushSize"),
     generic(rid::ITEM_PLAIN_ICON, "Brush", rid::HOOK_PLAIN_ICON),
-    textField(7, "Brush Size", "s__globals.BrushSize"),
     CANVAS_COLOUR_ITEMS,
     HELP_BUTTON,
 };

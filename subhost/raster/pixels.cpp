@@ -6,20 +6,26 @@
 // reads and ignored on writes. A buffer whose size differs from the block's is
 // fitted into the block by nearest neighbour (how scaled copies land).
 //
-// Monochrome read-back rule: a returned bit is 1 where the pixel shows in the
-// darker of the rendering's two colours. The foreground pixels of a monochrome
-// file are those of its darker colour (the ink of an ordinary scan, whichever bit
-// value the file uses for it); they show in the rendering's foreground colour, the
-// others in its background colour. So the returned bit is "is foreground",
-// inverted when the rendering's foreground is the lighter colour. Writes use the
-// same rule backwards, so that a block written and read back under one rendering
-// comes back unchanged. The attachment's test switches make writes land inverted
-// (all bits, or the bits of every second row) to stand in for hosts that do.
+// Monochrome reads: a returned bit is 1 where the pixel shows in the darker of
+// the rendering's two colours. The foreground pixels of a monochrome file are
+// those of its darker colour (the ink of an ordinary scan, whichever bit value the
+// file uses for it); they show in the rendering's foreground colour, the others in
+// its background colour. So the returned bit is "is foreground", inverted when the
+// rendering's foreground is the lighter colour.
+//
+// Monochrome writes do not depend on the rendering: a written bit 1 becomes the
+// file's darker colour, a 0 its lighter one, whatever colours the attachment shows
+// at the moment of the write. A caller that reads under a rendering which shows the
+// foreground light (a negative scan under light-on-dark colours) finds by a probe
+// that its writes land inverted, and inverts its buffers before writing. The
+// attachment's test switches make writes land inverted (all bits, or the bits of
+// every second row) to stand in for hosts that do.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "subhost/raster/raster.h"
+#include "subhost/state.h"
 #include "subhost/undo.h"
 
 namespace subhost::raster {
@@ -59,11 +65,22 @@ double luminance(const std::uint8_t* rgb) {
     return 0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2];
 }
 
+// True when bit value 0 of the file is its darker colour (its foreground).
+bool zeroIsDark(const imagefile::Image& image) {
+    return luminance(image.palette[0].data()) < luminance(image.palette[1].data());
+}
+
 // True when a set file bit reads back as 0 under the attachment's rendering.
 bool readInverts(const DgnRaster& raster, const imagefile::Image& image) {
     const bool foregroundLighter = luminance(raster.rendering.foreground) > luminance(raster.rendering.background);
-    const bool zeroIsDark = luminance(image.palette[0].data()) < luminance(image.palette[1].data());
-    return foregroundLighter != zeroIsDark;
+    return foregroundLighter != zeroIsDark(image);
+}
+
+// True when a written bit 1 must land as file bit 0: the file's darker colour is bit value 0.
+// The test switches stand in for hosts that invert every write, or the writes of every second row.
+bool writeInverts(const DgnRaster& raster, const imagefile::Image& image, long bufferRow) {
+    const bool hostInverts = raster.invertMonoWrites != (raster.mixedMonoWrites && (bufferRow & 1));
+    return zeroIsDark(image) != hostInverts;
 }
 
 std::uint8_t get8(const std::uint8_t* row, std::size_t rowBytes, long bit) {
@@ -131,26 +148,30 @@ Placement placeBlock(const PixelBlock& block, long imageHeight) {
     return p;
 }
 
-// Block pixel (column, row from the top) of buffer pixel (bx, by).
-long fitIndex(long b, long bufferSide, long blockSide) {
-    if (bufferSide == blockSide) return b;
-    return long((double(b) + 0.5) * double(blockSide) / double(bufferSide));
+// Nearest neighbour: the index on a side of `to` pixels that index i on a side of `from` pixels falls on.
+long fitIndex(long i, long from, long to) {
+    if (from == to) return i;
+    return long((double(i) + 0.5) * double(to) / double(from));
 }
 
-// Transfer rows [rowFrom, rowTo) of the buffer; read copies image -> buffer, write buffer -> image.
+// Copies a whole buffer to or from the block (read: image -> buffer, write: buffer -> image). When
+// the buffer's size differs from the block's, reads visit every buffer pixel and writes every block
+// pixel, each taking its nearest pixel on the other side, so that a scaled write leaves no gaps.
 void transfer(imagefile::Image& image, const DgnRaster& raster, const Placement& p, const BitmapSize& size,
               const BufferShape& shape, std::uint8_t* buffer, bool read) {
     const long W = image.width, H = image.height;
     const bool same = size.width == p.bw && size.height == p.bh;
     const bool inv = readInverts(raster, image);
     const std::size_t fileBpp = fileBytesPerPixel(image.mode);
-    for (long by = 0; by < size.height; ++by) {
-        const long ir = p.imageTop + fitIndex(by, size.height, p.bh);
+    // The rows and columns visited: the buffer's on reads, the block's on writes.
+    const long rows = read ? size.height : p.bh, columns = read ? size.width : p.bw;
+    for (long vy = 0; vy < rows; ++vy) {
+        const long by = read ? vy : fitIndex(vy, p.bh, size.height);
+        const long ir = p.imageTop + (read ? fitIndex(vy, size.height, p.bh) : vy);
         if (ir < 0 || ir >= H) continue;
         std::uint8_t* imageRow = image.pixels.data() + std::size_t(ir) * image.stride;
         std::uint8_t* bufRow = buffer + std::size_t(by) * shape.stride;
-        bool flip = inv;
-        if (!read) flip = flip != (raster.invertMonoWrites != (raster.mixedMonoWrites && (by & 1)));
+        const bool flip = read ? inv : writeInverts(raster, image, by);
         const std::uint8_t xorMask = flip ? 0xFF : 0x00;
         if (same) {
             const long c0 = std::max<long>(0, p.x0), c1 = std::min<long>(W, p.x0 + p.bw);
@@ -175,8 +196,9 @@ void transfer(imagefile::Image& image, const DgnRaster& raster, const Placement&
             }
             continue;
         }
-        for (long bx = 0; bx < size.width; ++bx) {
-            const long ic = p.x0 + fitIndex(bx, size.width, p.bw);
+        for (long vx = 0; vx < columns; ++vx) {
+            const long bx = read ? vx : fitIndex(vx, p.bw, size.width);
+            const long ic = p.x0 + (read ? fitIndex(vx, size.width, p.bw) : vx);
             if (ic < 0 || ic >= W) continue;
             switch (shape.layout) {
             case Layout::Bits:
@@ -214,21 +236,17 @@ struct Region {
     }
 };
 
-int fail(int error) {
-    rasterState().lastError = error;
-    return ERROR;
-}
 
 // Checks the call and gives the decoded image and the buffer's shape.
 int prepare(DgnRaster& raster, int length, std::uint32_t colorMode, const BitmapSize& size, imagefile::Image** image,
             BufferShape* shape) {
-    if (!raster.file) return fail(1);  // the file is closed
+    if (!raster.file) return hostFail(HOSTERR_RasterFileClosed);  // the file is closed
     std::string error;
-    if (!ensureDecoded(*raster.file, &error)) return fail(2);
-    if (size.width < 0 || size.height < 0) return fail(3);
+    if (!ensureDecoded(*raster.file, &error)) return hostFail(HOSTERR_RasterDecode);
+    if (size.width < 0 || size.height < 0) return hostFail(HOSTERR_BlockSize);
     *image = &*raster.file->image;
-    if (!bufferShape(colorMode, (*image)->mode, size.width, shape)) return fail(4);
-    if (double(shape->stride) * double(size.height) > double(length)) return fail(5);
+    if (!bufferShape(colorMode, (*image)->mode, size.width, shape)) return hostFail(HOSTERR_ColorMode);
+    if (double(shape->stride) * double(size.height) > double(length)) return hostFail(HOSTERR_BufferLength);
     return SUCCESS;
 }
 

@@ -71,7 +71,6 @@ struct RasterState {
     std::vector<std::unique_ptr<DgnRaster>> rasters;
     std::vector<std::shared_ptr<RasterFile>> files;
     bool initialized = false;
-    int lastError = 0;
 };
 
 RasterState& rasterState();

@@ -6,10 +6,13 @@
 
 #include "subhost/host.h"
 #include "subhost/raster/raster.h"
+#include "subhost/state.h"
 #include "subhost/undo.h"
 
 using subhost::raster::Polygon;
 using subhost::raster::rasterState;
+using namespace subhost::hosterrors;
+using subhost::hostFail;
 
 namespace {
 
@@ -21,10 +24,6 @@ bool valid(DgnRasterP raster) {
     return false;
 }
 
-int fail(int error) {
-    rasterState().lastError = error;
-    return ERROR;
-}
 
 // Records an undoable change of an attachment's property: apply now, put back on undo.
 template <typename T>
@@ -85,7 +84,7 @@ DgnRasterP mdlRaster_viewFindRaster(const DPoint3d* point, int view) {
 }
 
 int mdlRaster_fileInfoGet(RasterFileInfo* info, DgnRasterP raster) {
-    if (!valid(raster) || info == nullptr) return fail(10);
+    if (!valid(raster) || info == nullptr) return hostFail(HOSTERR_BadArgument);
     *info = RasterFileInfo{};
     const std::wstring path(raster->path.begin(), raster->path.end());
     std::wcsncpy(info->fullPath, path.c_str(), MAXFILELENGTH - 1);
@@ -93,7 +92,7 @@ int mdlRaster_fileInfoGet(RasterFileInfo* info, DgnRasterP raster) {
     if (!raster->file) {
         std::string error;
         auto file = subhost::raster::openFile(raster->path, &error);
-        if (!file) return fail(11);
+        if (!file) return hostFail(HOSTERR_FileOpen);
         raster->file = file;
     }
     const auto& fi = raster->file->info;
@@ -106,45 +105,45 @@ int mdlRaster_fileInfoGet(RasterFileInfo* info, DgnRasterP raster) {
 }
 
 int mdlRaster_geoReferenceInfoGet(RasterGeoReference* geo, DgnRasterP raster) {
-    if (!valid(raster) || geo == nullptr) return fail(10);
+    if (!valid(raster) || geo == nullptr) return hostFail(HOSTERR_BadArgument);
     *geo = raster->geo;
     return SUCCESS;
 }
 
 int mdlRaster_geoReferenceInfoSet(const RasterGeoReference* geo, DgnRasterP raster, int option) {
-    if (!valid(raster) || geo == nullptr) return fail(10);
+    if (!valid(raster) || geo == nullptr) return hostFail(HOSTERR_BadArgument);
     changeUndoably(raster, &DgnRaster::geo, *geo, option, "georeference");
     return SUCCESS;
 }
 
 int mdlRaster_renderingInfoGet(RasterRenderingInfo* rendering, DgnRasterP raster) {
-    if (!valid(raster) || rendering == nullptr) return fail(10);
+    if (!valid(raster) || rendering == nullptr) return hostFail(HOSTERR_BadArgument);
     *rendering = raster->rendering;
     return SUCCESS;
 }
 
 int mdlRaster_renderingInfoSet(const RasterRenderingInfo* rendering, DgnRasterP raster, int option) {
-    if (!valid(raster) || rendering == nullptr) return fail(10);
+    if (!valid(raster) || rendering == nullptr) return hostFail(HOSTERR_BadArgument);
     changeUndoably(raster, &DgnRaster::rendering, *rendering, option, "rendering");
     return SUCCESS;
 }
 
 int mdlRaster_extendedInfoGet(RasterExtendedInfo* info, DgnRasterP raster) {
-    if (!valid(raster) || info == nullptr) return fail(10);
+    if (!valid(raster) || info == nullptr) return hostFail(HOSTERR_BadArgument);
     *info = raster->extended;
     return SUCCESS;
 }
 
 int mdlRaster_extendedInfoSet(const RasterExtendedInfo* info, DgnRasterP raster, int option) {
-    if (!valid(raster) || info == nullptr) return fail(10);
+    if (!valid(raster) || info == nullptr) return hostFail(HOSTERR_BadArgument);
     changeUndoably(raster, &DgnRaster::extended, *info, option, "extended information");
     return SUCCESS;
 }
 
 int mdlRaster_paletteGet(ColorPaletteEntry* palette, DgnRasterP raster) {
-    if (!valid(raster) || palette == nullptr || !raster->file) return fail(10);
+    if (!valid(raster) || palette == nullptr || !raster->file) return hostFail(HOSTERR_BadArgument);
     std::string error;
-    if (!subhost::raster::ensureDecoded(*raster->file, &error)) return fail(2);
+    if (!subhost::raster::ensureDecoded(*raster->file, &error)) return hostFail(HOSTERR_RasterDecode);
     const auto& image = *raster->file->image;
     for (int i = 0; i < 256; ++i) {
         palette[i] = ColorPaletteEntry{image.palette[std::size_t(i)][0], image.palette[std::size_t(i)][1],
@@ -156,36 +155,36 @@ int mdlRaster_paletteGet(ColorPaletteEntry* palette, DgnRasterP raster) {
 int mdlRaster_bitmapGet(std::uint8_t* buffer, int length, PixelFormat* format, const PixelBlock* block,
                         const BitmapSize* size, DgnRasterP raster) {
     if (!valid(raster) || buffer == nullptr || format == nullptr || block == nullptr || size == nullptr)
-        return fail(10);
+        return hostFail(HOSTERR_BadArgument);
     return subhost::raster::getBlock(*raster, buffer, length, format, *block, *size);
 }
 
 int mdlRaster_bitmapSet(const std::uint8_t* buffer, int length, const PixelFormat* format, const PixelBlock* block,
                         const BitmapSize* size, DgnRasterP raster, int) {
     if (!valid(raster) || buffer == nullptr || format == nullptr || block == nullptr || size == nullptr)
-        return fail(10);
-    if (subhost::raster::isReadOnly(*raster)) return fail(20);
+        return hostFail(HOSTERR_BadArgument);
+    if (subhost::raster::isReadOnly(*raster)) return hostFail(HOSTERR_ReadOnly);
     return subhost::raster::setBlock(*raster, buffer, length, *format, *block, *size);
 }
 
 int mdlRaster_clipMaskCount(int* count, DgnRasterP raster) {
-    if (count == nullptr) return fail(10);
+    if (count == nullptr) return hostFail(HOSTERR_BadArgument);
     *count = 0;
-    if (!valid(raster)) return fail(10);
+    if (!valid(raster)) return hostFail(HOSTERR_BadArgument);
     *count = int(raster->clipMasks.size());
     return SUCCESS;
 }
 
 int mdlRaster_clipMaskGet(MSElementDescr** mask, int index, int, DgnRasterP raster) {
-    if (!valid(raster) || mask == nullptr) return fail(10);
-    if (index < 0 || std::size_t(index) >= raster->clipMasks.size()) return fail(12);
+    if (!valid(raster) || mask == nullptr) return hostFail(HOSTERR_BadArgument);
+    if (index < 0 || std::size_t(index) >= raster->clipMasks.size()) return hostFail(HOSTERR_NoClipMask);
     *mask = descriptorOf(raster->clipMasks[std::size_t(index)]);
     return SUCCESS;
 }
 
 int mdlRaster_clipMaskRemove(int index, DgnRasterP raster, int option) {
-    if (!valid(raster)) return fail(10);
-    if (index < 0 || std::size_t(index) >= raster->clipMasks.size()) return fail(12);
+    if (!valid(raster)) return hostFail(HOSTERR_BadArgument);
+    if (index < 0 || std::size_t(index) >= raster->clipMasks.size()) return hostFail(HOSTERR_NoClipMask);
     auto masks = raster->clipMasks;
     masks.erase(masks.begin() + index);
     changeUndoably(raster, &DgnRaster::clipMasks, masks, option, "clip mask");
@@ -193,7 +192,7 @@ int mdlRaster_clipMaskRemove(int index, DgnRasterP raster, int option) {
 }
 
 int mdlRaster_clipMaskAdd(MSElementDescr* mask, int, DgnRasterP raster, int option) {
-    if (!valid(raster) || mask == nullptr || mask->points.size() < 3) return fail(10);
+    if (!valid(raster) || mask == nullptr || mask->points.size() < 3) return hostFail(HOSTERR_BadArgument);
     auto masks = raster->clipMasks;
     masks.push_back(mask->points);
     changeUndoably(raster, &DgnRaster::clipMasks, masks, option, "clip mask");
@@ -202,18 +201,18 @@ int mdlRaster_clipMaskAdd(MSElementDescr* mask, int, DgnRasterP raster, int opti
 }
 
 int mdlRaster_clipBoundaryGet(MSElementDescr** boundary, int, DgnRasterP raster) {
-    if (!valid(raster) || boundary == nullptr) return fail(10);
+    if (!valid(raster) || boundary == nullptr) return hostFail(HOSTERR_BadArgument);
     *boundary = nullptr;
-    if (!raster->clipBoundary) return fail(13);
+    if (!raster->clipBoundary) return hostFail(HOSTERR_NoClipBoundary);
     *boundary = descriptorOf(*raster->clipBoundary);
     return SUCCESS;
 }
 
 int mdlRaster_clipBoundarySet(MSElementDescr* boundary, int, DgnRasterP raster, int option) {
-    if (!valid(raster)) return fail(10);
+    if (!valid(raster)) return hostFail(HOSTERR_BadArgument);
     std::optional<Polygon> value;
     if (boundary) {
-        if (boundary->points.size() < 3) return fail(10);
+        if (boundary->points.size() < 3) return hostFail(HOSTERR_BadArgument);
         value = boundary->points;
     }
     changeUndoably(raster, &DgnRaster::clipBoundary, value, option, "clip boundary");
@@ -224,25 +223,25 @@ int mdlRaster_clipBoundarySet(MSElementDescr* boundary, int, DgnRasterP raster, 
 }
 
 int mdlRaster_fileClose(DgnRasterP raster, int) {
-    if (!valid(raster)) return fail(10);
+    if (!valid(raster)) return hostFail(HOSTERR_BadArgument);
     releaseFile(raster);
     return SUCCESS;
 }
 
 int mdlRaster_fileSourceOpen(DgnRasterP raster, int) {
-    if (!valid(raster)) return fail(10);
+    if (!valid(raster)) return hostFail(HOSTERR_BadArgument);
     if (raster->file) return SUCCESS;
     std::string error;
     raster->file = subhost::raster::openFile(raster->path, &error);
     if (!raster->file) {
         subhost::recordEvent({{"event", "messageCenter"}, {"priority", 10}, {"brief", error}, {"detail", ""}});
-        return fail(11);
+        return hostFail(HOSTERR_FileOpen);
     }
     return SUCCESS;
 }
 
 int mdlRaster_fileReload(DgnRasterP raster, int option) {
-    if (!valid(raster)) return fail(10);
+    if (!valid(raster)) return hostFail(HOSTERR_BadArgument);
     releaseFile(raster);
     return mdlRaster_fileSourceOpen(raster, option);
 }
@@ -302,14 +301,14 @@ void setAttached(DgnRasterP raster, bool attached) {
 extern "C" {
 
 int mdlRaster_fileOpen(DgnRasterP* raster, WCharCP path, DgnModelRefP, int mode, int) {
-    if (raster == nullptr || path == nullptr) return fail(10);
+    if (raster == nullptr || path == nullptr) return hostFail(HOSTERR_BadArgument);
     auto handle = std::make_unique<DgnRaster>();
     handle->path = std::filesystem::absolute(narrow(path)).lexically_normal().string();
     std::string error;
     handle->file = subhost::raster::openFile(handle->path, &error);
     if (!handle->file) {
         subhost::recordEvent({{"event", "messageCenter"}, {"priority", 10}, {"brief", error}, {"detail", ""}});
-        return fail(11);
+        return hostFail(HOSTERR_FileOpen);
     }
     handle->geo.extentX = handle->file->info.width;
     handle->geo.extentY = handle->file->info.height;
@@ -321,7 +320,7 @@ int mdlRaster_fileOpen(DgnRasterP* raster, WCharCP path, DgnModelRefP, int mode,
 }
 
 int mdlRaster_attach(DgnRasterP raster, int) {
-    if (!valid(raster)) return fail(10);
+    if (!valid(raster)) return hostFail(HOSTERR_BadArgument);
     if (raster->attached) return SUCCESS;
     // An attachment goes on top of the others: last in the collection.
     auto& rasters = rasterState().rasters;
@@ -332,7 +331,7 @@ int mdlRaster_attach(DgnRasterP raster, int) {
 }
 
 int mdlRaster_detach(DgnRasterP raster, int) {
-    if (!valid(raster)) return fail(10);
+    if (!valid(raster)) return hostFail(HOSTERR_BadArgument);
     if (raster->file) subhost::raster::writeBack(*raster->file);
     if (raster->attached) setAttached(raster, false);
     return SUCCESS;
@@ -341,16 +340,16 @@ int mdlRaster_detach(DgnRasterP raster, int) {
 int mdlRaster_fileExport(WCharCP path, const RasterFileFormat* format, const RasterColorMode* colorMode,
                          const RasterCompressionType* compression, double, DgnRasterP source) {
     namespace img = subhost::imagefile;
-    if (!valid(source) || path == nullptr || format == nullptr || colorMode == nullptr || !source->file) return fail(10);
+    if (!valid(source) || path == nullptr || format == nullptr || colorMode == nullptr || !source->file) return hostFail(HOSTERR_BadArgument);
     std::string error;
-    if (!subhost::raster::ensureDecoded(*source->file, &error)) return fail(2);
+    if (!subhost::raster::ensureDecoded(*source->file, &error)) return hostFail(HOSTERR_RasterDecode);
     img::Image image = *source->file->image;
     const img::ColorMode wanted = img::ColorMode(colorMode->mode);
     if (wanted != image.mode) {
         // The one conversion exports need: 32-bit colour to 24-bit colour, dropping alpha.
-        if (!(image.mode == img::ColorMode::Rgba && wanted == img::ColorMode::Rgb)) return fail(21);
+        if (!(image.mode == img::ColorMode::Rgba && wanted == img::ColorMode::Rgb)) return hostFail(HOSTERR_ColorConversion);
         img::ImageResult rgb = img::makeImage(image.width, image.height, img::ColorMode::Rgb);
-        if (!rgb.ok) return fail(3);
+        if (!rgb.ok) return hostFail(HOSTERR_OutOfMemory);
         const std::size_t n = std::size_t(image.width) * std::size_t(image.height);
         for (std::size_t i = 0; i < n; ++i) std::memcpy(&rgb.image.pixels[3 * i], &image.pixels[4 * i], 3);
         rgb.image.compression = image.compression;
@@ -363,7 +362,7 @@ int mdlRaster_fileExport(WCharCP path, const RasterFileFormat* format, const Ras
     if (status.status == img::kStatusCannotWriteFormat) return MDLERR_CANNOTWRITEFORMAT;
     if (status.status != img::kStatusOk) {
         subhost::recordEvent({{"event", "messageCenter"}, {"priority", 10}, {"brief", status.error}, {"detail", ""}});
-        return fail(22);
+        return hostFail(HOSTERR_FileWrite);
     }
     subhost::recordEvent({{"event", "fileWritten"}, {"path", out}});
     return SUCCESS;

@@ -172,3 +172,27 @@ TEST_F(BatchTest, SettingsFileIsReadAndRunOverridesAreNotSaved) {
     EXPECT_EQ(at(image("scan.tif"), 0, 0), 9);
     EXPECT_EQ(bytes("site.ini"), settingsBefore);
 }
+
+// A negative scan (black sheet, white drawing; min-is-white bits set for black) gets black paper
+// in the deleted block, and nothing else changes.
+TEST_F(BatchTest, DeleteOnANegativeScanFillsWithItsBlackPaper) {
+    namespace img = subhost::imagefile;
+    img::Image negative = img::makeImage(64, 48, img::ColorMode::Mono).image;
+    negative.photometric = img::Photometric::MinIsWhite;
+    negative.palette[0] = {255, 255, 255};
+    negative.palette[1] = {0, 0, 0};
+    negative.paletteCount = 2;
+    std::fill(negative.pixels.begin(), negative.pixels.end(), std::uint8_t(0xFF));
+    for (int row = 0; row < 48; ++row)  // white lines every fourth column
+        for (int x = 2; x < 64; x += 4) negative.pixels[std::size_t(row) * negative.stride + std::size_t(x / 8)] &= std::uint8_t(~(0x80 >> (x % 8)));
+    write("neg.tif", negative);
+    const Run r = pixelmend("delete neg.tif --block 8,4,10,6 --set Backup=0");
+    ASSERT_EQ(r.code, 0) << r.out;
+    const img::Image after = image("neg.tif");
+    for (int row = 0; row < 48; ++row)
+        for (int x = 0; x < 64; ++x) {
+            const bool inside = x >= 8 && x < 18 && row >= 4 && row < 10;
+            const int bit = (after.pixels[std::size_t(row) * after.stride + std::size_t(x / 8)] >> (7 - x % 8)) & 1;
+            ASSERT_EQ(bit, inside || x % 4 != 2 ? 1 : 0) << "pixel (" << x << ", " << row << ")";
+        }
+}

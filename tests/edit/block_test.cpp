@@ -188,8 +188,15 @@ TEST_F(RefusalTest, NoRasterInTheModel) {
 TEST_F(RefusalTest, BrushEndsAtTheFirstPointWithThePixelsUnchanged) {
     greyFile("scan.tif", 1000, 700);
     start({{{"file", "scan.tif"}}});
+    subhost::toolSettings(true);
     command(rid::CMD_BRUSH);
     EXPECT_DOUBLE_EQ(s__globals.BrushSize, 140.0);
+    // The size stops at the raster's smaller side.
+    std::string error;
+    ASSERT_TRUE(subhost::itemSet("toolsettings", RTYPE_Scale, 7, "5000", &error)) << error;
+    EXPECT_DOUBLE_EQ(s__globals.BrushSize, 700.0);
+    ASSERT_TRUE(subhost::itemSet("toolsettings", RTYPE_Scale, 7, "-3", &error)) << error;
+    EXPECT_DOUBLE_EQ(s__globals.BrushSize, 0.0);
     point(500, 300);
     EXPECT_EQ(pixel(rasters()[0], 500, 399), patternAt(500, 399));
 }
@@ -222,11 +229,32 @@ INSTANTIATE_TEST_SUITE_P(Edit, DeleteRefusal,
                                            Refusal{"ReadOnlyFile", false, true, 1, ""}),
                          [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
-TEST_F(DeleteTest, BlockWithACornerFarOffTheRasterIsRefusedWithoutReadingIt) {
+// Blocks too large to hold and blocks without a whole pixel are refused, each with its own reason.
+TEST_F(DeleteTest, BlockTooLargeOrWithoutAWholePixelIsRefusedWithoutReadingIt) {
     command(rid::CMD_DELETE);
     points({{10.5, 10.5}, {1e7, 1e7}, {0, 0}});
     EXPECT_TRUE(shown("too large for PixelMend to edit"));
+    subhost::clearTranscript();
+    subhost::resetButton();
+    command(rid::CMD_DELETE);
+    points({{10.5, 10.5}, {10.5, 40.5}, {0, 0}});
+    EXPECT_TRUE(shown("A block of 0 x 30 pixels")) << testing::PrintToString(messages());
+    EXPECT_TRUE(shown("holds no whole pixel"));
+    EXPECT_FALSE(shown("too large"));
     EXPECT_EQ(at(15, 15), patternAt(15, 84));
+}
+
+// A raster that cannot be read when the edit comes is reported with the host's own error number.
+TEST_F(DeleteTest, UnreadableRasterIsReportedWithTheHostErrorNumber) {
+    std::ofstream(dir / "scan.tif", std::ios::trunc) << "no longer a picture";
+    command(rid::CMD_DELETE);
+    points({{10.5, 10.5}, {30.5, 40.5}, {0, 0}});
+    ASSERT_FALSE(messages().empty());
+    const int hostErrno = mdlErrno_get();
+    EXPECT_NE(hostErrno, 0);
+    EXPECT_NE(hostErrno, ERROR);
+    EXPECT_TRUE(shown("MDL error number: " + std::to_string(hostErrno) + "."))
+        << testing::PrintToString(messages());
 }
 
 }  // namespace

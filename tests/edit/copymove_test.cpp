@@ -45,6 +45,29 @@ TEST_F(CopyMoveTest, MoveToAnOverlappingPlaceShowsTheMovedPixelsOverTheHole) {
     EXPECT_EQ(at(r, 21, 21), patternAt(21, 78));
 }
 
+// A copy at twice the size writes every pixel of its destination block, each from its nearest source pixel.
+TEST_F(CopyMoveTest, ScaledCopyWritesEveryDestinationPixel) {
+    startScan();
+    DgnRasterP r = rasters()[0];
+    s__globals.ScaleX = s__globals.ScaleY = 2;
+    blockAndBase(rid::CMD_COPY);  // the 20 x 20 block at (10, 10)
+    point(50.5, 30.5);            // lands 40 x 40 at (50, 30)
+    int unwritten = 0, wrong = 0;
+    for (int y = 31; y < 69; ++y)
+        for (int x = 51; x < 89; ++x) {
+            const int value = at(r, x, y);
+            if (value == patternAt(x, 99 - y)) ++unwritten;
+            // The source pixel it came from, within a pixel of the exact half position.
+            bool fromSource = false;
+            for (int dy = -1; dy <= 1 && !fromSource; ++dy)
+                for (int dx = -1; dx <= 1 && !fromSource; ++dx)
+                    fromSource = value == patternAt(10 + (x - 50) / 2 + dx, 99 - (10 + (y - 30) / 2 + dy));
+            if (!fromSource) ++wrong;
+        }
+    EXPECT_EQ(unwritten, 0);
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST_F(CopyMoveTest, CopyIntoAnotherRaster) {
     greyFile("a.tif", 100, 100);
     greyFile("b.tif", 100, 100);

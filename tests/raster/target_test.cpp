@@ -103,6 +103,8 @@ TEST_F(SupportChecks, AttachmentOfAnUnreadableFileIsRefusedWithTheReason) {
 
 // The paper colour comes from the pixels whichever bit the file uses for it; a host that inverts
 // monochrome writes is found by a probe (of the raster's own size when it is small) that leaves no trace.
+// A negative scan is read under light-on-dark colours, while the host writes a 1 as the file's dark
+// colour whatever the colours shown: so its writes land inverted, and the probe says so.
 TEST_F(Polarity, BackgroundAndWriteInversionAreDetectedAndThePixelsStay) {
     const img::Photometric white = img::Photometric::MinIsWhite, black = img::Photometric::MinIsBlack;
     struct Case {
@@ -113,8 +115,8 @@ TEST_F(Polarity, BackgroundAndWriteInversionAreDetectedAndThePixelsStay) {
         unsigned backgroundBlack, writeInverts;
     };
     const Case cases[] = {{"normal.tif", 300, white, false, false, 0, 0},
-                          {"neg-w.tif", 300, white, true, false, 1, 0},   // paper bits 1 = black
-                          {"neg-b.tif", 300, black, false, false, 1, 0},  // paper bits 0 = black
+                          {"neg-w.tif", 300, white, true, false, 1, 1},   // paper bits 1 = black
+                          {"neg-b.tif", 300, black, false, false, 1, 1},  // paper bits 0 = black
                           {"pos-b.tif", 300, black, true, false, 0, 0},   // paper bits 1 = white
                           {"inverting.tif", 300, white, false, true, 0, 1},
                           {"small.tif", 20, white, false, true, 0, 1}};
