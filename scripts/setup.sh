@@ -7,6 +7,7 @@ PACKAGES=(
   g++ cmake make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev   # tests and benchmarks
   nlohmann-json3-dev                           # design files, transcripts
+  libutfcpp-dev                                # UTF-8 conversion of narrow texts
   libtiff-dev libtiff-tools                    # TIFF rasters (and tiffcp for the speed baseline)
   libpng-dev libjpeg-dev                       # PNG and JPEG rasters
   libgif-dev                                   # GIF rasters (read only)

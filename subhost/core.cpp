@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <iostream>
 
+#include "host/utf8text.h"
 #include "subhost/state.h"
 
 namespace subhost {
@@ -15,51 +16,21 @@ HostState& host() {
 
 // ---- Texts ----
 
-std::wstring widen(const char* text) {
-    std::wstring out;
-    if (!text) return out;
-    for (const char* p = text; *p; ++p) out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
-    return out;
-}
+// Narrow texts are UTF-8 (host/utf8text.h): the same conversion as the add-on's,
+// so that a path handed over in either direction comes back byte for byte.
+std::wstring widen(const char* text) { return text ? w_utf8Widen(text) : std::wstring(); }
 
 std::wstring widen(const std::string& text) { return widen(text.c_str()); }
 
-std::string narrow(WCharCP text) {
-    std::string out;
-    if (!text) return out;
-    for (WCharCP p = text; *p; ++p) out.push_back(*p > 255 || *p < 0 ? '?' : static_cast<char>(*p));
-    return out;
-}
+std::string narrow(WCharCP text) { return text ? s_utf8Narrow(text) : std::string(); }
 
 std::string narrow(const std::wstring& text) { return narrow(text.c_str()); }
 
-std::string utf8(const std::wstring& text) {
-    std::string out;
-    for (wchar_t wc : text) {
-        auto c = static_cast<std::uint32_t>(wc);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = '?';
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
+std::string utf8(const std::wstring& text) { return s_utf8Display(text); }
 
-std::string utf8(WCharCP text) { return text ? utf8(std::wstring(text)) : std::string(); }
+std::string utf8(WCharCP text) { return text ? s_utf8Display(text) : std::string(); }
 
-std::string utf8Narrow(const char* text) { return utf8(widen(text)); }
+std::string utf8Narrow(const char* text) { return text ? s_utf8Display(w_utf8Widen(text)) : std::string(); }
 
 void copyWide(WCharP buffer, int size, const std::wstring& text) {
     if (!buffer || size < 1) return;

@@ -1,10 +1,12 @@
 // Narrow-text wrappers around the host's wide-string calls. The add-on's texts
-// are 8-bit: every byte maps to the wide character of the same value (Latin-1
-// style) and back; wide characters above 255 have no narrow form and become '?'.
+// are UTF-8; the conversion both ways is the one of host/utf8text.h, which keeps
+// bytes that are not UTF-8 and replaces wide characters that have no UTF-8 form.
 #include "host/hostwrap.h"
 
 #include <cstring>
 #include <vector>
+
+#include "host/utf8text.h"
 
 namespace {
 
@@ -21,31 +23,25 @@ const WChar* optionalWide(const std::wstring& wide, const char* text) {
 }  // namespace
 
 std::wstring w_widen(const char* text) {
-    std::wstring wide;
-    if (!text)
-        return wide;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
-        wide.push_back(static_cast<WChar>(*p));
-    return wide;
+    return text ? w_utf8Widen(text) : std::wstring();
 }
 
 std::string s_narrow(WCharCP text) {
-    std::string narrow;
-    if (!text)
-        return narrow;
-    for (WCharCP p = text; *p; ++p) {
-        const auto code = static_cast<std::uint32_t>(*p);
-        narrow.push_back(code <= 0xFF ? static_cast<char>(static_cast<unsigned char>(code)) : '?');
-    }
-    return narrow;
+    return text ? s_utf8Narrow(text) : std::string();
 }
 
 void v_narrowCopy(char* buffer, std::size_t capacity, WCharCP text) {
     if (!buffer || capacity == 0)
         return;
-    const std::string narrow = s_narrow(text);
-    const std::size_t length = narrow.size() < capacity - 1 ? narrow.size() : capacity - 1;
-    std::memcpy(buffer, narrow.data(), length);
+    // Whole characters only: the narrow form of each is appended while it fits.
+    std::size_t length = 0;
+    for (WCharCP p = text; p && *p; ++p) {
+        const std::string character = s_utf8Narrow(std::wstring_view(p, 1));
+        if (length + character.size() > capacity - 1)
+            break;
+        std::memcpy(buffer + length, character.data(), character.size());
+        length += character.size();
+    }
     buffer[length] = '\0';
 }
 

@@ -1,5 +1,5 @@
 // Narrow-text wrappers around host calls that take the host's wide strings.
-// The add-on keeps its texts narrow (8-bit) in fixed buffers; these convert at
+// The add-on keeps its texts narrow (UTF-8) in fixed buffers; these convert at
 // the host call and back.
 #pragma once
 
@@ -9,11 +9,12 @@
 #include "host/mdldialog.h"
 #include "host/mdlsystem.h"
 
-// Wide copy of a narrow text (null gives an empty text).
+// Wide copy of a UTF-8 text (null gives an empty text; bytes that are not UTF-8 are kept, see host/utf8text.h).
 std::wstring w_widen(const char* text);
-// Narrow copy of a wide text (characters above 255 become '?'; null gives an empty text).
+// UTF-8 copy of a wide text (null gives an empty text; characters without a UTF-8 form become U+FFFD).
 std::string s_narrow(WCharCP text);
-// Copies the narrow form of text into buffer of capacity bytes, always terminated.
+// Copies the UTF-8 form of text into buffer of capacity bytes, always terminated; a text that does not
+// fit is cut after the last whole character that does.
 void v_narrowCopy(char* buffer, std::size_t capacity, WCharCP text);
 
 // Value of a configuration variable into buffer (capacity bytes); 0 when defined.

@@ -1,4 +1,4 @@
-// Text conversion and file replacement shared by the support library's calls.
+// File checks and file replacement shared by the support library's calls.
 #include "tovtext.h"
 
 #include <sys/stat.h>
@@ -8,19 +8,6 @@
 #include <cstdlib>
 
 namespace tov {
-
-std::wstring w_wide(const char* text) {
-    std::wstring wide;
-    for (const char* p = text; p && *p; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return wide;
-}
-
-std::string s_narrow(const wchar_t* text) {
-    std::string narrow;
-    for (const wchar_t* p = text; p && *p; ++p)
-        narrow += (*p >= 0 && *p <= 255) ? static_cast<char>(static_cast<unsigned char>(*p)) : '?';
-    return narrow;
-}
 
 bool b_regularFile(const std::string& path) {
     struct stat info {};

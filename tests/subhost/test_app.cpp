@@ -6,15 +6,12 @@
 
 #include "host/mdldialog.h"
 #include "host/mdlsystem.h"
+#include "host/utf8text.h"
 
 namespace testapp {
 namespace {
 
-std::string narrow(WCharCP text) {
-    std::string out;
-    for (; text && *text; ++text) out.push_back(static_cast<char>(*text));
-    return out;
-}
+std::string narrow(WCharCP text) { return text ? s_utf8Narrow(text) : std::string(); }
 
 void log(std::string entry) { state().log.push_back(std::move(entry)); }
 
