@@ -190,7 +190,19 @@ Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& o
     if (verb == "load") {
         needWords(w, 1, 2, "load [ARG]");
         const std::string how = w.size() > 1 ? w[1] : "KEYIN";
-        return [how, options] {
+        // The module path is taken from where the session was started, before it runs in the script's folder.
+        std::string appPath = options.appPath;
+        if (appPath.empty()) {
+            const char* env = std::getenv("PIXELMEND_APP");
+            appPath = env ? env : "";
+        }
+        if (appPath.find('/') != std::string::npos) {
+            std::error_code error;
+            const fs::path full = fs::absolute(appPath, error);
+            if (error) fail("application " + appPath + ": " + error.message());
+            appPath = full.string();
+        }
+        return [how, options, appPath] {
             std::string error;
             if (options.linkedMain) {
                 check(loadLinkedApplication(options.linkedMain, options.linkedResources,
@@ -198,13 +210,8 @@ Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& o
                       error);
                 return;
             }
-            std::string path = options.appPath;
-            if (path.empty()) {
-                const char* env = std::getenv("PIXELMEND_APP");
-                path = env ? env : "";
-            }
-            check(!path.empty(), "no application to load (give --app PATH or set PIXELMEND_APP)");
-            check(loadApplication(path, how, &error), error);
+            check(!appPath.empty(), "no application to load (give --app PATH or set PIXELMEND_APP)");
+            check(loadApplication(appPath, how, &error), error);
         };
     }
     if (verb == "unload") {
@@ -440,6 +447,30 @@ std::optional<std::vector<Step>> readScript(const std::string& scriptPath, const
     return steps;
 }
 
+// Makes a folder the process's current folder for the life of the object and then goes back.
+class CurrentFolder {
+public:
+    // Takes the folder; *error says why it could not be entered (then nothing changed).
+    CurrentFolder(const fs::path& folder, std::string* error) {
+        std::error_code ec;
+        saved_ = fs::current_path(ec);
+        if (!ec) fs::current_path(folder, ec);
+        entered_ = !ec;
+        if (ec) *error = "cannot run in the script's folder " + folder.string() + ": " + ec.message();
+    }
+    ~CurrentFolder() {
+        std::error_code ignored;  // the folder the session started in is gone: nowhere to go back to
+        if (entered_) fs::current_path(saved_, ignored);
+    }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+    bool entered() const { return entered_; }
+
+private:
+    fs::path saved_;
+    bool entered_ = false;
+};
+
 // What the host does on exit: close the design, unload a still-loaded application (type 0, not refusable).
 void shutDown() {
     closeDesign();
@@ -455,6 +486,19 @@ int runSession(const std::string& scriptPath, const SessionOptions& options, std
     int code = 0;
     const auto steps = readScript(scriptPath, options);
     if (!steps) code = 2;
+    // The session runs in its script's folder, as a host started there would: a relative
+    // path that reaches the host or the application in any other way (a cfg value such as
+    // a settings file, a path an application builds) is relative to the script too.
+    std::string folderError;
+    std::optional<CurrentFolder> inScriptFolder;
+    if (code == 0) {
+        std::error_code ec;
+        inScriptFolder.emplace(fs::absolute(fs::path(scriptPath), ec).parent_path(), &folderError);
+        if (!inScriptFolder->entered()) {
+            recordEvent({{"event", "error"}, {"line", 0}, {"message", folderError}});
+            code = 2;
+        }
+    }
     for (std::size_t i = 0; code == 0 && steps && i < steps->size(); ++i) {
         output.scriptLine = (*steps)[i].line;
         try {

@@ -1,11 +1,14 @@
 // Where the add-on keeps its settings file: the path named by the host
 // configuration variable PXMEND_SETTINGS, otherwise the user's configuration
-// folder ($XDG_CONFIG_HOME/pixelmend, or ~/.config/pixelmend).
+// folder ($XDG_CONFIG_HOME/pixelmend, or ~/.config/pixelmend). The name handed
+// back is always a full path, so that it is shown and used the same wherever
+// the current folder is later.
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "host/mdlsystem.h"
@@ -47,6 +50,22 @@ bool b_folderCreate(const std::string& folder) {
 }
 
 // Reports a problem with the settings location in the host's message centre.
+void v_locationWarn(const std::string& brief);
+
+// The full form of path: a relative path is taken from the current folder, and "." and ".."
+// steps are resolved by name. A path that cannot be made full (no current folder) is kept
+// as it is, with a warning.
+std::string s_fullPath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(path, error);
+    if (error) {
+        v_locationWarn("Unable to find the full path of the settings file " + path + ": " + error.message() + ".");
+        return path;
+    }
+    return full.lexically_normal().string();
+}
+
+// Reports a problem with the settings location in the host's message centre.
 void v_locationWarn(const std::string& brief) {
     mdlOutput_messageCenter(OutputMessagePriority_Warning, tov::w_wide(brief.c_str()).c_str(), L"", false);
 }
@@ -84,11 +103,12 @@ void v_settingDllIniFileName(char* settingsFileName, char* settingsDatName, int*
     if (!settingsFileName) return;
 
     std::string path = s_cfgVar(L"PXMEND_SETTINGS");
+    if (!path.empty()) path = s_fullPath(path);
     if (path.size() >= k_settingsNameBytes) {
-        v_locationWarn("PXMEND_SETTINGS is longer than 255 characters; the default settings file is used.");
+        v_locationWarn("The full path of PXMEND_SETTINGS is longer than 255 characters; the default settings file is used.");
         path.clear();
     }
-    if (path.empty()) path = s_defaultFolder(appDirectory) + module + ".ini";
+    if (path.empty()) path = s_fullPath(s_defaultFolder(appDirectory) + module + ".ini");
     if (!b_fits(settingsFileName, k_settingsNameBytes, path))
         v_locationWarn("The settings file path " + path + " is longer than 255 characters.");
 

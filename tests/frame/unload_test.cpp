@@ -1,7 +1,11 @@
 // Unload: the settings-changed question with its four answers, a failed save asked
-// again, refusal only for positive unload types, saving without asking.
+// again, refusal only for positive unload types, saving without asking, and the
+// settings path it names when a session script gives it.
+#include <unistd.h>
+
 #include <filesystem>
 
+#include "common/scoped_env.h"
 #include "frame_fixture.h"
 #include "host/mdldialog.h"
 
@@ -121,6 +125,80 @@ TEST_F(Unload, ReloadAfterUnloadStartsFresh) {
     load();
     EXPECT_EQ(g_commands.activeCommand, 0);
     EXPECT_EQ(s__globals.Backup, 0);
+}
+
+// ---- The question in a session script ----
+
+// Makes folder the current folder for the life of the object.
+class ScopedCurrentFolder {
+public:
+    explicit ScopedCurrentFolder(const std::filesystem::path& folder) : saved_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~ScopedCurrentFolder() {
+        std::error_code ignored;
+        std::filesystem::current_path(saved_, ignored);
+    }
+    ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+    ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+
+private:
+    std::filesystem::path saved_;
+};
+
+class UnloadSession : public FrameTest {
+protected:
+    // Runs script, written into folder, through the session runner from another current folder;
+    // gives the texts of the settings questions it showed.
+    std::vector<std::string> questions(const std::filesystem::path& folder, const std::string& script) {
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder / "unload.session") << script;
+        std::filesystem::create_directories(elsewhere());
+        subhost::SessionOptions options;
+        options.linkedMain = &MdlMain;
+        options.linkedResources = &MdlResources;
+        options.defaultAnswer = ACTIONBUTTON_YES;
+        std::ostringstream out, err;
+        {
+            ScopedCurrentFolder current(elsewhere());
+            EXPECT_EQ(subhost::runSession((folder / "unload.session").string(), options, out, err), 0) << err.str();
+        }
+        std::vector<std::string> texts;
+        std::istringstream lines(out.str());
+        for (std::string line; std::getline(lines, line);) {
+            const auto event = nlohmann::json::parse(line);
+            if (event.value("event", "") == "messageBox" && event.value("dialog", 0) == 144002)
+                texts.push_back(event.value("text", ""));
+        }
+        return texts;
+    }
+
+    static std::string question(const std::filesystem::path& settings) {
+        return "Your PixelMend settings have changed.\nSettings file name: " + settings.string();
+    }
+
+    // The current folder the sessions run from.
+    std::filesystem::path elsewhere() const { return dir / "elsewhere"; }
+};
+
+// A non-ASCII folder name comes out as the same UTF-8 text, and a relative settings
+// path is the full path of the file beside the script, wherever the session runs from.
+TEST_F(UnloadSession, QuestionNamesTheFullSettingsPathInUtf8) {
+    const std::filesystem::path scripts = dir / "jos\xC3\xA9";
+    const std::string change = "load\nset Backup 0\nanswer ok\nunload\n";
+
+    const auto relative = questions(scripts, "cfg PXMEND_SETTINGS cfg/Pxmend.ini\n" + change);
+    EXPECT_EQ(relative, std::vector<std::string>{question(scripts / "cfg" / "Pxmend.ini")});
+    EXPECT_NE(readFile(scripts / "cfg" / "Pxmend.ini").find("Backup=0\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(elsewhere() / "cfg"));
+
+    const std::filesystem::path home = dir / "home" / "jos\xC3\xA9";
+    ScopedEnv homeEnv("HOME", home.string());
+    ScopedEnv xdgEnv("XDG_CONFIG_HOME", "");
+    const auto fromHome = questions(scripts, "cfg PXMEND_SETTINGS\n" + change);
+    const auto homeSettings = home / ".config" / "pixelmend" / "Pxmend.ini";
+    EXPECT_EQ(fromHome, std::vector<std::string>{question(homeSettings)});
+    EXPECT_NE(readFile(homeSettings).find("Backup=0\n"), std::string::npos);
 }
 
 }  // namespace

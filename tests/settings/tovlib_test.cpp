@@ -44,6 +44,21 @@ TEST_F(SettingsLocationTest, VariableThenXdgThenHome) {
     ::setenv("HOME", oldHome.c_str(), 1);
 }
 
+TEST_F(SettingsLocationTest, RelativePathBecomesFullFromTheCurrentFolder) {
+    const fs::path saved = fs::current_path();
+    fs::create_directory(dir / "jos\xC3\xA9");
+    fs::current_path(dir / "jos\xC3\xA9");
+    char ini[256], dat[320];
+    int unused = 0, update = 0;
+    subhost::setCfgVar("PXMEND_SETTINGS", "cfg/../cfg/site.ini");
+    v_settingDllIniFileName(ini, dat, &unused, &update, "Pxmend", "/app/");
+    fs::current_path(saved);
+    const fs::path folder = dir / "jos\xC3\xA9" / "cfg";
+    EXPECT_EQ(ini, (folder / "site.ini").string());
+    EXPECT_EQ(dat, (folder / "Pxmend.dat").string());
+    EXPECT_TRUE(fs::is_directory(folder));
+}
+
 TEST_F(SettingsLocationTest, DataFileRecordsTheSettingsPath) {
     fileWrite(dir / "Pxmend.dat", "old\n");
     EXPECT_TRUE(b_settingDllUpdateSettingsDatFile("/x/Pxmend.ini", (dir / "Pxmend.dat").c_str()));
