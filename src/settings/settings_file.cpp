@@ -1,7 +1,7 @@
 // The settings file: key=value lines written in a fixed order and read back
 // leniently (unknown keys and malformed lines are skipped, missing keys keep
-// their values). The file comes from outside, so the reader bounds what it
-// reads and refuses what is not a plain file.
+// their values). The file comes from outside, so the reader refuses what is not
+// a plain file and holds at most one line chunk of it at a time, whatever its size.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "frame/dialogs.h"
 #include "host/hostwrap.h"
@@ -126,39 +127,136 @@ void v_settingsLineApply(t_globals& record, std::string line) {
     v_settingApply(record, line.c_str(), line.c_str() + equals + 1);
 }
 
-// Outcome of loading the file's bytes.
-enum class LoadResult { Loaded, Unreadable, TooLarge };
+// Cuts the bytes of a settings file into the lines the reader applies: a line ends at
+// a newline (CR LF counts as one, as in a file written on Windows) or after
+// SETTINGS_LINE_CHUNK characters, when the rest of it goes on as a line of its own.
+// Bytes may come in pieces of any size.
+class SettingsLineSplitter {
+public:
+    explicit SettingsLineSplitter(t_globals& record) : record_(record) { line_.reserve(SETTINGS_LINE_CHUNK); }
 
-// Reads the whole file at path into text; refuses anything but a regular file and
-// files over the size limit, so that a device, a pipe or a huge file cannot hang the reader.
-LoadResult j_settingsLoad(const std::string& path, std::string& text) {
+    // Takes the next bytes of the file.
+    void v_feed(const char* data, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            const char c = data[i];
+            if (carriageReturn_) {
+                carriageReturn_ = false;
+                if (c == '\n') {
+                    v_lineEnd();
+                    continue;
+                }
+                v_append('\r');  // a CR on its own is part of the line
+            }
+            if (c == '\r')
+                carriageReturn_ = true;
+            else if (c == '\n')
+                v_lineEnd();
+            else
+                v_append(c);
+        }
+    }
+
+    // The file ended: its last line, when it has no newline, is applied too.
+    void v_finish() {
+        if (carriageReturn_) v_append('\r');
+        carriageReturn_ = false;
+        v_lineEnd();
+    }
+
+private:
+    void v_append(char c) {
+        line_ += c;
+        if (line_.size() == SETTINGS_LINE_CHUNK) v_lineEnd();
+    }
+    void v_lineEnd() {
+        v_settingsLineApply(record_, line_);
+        line_.clear();
+    }
+
+    t_globals& record_;
+    std::string line_;
+    bool carriageReturn_ = false;
+};
+
+// Outcome of reading the file.
+enum class LoadResult { Loaded, Unreadable };
+
+// Reads the file at path into record line by line; refuses anything but a regular file, so that
+// a device or a pipe cannot hang the reader. Record may be partly changed when the result is
+// Unreadable.
+LoadResult j_settingsLoad(const std::string& path, t_globals& record) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return LoadResult::Unreadable;
     struct stat info {};
     LoadResult result = LoadResult::Loaded;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        result = LoadResult::Unreadable;
-    else if (static_cast<unsigned long long>(info.st_size) > SETTINGS_MAX_FILE_BYTES)
-        result = LoadResult::TooLarge;
-    char chunk[8192];
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) result = LoadResult::Unreadable;
+    SettingsLineSplitter lines(record);
+    std::vector<char> block(64 * 1024);
     while (result == LoadResult::Loaded) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        const ssize_t n = ::read(fd, block.data(), block.size());
         if (n == 0) break;
         if (n < 0) {
-            if (errno == EINTR) continue;
-            result = LoadResult::Unreadable;
-        } else if (text.size() + static_cast<std::size_t>(n) > SETTINGS_MAX_FILE_BYTES) {
-            result = LoadResult::TooLarge;  // the file grew while being read
-        } else {
-            text.append(chunk, static_cast<std::size_t>(n));
+            if (errno != EINTR) result = LoadResult::Unreadable;
+            continue;
         }
+        lines.v_feed(block.data(), static_cast<std::size_t>(n));
     }
+    if (result == LoadResult::Loaded) lines.v_finish();
     ::close(fd);
     return result;
 }
 
+// Writes all of text into fd from offset at; false when a write failed.
+bool b_writeAll(int fd, const std::string& text, off_t at) {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, at + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Reads all of fd from its start into text; false when a read failed.
+bool b_readAll(int fd, std::string& text) {
+    char block[8192];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, block, sizeof block, at);
+        if (n == 0) return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        text.append(block, static_cast<std::size_t>(n));
+        at += n;
+    }
+}
+
+// Gives the file at path exactly text, written into the file itself: for a file in a folder
+// where no temporary file can be made. The old content is read first and put back when the
+// write fails, so that a failure leaves the file as it was (unless putting it back fails too,
+// as it can when the disk goes away). False when the file could not be rewritten.
+bool b_fileRewriteInPlace(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    std::string old;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && b_readAll(fd, old);
+    if (ok) {
+        const bool written = b_writeAll(fd, text, 0) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
+                             ::fsync(fd) == 0;
+        if (!written) {
+            b_writeAll(fd, old, 0);
+            ::ftruncate(fd, static_cast<off_t>(old.size()));
+            ::fsync(fd);
+        }
+        ok = written;
+    }
+    return (::close(fd) == 0) && ok;
+}
+
 // Replaces the file at path by text: written to a temporary file beside it, then
-// renamed over it, so that a failed write leaves the old file as it was.
+// renamed over it, so that a failed write leaves the old file as it was. Where the
+// folder allows no new file, an existing file that may be written is rewritten in
+// place instead (see b_fileRewriteInPlace).
 bool b_fileReplace(const std::string& link, const std::string& text) {
     // A settings path that is a symbolic link is written through: the file it names is replaced.
     std::string path = link;
@@ -172,7 +270,10 @@ bool b_fileReplace(const std::string& link, const std::string& text) {
         return false;
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return false;
+    if (fd < 0) {
+        const bool folderLocked = errno == EACCES || errno == EPERM;
+        return folderLocked && exists && S_ISREG(current.st_mode) && b_fileRewriteInPlace(path, text);
+    }
     // Keep the permissions of the file being replaced; a new file gets the usual ones.
     mode_t mode = 0;
     if (exists && S_ISREG(current.st_mode)) {
@@ -182,13 +283,7 @@ bool b_fileReplace(const std::string& link, const std::string& text) {
         ::umask(mask);
         mode = 0666 & ~mask;
     }
-    bool ok = ::fchmod(fd, mode) == 0;
-    for (std::size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
-    }
+    bool ok = ::fchmod(fd, mode) == 0 && b_writeAll(fd, text, 0);
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temporary.c_str());
@@ -243,21 +338,9 @@ std::string s_settingsText(const t_globals& r, const char* dateText) {
 }
 
 void v_settingsParse(t_globals& record, const std::string& text) {
-    // A CR LF line end counts as a newline, as in a file written on Windows.
-    std::string plain;
-    plain.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
-    // Lines are taken in chunks of at most SETTINGS_LINE_CHUNK characters; a longer
-    // line goes on as the next chunk, which is handled as a line of its own.
-    std::size_t start = 0;
-    while (start < plain.size()) {
-        std::size_t end = plain.find('\n', start);
-        const bool hasNewline = end != std::string::npos && end - start < SETTINGS_LINE_CHUNK;
-        if (!hasNewline) end = std::min(plain.size(), start + SETTINGS_LINE_CHUNK);
-        v_settingsLineApply(record, plain.substr(start, end - start));
-        start = hasNewline ? end + 1 : end;
-    }
+    SettingsLineSplitter lines(record);
+    lines.v_feed(text.data(), text.size());
+    lines.v_finish();
 }
 
 int j_settingsRead(bool choose, bool report) {
@@ -270,19 +353,12 @@ int j_settingsRead(bool choose, bool report) {
         v_settingsMessage(report, "Settings file %s doesn't exist.", path);
         return SETTINGS_MISSING;
     }
-    std::string text;
-    switch (j_settingsLoad(path, text)) {
-        case LoadResult::Loaded: break;
-        case LoadResult::Unreadable:
-            v_settingsMessage(report, "Unable to read settings file %s.", path);
-            return SETTINGS_UNREADABLE;
-        case LoadResult::TooLarge:
-            v_settingsMessage(report, "Unable to read settings file %s: it is larger than 1 MB.", path);
-            return SETTINGS_UNREADABLE;
-    }
-    // Parsed into a copy, so that the record changes only once the whole file was read.
+    // Read into a copy, so that the record changes only once the whole file was read.
     t_globals record = s__globals;
-    v_settingsParse(record, text);
+    if (j_settingsLoad(path, record) != LoadResult::Loaded) {
+        v_settingsMessage(report, "Unable to read settings file %s.", path);
+        return SETTINGS_UNREADABLE;
+    }
     s__globals = record;
     v_settingsCommitted(choose ? path.c_str() : nullptr);
     return SUCCESS;

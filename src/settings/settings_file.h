@@ -7,8 +7,6 @@
 
 #include "settings/settings.h"
 
-// Largest settings file the reader accepts; a real one is under 2 KB.
-constexpr std::size_t SETTINGS_MAX_FILE_BYTES = 1 << 20;
 // The reader takes a line in chunks of at most this many characters.
 constexpr std::size_t SETTINGS_LINE_CHUNK = 1023;
 

@@ -152,6 +152,18 @@ TEST_F(FrameTest, ReadOnlySettingsFileIsReadAndLeftAlone) {
     EXPECT_TRUE(boxes(-97).empty());
 }
 
+TEST_F(FrameTest, LargeSettingsFileIsReadNotReplaced) {
+    std::string text = "Backup=0\nFirstRunUnderV10=0\n";
+    while (text.size() <= (2u << 20)) text += "# " + std::string(1000, '#') + "\n";
+    text += "ModifyMode=0\n";
+    writeSettings(text);
+    load();
+    EXPECT_EQ(s__globals.Backup, 0);
+    EXPECT_EQ(s__globals.ModifyMode, 0);
+    EXPECT_TRUE(readFile(settingsPath) == text) << "the settings file was replaced";
+    EXPECT_TRUE(boxes(-97).empty());
+}
+
 // ---- The add-on's own directory ----
 
 struct DirectoryCase {

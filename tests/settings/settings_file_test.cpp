@@ -1,8 +1,16 @@
 // The settings file: the writer's exact text, the reader's rules, hostile files
 // and writes that fail.
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <functional>
 #include <utility>
 
 #include "settings/settings_file.h"
@@ -127,9 +135,8 @@ TEST_F(SettingsWriterTest, MissingUnreadableAndHostileFiles) {
     const int dirStatus = j_settingsRead(false, true);
     EXPECT_TRUE(dirStatus == -1 || dirStatus == -2) << dirStatus;
     EXPECT_NE(messageTexts().back().find((dir / "dir.ini").string()), std::string::npos);
-    fileWrite(dir / "huge.ini", "Backup=1\n" + std::string(SETTINGS_MAX_FILE_BYTES, '#'));
     ASSERT_EQ(::mkfifo((dir / "pipe.ini").c_str(), 0600), 0);
-    for (const fs::path& path : {dir / "huge.ini", dir / "pipe.ini", fs::path("/dev/zero")}) {
+    for (const fs::path& path : {dir / "pipe.ini", fs::path("/dev/zero")}) {
         setFileName(path);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(j_settingsRead(false, true), -2) << path;
@@ -138,10 +145,26 @@ TEST_F(SettingsWriterTest, MissingUnreadableAndHostileFiles) {
     EXPECT_EQ(s__globals.Backup, 0);  // a failed read changes nothing
     const std::vector<std::string> expected = {
         "Settings file " + (dir / "Pxmend.ini").string() + " doesn't exist.", messageTexts()[1],
-        "Unable to read settings file " + (dir / "huge.ini").string() + ": it is larger than 1 MB.",
         "Unable to read settings file " + (dir / "pipe.ini").string() + ".",
         "Unable to read settings file /dev/zero."};
     EXPECT_EQ(messageTexts(), expected);
+}
+
+// A file of any size is read to its end, line by line: 2 MiB of long comment lines
+// and overlong lines between the first key and the last.
+TEST_F(SettingsWriterTest, LargeFileIsReadToItsEnd) {
+    std::string text = "Backup=0\r\n";
+    const std::string comment = "# " + std::string(3000, 'c') + "\n";
+    while (text.size() < (2u << 20)) text += comment;
+    text += std::string(5000, 'x') + "\nStampMode=3\nLineStyle2=" + std::string(2000, '9') + "\nDeskewMode=2";
+    fileWrite(settingsPath(), text);
+    ASSERT_EQ(j_settingsRead(false, true), 0);
+    EXPECT_EQ(s__globals.Backup, 0);
+    EXPECT_EQ(s__globals.StampMode, 3);
+    EXPECT_STREQ(s__globals.LineStyle[2], "6,4");  // too long for the field: kept
+    EXPECT_EQ(s__globals.DeskewMode, 2);
+    EXPECT_TRUE(messageTexts().empty());
+    EXPECT_TRUE(fileText(settingsPath()) == text) << "the settings file changed";
 }
 
 TEST_F(SettingsWriterTest, FailedWriteLeavesTheOldFileAndTheChangeState) {
@@ -164,6 +187,73 @@ TEST_F(SettingsWriterTest, FailedWriteLeavesTheOldFileAndTheChangeState) {
     EXPECT_EQ(fileText(dir / "plain"), "kept");
     EXPECT_EQ(fileText(dir / "protected.ini"), "Backup=1\n");
     EXPECT_EQ(messageTexts().size(), 1u);  // the silent write showed nothing
+}
+
+// ---- A writable settings file in a folder where nothing can be created ----
+
+// Exit codes of the child that writes, beside j_settingsWrite's own result.
+constexpr int k_childFolderWritable = 90;  // the folder took a new file: the case was not set up
+constexpr int k_childSetupFailed = 91;
+
+// Runs write in a child process that cannot create files in folder and gives its exit code.
+// The folder is made read-only; a test running as root (for whom mode bits do not count)
+// first hands file to an unprivileged user and the child becomes that user. The child
+// checks that the folder really refuses a new file before it writes.
+int j_writeInLockedFolder(const fs::path& folder, const fs::path& file, const std::function<int()>& write) {
+    constexpr uid_t k_nobody = 65534;
+    const bool root = ::geteuid() == 0;
+    ::chmod(folder.parent_path().c_str(), 0755);  // the unprivileged user must reach the folder
+    ::chmod(folder.c_str(), 0555);
+    if (root && ::chown(file.c_str(), k_nobody, k_nobody) != 0) return k_childSetupFailed;
+    const pid_t child = ::fork();
+    if (child < 0) return k_childSetupFailed;
+    if (child == 0) {
+        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(k_nobody) != 0 || ::setuid(k_nobody) != 0))
+            ::_exit(k_childSetupFailed);
+        const int probe = ::open((folder / "probe").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (probe >= 0 || errno != EACCES) ::_exit(k_childFolderWritable);
+        ::_exit(write());
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    ::chmod(folder.c_str(), 0755);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The file is rewritten in place: the same file with its mode, the new text, nothing left
+// beside it. A write that fails half way (here: past the process's file size limit) puts
+// the old text back.
+TEST_F(SettingsWriterTest, WritableFileInLockedFolderIsRewrittenInPlace) {
+    const fs::path folder = dir / "locked";
+    fs::create_directory(folder);
+    setFileName(folder / "Pxmend.ini");
+    const std::string old = "Backup=1\nStampMode=1\n";
+    fileWrite(settingsPath(), old);
+    ::chmod(settingsPath().c_str(), 0640);
+    struct stat before {};
+    ASSERT_EQ(::stat(settingsPath().c_str(), &before), 0);
+    s__globals.Backup = 0;
+
+    // Larger than the old text and smaller than the new one.
+    const rlim_t limit = 200;
+    const int failed = j_writeInLockedFolder(folder, settingsPath(), [limit] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit size{limit, limit};
+        if (::setrlimit(RLIMIT_FSIZE, &size) != 0) return k_childSetupFailed;
+        return j_settingsWrite(false, false) == 32768 ? 0 : 1;
+    });
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(fileText(settingsPath()), old);
+
+    const int written = j_writeInLockedFolder(folder, settingsPath(), [] { return j_settingsWrite(false, true) == 0 ? 0 : 1; });
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(afterFirstLine(fileText(settingsPath())), keyedText());
+    struct stat after {};
+    ASSERT_EQ(::stat(settingsPath().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
 }  // namespace
