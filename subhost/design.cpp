@@ -14,6 +14,9 @@ namespace subhost {
 namespace {
 
 constexpr std::uintmax_t kMaxDesignBytes = 16u << 20;
+// Deepest nesting of arrays and objects a design may have; checked while parsing, before anything
+// that walks the document recursively (copies, element parsing) can touch it.
+constexpr int kMaxDesignDepth = 64;
 constexpr std::size_t kMaxViews = 8;
 
 using nlohmann::json;
@@ -61,7 +64,18 @@ std::optional<json> readDesignFile(const std::string& path, std::string* problem
     }
     std::stringstream text;
     text << in.rdbuf();
-    json doc = json::parse(text.str(), nullptr, false);
+    // The parser itself keeps its own stack; the callback drops everything below the depth limit, so
+    // that a hostile file never becomes a deep tree.
+    bool tooDeep = false;
+    const json::parser_callback_t limitDepth = [&tooDeep](int depth, json::parse_event_t, json&) {
+        if (depth > kMaxDesignDepth) tooDeep = true;
+        return !tooDeep;
+    };
+    json doc = json::parse(text.str(), limitDepth, false);
+    if (tooDeep) {
+        *problem = "nested deeper than the " + std::to_string(kMaxDesignDepth) + " levels a design may have";
+        return std::nullopt;
+    }
     if (doc.is_discarded()) {
         *problem = "not valid JSON";
         return std::nullopt;

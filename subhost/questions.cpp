@@ -87,6 +87,32 @@ bool defaultIsNegative() {
     throw SessionStop(3, question);
 }
 
+// How often the same question may come back with the same default answer, with nothing else
+// happening in between, before the session is stopped as caught in a loop.
+constexpr int kMaxDefaultedRepeats = 5;
+
+// Counts a question the default answered; stops the session when it is the same question with the
+// same answer as the last one, more than kMaxDefaultedRepeats times, with only message boxes between.
+void checkDefaultLoop(int dialogId, const std::string& shown, int answer) {
+    auto& a = host().answers;
+    const auto& events = host().output.events;
+    const std::string key = std::to_string(dialogId) + "\n" + std::to_string(answer) + "\n" + shown;
+    bool progress = key != a.lastDefaulted || a.eventsAfterLastDefaulted > events.size();
+    for (std::size_t i = a.eventsAfterLastDefaulted; !progress && i < events.size(); ++i)
+        progress = events[i].value("event", "") != "messageBox";
+    a.defaultedRepeats = progress ? 0 : a.defaultedRepeats + 1;
+    a.lastDefaulted = key;
+    if (a.defaultedRepeats < kMaxDefaultedRepeats) return;
+    a.defaultedRepeats = 0;
+    const std::string message = "message box " + std::to_string(dialogId) + " \"" + shown + "\" came back " +
+                                std::to_string(kMaxDefaultedRepeats + 1) + " times in a row with the answer " +
+                                answerJson(answer).dump() + " and nothing else happening: stopped as a loop";
+    nlohmann::json details = {{"event", "error"}, {"message", message}, {"dialog", dialogId}, {"text", shown}};
+    if (host().output.scriptLine > 0) details["line"] = host().output.scriptLine;
+    recordEvent(std::move(details));
+    throw SessionStop(2, message);
+}
+
 }  // namespace
 }  // namespace subhost
 
@@ -117,12 +143,14 @@ int mdlDialog_openMessageBox(int dialogId, WCharCP text, int icon) {
                 stopUnanswered("the default answer does not fit " + boxName + "; allowed answers: " + allowed.dump(),
                                {{"dialog", dialogId}, {"text", shown}, {"allowed", allowed}});
             answer = *mapped;
+            checkDefaultLoop(dialogId, shown, answer);
         } else {
             stopUnanswered("no answer for " + boxName + "; allowed answers: " + allowed.dump(),
                            {{"dialog", dialogId}, {"text", shown}, {"allowed", allowed}});
         }
     }
     recordEvent({{"event", "messageBox"}, {"dialog", dialogId}, {"icon", icon}, {"text", shown}, {"answer", answerJson(answer)}});
+    if (!box.noticeAnswer) host().answers.eventsAfterLastDefaulted = host().output.events.size();
     if (box.instance) closeDialogNow(box.instance, answer, 0);
     return answer;
 }

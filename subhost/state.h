@@ -122,6 +122,11 @@ struct ConfigState {
 struct AnswerState {
     std::deque<int> answers;
     std::optional<int> defaultAnswer;
+    // The last question the default answered, and how often in a row it came back with the same
+    // answer while nothing but message boxes happened (a loop that would never end).
+    std::string lastDefaulted;
+    std::size_t eventsAfterLastDefaulted = 0;
+    int defaultedRepeats = 0;
     std::deque<std::optional<std::string>> files;
     std::deque<std::optional<std::array<std::uint8_t, 3>>> colors;
 };
@@ -255,16 +260,18 @@ inline int hostFail(HostErrno hostErrno) {
 
 // ---- Shared helpers of the host modules ----
 
-// Wide text of a narrow (Latin-1) text; null gives an empty text.
+// Wide text of a narrow (UTF-8) text; null gives an empty text; bytes that are not UTF-8 are kept
+// as U+DC80 + byte (host/utf8text.h).
 std::wstring widen(const char* text);
 std::wstring widen(const std::string& text);
-// Narrow (Latin-1) text of a wide text; characters above 255 become '?'.
+// Narrow (UTF-8) text of a wide text, for paths and the application: kept bytes come back as
+// themselves; characters without a UTF-8 form become U+FFFD.
 std::string narrow(WCharCP text);
 std::string narrow(const std::wstring& text);
-// UTF-8 form of a wide text, for the transcript.
+// Valid UTF-8 form of a wide text, for the transcript (kept bytes show as U+FFFD).
 std::string utf8(const std::wstring& text);
 std::string utf8(WCharCP text);
-// UTF-8 form of a narrow (Latin-1) text.
+// Valid UTF-8 form of a narrow text, for the transcript.
 std::string utf8Narrow(const char* text);
 // Copies text into buffer of size characters, always terminated (nothing when size < 1).
 void copyWide(WCharP buffer, int size, const std::wstring& text);

@@ -63,6 +63,30 @@ TEST_F(HostTest, DefaultAnswerFitsEachBox) {
     EXPECT_THROW(box(MSGBOX_CONFIRM), subhost::SessionStop);
 }
 
+// The same question answered the same way again and again, with nothing but message boxes between,
+// is a loop: the session stops with an error instead of running forever.
+TEST_F(HostTest, DefaultAnsweredQuestionLoopStopsTheSession) {
+    load();
+    subhost::setDefaultAnswer(ACTIONBUTTON_YES);
+    auto ask = [] {
+        mdlDialog_openMessageBox(MSGBOX_NOTICE, L"Unable to write settings file.", 4);
+        return box(MSGBOX_YESNO);
+    };
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(ask(), ACTIONBUTTON_YES);
+    mdlOutput_printf(MSG_STATUS, L"something else happened");  // progress: the count starts again
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(ask(), ACTIONBUTTON_YES);
+    try {
+        ask();
+        FAIL() << "the loop went on";
+    } catch (const subhost::SessionStop& stop) {
+        EXPECT_EQ(stop.exitCode(), 2);
+    }
+    const auto errors = events("error");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0]["message"].get<std::string>().find("loop"), std::string::npos);
+    EXPECT_EQ(errors[0]["text"], "Question?");
+}
+
 TEST_F(HostTest, FileDialogsTakeQueuedPathsOrCancel) {
     wchar_t name[MAXFILELENGTH];
     subhost::queueFileAnswer("/tmp/chosen.ini");

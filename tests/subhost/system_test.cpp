@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include "host/utf8text.h"
 #include "subhost/host_fixture.h"
 
 namespace fs = std::filesystem;
@@ -72,6 +73,8 @@ TEST_F(HostTest, BadDesignFilesAreRefusedNamingFileAndProblem) {
         {"{\"views\": [{\"origin\": [1, 2]}]}", "origin"},
         {"{\"views\": [{},{},{},{},{},{},{},{},{}]}", "too many views"},
         {"{\"colorTable\": [[1, 2, 256]]}", "colorTable"},
+        // Nested 300 000 deep: refused while parsing, before anything recursive can overflow the stack.
+        {"{\"elements\": " + std::string(300000, '[') + std::string(300000, ']') + "}", "the 64 levels"},
     };
     load();
     for (const auto& c : cases) {
@@ -142,7 +145,7 @@ TEST_F(HostTest, FileNamesSplitAndJoin) {
 TEST_F(HostTest, FileCopyLeavesTheDestinationWhenItFails) {
     TempDir dir;
     const std::string dest = dir.file("dest.txt", "keep");
-    EXPECT_NE(mdlFile_copy(std::wstring(dest.begin(), dest.end()).c_str(), L"/nonexistent/src.txt"), 0);
+    EXPECT_NE(mdlFile_copy(w_utf8Widen(dest).c_str(), L"/nonexistent/src.txt"), 0);
     std::ifstream in(dest);
     std::string text;
     in >> text;
