@@ -17,6 +17,7 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kMaxAttachments = 1000;
 constexpr std::size_t kMaxPolygonPoints = 5000;
+constexpr std::size_t kMaxClipMasks = 10000;
 
 std::string absolutePath(const std::string& file, const std::string& designDir) {
     fs::path p(file);
@@ -114,6 +115,9 @@ std::unique_ptr<DgnRaster> attachmentFrom(const nlohmann::json& entry, const std
     }
     if (entry.contains("clipMasks")) {
         if (!entry["clipMasks"].is_array()) throw std::runtime_error("\"clipMasks\" must be a list of polygons");
+        if (entry["clipMasks"].size() > kMaxClipMasks)
+            throw std::runtime_error("\"clipMasks\" lists " + std::to_string(entry["clipMasks"].size()) +
+                                     " masks; a raster may have at most " + std::to_string(kMaxClipMasks));
         for (const auto& m : entry["clipMasks"]) raster->clipMasks.push_back(polygon(m, "a clip mask"));
     }
     if (entry.contains("clipBoundary") && !entry["clipBoundary"].is_null())
@@ -121,7 +125,11 @@ std::unique_ptr<DgnRaster> attachmentFrom(const nlohmann::json& entry, const std
     if (entry.contains("extended")) {
         const auto& e = entry["extended"];
         if (!e.is_array() || e.size() > sizeof raster->extended.data) throw std::runtime_error("\"extended\" must be up to 64 bytes");
-        for (std::size_t i = 0; i < e.size(); ++i) raster->extended.data[i] = std::uint8_t(e[i].get<int>());
+        for (std::size_t i = 0; i < e.size(); ++i) {
+            if (!e[i].is_number_integer() || e[i].get<std::int64_t>() < 0 || e[i].get<std::int64_t>() > 255)
+                throw std::runtime_error("\"extended\" must hold whole numbers from 0 to 255, not " + e[i].dump());
+            raster->extended.data[i] = std::uint8_t(e[i].get<int>());
+        }
     }
     raster->invertMonoWrites = entry.value("testInvertMonoWrites", false);
     raster->mixedMonoWrites = entry.value("testMixedMonoWrites", false);

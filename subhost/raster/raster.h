@@ -2,6 +2,7 @@
 // the open raster files with their decoded images, and the pixel transfer.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,7 +36,7 @@ struct DgnRaster {
     RasterExtendedInfo extended{};
     bool readOnlyFlag = false;              // attached read-only
     bool attached = false;                  // part of the model's raster collection
-    std::vector<subhost::raster::Polygon> clipMasks;
+    std::deque<subhost::raster::Polygon> clipMasks;  // taken off at the front and put back at the end
     std::optional<subhost::raster::Polygon> clipBoundary;
     // Test switches: make monochrome writes land inverted, or inverted on every
     // second row (so that a write-back probe reads back mixed).

@@ -185,17 +185,23 @@ int mdlRaster_clipMaskGet(MSElementDescr** mask, int index, int, DgnRasterP rast
 int mdlRaster_clipMaskRemove(int index, DgnRasterP raster, int option) {
     if (!valid(raster)) return hostFail(HOSTERR_BadArgument);
     if (index < 0 || std::size_t(index) >= raster->clipMasks.size()) return hostFail(HOSTERR_NoClipMask);
-    auto masks = raster->clipMasks;
-    masks.erase(masks.begin() + index);
-    changeUndoably(raster, &DgnRaster::clipMasks, masks, option, "clip mask");
+    auto removed = std::make_shared<const Polygon>(std::move(raster->clipMasks[std::size_t(index)]));
+    raster->clipMasks.erase(raster->clipMasks.begin() + index);
+    // Undo keeps the one mask, not the list: taking many masks off costs time and memory in their number.
+    if (option == RASTER_OPTION_UNDOABLE)
+        subhost::undo::record([raster, index, removed] { raster->clipMasks.insert(raster->clipMasks.begin() + index, *removed); },
+                              [raster, index] { raster->clipMasks.erase(raster->clipMasks.begin() + index); }, "clip mask");
     return SUCCESS;
 }
 
 int mdlRaster_clipMaskAdd(MSElementDescr* mask, int, DgnRasterP raster, int option) {
     if (!valid(raster) || mask == nullptr || mask->points.size() < 3) return hostFail(HOSTERR_BadArgument);
-    auto masks = raster->clipMasks;
-    masks.push_back(mask->points);
-    changeUndoably(raster, &DgnRaster::clipMasks, masks, option, "clip mask");
+    raster->clipMasks.push_back(mask->points);
+    if (option == RASTER_OPTION_UNDOABLE) {
+        auto added = std::make_shared<const Polygon>(mask->points);
+        subhost::undo::record([raster] { raster->clipMasks.pop_back(); },
+                              [raster, added] { raster->clipMasks.push_back(*added); }, "clip mask");
+    }
     subhost::recordEvent({{"event", "clipMaskAdded"}, {"path", raster->path}, {"polygon", polygonEvent(mask->points)}});
     return SUCCESS;
 }

@@ -8,6 +8,7 @@
 #include "raster/bitmap.h"
 #include "raster/clip.h"
 #include "raster_fixture.h"
+#include "subhost/undo.h"
 
 namespace testraster {
 namespace {
@@ -271,6 +272,46 @@ TEST_F(ClipMasks, MasksAndBoundaryComeBackInOrder) {
     v_rasterClipMasks("ON");
     v_rasterClipMasks("ON");  // a second "ON" puts nothing back twice
     EXPECT_EQ(subhost::raster::dumpRasters(), before);
+}
+
+// Thousands of masks come off and back in order, and one undo step takes the round trip back and
+// forth; a design with more masks than a raster may have is refused naming the limit.
+TEST_F(ClipMasks, ThousandsOfMasksRoundTripThroughUndoAndTooManyAreRefused) {
+    write("c.png", rgbImage(30, 30, {1, 1, 1}), img::FileFormat::Png);
+    nlohmann::json masks = nlohmann::json::array();
+    for (int i = 0; i < 3000; ++i) masks.push_back({{i % 29, 0}, {i % 29 + 1, 0}, {i % 29, 1 + i % 7}});
+    auto rasters = attach({{{"file", "c.png"}, {"clipMasks", masks}}});
+    ASSERT_EQ(rasters.size(), 1u);
+    g_rasterTargets.currentRaster = rasters[0];
+    const nlohmann::json before = subhost::raster::dumpRasters();
+    v_undoGroupStart();
+    v_rasterClipMasks("OFF");
+    v_rasterClipMasks("ON");
+    v_undoGroupEnd();
+    EXPECT_EQ(subhost::raster::dumpRasters(), before);
+    subhost::undo::undoGroups(1);
+    EXPECT_EQ(subhost::raster::dumpRasters(), before);
+    subhost::undo::redoGroups(1);
+    EXPECT_EQ(subhost::raster::dumpRasters(), before);
+
+    for (int i = 0; i < 7001; ++i) masks.push_back({{0, 0}, {1, 0}, {0, 1}});
+    EXPECT_EQ(attach({{{"file", "c.png"}, {"clipMasks", masks}}}).size(), 1u);  // only the first
+    bool named = false;
+    for (const auto& e : subhost::transcript())
+        named = named || (e.value("event", "") == "rasterRefused" &&
+                          e.value("reason", "").find("at most 10000") != std::string::npos);
+    EXPECT_TRUE(named);
+}
+
+// Extended bytes beyond 0-255 (1e20 would overflow a conversion to a whole number) refuse the entry.
+TEST_F(SupportChecks, ExtendedBytesOutOfRangeAreRefused) {
+    write("c.png", rgbImage(8, 8, {1, 1, 1}), img::FileFormat::Png);
+    EXPECT_TRUE(attach({{{"file", "c.png"}, {"extended", {1, 1e20}}}}).empty());
+    EXPECT_TRUE(attach({{{"file", "c.png"}, {"extended", {-1}}}}).empty());
+    int refused = 0;
+    for (const auto& e : subhost::transcript())
+        refused += e.value("event", "") == "rasterRefused" && e.value("reason", "").find("0 to 255") != std::string::npos;
+    EXPECT_EQ(refused, 2);
 }
 
 TEST_F(ClipMasks, NeutralRenderingShowsInkBlackAndIsPutBack) {
