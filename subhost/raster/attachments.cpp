@@ -86,6 +86,10 @@ RasterRenderingInfo defaultRendering() {
 std::unique_ptr<DgnRaster> attachmentFrom(const nlohmann::json& entry, const std::string& designDir) {
     if (!entry.is_object()) throw std::runtime_error("a raster entry must be an object");
     if (!entry.contains("file") || !entry["file"].is_string()) throw std::runtime_error("a raster entry needs \"file\"");
+    // A file name is handed to the system as a C string: a NUL inside would silently cut it short.
+    const std::string& name = entry["file"].get_ref<const std::string&>();
+    if (name.empty() || name.find('\0') != std::string::npos)
+        throw std::runtime_error("\"file\" must be a file name without NUL characters");
     auto raster = std::make_unique<DgnRaster>();
     raster->path = absolutePath(entry["file"].get<std::string>(), designDir);
     std::string error;

@@ -303,8 +303,9 @@ TEST_F(ClipMasks, ThousandsOfMasksRoundTripThroughUndoAndTooManyAreRefused) {
     EXPECT_TRUE(named);
 }
 
-// Extended bytes beyond 0-255 (1e20 would overflow a conversion to a whole number) refuse the entry.
-TEST_F(SupportChecks, ExtendedBytesOutOfRangeAreRefused) {
+// Extended bytes beyond 0-255 (1e20 would overflow a conversion to a whole number) and a file name with
+// a NUL inside refuse the entry.
+TEST_F(SupportChecks, ExtendedBytesOutOfRangeAndNulInANameAreRefused) {
     write("c.png", rgbImage(8, 8, {1, 1, 1}), img::FileFormat::Png);
     EXPECT_TRUE(attach({{{"file", "c.png"}, {"extended", {1, 1e20}}}}).empty());
     EXPECT_TRUE(attach({{{"file", "c.png"}, {"extended", {-1}}}}).empty());
@@ -312,6 +313,9 @@ TEST_F(SupportChecks, ExtendedBytesOutOfRangeAreRefused) {
     for (const auto& e : subhost::transcript())
         refused += e.value("event", "") == "rasterRefused" && e.value("reason", "").find("0 to 255") != std::string::npos;
     EXPECT_EQ(refused, 2);
+    // "c.png\0.tif" must not attach c.png.
+    EXPECT_TRUE(attach({{{"file", std::string("c.png\0.tif", 11)}}}).empty());
+    EXPECT_NE(subhost::transcript().back().value("detail", "").find("NUL"), std::string::npos);
 }
 
 TEST_F(ClipMasks, NeutralRenderingShowsInkBlackAndIsPutBack) {
