@@ -1,12 +1,15 @@
 // The design file of the substitute host: a small JSON description with the
 // design's name, read-only flag, views and colour table; the active model;
 // colours; undo groups and the raster services' life cycle.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "subhost/elements.h"
 #include "subhost/raster/raster.h"
+#include "subhost/safefile.h"
 #include "subhost/state.h"
 #include "subhost/undo.h"
 
@@ -264,19 +267,19 @@ bool saveDesignAs(const std::string& target, std::string* error) {
     const nlohmann::json attachments = raster::saveAttachments(path.parent_path().string());
     if (!attachments.empty() || doc.contains("rasters")) doc["rasters"] = attachments;
     elements::saveInto(doc);
-    // Write beside the description, then rename over it, so that a failed save keeps it whole.
-    const fs::path temp = path.string() + ".saving";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    // Write an exclusive temporary beside the description, then rename it over, so that a failed
+    // save keeps the description whole and nothing planted at a temporary name is followed.
+    std::string problem;
+    auto temp = safefile::TempFile::create(path.string(), &problem);
+    if (temp) {
+        std::ofstream out(temp->path(), std::ios::binary | std::ios::trunc);
         out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         out.close();
-        if (!out) ec = std::make_error_code(std::errc::io_error);
+        if (!out) problem = std::string("cannot write the temporary file ") + temp->path() + ": " + std::strerror(errno);
+        else temp->commit(&problem);
     }
-    if (!ec) fs::rename(temp, path, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        if (error) *error = "design file " + path.string() + ": cannot be written (" + ec.message() + ")";
+    if (!problem.empty()) {
+        if (error) *error = "design file " + path.string() + ": cannot be saved: " + problem;
         return false;
     }
     if (target.empty()) design.document = doc;

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "subhost/safefile.h"
 #include "subhost/state.h"
 
 namespace subhost {
@@ -111,16 +112,13 @@ int mdlFile_copy(WCharCP destination, WCharCP source) {
     const std::string to = narrow(destination);
     const std::string from = narrow(source);
     if (to.empty() || from.empty() || !isFile(from)) return ERROR;
-    // Copy beside the destination first, so that a failed copy leaves it untouched.
-    const std::string temp = to + ".pxcopy-tmp";
+    // Copy into an exclusive temporary beside the destination first, so that a failed copy leaves
+    // it untouched and nothing planted at a temporary name is followed.
+    std::string problem;
+    auto temp = safefile::TempFile::create(to, &problem);
     std::error_code ec;
-    fs::copy_file(from, temp, fs::copy_options::overwrite_existing, ec);
-    if (!ec) fs::rename(temp, to, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return hostFail(HOSTERR_FileCopy);
-    }
+    if (temp) fs::copy_file(from, temp->path(), fs::copy_options::overwrite_existing, ec);
+    if (!temp || ec || !temp->commit(&problem)) return hostFail(HOSTERR_FileCopy);
     return SUCCESS;
 }
 
