@@ -42,6 +42,7 @@
 
 #include "subhost/elements.h"
 #include "subhost/raster/raster.h"
+#include "subhost/safefile.h"
 #include "subhost/state.h"
 
 namespace subhost {
@@ -728,15 +729,17 @@ bool renderViewToPng(const std::string& pngPath, int view, int width, int height
     std::optional<Drawn> drawn = drawView(view, width, height, error);
     if (!drawn) return false;
     if (notes) *notes = std::move(drawn->notes);
-    const std::string temporary = pngPath + ".part" + std::to_string(::getpid());
-    const cairo_status_t status = cairo_surface_write_to_png(drawn->surface.get(), temporary.c_str());
     std::error_code ec;
-    if (status == CAIRO_STATUS_SUCCESS) std::filesystem::rename(temporary, pngPath, ec);
-    if (status != CAIRO_STATUS_SUCCESS || ec) {
-        std::filesystem::remove(temporary, ec);
-        if (error)
-            *error = pngPath + ": cannot be written (" +
-                     (status != CAIRO_STATUS_SUCCESS ? std::string(cairo_status_to_string(status)) : ec.message()) + ")";
+    std::string problem;
+    if (std::filesystem::is_directory(pngPath, ec)) {
+        problem = "it is a folder";
+    } else if (auto temp = safefile::TempFile::create(pngPath, &problem)) {
+        const cairo_status_t status = cairo_surface_write_to_png(drawn->surface.get(), temp->path().c_str());
+        if (status != CAIRO_STATUS_SUCCESS) problem = std::string("Cairo: ") + cairo_status_to_string(status);
+        else temp->commit(&problem);
+    }
+    if (!problem.empty()) {
+        if (error) *error = pngPath + ": the picture cannot be written: " + problem;
         return false;
     }
     if (drawnWidth) *drawnWidth = drawn->width;

@@ -2,6 +2,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "host/utf8text.h"
@@ -184,11 +186,21 @@ TEST_F(HostTest, SaveRewritesTheDescriptionOrKeepsItWhole) {
     std::ifstream in(path);
     const auto saved = nlohmann::json::parse(in);
     EXPECT_EQ(saved, nlohmann::json::parse(R"({"name": "site.dgn", "views": [{"fill": true}], "extra": 1})"));
-    // A save that cannot write its temporary file leaves the description as it was.
-    fs::create_directories(path + ".saving");
+    // A save that cannot write its temporary file whole (here: a file size limit the system enforces,
+    // whoever the user) leaves the description as it was and says why.
     std::ofstream(path, std::ios::trunc) << "original";
-    EXPECT_FALSE(subhost::saveDesign(&error));
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    const rlimit small{16, before.rlim_max};
+    auto* previous = ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const bool saved2 = subhost::saveDesign(&error);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    ::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(saved2);
     EXPECT_NE(error.find(path), std::string::npos);
+    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+    for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_EQ(e.path().filename(), "site.json");
     std::ifstream again(path);
     std::string text;
     again >> text;

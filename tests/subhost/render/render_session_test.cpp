@@ -134,17 +134,25 @@ TEST_F(RenderSessionTest, RenderLineWritesThePicture) {
 TEST_F(RenderSessionTest, BadRenderLinesAreSessionErrors) {
     write(dir / "design.json", weightAndStyleDesign().dump());
     write(dir / "old.png", "not touched");
+    std::filesystem::create_directory(dir / "folder.png");
+    std::vector<std::string> messages;
     for (const std::string line : {"render", "render old.jpg", "render old.png size 0x10", "render old.png size 20",
                                     "render old.png view 8", "render old.png view", "render old.png colour red",
                                     "render old.png view 1", "render old.png size 16384x16384",
-                                    "render nowhere/old.png"}) {
+                                    "render nowhere/old.png", "render folder.png"}) {
         EXPECT_EQ(run(line + "\n"), 2) << line;
         ASSERT_FALSE(named("error").empty()) << line;
         EXPECT_EQ(named("error").back()["line"], 2) << line;
         EXPECT_TRUE(named("render").empty()) << line;
+        messages.push_back(named("error").back()["message"].get<std::string>());
     }
-    EXPECT_NE(named("error").back()["message"].get<std::string>().find("nowhere/old.png: cannot be written"),
-              std::string::npos);
+    // Each says why in words.
+    EXPECT_NE(messages[messages.size() - 2].find(
+                  "nowhere/old.png: the picture cannot be written: cannot create a temporary file in"),
+              std::string::npos)
+        << messages[messages.size() - 2];
+    EXPECT_NE(messages.back().find("folder.png: the picture cannot be written: it is a folder"), std::string::npos)
+        << messages.back();
     std::ifstream in(dir / "old.png");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not touched");
 }
