@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -61,6 +63,14 @@ std::string temporaryNameFor(const std::string& target) {
 }
 
 bool isWorkingFileName(const std::string& name) { return ownerOf(name) != 0; }
+
+int countWorkingFiles(const std::string& folder) {
+    int count = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end; it.increment(ec))
+        count += ownerOf(it->path().filename().string()) != 0;
+    return count;
+}
 
 int removeStaleWorkingFiles(const std::string& folder) {
     int removed = 0;
@@ -143,6 +153,15 @@ bool TempFile::commit(std::string* error) {
 }
 
 // ---- FileLock ----
+
+double lockWaitSeconds() {
+    const char* text = std::getenv("PXMEND_LOCK_WAIT");
+    if (!text || !*text) return 30.0;
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (*end != 0 || !(seconds >= 0)) return 30.0;
+    return std::min(seconds, 3600.0);
+}
 
 std::optional<FileLock> FileLock::acquire(const std::string& path, double waitSeconds, std::string* error) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(waitSeconds);

@@ -16,6 +16,9 @@ std::string temporaryNameFor(const std::string& target);
 // this program makes, so that folder scans never take it for a user's file.
 bool isWorkingFileName(const std::string& name);
 
+// Gives how many temporaries and hidden undo links folder holds, whoever made them.
+int countWorkingFiles(const std::string& folder);
+
 // Removes, in folder, the temporaries and hidden undo links whose process no longer runs;
 // gives how many went. Files of living processes and other files are never touched.
 int removeStaleWorkingFiles(const std::string& folder);
@@ -60,7 +63,8 @@ private:
     int fd_ = -1;
 };
 
-// Seconds a writer waits for another process's lock on the same file before it gives up.
-constexpr double kLockWaitSeconds = 30.0;
+// Seconds a writer waits for another process's lock on the same file before it gives up: the
+// environment variable PXMEND_LOCK_WAIT (0 to 3600), else 30.
+double lockWaitSeconds();
 
 }  // namespace subhost::safefile

@@ -15,6 +15,7 @@
 #include <new>
 
 #include "subhost/imagefile/codecs.h"
+#include "subhost/safefile.h"
 
 namespace subhost::imagefile {
 
@@ -259,33 +260,27 @@ WriteStatus writeThroughTemporary(const std::string& path, const Image& image, F
         std::filesystem::path real = std::filesystem::canonical(path, ec);
         if (!ec) destination = real.string();
     }
-    const std::string temp = temporaryPathFor(destination);
-    // A stale file or link at the temporary name goes first, so the write cannot
-    // end up in whatever a link points to. A folder there makes the write fail.
-    struct stat old{};
-    if (::lstat(temp.c_str(), &old) == 0 && !S_ISDIR(old.st_mode)) ::unlink(temp.c_str());
+    // One writer of a file at a time, across processes: a second one waits for the first to finish.
     std::string why;
+    auto lock = safefile::FileLock::acquire(destination, safefile::lockWaitSeconds(), &why);
+    if (!lock) return writeFailure(kStatusError, path, why);
+    // Temporaries that killed writers left beside the file go; this writer's own is created
+    // exclusively under a name no other writer uses, and nothing planted at it is followed.
+    safefile::removeStaleWorkingFiles(std::filesystem::path(destination).parent_path().string());
+    auto temporary = safefile::TempFile::create(destination, &why);
+    if (!temporary) return writeFailure(kStatusError, path, why);
+    const std::string& temp = temporary->path();
     bool ok = false;
     switch (fileFormat) {
     case FileFormat::Tiff: ok = tiffWrite(temp, image, ws, why); break;
     case FileFormat::Png: ok = pngWrite(temp, image, ws, why); break;
     case FileFormat::Jpeg: ok = jpegWrite(temp, image, ws, why); break;
     case FileFormat::Bmp: ok = bmpWrite(temp, image, ws, why); break;
+    case FileFormat::Gif: ok = gifWrite(temp, image, ws, why); break;
     default: why = "format not writable"; break;
     }
-    if (ok && exists && ::chmod(temp.c_str(), target.st_mode & 07777) != 0) {
-        why = format("cannot set permissions of the temporary file: %s", std::strerror(errno));
-        ok = false;
-    }
-    if (ok && std::rename(temp.c_str(), destination.c_str()) != 0) {
-        why = format("cannot replace the file: %s", std::strerror(errno));
-        ok = false;
-    }
-    if (!ok) {
-        struct stat tst{};
-        if (::lstat(temp.c_str(), &tst) == 0 && !S_ISDIR(tst.st_mode)) std::remove(temp.c_str());
-        return writeFailure(kStatusError, path, why);
-    }
+    // The commit keeps the original's permission bits, flushes to disk and renames over it.
+    if (!ok || !temporary->commit(&why)) return writeFailure(kStatusError, path, why);
     return WriteStatus{};
 }
 
@@ -303,10 +298,6 @@ std::size_t rowBytes(ColorMode mode, int width) {
     case ColorMode::Rgba: return 4 * w;
     default: return 0;
     }
-}
-
-std::string temporaryPathFor(const std::string& path) {
-    return path + ".pxmtmp";
 }
 
 void* allocatePixelMemory(std::size_t bytes) {

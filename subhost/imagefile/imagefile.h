@@ -278,9 +278,6 @@ WriteStatus writeImage(const std::string& path, const Image& image);
 // write, kStatusError with the reason for other failures.
 WriteStatus createImageFile(const std::string& path, FileFormat format, const Image& image);
 
-// Takes a path, gives the temporary file name that writes go through before the
-// rename (the path with ".pxmtmp" appended, in the same folder).
-std::string temporaryPathFor(const std::string& path);
 
 // Takes a format code, gives whether the host can write files of that format.
 bool canWriteFormat(FileFormat format);

@@ -1,10 +1,13 @@
 // Damaged and hostile raster files are refused with the file and the reason,
 // without output on stderr; failed writes leave the original file as it was.
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <random>
 
+#include "subhost/safefile.h"
 #include "imagefile_fixture.h"
 
 namespace imagefile_test {
@@ -231,13 +234,70 @@ protected:
     Image image;
 };
 
-TEST_F(SafeWrites, FolderAtTheTemporaryNameKeepsTheOriginal) {
-    std::filesystem::create_directory(temporaryPathFor(path));
-    WriteStatus status = writeImage(path, image);
+// A link planted at the name writes used to go through is never followed.
+TEST_F(SafeWrites, LinkAtTheOldTemporaryNameIsNotFollowed) {
+    const std::string victim = dir.path("victim.txt");
+    std::ofstream(victim) << "precious";
+    std::filesystem::create_symlink(victim, path + ".pxmtmp");
+    ASSERT_EQ(writeImage(path, image).status, kStatusOk);
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+    EXPECT_NE(fileBytes(path), original);
+}
+
+// Two processes writing one file again and again: every write is whole, the file is always one of
+// the two pictures, never a mixture or a torn file, and no temporary is left.
+TEST_F(SafeWrites, TwoProcessesWritingOneFileNeverTearIt) {
+    Image other = image;
+    for (auto& b : other.pixels) b = std::uint8_t(~b);
+    ::setenv("PXMEND_LOCK_WAIT", "20", 1);
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        if (children[c] == 0) {
+            for (int i = 0; i < 25; ++i)
+                if (writeImage(path, c ? other : image).status != kStatusOk) ::_exit(1);
+            ::_exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed";
+    }
+    ::unsetenv("PXMEND_LOCK_WAIT");
+    ImageResult result = readImage(path);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(result.image.pixels == image.pixels || result.image.pixels == other.pixels);
+    EXPECT_EQ(subhost::safefile::countWorkingFiles(std::filesystem::path(path).parent_path().string()), 0);
+}
+
+// A writer that finds the file locked by another process longer than it will wait gives up with the
+// reason and leaves the file as it was.
+TEST_F(SafeWrites, FileLockedByAnotherProcessIsRefusedWithTheReason) {
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        std::string error;
+        auto lock = subhost::safefile::FileLock::acquire(path, 0, &error);
+        char c = lock ? 'y' : 'n';
+        if (::write(ready[1], &c, 1) != 1 || ::read(release[0], &c, 1) < 0) ::_exit(2);
+        ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    ::setenv("PXMEND_LOCK_WAIT", "0.1", 1);
+    const WriteStatus status = writeImage(path, image);
+    ::unsetenv("PXMEND_LOCK_WAIT");
     EXPECT_EQ(status.status, kStatusError);
-    EXPECT_NE(status.error.find(path), std::string::npos) << status.error;
+    EXPECT_NE(status.error.find("another program is writing"), std::string::npos) << status.error;
     EXPECT_EQ(fileBytes(path), original);
-    EXPECT_TRUE(std::filesystem::is_directory(temporaryPathFor(path)));
+    ASSERT_EQ(::write(release[1], &c, 1), 1);
+    ::waitpid(holder, nullptr, 0);
+    for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
 }
 
 TEST_F(SafeWrites, PathUnderARegularFileFails) {
@@ -265,7 +325,7 @@ TEST_F(SafeWrites, WriteBackKeepsPermissionBitsAndLeavesNoTemporary) {
     struct stat st{};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0604u);
-    EXPECT_FALSE(std::filesystem::exists(temporaryPathFor(path)));
+    EXPECT_EQ(subhost::safefile::countWorkingFiles(std::filesystem::path(path).parent_path().string()), 0);
     EXPECT_NE(fileBytes(path), original);
 }
 
