@@ -276,7 +276,6 @@ WriteStatus writeThroughTemporary(const std::string& path, const Image& image, F
     case FileFormat::Png: ok = pngWrite(temp, image, ws, why); break;
     case FileFormat::Jpeg: ok = jpegWrite(temp, image, ws, why); break;
     case FileFormat::Bmp: ok = bmpWrite(temp, image, ws, why); break;
-    case FileFormat::Gif: ok = gifWrite(temp, image, ws, why); break;
     default: why = "format not writable"; break;
     }
     // The commit keeps the original's permission bits, flushes to disk and renames over it.
