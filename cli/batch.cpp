@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -230,6 +231,33 @@ FileStamp stampOf(const std::string& path) {
     return FileStamp{true, st.st_ino, st.st_size, st.st_mtim};
 }
 
+// The file as it was before the run, held by a hidden hard link beside it (no copy, whatever its
+// size), so that a run that replaced the file and then failed can put it back. The link goes when
+// this does.
+class HeldOriginal {
+public:
+    explicit HeldOriginal(const fs::path& file) : file_(file) {
+        link_ = file.parent_path() / ("." + file.filename().string() + ".batch-" + std::to_string(::getpid()));
+        ::unlink(link_.c_str());
+        if (::link(file.c_str(), link_.c_str()) != 0) link_.clear();  // no links here: nothing can be put back
+    }
+    ~HeldOriginal() {
+        if (!link_.empty()) ::unlink(link_.c_str());
+    }
+    HeldOriginal(const HeldOriginal&) = delete;
+    HeldOriginal& operator=(const HeldOriginal&) = delete;
+    // Renames the held original over the file in one step; false when there is none or that fails.
+    bool restore() {
+        if (link_.empty() || ::rename(link_.c_str(), file_.c_str()) != 0) return false;
+        link_.clear();
+        return true;
+    }
+
+private:
+    fs::path file_;
+    fs::path link_;
+};
+
 // The names in the file's folder that the add-on's derived names start with ("scan-..." for scan.tif).
 std::set<std::string> derivedNames(const fs::path& file) {
     std::set<std::string> names;
@@ -263,7 +291,9 @@ std::string reportedFailure(std::size_t from) {
     for (std::size_t i = from; i < events.size(); ++i) {
         const nlohmann::json& e = events[i];
         const std::string kind = e.value("event", "");
-        if (kind == "messageBox" && e.value("icon", 0) == kIconError) return e.value("text", "");
+        // A question answered yes is the user's consent, not a refusal; what follows tells.
+        if (kind == "messageBox" && e.value("icon", 0) == kIconError && e.value("answer", nlohmann::json()) != "yes")
+            return e.value("text", "");
         if (kind == "messageCenter" && e.value("priority", 0) == kPriorityError) {
             const std::string detail = e.value("detail", "");
             return e.value("brief", "") + (detail.empty() ? "" : " (" + detail + ")");
@@ -360,6 +390,9 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
 
     const FileStamp before = stampOf(file.string());
     const std::set<std::string> namesBefore = derivedNames(file);
+    HeldOriginal original(file);
+    bool converted = false;
+    FileStamp afterConversion;
     subhost::hostReset();
     if (o.verbose) subhost::setTranscriptStream(&std::cerr);
     if (!o.settingsFile.empty()) subhost::setCfgVar("PXMEND_SETTINGS", o.settingsFile);
@@ -374,6 +407,15 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
         if (out.reason.empty()) {
             prepareHost(command, o);
             out.reason = runCommandOn(command, o, info.info.height);
+            // A file the add-on cannot edit as it is (a 32-bit LZW TIFF) is converted in place when the
+            // question is answered yes, and the command ends there: the user runs it again, and so does
+            // the batch, once, on the converted file.
+            const subhost::imagefile::InfoResult now = subhost::imagefile::readInfo(file.string());
+            if (out.reason.empty() && now.ok && now.info.mode != info.info.mode) {
+                converted = true;
+                afterConversion = stampOf(file.string());
+                out.reason = runCommandOn(command, o, now.info.height);
+            }
         }
     } catch (const subhost::SessionStop& stop) {
         out.reason = stopReason(stop);
@@ -403,8 +445,15 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
     subhost::hostReset();
 
     out.ok = out.reason.empty();
+    // A failed file is left as it was: a conversion the failed run made is taken back, unless the
+    // file has changed again since (another program's version stays).
+    if (!out.ok && converted && stampOf(file.string()) == afterConversion) {
+        if (original.restore()) converted = false;
+        else out.reason += "; the file stays converted: its original could not be put back";
+    }
     if (out.ok && !out.changed) return out;
-    if (stampOf(file.string()) != before) out.detail = file.filename().string() + " changed";
+    if (stampOf(file.string()) != before)
+        out.detail = file.filename().string() + (converted ? " converted to 24-bit colour and changed" : " changed");
     for (const std::string& n : derivedNames(file))
         if (!namesBefore.count(n)) out.detail += (out.detail.empty() ? "new " : ", new ") + n;
     return out;

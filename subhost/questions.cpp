@@ -1,6 +1,8 @@
 // Questions the substitute host asks on behalf of applications: message
 // boxes, file dialogs and the colour chooser, answered from the queues (or the
 // default answer); the completion bar.
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "host/winapi.h"
@@ -208,6 +210,32 @@ int fileDialog(const char* kind, WCharP fileName, WCharCP suggested, WCharCP fil
     return SUCCESS;
 }
 
+constexpr int kIconWarning = 3;  // message box icons as the host numbers them
+constexpr int kIconError = 4;
+
+// What a file-creation dialog makes of a chosen name that is already taken: nothing when it is free;
+// a notice, and the dialog again, when it is not a regular file (a folder, a device, a pipe); a
+// question whether to replace it when it is one. True when the name may be used.
+bool acceptCreated(WCharCP fileName) {
+    const std::string path = utf8(fileName);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        // A link to nowhere makes a new file where it points; a broken name of any other kind is refused.
+        struct stat link {};
+        return ::lstat(path.c_str(), &link) != 0 || S_ISLNK(link.st_mode);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        mdlDialog_openMessageBox(MSGBOX_NOTICE,
+                                 widen(path + "\nThis is not a regular file and cannot be replaced. Please choose "
+                                              "another name.").c_str(),
+                                 kIconError);
+        return false;
+    }
+    return mdlDialog_openMessageBox(MSGBOX_YESNO,
+                                    widen(path + " already exists.\nDo you want to replace it?").c_str(),
+                                    kIconWarning) == ACTIONBUTTON_YES;
+}
+
 }  // namespace
 }  // namespace subhost
 
@@ -220,7 +248,12 @@ int mdlDialog_fileOpen(WCharP fileName, RscFileHandle, int, WCharCP suggested, W
 
 int mdlDialog_fileCreate(WCharP fileName, RscFileHandle, int, WCharCP suggested, WCharCP filter, WCharCP defaultDir,
                          WCharCP title) {
-    return subhost::fileDialog("create", fileName, suggested, filter, defaultDir, title);
+    // Like a desktop save dialog: an existing file is replaced only after a yes, and what is not a
+    // regular file is never offered for replacing; either way the dialog asks again.
+    for (;;) {
+        const int status = subhost::fileDialog("create", fileName, suggested, filter, defaultDir, title);
+        if (status != SUCCESS || subhost::acceptCreated(fileName)) return status;
+    }
 }
 
 int ChooseColorA(CHOOSECOLORA* choose) {

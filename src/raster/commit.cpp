@@ -67,26 +67,61 @@ void v_uniqueFileName(char* name, const char* path, const char* suffix) {
     }
 }
 
-int j_rasterBackup(bool closeReopen, const char* path, char* backupPath) {
-    if (s__globals.Backup == 0) return ERROR;
-    if (g_commit.backupList == nullptr) g_commit.backupList = mdlStringList_create(0, 1);
+namespace {
+
+// A commit failure: shown in the message centre as an error.
+void commitError(const char* brief, const char* detail = "") {
+    v_outputMessageCenter(OutputMessagePriority_Error, brief, detail, true);
+}
+
+// Whether path has a recorded backup that still exists (or is a file the add-on made itself).
+bool hasLiveBackup(const char* path) {
+    if (g_commit.backupList == nullptr) return false;
     const long size = mdlStringList_size(g_commit.backupList);
     for (long i = 0; i + 1 < size; i += 2) {
         if (strcasecmp(memberText(i).c_str(), path) != 0) continue;
-        if (fileExists(memberText(i + 1).c_str())) return ERROR;
-        break;
+        return fileExists(memberText(i + 1).c_str());
     }
+    return false;
+}
+
+// Records (path, backup) as the file's backup unless it already has one.
+void recordBackup(const char* path, const char* backup) {
+    if (g_commit.backupList == nullptr) g_commit.backupList = mdlStringList_create(0, 1);
+    if (hasLiveBackup(path)) return;
+    appendMember(path);
+    appendMember(backup);
+}
+
+enum class Backup { Made, NotNeeded, Failed };
+
+// The one backup of path (see j_rasterBackup); a failed copy is said in the message centre with
+// consequence as its detail. *status gets the copy status (32768 when none was needed).
+Backup backupOnce(bool closeReopen, const char* path, char* backupPath, const char* consequence, int* status) {
+    *status = ERROR;
+    if (s__globals.Backup == 0) return Backup::NotNeeded;
+    if (g_commit.backupList == nullptr) g_commit.backupList = mdlStringList_create(0, 1);
+    if (hasLiveBackup(path)) return Backup::NotNeeded;
     char backup[MAXFILELENGTH];
     v_uniqueFileName(backup, path, "backup");
     DgnRasterP raster = g_rasterTargets.currentRaster;
     if (closeReopen) mdlRaster_fileClose(raster, RASTER_OPTION_NOW);
-    const int status = mdlFile_copy(w_widen(backup).c_str(), w_widen(path).c_str());
-    if (status == SUCCESS) {
-        appendMember(path);
-        appendMember(backup);
-    }
+    *status = mdlFile_copy(w_widen(backup).c_str(), w_widen(path).c_str());
+    if (*status == SUCCESS) recordBackup(path, backup);
     if (closeReopen) mdlRaster_fileSourceOpen(raster, RASTER_OPTION_NOW);
     if (backupPath) std::snprintf(backupPath, MAXFILELENGTH, "%s", backup);
+    if (*status == SUCCESS) return Backup::Made;
+    char text[3 * MAXFILELENGTH];
+    std::snprintf(text, sizeof text, "Unable to make a backup of <%s> as <%s>. rc=%d.", path, backup, *status);
+    commitError(text, consequence);
+    return Backup::Failed;
+}
+
+}  // namespace
+
+int j_rasterBackup(bool closeReopen, const char* path, char* backupPath) {
+    int status = ERROR;
+    backupOnce(closeReopen, path, backupPath, "", &status);
     return status;
 }
 
@@ -108,11 +143,6 @@ struct PathParts {
 
 void refuse(const char* text) {
     j_messageBox(MSGBOX_NOTICE, text, ICON_ERROR);
-}
-
-// A commit failure: shown in the message centre as an error.
-void commitError(const char* text) {
-    v_outputMessageCenter(OutputMessagePriority_Error, text, "", true);
 }
 
 void clearStats(DgnRasterP raster) {
@@ -164,7 +194,25 @@ int j_rasterConvert(DgnRasterP raster, int colorMode) {
         return status;
     }
     mdlRaster_fileClose(raster, RASTER_OPTION_NOW);
-    std::remove(source.c_str());
+    // The new colour mode cannot hold everything the file has (a 32-bit file's alpha channel), and
+    // the conversion cannot be undone: the original is kept under a backup name, whatever the
+    // backup setting, before the converted file takes its place. Without that copy nothing changes.
+    char backup[MAXFILELENGTH];
+    v_uniqueFileName(backup, source.c_str(), "backup");
+    if (const int copied = mdlFile_copy(w_widen(backup).c_str(), w_widen(source.c_str()).c_str()); copied != SUCCESS) {
+        std::remove(temporary);
+        mdlRaster_fileSourceOpen(raster, RASTER_OPTION_NOW);
+        char text[2 * MAXFILELENGTH + 160];
+        std::snprintf(text, sizeof text,
+                      "Unable to convert raster <%s>: its original could not be kept as <%s> (rc=%d). The raster is "
+                      "left as it was.",
+                      source.c_str(), backup, copied);
+        refuse(text);
+        return copied;
+    }
+    recordBackup(source.c_str(), backup);
+    // One rename puts the converted file over the source: the source's name never goes missing.
+    if (g_commit.beforeReplace) g_commit.beforeReplace(temporary, source.c_str());
     if (std::rename(temporary, source.c_str()) != 0) {
         // The converted image stays under its temporary name, so nothing is lost.
         char text[2 * MAXFILELENGTH + 128];
@@ -174,6 +222,10 @@ int j_rasterConvert(DgnRasterP raster, int colorMode) {
         refuse(text);
     } else {
         clearStats(raster);
+        char text[2 * MAXFILELENGTH + 128];
+        std::snprintf(text, sizeof text, "Converted <%s> to 24-bit color. The original is kept as <%s>.",
+                      source.c_str(), backup);
+        v_outputMessageCenter(OutputMessagePriority_Info, text, "", false);
     }
     mdlRaster_fileSourceOpen(raster, RASTER_OPTION_NOW);
     return status;
@@ -311,13 +363,22 @@ void v_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoin
             return;
         }
     }
+    if (!keepSource) {
+        // Without its backup the source is not replaced: the result stays beside it, under its own name.
+        char consequence[2 * MAXFILELENGTH + 64];
+        std::snprintf(consequence, sizeof consequence, "The result is kept as <%s>; <%s> is left as it was.", output,
+                      target->filePath);
+        int status = SUCCESS;
+        if (backupOnce(!detachSource, target->filePath, nullptr, consequence, &status) == Backup::Failed)
+            keepSource = true;
+    }
     if (keepSource) {
         if (g_commit.backupList == nullptr) g_commit.backupList = mdlStringList_create(0, 1);
         appendMember(output);
         appendMember(output);
     } else {
-        j_rasterBackup(!detachSource, target->filePath, nullptr);
-        std::remove(target->filePath);
+        // One rename puts the result over the source: the source's name never goes missing.
+        if (g_commit.beforeReplace) g_commit.beforeReplace(output, target->filePath);
         if (std::rename(output, target->filePath) != 0) {
             std::snprintf(text, sizeof text, "Unable to rename output raster <%s> back to original raster name <%s>.",
                           output, target->filePath);

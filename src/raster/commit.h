@@ -8,20 +8,27 @@
 #include "host/mdlraster.h"
 
 // Module state: pairs of (source path, backup path); equal paths mark files the add-on created.
+// beforeReplace, when set, is called with (new file, path) once a file that is to replace path is
+// complete on disk and just before it is renamed over path: tests stop the process there to check
+// that path holds a whole file at every moment.
 struct CommitState {
     StringList* backupList = nullptr;
+    void (*beforeReplace)(const char* replacement, const char* path) = nullptr;
 };
 
 extern CommitState g_commit;
 
 // Backs up path once (closing and re-opening the current raster's file when closeReopen);
-// 0 when a backup was made, 32768 when none was needed or allowed, else the copy status.
+// 0 when a backup was made, 32768 when none was needed or allowed, else the copy status
+// (a failed copy is also said in the message centre as an error).
 int j_rasterBackup(bool closeReopen, const char* path, char* backupPath);
 // A derived name "<stem>-<suffix>[n]<ext>" beside path that does not exist yet, into name (256 bytes).
 void v_uniqueFileName(char* name, const char* path, const char* suffix);
 // Destroys the backup list (at unload).
 void v_backupListFree();
-// Converts raster's file in place to colorMode (24-bit RGB); the export status.
+// Converts raster's file in place to colorMode (24-bit RGB), keeping the original under a backup
+// name first; the export status, or the copy status when the original could not be kept (the file
+// is then left as it was; the user is told).
 int j_rasterConvert(DgnRasterP raster, int colorMode);
 // Asks for an output raster file, proposing name (256 bytes, changed in place); 0 chosen, 32768 cancelled.
 int j_outputRasterAsk(char* name);

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "host/mdlgeom.h"
 #include "subhost/host.h"
@@ -164,8 +166,16 @@ std::shared_ptr<RasterFile> openFile(const std::string& path, std::string* error
     return file;
 }
 
+DiskStamp diskStampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return DiskStamp{true, st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
 bool ensureDecoded(RasterFile& file, std::string* error) {
     if (file.image) return true;
+    // Stamped before reading: a change while the file is read shows as a change at write-back.
+    const DiskStamp stamp = diskStampOf(file.path);
     imagefile::ImageResult result = imagefile::readImage(file.path);
     if (!result.ok) {
         *error = result.error;
@@ -174,11 +184,63 @@ bool ensureDecoded(RasterFile& file, std::string* error) {
     }
     file.image = std::move(result.image);
     file.info = *file.image;
+    file.read = stamp;
     return true;
 }
 
+namespace {
+
+// Test switch: PXMEND_TEST_CHANGE_BEFORE_WRITEBACK names a file whose bytes "another program" saves
+// over the raster file (in place, same inode) just before a write-back looks at the disk.
+void testChangeBeforeWriteBack(const std::string& path) {
+    const char* theirs = std::getenv("PXMEND_TEST_CHANGE_BEFORE_WRITEBACK");
+    if (theirs == nullptr || *theirs == '\0') return;
+    std::ifstream in(theirs, std::ios::binary);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << in.rdbuf();
+}
+
+// A name beside path that nothing holds yet: "<stem>-conflict<ext>", then "-conflict2", ...
+std::string conflictPath(const std::string& path) {
+    const fs::path p(path);
+    for (int n = 1;; ++n) {
+        const std::string stem = p.stem().string() + "-conflict" + (n > 1 ? std::to_string(n) : "");
+        const fs::path candidate = p.parent_path() / (stem + p.extension().string());
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate.string();
+    }
+}
+
+// The file changed on disk since it was read: the edit goes into a new file beside it, and the
+// other version stays where it is.
+bool keepEditBeside(RasterFile& file) {
+    const std::string kept = conflictPath(file.path);
+    const imagefile::WriteStatus status = imagefile::writeImage(kept, *file.image);
+    if (status.status != imagefile::kStatusOk) {
+        recordEvent({{"event", "messageCenter"},
+                     {"priority", 10},
+                     {"brief", "Raster file " + file.path +
+                                   " was changed or removed by another program since it was read; it is left as it is, and the "
+                                   "edit could not be kept beside it"},
+                     {"detail", status.error}});
+        return false;
+    }
+    file.dirty = false;
+    recordEvent({{"event", "fileWritten"}, {"path", kept}});
+    recordEvent({{"event", "messageCenter"},
+                 {"priority", 10},
+                 {"brief", "Raster file " + file.path +
+                               " was changed or removed by another program since it was read; it is left as it is, and the "
+                               "edit is kept in " + kept},
+                 {"detail", "its size, modification time or inode differ from those of the version the host read"}});
+    return false;
+}
+
+}  // namespace
+
 bool writeBack(RasterFile& file) {
     if (!file.dirty || !file.image) return true;
+    testChangeBeforeWriteBack(file.path);
+    if (diskStampOf(file.path) != file.read) return keepEditBeside(file);
     const imagefile::WriteStatus status = imagefile::writeImage(file.path, *file.image);
     if (status.status != imagefile::kStatusOk) {
         recordEvent({{"event", "messageCenter"},
@@ -188,6 +250,7 @@ bool writeBack(RasterFile& file) {
         return false;
     }
     file.dirty = false;
+    file.read = diskStampOf(file.path);
     recordEvent({{"event", "fileWritten"}, {"path", file.path}});
     return true;
 }

@@ -1,5 +1,7 @@
 // The host's image library: buffer sizes, polygon fills, planar <-> interleaved
 // RGB, and new raster files made from buffers.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -80,6 +82,16 @@ img::Compression compressionFor(int hostCompression, img::ColorMode mode, img::F
 
 int writeNew(WCharCP name, int fileFormat, img::Image& image) {
     const std::string path = narrowPath(name);
+    // A new file takes a free name or replaces a regular file (the file dialog asked first); a folder,
+    // device or pipe under the name is never replaced by a raster file.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        subhost::recordEvent({{"event", "messageCenter"},
+                              {"priority", 10},
+                              {"brief", "Unable to create raster file " + path},
+                              {"detail", "it is not a regular file (a folder, device or pipe) and is not replaced"}});
+        return ERROR;
+    }
     const img::WriteStatus status = img::createImageFile(path, img::FileFormat(fileFormat), image);
     if (status.status == img::kStatusOk) {
         subhost::recordEvent({{"event", "fileWritten"}, {"path", path}});

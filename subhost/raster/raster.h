@@ -18,12 +18,24 @@ namespace subhost::raster {
 
 using Polygon = std::vector<DPoint3d>;
 
+// What identifies one version of a file on disk: device, inode, size and modification time.
+struct DiskStamp {
+    bool exists = false;
+    unsigned long long device = 0, inode = 0;
+    long long size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
+    bool operator==(const DiskStamp&) const = default;
+};
+
+// The stamp of the file now at path (following links); exists false when there is none.
+DiskStamp diskStampOf(const std::string& path);
+
 // A raster file the host has open: its header, and its decoded image once pixels were asked for.
 struct RasterFile {
     std::string path;
     imagefile::ImageInfo info;
     std::optional<imagefile::Image> image;  // decoded on first pixel access
     bool dirty = false;                     // pixels changed since the last write-back
+    DiskStamp read;                         // the version on disk the image was decoded from (or last written)
 };
 
 }  // namespace subhost::raster
@@ -90,6 +102,8 @@ void closeAll();
 // Opens path as a raster file (shared with other attachments of it); null with *error naming the file and reason.
 std::shared_ptr<RasterFile> openFile(const std::string& path, std::string* error);
 // Writes the file back when changed; false when the write failed (reported in the message centre).
+// A file that changed on disk since it was read is not overwritten: the edit is written to a new
+// file "<stem>-conflict[n]<ext>" beside it, said in an error of the message centre (false).
 bool writeBack(RasterFile& file);
 // Decodes the file's pixels when not done yet; false with *error.
 bool ensureDecoded(RasterFile& file, std::string* error);

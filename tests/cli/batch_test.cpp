@@ -196,3 +196,82 @@ TEST_F(BatchTest, DeleteOnANegativeScanFillsWithItsBlackPaper) {
             ASSERT_EQ(bit, inside || x % 4 != 2 ? 1 : 0) << "pixel (" << x << ", " << row << ")";
         }
 }
+
+namespace {
+
+namespace img = subhost::imagefile;
+
+// A 32-bit LZW TIFF of the grey pattern whose alpha runs from transparent to opaque along each row.
+img::Image patternWithAlpha(int width, int height) {
+    img::Image image = img::makeImage(width, height, img::ColorMode::Rgba).image;
+    for (int row = 0; row < height; ++row)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = &image.pixels[std::size_t(row) * image.stride + std::size_t(x) * 4];
+            p[0] = p[1] = p[2] = std::uint8_t(20 + (x + 3 * row) % 200);
+            p[3] = std::uint8_t(x * 255 / (width - 1));
+        }
+    image.compression = img::Compression::Lzw;
+    return image;
+}
+
+}  // namespace
+
+// The 32-bit LZW question: no leaves the file as it was and fails it; yes converts it (the 32-bit
+// original kept first) and then runs the command on the converted file; a run that fails after the
+// conversion puts the original back.
+TEST_F(BatchTest, ThirtyTwoBitLzwFileIsConvertedWithItsOriginalKeptOrLeftAsItWas) {
+    write("no.tif", patternWithAlpha(40, 30));
+    write("yes.tif", patternWithAlpha(40, 30));
+    write("off.tif", patternWithAlpha(40, 30));
+    const std::string original = bytes("yes.tif");
+
+    const Run no = pixelmend("delete no.tif --block 2,2,5,5 --no");
+    EXPECT_EQ(no.code, 1) << no.out;
+    EXPECT_TRUE(no.says("delete no.tif: FAILED: PixelMend doesn't support 32-bit-per-pixel")) << no.out;
+    EXPECT_EQ(bytes("no.tif"), original);
+
+    const Run yes = pixelmend("delete yes.tif --block 2,2,5,5 --yes" + kCanvasZero);
+    EXPECT_EQ(yes.code, 0) << yes.out;
+    EXPECT_TRUE(yes.says("delete yes.tif: done (")) << yes.out;
+    EXPECT_TRUE(yes.says("converted to 24-bit colour")) << yes.out;
+    EXPECT_EQ(bytes("yes-backup.tif"), original);
+    const img::Image converted = image("yes.tif");
+    EXPECT_EQ(converted.mode, img::ColorMode::Rgb);
+    EXPECT_EQ(converted.pixels[(3 * 40 + 3) * 3], 0);           // inside the block
+    EXPECT_EQ(converted.pixels[(20 * 40 + 20) * 3], patternAt(20, 20));
+
+    // The copy runs again on the converted file and then needs a new file, which a batch cannot choose.
+    const Run off = pixelmend("copy off.tif --block 0,0,10,10 --to 300,300 --yes");
+    EXPECT_EQ(off.code, 1) << off.out;
+    EXPECT_TRUE(off.says("copy off.tif: FAILED: ")) << off.out;
+    EXPECT_EQ(bytes("off.tif"), original);
+}
+
+// A backup that cannot be made (a folder holds its name) fails the file, which stays as it was.
+TEST_F(BatchTest, AFailedBackupIsSaidOnTheFilesLineAndTheFileIsLeftAsItWas) {
+    greyFile("scan.tif", 40, 30);
+    std::filesystem::create_directory(dir / "scan-backup.tif");
+    const std::string before = bytes("scan.tif");
+    const Run r = pixelmend("delete scan.tif --block 2,2,5,5");
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_TRUE(r.says("delete scan.tif: FAILED: Unable to make a backup of <")) << r.out;
+    EXPECT_EQ(bytes("scan.tif"), before);
+}
+
+// Another program saves the file while the run holds it: the run does not overwrite that version; the
+// edit goes into a new file beside it, named on the file's line.
+TEST_F(BatchTest, AFileChangedByAnotherProgramDuringTheRunIsNotOverwritten) {
+    greyFile("scan.tif", 40, 30);
+    greyFile("theirs.tif", 40, 30, img::FileFormat::Png);
+    const std::string line = "cd '" + dir.string() + "' && XDG_CONFIG_HOME='" + (dir / "config").string() +
+                             "' PXMEND_TEST_CHANGE_BEFORE_WRITEBACK='" + (dir / "theirs.tif").string() +
+                             "' " PXMEND_BIN_DIR "/pixelmend delete scan.tif --block 2,2,5,5 --set Backup=0" +
+                             kCanvasZero + " 2>&1";
+    const CommandOutput r = runCommandLine(line);
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_NE(r.out.find("delete scan.tif: FAILED: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("by another program"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("scan-conflict.tif"), std::string::npos) << r.out;
+    EXPECT_EQ(bytes("scan.tif"), bytes("theirs.tif"));
+    EXPECT_TRUE(onlyBlockIs(image("scan-conflict.tif"), 2, 2, 5, 5, 0));
+}

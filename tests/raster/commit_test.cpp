@@ -1,7 +1,11 @@
 // The commit path: derived names, the one backup per file, new files that show
 // exactly as their source, and the in-place conversion.
+#include <sys/stat.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 #include "raster/bitmap.h"
 #include "host/hostwrap.h"
@@ -18,6 +22,38 @@ using Commit = RasterTest;
 
 void touch(const std::string& path) {
     std::ofstream(path) << "x";
+}
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The message centre's error texts (brief and detail) shown so far.
+std::vector<std::string> centreErrors() {
+    std::vector<std::string> out;
+    for (const auto& e : subhost::transcript())
+        if (e.value("event", "") == "messageCenter" && e.value("priority", 0) == 10)
+            out.push_back(e.value("brief", "") + " | " + e.value("detail", ""));
+    return out;
+}
+
+// A 32-bit LZW TIFF whose alpha runs from transparent to opaque along each row.
+img::Image rgbaWithAlpha() {
+    img::Image image = img::makeImage(20, 10, img::ColorMode::Rgba).image;
+    for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
+        image.pixels[i] = 10;
+        image.pixels[i + 1] = 20;
+        image.pixels[i + 2] = 30;
+        image.pixels[i + 3] = std::uint8_t((i / 4) % 20 * 13);
+    }
+    image.compression = img::Compression::Lzw;
+    return image;
+}
+
+// Stops the process the way a kill does (nothing runs after it).
+void killNow(const char*, const char*) {
+    ::kill(::getpid(), SIGKILL);
 }
 
 TEST_F(DerivedNames, CountUpFromTheFirstFreeName) {
@@ -158,13 +194,16 @@ TEST_F(Commit, OutputDialogRefusesTheSourceAndAttachedFiles) {
     subhost::queueFileAnswer(path("src.png"));
     subhost::queueFileAnswer(path("other.png"));
     subhost::queueFileAnswer(path("fresh.png"));
+    // Both files exist: the host's dialog asks to replace each before the add-on sees the name.
+    subhost::queueAnswer(ACTIONBUTTON_YES);
+    subhost::queueAnswer(ACTIONBUTTON_YES);
     char name[256];
     std::snprintf(name, sizeof name, "%s", path("src-copied.png").c_str());
     EXPECT_EQ(j_outputRasterAsk(name), SUCCESS);
     EXPECT_EQ(std::string(name), path("fresh.png"));
-    ASSERT_EQ(messages().size(), 2u);
-    EXPECT_EQ(messages()[0], "Sorry, you cannot overwrite your source raster. Please specify another output file.");
-    EXPECT_NE(messages()[1].find("is already attched to current design file"), std::string::npos);
+    ASSERT_EQ(messages().size(), 4u);
+    EXPECT_EQ(messages()[1], "Sorry, you cannot overwrite your source raster. Please specify another output file.");
+    EXPECT_NE(messages()[3].find("is already attched to current design file"), std::string::npos);
     subhost::queueFileAnswer(std::nullopt);
     EXPECT_EQ(j_outputRasterAsk(name), ERROR);
 }
@@ -189,6 +228,126 @@ TEST_F(Commit, LzwThirtyTwoBitFileIsConvertedInPlace) {
     RasterTarget* t = load(rasters[0]);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->bitsPerPixel, 24u);
+}
+
+// A file that replaces its source (crop in place, the 32-bit conversion) goes over it in one
+// rename: a kill once the new file is written leaves the source's name holding the old whole file.
+TEST_F(Commit, SourceNameHoldsAWholeFileWhenKilledBeforeTheReplacement) {
+    ::testing::FLAGS_gtest_death_test_style = "fast";
+    const std::string crop = write("crop.tif", monoImage(100, 60, img::Photometric::MinIsWhite, false));
+    const std::string rgba = write("rgba.tif", rgbaWithAlpha());
+    const std::string cropBefore = fileBytes(crop), rgbaBefore = fileBytes(rgba);
+    auto rasters = attach({{{"file", "crop.tif"}}, {{"file", "rgba.tif"}}});
+    ASSERT_NE(load(rasters[0]), nullptr);
+    const auto cropInPlace = [] {
+        g_commit.beforeReplace = killNow;
+        const BitmapSize size{40, 30};
+        std::uint8_t* bytes = nullptr;
+        v_bitmapNewCanvas(&bytes, &size);
+        const DPoint3d origin{0, 0, 0};
+        v_rasterCommitFile(bytes, &size, &origin, nullptr, nullptr, "cropped", false, false, true);
+    };
+    EXPECT_EXIT((cropInPlace(), std::exit(0)), ::testing::KilledBySignal(SIGKILL), "");
+    EXPECT_EQ(fileBytes(crop), cropBefore);
+    const auto convert = [this, &rasters] {
+        g_commit.beforeReplace = killNow;
+        subhost::queueAnswer(ACTIONBUTTON_YES);
+        load(rasters[1]);
+    };
+    EXPECT_EXIT((convert(), std::exit(0)), ::testing::KilledBySignal(SIGKILL), "");
+    EXPECT_EQ(fileBytes(rgba), rgbaBefore);
+}
+
+// A backup that cannot be made (its name is taken by a folder) is said in the message centre, not in a
+// message box. An in-place write goes ahead; a result that would replace its source is kept beside it.
+TEST_F(Backups, AFailedBackupIsSaidAndAReplacementKeepsTheSource) {
+    write("scan.tif", monoImage(64, 40, img::Photometric::MinIsWhite, false));
+    const std::string crop = write("crop.tif", monoImage(100, 60, img::Photometric::MinIsWhite, false));
+    fs::create_directory(path("scan-backup.tif"));
+    fs::create_directory(path("crop-backup.tif"));
+    const std::string cropBefore = fileBytes(crop);
+    auto rasters = attach({{{"file", "scan.tif"}}, {{"file", "crop.tif"}}});
+    RasterTarget* target = load(rasters[0]);
+    ASSERT_NE(target, nullptr);
+    std::uint8_t* bytes = nullptr;
+    PixelFormat format{IMAGECOLOR_Monochrome, 0, {}};
+    BitmapSize size{};
+    ASSERT_EQ(j_bitmapRead(&bytes, &format, &target->wholeBlock, &size), SUCCESS);
+    EXPECT_EQ(j_bitmapWrite(bytes, &format, &target->wholeBlock, &size), SUCCESS);
+    std::free(bytes);
+    ASSERT_EQ(centreErrors().size(), 1u);
+    EXPECT_NE(centreErrors()[0].find("Unable to make a backup of <" + path("scan.tif") + "> as <" +
+                                     path("scan-backup.tif") + ">"),
+              std::string::npos)
+        << centreErrors()[0];
+
+    ASSERT_NE(load(rasters[1]), nullptr);
+    const BitmapSize cropSize{40, 30};
+    v_bitmapNewCanvas(&bytes, &cropSize);
+    const DPoint3d origin{0, 0, 0};
+    v_rasterCommitFile(bytes, &cropSize, &origin, nullptr, nullptr, "cropped", false, false, true);
+    std::free(bytes);
+    EXPECT_EQ(fileBytes(crop), cropBefore);
+    EXPECT_EQ(img::readImage(path("crop-cropped.tif")).image.width, 40);
+    ASSERT_EQ(centreErrors().size(), 2u);
+    EXPECT_NE(centreErrors()[1].find(path("crop-cropped.tif")), std::string::npos) << centreErrors()[1];
+    EXPECT_EQ(subhost::raster::dumpRasters()["rasters"].back()["path"], path("crop-cropped.tif"));
+    EXPECT_TRUE(messages().empty());
+}
+
+// The conversion to 24-bit colour drops the alpha channel: the 32-bit original is kept first (even
+// with backups switched off), and when it cannot be kept the file is not converted.
+TEST_F(Commit, ConversionKeepsTheThirtyTwoBitOriginalOrRefuses) {
+    s__globals.Backup = 0;
+    const std::string kept = write("kept.tif", rgbaWithAlpha());
+    const std::string refused = write("refused.tif", rgbaWithAlpha());
+    const std::string original = fileBytes(kept);
+    fs::create_directory(path("refused-backup.tif"));
+    auto rasters = attach({{{"file", "kept.tif"}}, {{"file", "refused.tif"}}});
+
+    subhost::queueAnswer(ACTIONBUTTON_YES);
+    EXPECT_EQ(load(rasters[0]), nullptr);
+    EXPECT_EQ(img::readImage(kept).image.mode, img::ColorMode::Rgb);
+    EXPECT_EQ(fileBytes(path("kept-backup.tif")), original);
+
+    subhost::queueAnswer(ACTIONBUTTON_YES);
+    EXPECT_EQ(load(rasters[1]), nullptr);
+    EXPECT_EQ(fileBytes(refused), original);
+    EXPECT_FALSE(fs::exists(path("refused-rasconv.tif")));
+    ASSERT_FALSE(messages().empty());
+    EXPECT_NE(messages().back().find("left as it was"), std::string::npos) << messages().back();
+}
+
+// "Create output raster": an existing file is replaced only after a yes; a folder or a device node
+// is refused and the dialog asks again. The host's save refuses whatever is not a regular file.
+TEST_F(Commit, OutputFileIsReplacedOnlyAfterAYesAndNeverWhenNotAFile) {
+    write("src.png", monoImage(16, 16, img::Photometric::MinIsWhite, false), img::FileFormat::Png);
+    auto rasters = attach({{{"file", "src.png"}}});
+    ASSERT_NE(load(rasters[0]), nullptr);
+    touch(path("notes.png"));
+    ASSERT_EQ(::mkfifo(path("pipe.png").c_str(), 0600), 0);
+    fs::create_directory(path("folder.png"));
+    for (const char* answer : {"pipe.png", "folder.png", "notes.png", "notes.png"})
+        subhost::queueFileAnswer(path(answer));
+    subhost::queueAnswer(ACTIONBUTTON_NO);
+    subhost::queueAnswer(ACTIONBUTTON_YES);
+    char name[256];
+    std::snprintf(name, sizeof name, "%s", path("src-copied.png").c_str());
+    EXPECT_EQ(j_outputRasterAsk(name), SUCCESS);
+    EXPECT_EQ(std::string(name), path("notes.png"));
+    const auto shown = messages();
+    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_NE(shown[0].find("not a regular file"), std::string::npos) << shown[0];
+    EXPECT_NE(shown[1].find("not a regular file"), std::string::npos) << shown[1];
+    EXPECT_NE(shown[2].find("already exists"), std::string::npos) << shown[2];
+    EXPECT_EQ(shown[3], shown[2]);
+
+    const BitmapSize size{16, 16};
+    const std::vector<std::uint8_t> bytes(32, 0x0F);
+    EXPECT_NE(j_bitmapSaveFile(path("pipe.png").c_str(), IMAGEFILE_PNG, bytes.data(), &size), SUCCESS);
+    struct stat st{};
+    ASSERT_EQ(::stat(path("pipe.png").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 }  // namespace
