@@ -3,8 +3,10 @@
 // codec uses. Not part of the host's public interface.
 #pragma once
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -20,18 +22,26 @@ struct WriteSettings {
     FileDetails details;
 };
 
+// What a reader is told and tells about damaged pixel data.
+struct DamageReport {
+    bool accept = false;  // in: go on past damage, filling what the decoder did not produce
+    std::string what;     // out: the first damage found, e.g. "damaged CCITT data in row 12 (...)"
+};
+
 // Codec entry points. Readers fill `info`/`image` and give true, or give false
-// with the reason in `why` (without the file name; the caller adds it).
+// with the reason in `why` (without the file name; the caller adds it). Readers
+// that take a DamageReport refuse damaged data (why = damage.what) unless
+// damage.accept; readers without one refuse every damaged file.
 bool tiffReadInfo(const std::string& path, ImageInfo& info, std::string& why);
-bool tiffRead(const std::string& path, Image& image, std::string& why);
+bool tiffRead(const std::string& path, Image& image, DamageReport& damage, std::string& why);
 bool tiffWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
 
 bool pngReadInfo(const std::string& path, ImageInfo& info, std::string& why);
-bool pngRead(const std::string& path, Image& image, std::string& why);
+bool pngRead(const std::string& path, Image& image, DamageReport& damage, std::string& why);
 bool pngWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
 
 bool jpegReadInfo(const std::string& path, ImageInfo& info, std::string& why);
-bool jpegRead(const std::string& path, Image& image, std::string& why);
+bool jpegRead(const std::string& path, Image& image, DamageReport& damage, std::string& why);
 bool jpegWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
 
 bool bmpReadInfo(const std::string& path, ImageInfo& info, std::string& why);
@@ -40,16 +50,27 @@ bool bmpWrite(const std::string& path, const Image& image, const WriteSettings& 
 
 bool gifReadInfo(const std::string& path, ImageInfo& info, std::string& why);
 bool gifRead(const std::string& path, Image& image, std::string& why);
+bool gifWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
 
 // Takes header facts, gives true when the size and mode may be decoded; else false
 // with the reason (Other mode, non-positive or over-limit sides or bytes).
 bool checkDecodable(const ImageInfo& info, std::string& why);
+// Gives a quarter of the machine's physical memory in bytes (kMaxDecodedBytes when unknown):
+// the most one decoded image may take.
+std::uint64_t memoryShare();
 
 // Takes an image whose header facts are set, sets its stride and room for its pixels,
 // left unset for the decoder to write every byte; false with the reason when the memory cannot be had.
 bool allocatePixels(Image& image, std::string& why);
 // Clears the bits after the last pixel of every monochrome row, which decoders may leave unset.
 void clearRowPadding(Image& image);
+// Takes an image and a row range, fills those rows with the paper value (paperValue).
+void fillPaper(Image& image, std::size_t firstRow, std::size_t rows);
+// Takes a block decoded over `paper` and the same block decoded again over its complement: a byte
+// that differs is one the decoder did not produce, and is set to paper in `decoded`. Gives the
+// offset of the first such byte, or `bytes` when the decoder produced them all.
+std::size_t paperWhereUnproduced(std::uint8_t* decoded, const std::uint8_t* again, std::size_t bytes,
+                                 std::uint8_t paper);
 
 // Takes an image, fills the 256 palette entries as documented for its mode
 // (monochrome from the photometric) and sets paletteCount.
@@ -61,6 +82,13 @@ bool lighter(const Rgb8& a, const Rgb8& b);
 // Takes a printf format and its arguments, gives the formatted text.
 std::string vformat(const char* fmt, va_list args);
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Takes an errno value, gives the system's words for it; a full disk or an exhausted quota
+// (ENOSPC, EDQUOT) is said as "the disk is full", which a user knows what to do about.
+inline std::string systemError(int code) {
+    if (code == ENOSPC || code == EDQUOT) return std::string("the disk is full (") + std::strerror(code) + ")";
+    return std::strerror(code);
+}
 
 // Files opened with fopen, closed when the owner goes.
 struct FileCloser {

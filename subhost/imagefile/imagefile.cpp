@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -66,13 +67,40 @@ bool checkDecodable(const ImageInfo& info, std::string& why) {
     }
     std::uint64_t bytes = static_cast<std::uint64_t>(rowBytes(info.mode, info.width)) *
                           static_cast<std::uint64_t>(info.height);
-    if (bytes > kMaxDecodedBytes) {
-        why = format("image size %d x %d would take %llu MiB decoded, over the limit of %llu MiB", info.width,
+    const std::uint64_t share = memoryShare();
+    const std::uint64_t limit = std::min(kMaxDecodedBytes, share);
+    if (bytes > limit) {
+        why = format("image size %d x %d would take %llu MiB decoded, over the limit of %llu MiB%s", info.width,
                      info.height, static_cast<unsigned long long>(bytes >> 20),
-                     static_cast<unsigned long long>(kMaxDecodedBytes >> 20));
+                     static_cast<unsigned long long>(limit >> 20),
+                     limit < kMaxDecodedBytes ? " (a quarter of this machine's memory)" : "");
         return false;
     }
     return true;
+}
+
+std::uint64_t memoryShare() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return kMaxDecodedBytes;  // unknown: the fixed limit alone
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 4;
+}
+
+void fillPaper(Image& image, std::size_t firstRow, std::size_t rows) {
+    const std::size_t height = static_cast<std::size_t>(image.height);
+    if (firstRow >= height) return;
+    rows = std::min(rows, height - firstRow);
+    std::memset(image.pixels.data() + firstRow * image.stride, paperValue(image), rows * image.stride);
+}
+
+std::size_t paperWhereUnproduced(std::uint8_t* decoded, const std::uint8_t* again, std::size_t bytes,
+                                 std::uint8_t paper) {
+    std::size_t first = bytes;
+    for (std::size_t i = 0; i < bytes; ++i) {
+        if (decoded[i] == again[i]) continue;
+        decoded[i] = paper;
+        first = std::min(first, i);
+    }
+    return first;
 }
 
 bool lighter(const Rgb8& a, const Rgb8& b) {
@@ -193,6 +221,8 @@ bool formatHoldsMode(FileFormat format, ColorMode mode) {
         return true;
     case FileFormat::Jpeg:
         return mode == ColorMode::Grey8 || mode == ColorMode::Rgb;
+    case FileFormat::Gif:
+        return mode == ColorMode::Palette8;
     default:
         return false;
     }
@@ -207,6 +237,8 @@ Compression compressionFor(FileFormat format, ColorMode mode, Compression wish) 
         return Compression::None;
     case FileFormat::Jpeg:
         return Compression::Jpeg;
+    case FileFormat::Gif:
+        return Compression::Lzw;
     default:
         break;
     }
@@ -276,6 +308,7 @@ WriteStatus writeThroughTemporary(const std::string& path, const Image& image, F
     case FileFormat::Png: ok = pngWrite(temp, image, ws, why); break;
     case FileFormat::Jpeg: ok = jpegWrite(temp, image, ws, why); break;
     case FileFormat::Bmp: ok = bmpWrite(temp, image, ws, why); break;
+    case FileFormat::Gif: ok = gifWrite(temp, image, ws, why); break;
     default: why = "format not writable"; break;
     }
     // The commit keeps the original's permission bits, flushes to disk and renames over it.
@@ -366,21 +399,39 @@ InfoResult readInfo(const std::string& path) {
     return result;
 }
 
-ImageResult readImage(const std::string& path) {
+ImageResult readImage(const std::string& path, const ReadOptions& options) {
     ImageResult result;
     FileFormat format = FileFormat::Unknown;
     std::string why;
     bool ok = identify(path, format, why);
+    // The limits are checked from the header alone, before a decoder takes any pixel memory.
+    if (ok) {
+        ImageInfo header;
+        switch (format) {
+        case FileFormat::Tiff: ok = tiffReadInfo(path, header, why); break;
+        case FileFormat::Png: ok = pngReadInfo(path, header, why); break;
+        case FileFormat::Jpeg: ok = jpegReadInfo(path, header, why); break;
+        case FileFormat::Bmp: ok = bmpReadInfo(path, header, why); break;
+        case FileFormat::Gif: ok = gifReadInfo(path, header, why); break;
+        default: ok = false; break;
+        }
+        ok = ok && checkDecodable(header, why) && withinReadLimits(header, options, why);
+    }
+    DamageReport damage;
+    damage.accept = options.acceptDamaged;
     if (ok) {
         switch (format) {
-        case FileFormat::Tiff: ok = tiffRead(path, result.image, why); break;
-        case FileFormat::Png: ok = pngRead(path, result.image, why); break;
-        case FileFormat::Jpeg: ok = jpegRead(path, result.image, why); break;
+        case FileFormat::Tiff: ok = tiffRead(path, result.image, damage, why); break;
+        case FileFormat::Png: ok = pngRead(path, result.image, damage, why); break;
+        case FileFormat::Jpeg: ok = jpegRead(path, result.image, damage, why); break;
         case FileFormat::Bmp: ok = bmpRead(path, result.image, why); break;
         case FileFormat::Gif: ok = gifRead(path, result.image, why); break;
         default: ok = false; break;
         }
     }
+    // A file that grew between the header check and the decode is held to the same limits.
+    if (ok && !withinReadLimits(result.image, options, why)) ok = false;
+    result.damage = damage.what;
     if (!ok) {
         result.image = Image{};
         result.error = readFailure(path, why);
@@ -393,16 +444,75 @@ ImageResult readImage(const std::string& path) {
     return result;
 }
 
+bool readOptionsFrom(const char* maxPixels, ReadOptions& options, std::string& why) {
+    options = ReadOptions{};
+    if (maxPixels == nullptr || *maxPixels == '\0') return true;
+    const std::string text = maxPixels;
+    std::uint64_t value = 0;
+    bool digits = text.size() <= 19;
+    for (char c : text) {
+        if (c < '0' || c > '9') digits = false;
+        if (digits) value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (!digits || value == 0) {
+        why = "PXMEND_MAX_PIXELS must be a positive whole number of pixels, not \"" + text + "\"";
+        return false;
+    }
+    options.maxPixels = value;
+    return true;
+}
+
+bool withinReadLimits(const ImageInfo& info, const ReadOptions& options, std::string& why) {
+    if (!checkDecodable(info, why)) return false;
+    const std::uint64_t pixels = static_cast<std::uint64_t>(info.width) * static_cast<std::uint64_t>(info.height);
+    if (pixels > options.maxPixels) {
+        why = format("the image is %d x %d pixels (%llu pixels), over the limit of %llu pixels (PXMEND_MAX_PIXELS "
+                     "sets the limit; default %llu)",
+                     info.width, info.height, static_cast<unsigned long long>(pixels),
+                     static_cast<unsigned long long>(options.maxPixels),
+                     static_cast<unsigned long long>(ReadOptions{}.maxPixels));
+        return false;
+    }
+    return true;
+}
+
+std::uint8_t paperValue(const Image& image) {
+    switch (image.mode) {
+    case ColorMode::Mono:
+        // A 0 bit shows palette entry 0: paper is whichever bit shows the lighter colour.
+        return lighter(image.palette[1], image.palette[0]) ? 0xFF : 0x00;
+    case ColorMode::Palette4:
+    case ColorMode::Palette8: {
+        const int count = std::clamp(image.paletteCount, 1, image.mode == ColorMode::Palette4 ? 16 : 256);
+        int lightest = 0;
+        for (int i = 1; i < count; ++i)
+            if (lighter(image.palette[static_cast<std::size_t>(i)], image.palette[static_cast<std::size_t>(lightest)]))
+                lightest = i;
+        return static_cast<std::uint8_t>(lightest);
+    }
+    default:
+        return 0xFF;  // white grey level, white colour, opaque alpha
+    }
+}
+
 bool canWriteFormat(FileFormat format) {
     return format == FileFormat::Tiff || format == FileFormat::Png || format == FileFormat::Jpeg ||
            format == FileFormat::Bmp;
 }
 
+bool canWriteBack(FileFormat format) {
+    return canWriteFormat(format) || format == FileFormat::Gif;
+}
+
 WriteStatus writeImage(const std::string& path, const Image& image) {
-    if (!canWriteFormat(image.format))
+    if (!canWriteBack(image.format))
         return writeFailure(kStatusCannotWriteFormat, path, "the host cannot write this file format");
     if (!formatHoldsMode(image.format, image.mode))
         return writeFailure(kStatusCannotWriteFormat, path, "the file format cannot hold this colour mode");
+    if (image.format == FileFormat::Gif && image.details.gifMoreImages)
+        return writeFailure(kStatusCannotWriteFormat, path,
+                            "the GIF file holds several images (an animation); the host reads and edits only the "
+                            "first, and writing it back would lose the others");
     WriteSettings ws;
     ws.compression = compressionFor(image.format, image.mode, image.compression);
     ws.layout = image.layout;

@@ -3,8 +3,8 @@
 // compression, photometric, resolution and strip/tile layout it came with.
 //
 // Formats (host format codes): TIFF 3 (libtiff), PNG 28 (libpng), JPEG 18
-// (libjpeg), BMP 9 (own reader and writer), GIF 7 (giflib; read only: writing
-// answers kStatusCannotWriteFormat, -119).
+// (libjpeg), BMP 9 (own reader and writer), GIF 7 (giflib; written back in place
+// only: a new GIF file, createImageFile, answers kStatusCannotWriteFormat, -119).
 //
 // Pixel layout in memory, rows top to bottom, no row padding beyond what is said:
 //   ColorMode::Mono      1 bit per pixel, 8 pixels a byte, most significant bit
@@ -28,16 +28,30 @@
 //   Grey8, Rgb, Rgba: a grey ramp (entry i = i, i, i), paletteCount 256.
 //
 // Limits: images with a side over kMaxSide pixels, or whose decoded pixels would
-// take more than kMaxDecodedBytes, are refused from the header, before any pixel
-// memory is taken.
+// take more than kMaxDecodedBytes or a quarter of the machine's memory, are refused
+// from the header, before any pixel memory is taken; readImage also refuses images of
+// more pixels than ReadOptions::maxPixels (2 gigapixels unless PXMEND_MAX_PIXELS says).
+//
+// Damaged data: a decoder's warning about the pixel data (libtiff's, libjpeg's,
+// libpng's), data ending early and rows no strip holds make the file damaged;
+// readImage refuses it with the reason ("damaged CCITT data in row 12 ...") unless
+// ReadOptions::acceptDamaged, and then fills what the decoder did not produce with
+// paperValue. Pixel memory is not cleared beforehand: a decoder writes every byte or
+// the part it did not write is filled, so no byte of an image is left unset.
 //
 // What a write-back keeps: format, compression, photometric, resolution, strip or
 // tile layout, and for TIFF also byte order, BigTIFF, fill order, predictor, G3
 // options, orientation and the tags the host does not interpret (texts,
-// georeferencing keys). It does not keep: further images of a TIFF (files with
-// several images are refused when read), PNG transparency and text chunks, BMP
-// header versions (written with the 40-byte header), JPEG quality (not stored in
-// files; details.jpegQuality is used) — JPEG data is re-encoded, so it is lossy.
+// georeferencing keys); for GIF the colour table (as a global table, grown to a
+// power of two when the pixels use indices past it), background and transparent
+// colour indices and interlacing, the pixels LZW coded anew by giflib. It does
+// not keep: further images of a TIFF (files with several images are refused when
+// read) or of a GIF (read as its first image; such a file is not written back:
+// kStatusCannotWriteFormat), GIF comments, application extensions and the first
+// image's place on a larger logical screen (written as one screen-sized image),
+// PNG transparency and text chunks, BMP header versions (written with the 40-byte
+// header), JPEG quality (not stored in files; details.jpegQuality is used) — JPEG
+// data is re-encoded, so it is lossy.
 #pragma once
 
 #include <array>
@@ -151,8 +165,15 @@ struct FileDetails {
     std::vector<TiffTag> tiffTags;      // other tags, written back as found
     // TIFF JPEG and JPEG files: quality used when encoding (not stored in files)
     int jpegQuality = 90;
-    // PNG
+    // PNG and GIF
     bool interlaced = false;
+    // GIF: the background colour index of the logical screen, the transparent
+    // colour index of the first image's graphic control extension (-1: none),
+    // and whether further images (an animation) follow the first one, which is
+    // the only one the host reads: such a file is not written back.
+    int gifBackground = 0;
+    int gifTransparent = -1;
+    bool gifMoreImages = false;
     // BMP
     bool topDown = false;
 };
@@ -224,7 +245,19 @@ struct Image : ImageInfo {
 struct ImageResult {
     bool ok = false;
     Image image;
-    std::string error;  // names the file and the reason when !ok
+    std::string error;   // names the file and the reason when !ok
+    std::string damage;  // damaged pixel data found (also when that refused the file); empty when none
+};
+
+// How readImage decodes a file.
+struct ReadOptions {
+    // Largest image decoded, in pixels (width times height), checked from the header
+    // before any pixel memory is taken; PXMEND_MAX_PIXELS sets another (readOptionsFrom).
+    std::uint64_t maxPixels = 2'000'000'000;
+    // Damaged pixel data (a decoder's warning about the data, data ending early, rows
+    // no strip holds): false refuses the file with the reason; true keeps every byte the
+    // decoder produced and fills the rest with the paper value (paperValue).
+    bool acceptDamaged = false;
 };
 
 struct InfoResult {
@@ -258,16 +291,31 @@ ImageResult makeImage(int width, int height, ColorMode mode, bool blank = true);
 // file and reason (missing, unreadable, unknown kind, damaged header, too large).
 InfoResult readInfo(const std::string& path);
 
-// Takes a path, gives the whole decoded image; fails with the file and reason
-// (as readInfo, plus unsupported colour layouts and damaged pixel data).
-ImageResult readImage(const std::string& path);
+// Takes a path and read options, gives the whole decoded image (with `damage` set when
+// damaged data was accepted); fails with the file and reason (as readInfo, plus unsupported
+// colour layouts, images over the pixel or memory limit, and damaged pixel data unless
+// options.acceptDamaged).
+ImageResult readImage(const std::string& path, const ReadOptions& options = ReadOptions{});
+
+// Takes the text of PXMEND_MAX_PIXELS (null or empty: not set), gives options with that
+// pixel limit (else the default); false with the reason for anything but a positive whole number.
+bool readOptionsFrom(const char* maxPixels, ReadOptions& options, std::string& why);
+
+// Takes header facts and read options, gives true when the image is within the pixel limit
+// and the memory limit; else false with the reason (its size and the limit).
+bool withinReadLimits(const ImageInfo& info, const ReadOptions& options, std::string& why);
+
+// Takes a decoded image's header facts and palette, gives the byte that shows paper (white,
+// or the palette's lightest entry) in its colour mode: what fills accepted damaged parts.
+std::uint8_t paperValue(const Image& image);
 
 // Takes a path and an image (normally one readImage gave), writes it in
 // image.format with its compression, photometric, resolution and layout through
-// a temporary file renamed over `path`; gives kStatusCannotWriteFormat for a
-// read-only format, kStatusError with the reason otherwise (also for a file
-// whose permission bits allow no writing). On failure the file at `path` is left
-// as it was.
+// a temporary file renamed over `path` (every format the host reads, GIF
+// included); gives kStatusCannotWriteFormat for a format or colour mode it cannot
+// write back (and a GIF of several images), kStatusError with the reason
+// otherwise (also for a file whose permission bits allow no writing). On failure
+// the file at `path` is left as it was.
 WriteStatus writeImage(const std::string& path, const Image& image);
 
 // Takes a path, a format and an image, writes a new file in `format` (keeping
@@ -275,11 +323,15 @@ WriteStatus writeImage(const std::string& path, const Image& image);
 // G4 for monochrome TIFF, LZW for other TIFF; layout and details are kept when
 // the image is new or already of that format);
 // gives kStatusCannotWriteFormat for a format or colour mode the host cannot
-// write, kStatusError with the reason for other failures.
+// write new files in (GIF among them), kStatusError with the reason for other failures.
 WriteStatus createImageFile(const std::string& path, FileFormat format, const Image& image);
 
 
-// Takes a format code, gives whether the host can write files of that format.
+// Takes a format code, gives whether the host makes new files of that format
+// (createImageFile, the image library's new-file saves): TIFF, PNG, JPEG, BMP; not GIF.
 bool canWriteFormat(FileFormat format);
+// Takes a format code, gives whether the host writes edited images back over
+// files of that format (writeImage): every format it reads, GIF included.
+bool canWriteBack(FileFormat format);
 
 }  // namespace subhost::imagefile

@@ -1,6 +1,8 @@
 // JPEG through libjpeg (grey and colour). libjpeg's fatal errors longjmp back to
-// small functions that hold nothing with a destructor; warnings are silenced,
-// except that data ending early marks the file as truncated.
+// small functions that hold nothing with a destructor. Its warnings about the
+// pixel data (corrupt data, data ending early, a marker in the middle of the
+// data) mark the file as damaged from the row being decoded then: libjpeg goes
+// on with made-up grey, which is never taken for the picture.
 #include <cstdio>
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jerror.h>
@@ -26,7 +28,10 @@ struct JpegError {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
-    int truncated;
+    int watching;       // pixel data is being decoded: warnings are damage
+    int damaged;        // a warning about the pixel data came
+    long damagedRow;    // the first row being decoded when it came
+    char damage[JMSG_LENGTH_MAX];
 };
 
 [[noreturn]] void jpegOnError(j_common_ptr cinfo) {
@@ -35,9 +40,17 @@ struct JpegError {
     std::longjmp(error->jump, 1);
 }
 
+// Warnings (level -1) while the pixels are decoded are damage, except those about the header's
+// metadata (an unknown JFIF revision or Adobe transform, a bad ICC profile marker).
 void jpegOnMessage(j_common_ptr cinfo, int level) {
     auto* error = reinterpret_cast<JpegError*>(cinfo->err);
-    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) error->truncated = 1;
+    const int code = cinfo->err->msg_code;
+    if (level >= 0 || !error->watching || error->damaged || code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM ||
+        code == JWRN_BOGUS_ICC)
+        return;
+    error->damaged = 1;
+    error->damagedRow = cinfo->is_decompressor ? reinterpret_cast<j_decompress_ptr>(cinfo)->output_scanline : 0;
+    (*cinfo->err->format_message)(cinfo, error->damage);
 }
 
 void jpegSilent(j_common_ptr) {}
@@ -48,7 +61,10 @@ void jpegInstallErrors(JpegError& error) {
     error.manager.emit_message = jpegOnMessage;
     error.manager.output_message = jpegSilent;
     error.message[0] = '\0';
-    error.truncated = 0;
+    error.watching = 0;
+    error.damaged = 0;
+    error.damagedRow = 0;
+    error.damage[0] = '\0';
 }
 
 std::string libjpegSays(const JpegError& error) {
@@ -102,14 +118,17 @@ bool jpegReadHeader(JpegReader* reader, std::FILE* file) {
     return true;
 }
 
-bool jpegReadRows(JpegReader* reader, std::uint8_t* pixels, std::size_t stride, int rgb) {
+// Decodes the rows into `pixels`, counting in *rowsRead those libjpeg gave; false after a fatal error.
+bool jpegReadRows(JpegReader* reader, std::uint8_t* pixels, std::size_t stride, int rgb, long* rowsRead) {
     if (setjmp(reader->error.jump)) return false;
     jpeg_decompress_struct* cinfo = &reader->cinfo;
     cinfo->out_color_space = rgb ? JCS_RGB : JCS_GRAYSCALE;
+    reader->error.watching = 1;
     jpeg_start_decompress(cinfo);
     while (cinfo->output_scanline < cinfo->output_height) {
         JSAMPROW row = pixels + static_cast<std::size_t>(cinfo->output_scanline) * stride;
         if (jpeg_read_scanlines(cinfo, &row, 1) != 1) break;
+        *rowsRead = static_cast<long>(cinfo->output_scanline);
     }
     jpeg_finish_decompress(cinfo);
     return true;
@@ -189,7 +208,7 @@ bool jpegReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
     return true;
 }
 
-bool jpegRead(const std::string& path, Image& image, std::string& why) {
+bool jpegRead(const std::string& path, Image& image, DamageReport& damage, std::string& why) {
     FilePtr file = openFile(path, "rb", why);
     if (!file) return false;
     JpegReader reader;
@@ -197,14 +216,34 @@ bool jpegRead(const std::string& path, Image& image, std::string& why) {
     jpegInfoFrom(reader.cinfo, image);
     if (!allocatePixels(image, why)) return false;
     setDefaultPalette(image);
-    if (!jpegReadRows(&reader, image.pixels.data(), image.stride, image.mode == ColorMode::Rgb)) {
-        why = "damaged JPEG data (" + libjpegSays(reader.error) + ")";
+    long rowsRead = 0;
+    const bool finished = jpegReadRows(&reader, image.pixels.data(), image.stride, image.mode == ColorMode::Rgb, &rowsRead);
+    const JpegError& e = reader.error;
+    if (finished && !e.damaged && rowsRead == image.height) return true;
+    if (!finished && rowsRead == 0) {
+        damage.what = why = "damaged JPEG data (" + libjpegSays(e) + ")";  // not one row to keep
         return false;
     }
-    if (reader.error.truncated) {
-        why = "the JPEG data ends early (truncated file)";
+    // Rows from the first one the damage touched are not the picture: paper, when accepted.
+    long goodRows = rowsRead;
+    std::string said;
+    if (e.damaged) {
+        goodRows = std::min(goodRows, e.damagedRow);
+        said = std::string("libjpeg: ") + e.damage;
+    } else if (!finished) {
+        said = libjpegSays(e);
+    } else {
+        said = format("libjpeg gave %ld of %d rows", rowsRead, image.height);
+    }
+    const std::string text = goodRows < image.height
+                                 ? format("damaged JPEG data in row %ld (%s)", goodRows, said.c_str())
+                                 : format("damaged JPEG data after the last row (%s)", said.c_str());
+    damage.what = text;
+    if (!damage.accept) {
+        why = text;
         return false;
     }
+    fillPaper(image, static_cast<std::size_t>(goodRows), static_cast<std::size_t>(image.height - goodRows));
     return true;
 }
 
@@ -236,11 +275,13 @@ bool jpegWrite(const std::string& path, const Image& image, const WriteSettings&
     }
     JpegWriter writer;
     if (!jpegWriteRows(&writer, file.get(), &s, image.pixels.data(), image.stride)) {
+        const int code = errno;  // a write that failed left its reason here
         why = "cannot encode the image (" + libjpegSays(writer.error) + ")";
+        if (code == ENOSPC || code == EDQUOT) why += ": " + systemError(code);
         return false;
     }
     if (std::fclose(file.release()) != 0) {
-        why = "cannot finish the file";
+        why = "cannot finish the file: " + systemError(errno);
         return false;
     }
     return true;

@@ -15,8 +15,14 @@ namespace subhost::imagefile::detail {
 
 namespace {
 
+// libpng's first error, and while the pixels are decoded its first warning (libpng reports
+// benign errors, such as extra or missing image data, as warnings) and the rows read so far.
 struct PngMessages {
     char error[256] = "";
+    int watching = 0;
+    long rowsRead = 0;
+    long warningRow = -1;
+    char warning[256] = "";
 };
 
 [[noreturn]] void pngOnError(png_structp png, png_const_charp message) {
@@ -26,7 +32,15 @@ struct PngMessages {
     png_longjmp(png, 1);
 }
 
-void pngOnWarning(png_structp, png_const_charp) {}
+// A warning while the rows are read is damage; once they are all read, only one about the
+// image data (its end, extra or missing data) is, not one about a later text or metadata chunk.
+void pngOnWarning(png_structp png, png_const_charp message) {
+    auto* messages = static_cast<PngMessages*>(png_get_error_ptr(png));
+    if (!messages || !messages->watching || messages->warning[0] != '\0' || !message) return;
+    if (messages->watching == 2 && !std::strstr(message, "IDAT") && !std::strstr(message, "data")) return;
+    std::snprintf(messages->warning, sizeof messages->warning, "%s", message);
+    messages->warningRow = messages->rowsRead;
+}
 
 std::string libpngSays(const PngMessages& messages) {
     return messages.error[0] ? std::string("libpng: ") + messages.error : std::string("libpng gave no reason");
@@ -87,12 +101,25 @@ bool pngReadHeader(png_structp png, png_infop info, std::FILE* file, PngHeader* 
     return true;
 }
 
-bool pngReadRows(png_structp png, png_infop info, png_bytepp rows, int unpackNibbles) {
+// Reads the rows (one at a time unless interlaced, counting them in messages->rowsRead);
+// false after an error.
+bool pngReadRows(png_structp png, png_infop info, png_bytepp rows, png_uint_32 height, int unpackNibbles,
+                 PngMessages* messages) {
     if (setjmp(png_jmpbuf(png))) return false;
     if (unpackNibbles) png_set_packing(png);
-    png_set_interlace_handling(png);
+    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    png_read_image(png, rows);
+    messages->watching = 1;
+    if (passes > 1) {
+        png_read_image(png, rows);
+        messages->rowsRead = static_cast<long>(height);
+    } else {
+        for (png_uint_32 y = 0; y < height; ++y) {
+            png_read_row(png, rows[y], nullptr);
+            messages->rowsRead = static_cast<long>(y) + 1;
+        }
+    }
+    messages->watching = 2;
     png_read_end(png, nullptr);
     return true;
 }
@@ -193,7 +220,7 @@ bool pngReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
     return true;
 }
 
-bool pngRead(const std::string& path, Image& image, std::string& why) {
+bool pngRead(const std::string& path, Image& image, DamageReport& damage, std::string& why) {
     FilePtr file = openFile(path, "rb", why);
     if (!file) return false;
     PngMessages messages;
@@ -211,10 +238,21 @@ bool pngRead(const std::string& path, Image& image, std::string& why) {
     }
     std::vector<png_bytep> rows(static_cast<std::size_t>(image.height));
     for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = image.pixels.data() + r * image.stride;
-    if (!pngReadRows(handle.png, handle.info, rows.data(), image.mode == ColorMode::Palette4)) {
-        why = "damaged PNG pixel data (" + libpngSays(messages) + ")";
+    const bool finished = pngReadRows(handle.png, handle.info, rows.data(), h.height,
+                                      image.mode == ColorMode::Palette4, &messages);
+    if (finished && messages.warning[0] == '\0') return true;
+    // An interlaced image's rows are all unfinished until its last pass: nothing to keep.
+    const long rowsRead = h.interlace != PNG_INTERLACE_NONE && !finished ? 0 : messages.rowsRead;
+    const std::string text =
+        finished ? format("damaged PNG data in row %ld (libpng: %s)", std::min<long>(messages.warningRow, image.height - 1),
+                          messages.warning)
+                 : format("damaged PNG data in row %ld (%s)", rowsRead, libpngSays(messages).c_str());
+    damage.what = text;
+    if (!damage.accept || rowsRead == 0) {
+        why = text;
         return false;
     }
+    fillPaper(image, static_cast<std::size_t>(rowsRead), static_cast<std::size_t>(image.height - rowsRead));
     return true;
 }
 
@@ -300,11 +338,13 @@ bool pngWrite(const std::string& path, const Image& image, const WriteSettings& 
     for (std::size_t r = 0; r < rows.size(); ++r)
         rows[r] = const_cast<png_bytep>(image.pixels.data() + r * image.stride);
     if (!pngWriteRows(handle.png, handle.info, file.get(), &layout, rows.data())) {
+        const int code = errno;  // a write that failed left its reason here
         why = "cannot encode the image (" + libpngSays(messages) + ")";
+        if (code == ENOSPC || code == EDQUOT) why += ": " + systemError(code);
         return false;
     }
     if (std::fclose(file.release()) != 0) {
-        why = "cannot finish the file";
+        why = "cannot finish the file: " + systemError(errno);
         return false;
     }
     return true;

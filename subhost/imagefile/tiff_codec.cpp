@@ -5,6 +5,8 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -20,31 +22,88 @@ namespace {
 constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t{1} << 30;
 constexpr tmsize_t kMaxTileBytes = tmsize_t{256} << 20;
 
-// The first error and the first directory-loop warning libtiff reported for one open file.
+// What libtiff reported for one open file: its first error, its first warning, the
+// first directory-loop warning, the first error or warning since a caller last cleared
+// `recent`, and whether a write failed because the disk is full.
 struct TiffMessages {
     std::string error;
+    std::string warning;
     std::string loop;
+    std::string recent;
+    bool diskFull = false;
 };
 
+// libtiff calls the handlers right after the system call that failed: a full disk is
+// told by errno then, where libtiff's own text only says that a write failed.
+void noteDiskFull(TiffMessages& messages, int code) {
+    if (code == ENOSPC || code == EDQUOT) messages.diskFull = true;
+}
+
 int tiffOnError(TIFF*, void* user, const char* module, const char* fmt, va_list args) {
+    const int code = errno;
     auto* messages = static_cast<TiffMessages*>(user);
-    if (messages && messages->error.empty()) {
-        messages->error = vformat(fmt, args);
-        if (module && *module) messages->error = std::string(module) + ": " + messages->error;
-    }
+    if (!messages) return 1;
+    noteDiskFull(*messages, code);
+    std::string text = vformat(fmt, args);
+    if (module && *module) text = std::string(module) + ": " + text;
+    if (messages->recent.empty()) messages->recent = text;
+    if (messages->error.empty()) messages->error = text;
     return 1;
 }
 
-// Warnings are dropped, except that a looping directory chain (which libtiff
-// only warns about, cutting the chain) is remembered: such a file is refused.
-int tiffOnWarning(TIFF*, void* user, const char*, const char* fmt, va_list args) {
+// Warnings do not fail a file, but the first is kept to explain a failure libtiff gives
+// no error for; a looping directory chain (which libtiff only warns about, cutting the
+// chain) is remembered apart: such a file is refused.
+int tiffOnWarning(TIFF*, void* user, const char* module, const char* fmt, va_list args) {
     auto* messages = static_cast<TiffMessages*>(user);
-    if (messages && messages->loop.empty()) {
-        std::string text = vformat(fmt, args);
-        if (text.find("loop") != std::string::npos) messages->loop = text;
-    }
+    if (!messages) return 1;
+    std::string text = vformat(fmt, args);
+    if (messages->loop.empty() && text.find("loop") != std::string::npos) messages->loop = text;
+    if (module && *module) text = std::string(module) + ": " + text;
+    if (messages->recent.empty()) messages->recent = text;
+    if (messages->warning.empty()) messages->warning = text;
     return 1;
 }
+
+// libtiff reports some failures without the file's handle (an allocation, a codec set up
+// before the file is known): those reach the process-wide handlers, which pass them to the
+// messages of the file this thread is working on, instead of printing them to stderr.
+struct TiffRouting {
+    TiffMessages* current = nullptr;
+};
+
+thread_local TiffRouting t_routing;
+
+void tiffGlobalError(thandle_t, const char* module, const char* fmt, va_list args) {
+    if (t_routing.current) tiffOnError(nullptr, t_routing.current, module, fmt, args);
+}
+
+void tiffGlobalWarning(thandle_t, const char* module, const char* fmt, va_list args) {
+    if (t_routing.current) tiffOnWarning(nullptr, t_routing.current, module, fmt, args);
+}
+
+// Routes handle-less libtiff messages to messages while it lives (installing the
+// process-wide handlers on first use).
+class TiffRoute {
+public:
+    explicit TiffRoute(TiffMessages& messages) : saved_(t_routing.current) {
+        static const bool installed = [] {
+            TIFFSetErrorHandler(nullptr);
+            TIFFSetWarningHandler(nullptr);
+            TIFFSetErrorHandlerExt(tiffGlobalError);
+            TIFFSetWarningHandlerExt(tiffGlobalWarning);
+            return true;
+        }();
+        (void)installed;
+        t_routing.current = &messages;
+    }
+    ~TiffRoute() { t_routing.current = saved_; }
+    TiffRoute(const TiffRoute&) = delete;
+    TiffRoute& operator=(const TiffRoute&) = delete;
+
+private:
+    TiffMessages* saved_;
+};
 
 struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
@@ -71,8 +130,21 @@ TiffPtr tiffOpen(const std::string& path, const char* mode, TiffMessages& messag
     return tif;
 }
 
-std::string libtiffSays(const TiffMessages& messages) {
-    return messages.error.empty() ? std::string("libtiff gave no reason") : "libtiff: " + messages.error;
+// Takes what libtiff reported and the operation that failed (as "decoding strip 3"),
+// gives the reason in words: libtiff's error, else its warning, else the operation with
+// the likely cause; a full disk is always said.
+std::string libtiffSays(const TiffMessages& messages, const std::string& operation) {
+    std::string text;
+    if (!messages.error.empty())
+        text = "libtiff: " + messages.error;
+    else if (!messages.warning.empty())
+        text = "libtiff warned: " + messages.warning;
+    else if (messages.diskFull)
+        text = operation + " failed";
+    else
+        text = "libtiff reported no error while " + operation + "; the file's data is damaged or cut short";
+    if (messages.diskFull) text += "; the disk is full";
+    return text;
 }
 
 Compression hostCompression(std::uint16_t code) {
@@ -243,7 +315,7 @@ bool tiffSetCarriedTags(TIFF* tif, const FileDetails& d) {
 bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::string& why) {
     tdir_t directories = TIFFNumberOfDirectories(tif);
     if (!messages.error.empty() || !messages.loop.empty()) {
-        why = "damaged directory chain (" + (messages.loop.empty() ? libtiffSays(messages) : "libtiff: " + messages.loop) + ")";
+        why = "damaged directory chain (" + (messages.loop.empty() ? libtiffSays(messages, "reading the directories") : "libtiff: " + messages.loop) + ")";
         return false;
     }
     if (directories > 1) {
@@ -357,7 +429,93 @@ std::size_t fileRowBytes(const Image& image, std::size_t pixels) {
     return image.mode == ColorMode::Palette4 ? (pixels + 1) / 2 : rowBytes(image.mode, static_cast<int>(pixels));
 }
 
-bool tiffReadStrips(TIFF* tif, TiffMessages& messages, Image& image, std::string& why) {
+// The name of the coding whose data is damaged, as the user knows it.
+const char* codingName(Compression compression) {
+    switch (compression) {
+    case Compression::CcittRle:
+    case Compression::CcittG3:
+    case Compression::CcittG4: return "CCITT";
+    case Compression::Lzw: return "LZW";
+    case Compression::PackBits: return "PackBits";
+    case Compression::Jpeg: return "JPEG";
+    case Compression::Deflate: return "Deflate";
+    default: return "uncompressed TIFF";
+    }
+}
+
+// One strip or tile: where it decodes to and which image rows it holds.
+struct TiffBlock {
+    bool tiled = false;
+    std::uint32_t index = 0;
+    std::uint8_t* buffer = nullptr;  // the image's rows, or scratch in the file's row format
+    tmsize_t size = 0;               // bytes the block decodes to
+    std::size_t rowBytes = 0;        // bytes a row takes in the buffer
+    std::size_t firstRow = 0;        // image row of the buffer's first row
+    std::size_t rows = 0;
+};
+
+tmsize_t tiffDecode(TIFF* tif, const TiffBlock& b, std::uint8_t* buffer) {
+    return b.tiled ? TIFFReadEncodedTile(tif, b.index, buffer, b.size) : TIFFReadEncodedStrip(tif, b.index, buffer, b.size);
+}
+
+// Decodes one strip or tile. A decode that fails, comes out short or makes libtiff warn is
+// damage: the block is decoded again over the paper value and over its complement, so that
+// every byte the decoder did not produce is known and set to paper (which also gives the row
+// where decoding broke off). Gives true for a whole block, or damage accepted; false with the
+// damage as the reason otherwise.
+bool tiffDecodeBlock(TIFF* tif, TiffMessages& messages, const Image& image, const TiffBlock& b, DamageReport& damage,
+                     std::string& why) {
+    messages.recent.clear();
+    const tmsize_t got = tiffDecode(tif, b, b.buffer);
+    if (got == b.size && messages.recent.empty()) return true;
+    const std::string said =
+        messages.recent.empty()
+            ? format("it decodes to %lld of %lld bytes", static_cast<long long>(std::max<tmsize_t>(got, 0)),
+                     static_cast<long long>(b.size))
+            : "libtiff: " + messages.recent;
+    const std::uint8_t paperPixel = paperValue(image);
+    const std::uint8_t paper =
+        image.mode == ColorMode::Palette4 ? static_cast<std::uint8_t>((paperPixel << 4) | paperPixel) : paperPixel;
+    const std::size_t bytes = static_cast<std::size_t>(b.size);
+    std::vector<std::uint8_t> again;
+    try {
+        again.assign(bytes, static_cast<std::uint8_t>(~paper));
+    } catch (const std::bad_alloc&) {
+        why = "not enough memory to look at a damaged " + std::string(b.tiled ? "tile" : "strip");
+        return false;
+    }
+    std::memset(b.buffer, paper, bytes);
+    tiffDecode(tif, b, b.buffer);
+    tiffDecode(tif, b, again.data());
+    const std::size_t produced = paperWhereUnproduced(b.buffer, again.data(), bytes, paper);
+    std::string where;
+    // The fax decoders name the line of the strip or tile where the coding went wrong.
+    const std::size_t line = messages.recent.find(" at line ");
+    unsigned faxLine = 0;
+    char of[8] = "";
+    if (line != std::string::npos &&
+        std::sscanf(messages.recent.c_str() + line, " at line %u %7s", &faxLine, of) == 2 && std::strcmp(of, "of") == 0 &&
+        faxLine < b.rows) {
+        where = format("row %zu", b.firstRow + faxLine);
+    } else if (produced < bytes && b.rowBytes > 0) {
+        // A break at the start of a row came from the row before it.
+        std::size_t row = produced / b.rowBytes;
+        if (produced % b.rowBytes == 0 && row > 0) --row;
+        where = format("row %zu", b.firstRow + std::min(row, b.rows - 1));
+    } else {
+        where = format("rows %zu-%zu", b.firstRow, b.firstRow + b.rows - 1);
+    }
+    const std::string text = format("damaged %s data in %s (%s %u; %s)", codingName(image.compression), where.c_str(),
+                                    b.tiled ? "tile" : "strip", static_cast<unsigned>(b.index), said.c_str());
+    if (damage.what.empty()) damage.what = text;
+    if (!damage.accept) {
+        why = text;
+        return false;
+    }
+    return true;
+}
+
+bool tiffReadStrips(TIFF* tif, TiffMessages& messages, Image& image, DamageReport& damage, std::string& why) {
     const std::uint32_t rps = std::max<std::uint32_t>(1, image.layout.rowsPerStrip);
     const std::size_t fileRow = fileRowBytes(image, static_cast<std::size_t>(image.width));
     std::vector<std::uint8_t> scratch;
@@ -369,28 +527,34 @@ bool tiffReadStrips(TIFF* tif, TiffMessages& messages, Image& image, std::string
         if (firstRow >= static_cast<std::uint64_t>(image.height)) break;
         std::size_t rows = static_cast<std::size_t>(std::min<std::uint64_t>(rps, image.height - firstRow));
         std::uint8_t* dst = image.pixels.data() + firstRow * image.stride;
-        std::uint8_t* target = scratch.empty() ? dst : scratch.data();
-        tmsize_t want = static_cast<tmsize_t>(rows * fileRow);
-        const tmsize_t got = TIFFReadEncodedStrip(tif, s, target, want);
-        if (got < 0) {
-            why = format("cannot decode strip %u (%s)", static_cast<unsigned>(s), libtiffSays(messages).c_str());
-            return false;
-        }
-        // A short strip leaves its last rows blank rather than unset.
-        if (got < want) std::memset(target + got, 0, static_cast<std::size_t>(want - got));
+        TiffBlock block;
+        block.index = s;
+        block.buffer = scratch.empty() ? dst : scratch.data();
+        block.size = static_cast<tmsize_t>(rows * fileRow);
+        block.rowBytes = fileRow;
+        block.firstRow = static_cast<std::size_t>(firstRow);
+        block.rows = rows;
+        if (!tiffDecodeBlock(tif, messages, image, block, damage, why)) return false;
         rowsRead = static_cast<std::size_t>(firstRow) + rows;
         if (!scratch.empty())
             for (std::size_t r = 0; r < rows; ++r)
                 unpackNibbles(scratch.data() + r * fileRow, dst + r * image.stride, static_cast<std::size_t>(image.width));
     }
-    // Rows no strip covers (a file with too few strips) are blank.
-    if (rowsRead < static_cast<std::size_t>(image.height))
-        std::memset(image.pixels.data() + rowsRead * image.stride, 0,
-                    (static_cast<std::size_t>(image.height) - rowsRead) * image.stride);
+    // Rows no strip covers (a file with too few strips) are missing data.
+    if (rowsRead < static_cast<std::size_t>(image.height)) {
+        const std::string text = format("no %s data for rows %zu-%d (the file's strips end there)",
+                                        codingName(image.compression), rowsRead, image.height - 1);
+        if (damage.what.empty()) damage.what = text;
+        if (!damage.accept) {
+            why = text;
+            return false;
+        }
+        fillPaper(image, rowsRead, static_cast<std::size_t>(image.height) - rowsRead);
+    }
     return true;
 }
 
-bool tiffReadTiles(TIFF* tif, TiffMessages& messages, Image& image, std::string& why) {
+bool tiffReadTiles(TIFF* tif, TiffMessages& messages, Image& image, DamageReport& damage, std::string& why) {
     const std::uint32_t tw = image.layout.tileWidth, th = image.layout.tileHeight;
     if (tw == 0 || th == 0 || tw % 16 != 0 || th % 16 != 0) {
         why = format("invalid tile size %u x %u", tw, th);
@@ -414,13 +578,17 @@ bool tiffReadTiles(TIFF* tif, TiffMessages& messages, Image& image, std::string&
     }
     for (std::uint32_t y = 0; y < static_cast<std::uint32_t>(image.height); y += th) {
         for (std::uint32_t x = 0; x < static_cast<std::uint32_t>(image.width); x += tw) {
-            ttile_t index = TIFFComputeTile(tif, x, y, 0, 0);
-            if (TIFFReadEncodedTile(tif, index, tile.data(), static_cast<tmsize_t>(tile.size())) < 0) {
-                why = format("cannot decode tile %u (%s)", static_cast<unsigned>(index), libtiffSays(messages).c_str());
-                return false;
-            }
             std::size_t cols = std::min<std::size_t>(tw, static_cast<std::size_t>(image.width) - x);
             std::size_t rows = std::min<std::size_t>(th, static_cast<std::size_t>(image.height) - y);
+            TiffBlock block;
+            block.tiled = true;
+            block.index = TIFFComputeTile(tif, x, y, 0, 0);
+            block.buffer = tile.data();
+            block.size = static_cast<tmsize_t>(tile.size());
+            block.rowBytes = tileRow;
+            block.firstRow = y;
+            block.rows = rows;
+            if (!tiffDecodeBlock(tif, messages, image, block, damage, why)) return false;
             std::size_t dstOffset = image.mode == ColorMode::Palette4 ? x : rowBytes(image.mode, static_cast<int>(x));
             std::size_t bytes = std::min(rowBytes(image.mode, static_cast<int>(x + cols)) - dstOffset, tileRow);
             for (std::size_t r = 0; r < rows; ++r) {
@@ -557,7 +725,8 @@ bool tiffWriteStrips(TIFF* tif, TiffMessages& messages, const Image& image, cons
             data = scratch.data();
         }
         if (TIFFWriteEncodedStrip(tif, s, data, static_cast<tmsize_t>(rows * fileRow)) < 0) {
-            why = format("cannot encode strip %u (%s)", static_cast<unsigned>(s), libtiffSays(messages).c_str());
+            why = format("cannot encode strip %u (%s)", static_cast<unsigned>(s),
+                         libtiffSays(messages, format("writing strip %u", static_cast<unsigned>(s))).c_str());
             return false;
         }
     }
@@ -581,7 +750,8 @@ bool tiffWriteTiles(TIFF* tif, TiffMessages& messages, const Image& image, const
             fileRows(image, y, rows, x, cols, tileRow, tile.data());
             ttile_t index = TIFFComputeTile(tif, x, y, 0, 0);
             if (TIFFWriteEncodedTile(tif, index, tile.data(), static_cast<tmsize_t>(tile.size())) < 0) {
-                why = format("cannot encode tile %u (%s)", static_cast<unsigned>(index), libtiffSays(messages).c_str());
+                why = format("cannot encode tile %u (%s)", static_cast<unsigned>(index),
+                             libtiffSays(messages, format("writing tile %u", static_cast<unsigned>(index))).c_str());
                 return false;
             }
         }
@@ -593,19 +763,21 @@ bool tiffWriteTiles(TIFF* tif, TiffMessages& messages, const Image& image, const
 
 bool tiffReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
     TiffMessages messages;
+    TiffRoute route(messages);
     TiffPtr tif = tiffOpen(path, "r", messages);
     if (!tif) {
-        why = "not a readable TIFF file (" + libtiffSays(messages) + ")";
+        why = "not a readable TIFF file (" + libtiffSays(messages, "opening the file") + ")";
         return false;
     }
     return tiffInfoFrom(tif.get(), messages, info, why);
 }
 
-bool tiffRead(const std::string& path, Image& image, std::string& why) {
+bool tiffRead(const std::string& path, Image& image, DamageReport& damage, std::string& why) {
     TiffMessages messages;
+    TiffRoute route(messages);
     TiffPtr tif = tiffOpen(path, "r", messages);
     if (!tif) {
-        why = "not a readable TIFF file (" + libtiffSays(messages) + ")";
+        why = "not a readable TIFF file (" + libtiffSays(messages, "opening the file") + ")";
         return false;
     }
     TIFF* t = tif.get();
@@ -626,7 +798,8 @@ bool tiffRead(const std::string& path, Image& image, std::string& why) {
     setDefaultPalette(image);
     if ((image.mode == ColorMode::Palette4 || image.mode == ColorMode::Palette8) && !tiffReadPalette(t, image, why))
         return false;
-    return image.layout.tiled ? tiffReadTiles(t, messages, image, why) : tiffReadStrips(t, messages, image, why);
+    return image.layout.tiled ? tiffReadTiles(t, messages, image, damage, why)
+                              : tiffReadStrips(t, messages, image, damage, why);
 }
 
 bool tiffWrite(const std::string& path, const Image& image, const WriteSettings& settings, std::string& why) {
@@ -642,9 +815,10 @@ bool tiffWrite(const std::string& path, const Image& image, const WriteSettings&
     if (ws.details.bigTiff) mode += "8";
     mode += ws.details.bigEndian ? "b" : "l";
     TiffMessages messages;
+    TiffRoute route(messages);
     TiffPtr tif = tiffOpen(path, mode.c_str(), messages);
     if (!tif) {
-        why = "cannot create the file (" + libtiffSays(messages) + ")";
+        why = "cannot create the file (" + libtiffSays(messages, "creating the file") + ")";
         return false;
     }
     if (!tiffSetTags(tif.get(), image, ws, why)) return false;
@@ -654,7 +828,7 @@ bool tiffWrite(const std::string& path, const Image& image, const WriteSettings&
     else
         ok = tiffWriteStrips(tif.get(), messages, image, ws, why);
     if (ok && !TIFFFlush(tif.get())) {
-        why = "cannot finish the file (" + libtiffSays(messages) + ")";
+        why = "cannot finish the file (" + libtiffSays(messages, "writing the directory at the end of the file") + ")";
         ok = false;
     }
     return ok;
