@@ -46,6 +46,7 @@ struct BatchOptions {
     std::vector<std::pair<std::string, std::string>> fields;  // --set FIELD=VALUE, in order
     std::string appPath;                      // --app PATH
     bool verbose = false;                     // --verbose: transcript events on stderr
+    bool acceptDamaged = false;               // --accept-damaged: edit files with damaged pixel data
     std::vector<std::string> files;
 };
 
@@ -106,6 +107,8 @@ const char* kBatchHelp =
     "  --set FIELD=VALUE     override a setting for this run (e.g. --set Backup=0 --set CropCopy=1)\n"
     "  --app PATH            the add-on module to load\n"
     "  --verbose             every host event of the run on stderr\n"
+    "  --accept-damaged      edit files whose pixel data is damaged (else refused with the reason);\n"
+    "                        what cannot be decoded is white (a palette image's lightest colour)\n"
     "Exit code 0 when no file failed (a file the command leaves as it was is reported unchanged),\n"
     "1 when any file failed (the reason is given per file; a failed file is left as it was),\n"
     "2 for a usage error or when the add-on cannot be loaded.";
@@ -186,6 +189,8 @@ std::optional<std::string> parseOptions(Args args, BatchOptions& o) {
             o.appPath = *v;
         } else if (a == "--verbose") {
             o.verbose = true;
+        } else if (a == "--accept-damaged") {
+            o.acceptDamaged = true;
         } else {
             return "unknown option " + a;
         }
@@ -313,6 +318,14 @@ bool fileWritten(std::size_t from) {
     return false;
 }
 
+// The damage of a file edited with --accept-damaged, from index `from` on; empty when none.
+std::string acceptedDamage(std::size_t from) {
+    const auto& events = subhost::transcript();
+    for (std::size_t i = from; i < events.size(); ++i)
+        if (events[i].value("event", "") == "rasterDamaged") return events[i].value("damage", "");
+    return {};
+}
+
 // The last question of the events [from, to) that was answered no or cancel, or an empty text.
 std::string declinedQuestion(std::size_t from, std::size_t to) {
     const auto& events = subhost::transcript();
@@ -396,6 +409,7 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
     subhost::hostReset();
     if (o.verbose) subhost::setTranscriptStream(&std::cerr);
     if (!o.settingsFile.empty()) subhost::setCfgVar("PXMEND_SETTINGS", o.settingsFile);
+    if (o.acceptDamaged) subhost::setCfgVar("PXMEND_ACCEPT_DAMAGED", "1");
     subhost::setDefaultAnswer(o.answer);
     std::string error;
     if (!subhost::openDesignDocument(designFor(file, info.info.width, info.info.height), file.parent_path().string(),
@@ -437,9 +451,12 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
     }
     if (out.reason.empty()) out.reason = reportedFailure(closing);
     out.changed = fileWritten(opened);
+    const std::string damage = acceptedDamage(opened);
+    const std::string damageNote = damage.empty() ? "" : "damaged data accepted, undecoded part white: " + damage;
     if (out.reason.empty() && !out.changed) {
         const std::string declined = declinedQuestion(opened, closing);
         out.detail = declined.empty() ? "no pixel differed" : "answered no to \"" + declined + "\"";
+        if (!damageNote.empty()) out.detail += "; " + damageNote;
     }
     subhost::setTranscriptStream(nullptr);
     subhost::hostReset();
@@ -456,6 +473,7 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
         out.detail = file.filename().string() + (converted ? " converted to 24-bit colour and changed" : " changed");
     for (const std::string& n : derivedNames(file))
         if (!namesBefore.count(n)) out.detail += (out.detail.empty() ? "new " : ", new ") + n;
+    if (!damageNote.empty()) out.detail += (out.detail.empty() ? "" : "; ") + damageNote;
     return out;
 }
 

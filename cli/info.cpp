@@ -1,6 +1,7 @@
 // pixelmend info: what the host knows of raster files: format, compression, colour mode, size,
 // resolution, palette and, for monochrome files, which colour is ink and which is background.
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -106,8 +107,9 @@ std::string polarity(const img::Image& image) {
     return out;
 }
 
-// Prints one file's facts; false with the reason on stderr.
-bool printInfo(const std::string& path, std::ostream& out) {
+// Prints one file's facts; false with the reason on stderr (also for a file whose pixels are
+// over the limit or damaged: the facts are printed all the same).
+bool printInfo(const std::string& path, const img::ReadOptions& options, std::ostream& out) {
     const img::InfoResult header = img::readInfo(path);
     if (!header.ok) {
         std::cerr << "pixelmend: info: " << header.error << "\n";
@@ -126,19 +128,38 @@ bool printInfo(const std::string& path, std::ostream& out) {
              << "\n";
     const bool rampOnly = info.mode == img::ColorMode::Grey8 || info.mode == img::ColorMode::Rgb ||
                           info.mode == img::ColorMode::Rgba;
-    if (rampOnly) {
+    if (rampOnly)
         text << (info.mode == img::ColorMode::Grey8 ? "  palette: none (grey ramp)\n" : "  palette: none (direct colour)\n");
-    } else if (info.mode != img::ColorMode::Other) {
-        // Only a decoded image carries the palette and the pixels the polarity is counted from.
-        const img::ImageResult image = img::readImage(path);
-        if (!image.ok) {
-            std::cerr << "pixelmend: info: " << image.error << "\n";
-            out << text.str();
-            return false;
-        }
-        text << "  palette: " << paletteSummary(image.image) << "\n";
-        if (info.mode == img::ColorMode::Mono) text << "  polarity: " << polarity(image.image) << "\n";
+    if (info.mode == img::ColorMode::Other) {
+        out << text.str();
+        return true;
     }
+    // The pixels are decoded only within the limit: they give the palette, the polarity and
+    // whether the data is whole. Damaged data is read as far as it goes, to be reported.
+    std::string why;
+    if (!img::withinReadLimits(info, options, why)) {
+        text << "  pixels: not decoded: " << why << "\n";
+        out << text.str();
+        std::cerr << "pixelmend: info: " << path << ": " << why << "\n";
+        return false;
+    }
+    img::ReadOptions reporting = options;
+    reporting.acceptDamaged = true;
+    const img::ImageResult image = img::readImage(path, reporting);
+    if (!image.ok) {
+        std::cerr << "pixelmend: info: " << image.error << "\n";
+        out << text.str();
+        return false;
+    }
+    if (!rampOnly) text << "  palette: " << paletteSummary(image.image) << "\n";
+    if (!image.damage.empty()) {
+        text << "  damaged: " << image.damage << "\n";
+        if (info.mode == img::ColorMode::Mono) text << "  polarity: not counted (the pixel data is damaged)\n";
+        out << text.str();
+        std::cerr << "pixelmend: info: " << path << " is damaged: " << image.damage << "\n";
+        return false;
+    }
+    if (info.mode == img::ColorMode::Mono) text << "  polarity: " << polarity(image.image) << "\n";
     out << text.str();
     return true;
 }
@@ -152,14 +173,19 @@ int runInfo(Args args) {
             std::cout << "usage: pixelmend info FILE...\n"
                          "  Prints format, compression, colour mode, size, resolution and palette of each raster\n"
                          "  file, and for monochrome files which colour is ink: the colour most pixels have is\n"
-                         "  taken as the background. Exit code 1 when any file cannot be read.\n";
+                         "  taken as the background. The pixels are decoded when they are within the limit\n"
+                         "  (PXMEND_MAX_PIXELS, default 2000000000 pixels) and checked: damaged data is reported.\n"
+                         "  Exit code 1 when any file cannot be read, is over the limit or is damaged.\n";
             return 0;
         }
         if (a.size() > 1 && a[0] == '-') return usageError("info: unknown option " + a);
     }
+    img::ReadOptions options;
+    std::string why;
+    if (!img::readOptionsFrom(std::getenv("PXMEND_MAX_PIXELS"), options, why)) return usageError("info: " + why);
     int code = 0;
     for (const std::string& path : args) {
-        if (!printInfo(path, std::cout)) code = 1;
+        if (!printInfo(path, options, std::cout)) code = 1;
         std::cout.flush();
     }
     return code;

@@ -8,8 +8,10 @@
 #include <fstream>
 
 #include "host/mdlgeom.h"
+#include "host/mdlsystem.h"
 #include "subhost/host.h"
 #include "subhost/raster/raster.h"
+#include "subhost/state.h"
 #include "subhost/undo.h"
 
 namespace subhost::raster {
@@ -172,15 +174,67 @@ DiskStamp diskStampOf(const std::string& path) {
     return DiskStamp{true, st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
 }
 
+namespace {
+
+// Takes a configuration variable's name, gives its value, or the environment variable's of that
+// name when the host defines none; nullopt when neither is set.
+std::optional<std::string> configured(const char* name) {
+    std::wstring value(4096, L'\0');
+    if (mdlSystem_getCfgVar(value.data(), widen(name).c_str(), int(value.size())) == SUCCESS)
+        return narrow(value.c_str());
+    const char* environment = std::getenv(name);
+    if (environment) return std::string(environment);
+    return std::nullopt;
+}
+
+// Gives the read options the configuration sets: PXMEND_MAX_PIXELS (the pixel limit) and
+// PXMEND_ACCEPT_DAMAGED (1 edits damaged files, 0 or unset refuses them); false with the
+// reason for a value that is neither.
+bool configuredReadOptions(imagefile::ReadOptions& options, std::string& why) {
+    const std::optional<std::string> limit = configured("PXMEND_MAX_PIXELS");
+    if (!imagefile::readOptionsFrom(limit ? limit->c_str() : nullptr, options, why)) return false;
+    const std::string accept = configured("PXMEND_ACCEPT_DAMAGED").value_or("0");
+    if (accept != "0" && accept != "1" && !accept.empty()) {
+        why = "PXMEND_ACCEPT_DAMAGED must be 1 (edit damaged files) or 0, not \"" + accept + "\"";
+        return false;
+    }
+    options.acceptDamaged = accept == "1";
+    return true;
+}
+
+}  // namespace
+
 bool ensureDecoded(RasterFile& file, std::string* error) {
     if (file.image) return true;
     // Stamped before reading: a change while the file is read shows as a change at write-back.
     const DiskStamp stamp = diskStampOf(file.path);
-    imagefile::ImageResult result = imagefile::readImage(file.path);
+    imagefile::ReadOptions options;
+    std::string setting;
+    imagefile::ImageResult result;
+    if (configuredReadOptions(options, setting))
+        result = imagefile::readImage(file.path, options);
+    else
+        result.error = "Cannot read raster file \"" + file.path + "\": " + setting;
     if (!result.ok) {
         *error = result.error;
-        recordEvent({{"event", "messageCenter"}, {"priority", 10}, {"brief", result.error}, {"detail", ""}});
+        recordEvent({{"event", "messageCenter"},
+                     {"priority", 10},
+                     {"brief", result.error},
+                     {"detail", !result.damage.empty()
+                                    ? "the file's pixel data is damaged; with the configuration variable "
+                                      "PXMEND_ACCEPT_DAMAGED set to 1 (pixelmend --accept-damaged) it is edited all the "
+                                      "same, what could not be decoded filled with white"
+                                    : ""}});
         return false;
+    }
+    if (!result.damage.empty()) {
+        // Accepted damage is said, never passed over: the user chose to edit what could be decoded.
+        recordEvent({{"event", "rasterDamaged"}, {"path", file.path}, {"damage", result.damage}});
+        recordEvent({{"event", "messageCenter"},
+                     {"priority", 11},
+                     {"brief", "Raster file " + file.path + " is damaged: " + result.damage},
+                     {"detail", "edited as PXMEND_ACCEPT_DAMAGED asks; what could not be decoded is white (in a "
+                                "palette image the palette's lightest colour)"}});
     }
     file.image = std::move(result.image);
     file.info = *file.image;
