@@ -412,7 +412,9 @@ std::optional<std::vector<Step>> readScript(const std::string& scriptPath, const
     }
     std::stringstream buffer;
     buffer << in.rdbuf();
-    const std::string text = buffer.str();
+    std::string text = buffer.str();
+    // Editors on other systems start UTF-8 files with a byte-order mark: it belongs to no command.
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
     const fs::path folder = fs::absolute(fs::path(scriptPath), ec).parent_path();
     std::vector<Step> steps;
     int number = 0;

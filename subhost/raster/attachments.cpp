@@ -42,6 +42,14 @@ double number(const nlohmann::json& j, const char* key, double fallback) {
     return j[key].get<double>();
 }
 
+// The true-or-false value of key in j, fallback when j has no such key; throws naming the key otherwise.
+bool flag(const nlohmann::json& j, const char* key, bool fallback, const char* where = "") {
+    if (!j.contains(key)) return fallback;
+    if (!j[key].is_boolean())
+        throw std::runtime_error(std::string(where) + "\"" + key + "\" must be true or false, not " + j[key].dump());
+    return j[key].get<bool>();
+}
+
 DPoint3d point(const nlohmann::json& j, const char* what) {
     if (!j.is_array() || j.size() < 2 || j.size() > 3) throw std::runtime_error(std::string(what) + " must be [x, y] or [x, y, z]");
     for (const auto& v : j) {
@@ -112,14 +120,14 @@ std::unique_ptr<DgnRaster> attachmentFrom(const nlohmann::json& entry, const std
     raster->geo.rotation = number(entry, "rotation", 0.0);
     raster->geo.affinity = number(entry, "affinity", 0.0);
     if (std::fabs(raster->geo.affinity) >= 89.0) throw std::runtime_error("\"affinity\" must be within 89 degrees");
-    raster->readOnlyFlag = entry.value("readOnly", false);
+    raster->readOnlyFlag = flag(entry, "readOnly", false);
     raster->rendering = defaultRendering();
     if (entry.contains("rendering")) {
         const auto& r = entry["rendering"];
         if (!r.is_object()) throw std::runtime_error("\"rendering\" must be an object");
         colour(r, "foreground", raster->rendering.foreground);
         colour(r, "background", raster->rendering.background);
-        raster->rendering.backgroundTransparent = r.value("transparentBackground", false) ? 1 : 0;
+        raster->rendering.backgroundTransparent = flag(r, "transparentBackground", false, "rendering ") ? 1 : 0;
     }
     if (entry.contains("clipMasks")) {
         if (!entry["clipMasks"].is_array()) throw std::runtime_error("\"clipMasks\" must be a list of polygons");
@@ -139,8 +147,8 @@ std::unique_ptr<DgnRaster> attachmentFrom(const nlohmann::json& entry, const std
             raster->extended.data[i] = std::uint8_t(e[i].get<int>());
         }
     }
-    raster->invertMonoWrites = entry.value("testInvertMonoWrites", false);
-    raster->mixedMonoWrites = entry.value("testMixedMonoWrites", false);
+    raster->invertMonoWrites = flag(entry, "testInvertMonoWrites", false);
+    raster->mixedMonoWrites = flag(entry, "testMixedMonoWrites", false);
     raster->attached = true;
     return raster;
 }
