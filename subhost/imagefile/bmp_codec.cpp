@@ -377,8 +377,12 @@ bool bmpWrite(const std::string& path, const Image& image, const WriteSettings& 
         bmpRowOut(image.pixels.data() + static_cast<std::size_t>(y) * image.stride, row.data(), image);
         ok = std::fwrite(row.data(), 1, row.size(), file.get()) == row.size();
     }
-    if (std::fclose(file.release()) != 0) ok = false;
-    if (!ok) why = format("cannot write the file: %s", std::strerror(errno));
+    int code = ok ? 0 : errno;  // the failed write's reason, before fclose can change errno
+    if (std::fclose(file.release()) != 0 && ok) {
+        ok = false;
+        code = errno;
+    }
+    if (!ok) why = "cannot write the file: " + systemError(code);
     return ok;
 }
 

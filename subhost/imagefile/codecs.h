@@ -3,8 +3,10 @@
 // codec uses. Not part of the host's public interface.
 #pragma once
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -79,6 +81,13 @@ bool lighter(const Rgb8& a, const Rgb8& b);
 // Takes a printf format and its arguments, gives the formatted text.
 std::string vformat(const char* fmt, va_list args);
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Takes an errno value, gives the system's words for it; a full disk or an exhausted quota
+// (ENOSPC, EDQUOT) is said as "the disk is full", which a user knows what to do about.
+inline std::string systemError(int code) {
+    if (code == ENOSPC || code == EDQUOT) return std::string("the disk is full (") + std::strerror(code) + ")";
+    return std::strerror(code);
+}
 
 // Files opened with fopen, closed when the owner goes.
 struct FileCloser {

@@ -21,9 +21,12 @@ struct GifCloser {
 };
 using GifPtr = std::unique_ptr<GifFileType, GifCloser>;
 
+// Takes a giflib error code, gives its text. giflib returns some failures (a file cut short
+// inside an image descriptor) without setting a code: those are said as what they are.
 std::string giflibSays(int error) {
-    const char* text = GifErrorString(error);
-    return std::string("giflib: ") + (text ? text : "unknown error");
+    if (const char* text = GifErrorString(error)) return std::string("giflib: ") + text;
+    if (error == 0) return "giflib stopped without naming an error: the GIF data ends early or is damaged";
+    return "giflib error code " + std::to_string(error);
 }
 
 GifPtr gifOpen(const std::string& path, std::string& why) {

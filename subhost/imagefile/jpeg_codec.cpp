@@ -275,11 +275,13 @@ bool jpegWrite(const std::string& path, const Image& image, const WriteSettings&
     }
     JpegWriter writer;
     if (!jpegWriteRows(&writer, file.get(), &s, image.pixels.data(), image.stride)) {
+        const int code = errno;  // a write that failed left its reason here
         why = "cannot encode the image (" + libjpegSays(writer.error) + ")";
+        if (code == ENOSPC || code == EDQUOT) why += ": " + systemError(code);
         return false;
     }
     if (std::fclose(file.release()) != 0) {
-        why = "cannot finish the file";
+        why = "cannot finish the file: " + systemError(errno);
         return false;
     }
     return true;

@@ -338,11 +338,13 @@ bool pngWrite(const std::string& path, const Image& image, const WriteSettings& 
     for (std::size_t r = 0; r < rows.size(); ++r)
         rows[r] = const_cast<png_bytep>(image.pixels.data() + r * image.stride);
     if (!pngWriteRows(handle.png, handle.info, file.get(), &layout, rows.data())) {
+        const int code = errno;  // a write that failed left its reason here
         why = "cannot encode the image (" + libpngSays(messages) + ")";
+        if (code == ENOSPC || code == EDQUOT) why += ": " + systemError(code);
         return false;
     }
     if (std::fclose(file.release()) != 0) {
-        why = "cannot finish the file";
+        why = "cannot finish the file: " + systemError(errno);
         return false;
     }
     return true;

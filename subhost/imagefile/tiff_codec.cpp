@@ -5,6 +5,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -21,12 +22,15 @@ namespace {
 constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t{1} << 30;
 constexpr tmsize_t kMaxTileBytes = tmsize_t{256} << 20;
 
-// The first error and the first directory-loop warning libtiff reported for one open file, and
-// the first message of either kind since `recent` was last cleared (one strip or tile's decode).
+// The first error, the first warning and the first directory-loop warning libtiff reported
+// for one open file, the first message of either kind since `recent` was last cleared (one
+// strip or tile's decode), and whether a write failed because the disk is full.
 struct TiffMessages {
     std::string error;
+    std::string warning;
     std::string loop;
     std::string recent;
+    bool diskFull = false;
 };
 
 // Takes libtiff's module and message text, gives "module: text".
@@ -35,9 +39,13 @@ std::string tiffMessage(const char* module, const char* fmt, va_list args) {
     return module && *module ? std::string(module) + ": " + text : text;
 }
 
+// libtiff calls the handlers right after the system call that failed: a full disk is
+// told by errno then, where libtiff's own text only says that a write failed.
 int tiffOnError(TIFF*, void* user, const char* module, const char* fmt, va_list args) {
+    const int code = errno;
     auto* messages = static_cast<TiffMessages*>(user);
     if (!messages) return 1;
+    if (code == ENOSPC || code == EDQUOT) messages->diskFull = true;
     const std::string text = tiffMessage(module, fmt, args);
     if (messages->error.empty()) messages->error = text;
     if (messages->recent.empty()) messages->recent = text;
@@ -47,14 +55,56 @@ int tiffOnError(TIFF*, void* user, const char* module, const char* fmt, va_list 
 // A looping directory chain (which libtiff only warns about, cutting the chain) is
 // remembered: such a file is refused. A warning while pixels are decoded (a fax line
 // of the wrong length, data ending early, a JPEG strip of the wrong size) is damage.
+// The first warning also explains a failure that libtiff gives no error for.
 int tiffOnWarning(TIFF*, void* user, const char* module, const char* fmt, va_list args) {
     auto* messages = static_cast<TiffMessages*>(user);
     if (!messages) return 1;
     const std::string text = tiffMessage(module, fmt, args);
     if (messages->loop.empty() && text.find("loop") != std::string::npos) messages->loop = text;
     if (messages->recent.empty()) messages->recent = text;
+    if (messages->warning.empty()) messages->warning = text;
     return 1;
 }
+
+// libtiff reports some failures without the file's handle (an allocation, a codec set up
+// before the file is known): those reach the process-wide handlers, which pass them to the
+// messages of the file this thread is working on, instead of printing them to stderr.
+struct TiffRouting {
+    TiffMessages* current = nullptr;
+};
+
+thread_local TiffRouting t_routing;
+
+void tiffGlobalError(thandle_t, const char* module, const char* fmt, va_list args) {
+    if (t_routing.current) tiffOnError(nullptr, t_routing.current, module, fmt, args);
+}
+
+void tiffGlobalWarning(thandle_t, const char* module, const char* fmt, va_list args) {
+    if (t_routing.current) tiffOnWarning(nullptr, t_routing.current, module, fmt, args);
+}
+
+// Routes handle-less libtiff messages to messages while it lives (installing the
+// process-wide handlers on first use).
+class TiffRoute {
+public:
+    explicit TiffRoute(TiffMessages& messages) : saved_(t_routing.current) {
+        static const bool installed = [] {
+            TIFFSetErrorHandler(nullptr);
+            TIFFSetWarningHandler(nullptr);
+            TIFFSetErrorHandlerExt(tiffGlobalError);
+            TIFFSetWarningHandlerExt(tiffGlobalWarning);
+            return true;
+        }();
+        (void)installed;
+        t_routing.current = &messages;
+    }
+    ~TiffRoute() { t_routing.current = saved_; }
+    TiffRoute(const TiffRoute&) = delete;
+    TiffRoute& operator=(const TiffRoute&) = delete;
+
+private:
+    TiffMessages* saved_;
+};
 
 struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
@@ -81,8 +131,21 @@ TiffPtr tiffOpen(const std::string& path, const char* mode, TiffMessages& messag
     return tif;
 }
 
-std::string libtiffSays(const TiffMessages& messages) {
-    return messages.error.empty() ? std::string("libtiff gave no reason") : "libtiff: " + messages.error;
+// Takes what libtiff reported and the operation that failed (as "writing strip 3"), gives
+// the reason in words: libtiff's error, else its warning, else the operation with the likely
+// cause; a full disk is always said.
+std::string libtiffSays(const TiffMessages& messages, const std::string& operation) {
+    std::string text;
+    if (!messages.error.empty())
+        text = "libtiff: " + messages.error;
+    else if (!messages.warning.empty())
+        text = "libtiff warned: " + messages.warning;
+    else if (messages.diskFull)
+        text = operation + " failed";
+    else
+        text = "libtiff reported no error while " + operation + "; the file's data is damaged or cut short";
+    if (messages.diskFull) text += "; the disk is full";
+    return text;
 }
 
 Compression hostCompression(std::uint16_t code) {
@@ -253,7 +316,7 @@ bool tiffSetCarriedTags(TIFF* tif, const FileDetails& d) {
 bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::string& why) {
     tdir_t directories = TIFFNumberOfDirectories(tif);
     if (!messages.error.empty() || !messages.loop.empty()) {
-        why = "damaged directory chain (" + (messages.loop.empty() ? libtiffSays(messages) : "libtiff: " + messages.loop) + ")";
+        why = "damaged directory chain (" + (messages.loop.empty() ? libtiffSays(messages, "reading the directories") : "libtiff: " + messages.loop) + ")";
         return false;
     }
     if (directories > 1) {
@@ -663,7 +726,8 @@ bool tiffWriteStrips(TIFF* tif, TiffMessages& messages, const Image& image, cons
             data = scratch.data();
         }
         if (TIFFWriteEncodedStrip(tif, s, data, static_cast<tmsize_t>(rows * fileRow)) < 0) {
-            why = format("cannot encode strip %u (%s)", static_cast<unsigned>(s), libtiffSays(messages).c_str());
+            why = format("cannot encode strip %u (%s)", static_cast<unsigned>(s),
+                         libtiffSays(messages, format("writing strip %u", static_cast<unsigned>(s))).c_str());
             return false;
         }
     }
@@ -687,7 +751,8 @@ bool tiffWriteTiles(TIFF* tif, TiffMessages& messages, const Image& image, const
             fileRows(image, y, rows, x, cols, tileRow, tile.data());
             ttile_t index = TIFFComputeTile(tif, x, y, 0, 0);
             if (TIFFWriteEncodedTile(tif, index, tile.data(), static_cast<tmsize_t>(tile.size())) < 0) {
-                why = format("cannot encode tile %u (%s)", static_cast<unsigned>(index), libtiffSays(messages).c_str());
+                why = format("cannot encode tile %u (%s)", static_cast<unsigned>(index),
+                             libtiffSays(messages, format("writing tile %u", static_cast<unsigned>(index))).c_str());
                 return false;
             }
         }
@@ -699,9 +764,10 @@ bool tiffWriteTiles(TIFF* tif, TiffMessages& messages, const Image& image, const
 
 bool tiffReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
     TiffMessages messages;
+    TiffRoute route(messages);
     TiffPtr tif = tiffOpen(path, "r", messages);
     if (!tif) {
-        why = "not a readable TIFF file (" + libtiffSays(messages) + ")";
+        why = "not a readable TIFF file (" + libtiffSays(messages, "opening the file") + ")";
         return false;
     }
     return tiffInfoFrom(tif.get(), messages, info, why);
@@ -709,9 +775,10 @@ bool tiffReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
 
 bool tiffRead(const std::string& path, Image& image, DamageReport& damage, std::string& why) {
     TiffMessages messages;
+    TiffRoute route(messages);
     TiffPtr tif = tiffOpen(path, "r", messages);
     if (!tif) {
-        why = "not a readable TIFF file (" + libtiffSays(messages) + ")";
+        why = "not a readable TIFF file (" + libtiffSays(messages, "opening the file") + ")";
         return false;
     }
     TIFF* t = tif.get();
@@ -749,9 +816,10 @@ bool tiffWrite(const std::string& path, const Image& image, const WriteSettings&
     if (ws.details.bigTiff) mode += "8";
     mode += ws.details.bigEndian ? "b" : "l";
     TiffMessages messages;
+    TiffRoute route(messages);
     TiffPtr tif = tiffOpen(path, mode.c_str(), messages);
     if (!tif) {
-        why = "cannot create the file (" + libtiffSays(messages) + ")";
+        why = "cannot create the file (" + libtiffSays(messages, "creating the file") + ")";
         return false;
     }
     if (!tiffSetTags(tif.get(), image, ws, why)) return false;
@@ -761,7 +829,7 @@ bool tiffWrite(const std::string& path, const Image& image, const WriteSettings&
     else
         ok = tiffWriteStrips(tif.get(), messages, image, ws, why);
     if (ok && !TIFFFlush(tif.get())) {
-        why = "cannot finish the file (" + libtiffSays(messages) + ")";
+        why = "cannot finish the file (" + libtiffSays(messages, "writing the directory at the end of the file") + ")";
         ok = false;
     }
     return ok;
