@@ -410,7 +410,7 @@ ImageResult readImage(const std::string& path, const ReadOptions& options) {
         case FileFormat::Gif: ok = gifReadInfo(path, header, why); break;
         default: ok = false; break;
         }
-        ok = ok && checkDecodable(header, why) && withinReadLimits(header, options, why);
+        ok = ok && withinReadLimits(header, options, why);
     }
     DamageReport damage;
     damage.accept = options.acceptDamaged;

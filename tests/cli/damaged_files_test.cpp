@@ -50,7 +50,7 @@ TEST_F(DamagedFilesCli, InfoReportsDamageAndDescribesOversizedFilesWithoutDecodi
         EXPECT_TRUE(huge.says("pixels: not decoded: the image is 65500 x 65500 pixels (4290250000 pixels), over the "
                               "limit of 2000000000 pixels"))
             << huge.out;
-        EXPECT_LT(seconds, 2.0) << name;
+        EXPECT_LT(seconds, 5.0) << name;
     }
 
     // An intact file reads as before; PXMEND_MAX_PIXELS lowers the limit below it, and a value
@@ -95,7 +95,7 @@ TEST_F(DamagedFilesCli, BatchDeleteRefusesDamagedFilesUnlessAcceptedAndOversized
         EXPECT_EQ(huge.code, 1) << huge.out;
         EXPECT_TRUE(huge.says("over the limit of 2000000000 pixels")) << huge.out;
         EXPECT_EQ(bytes(name), before);
-        EXPECT_LT(seconds, 2.0) << name;
+        EXPECT_LT(seconds, 5.0) << name;
     }
 
     greyFile("grey.tif", 60, 40);

@@ -121,7 +121,7 @@ TEST_F(DamagedFiles, ImagesOverThePixelLimitAreRefusedFromTheHeaderAlone) {
         for (const char* part : {path.c_str(), "65500 x 65500", "4290250000 pixels", "limit of 2000000000 pixels",
                                  "PXMEND_MAX_PIXELS"})
             EXPECT_NE(read.error.find(part), std::string::npos) << read.error;
-        EXPECT_LT(seconds, 1.0);
+        EXPECT_LT(seconds, 3.0);  // no pixel memory taken: before, 10 s and 4 GB
     }
     // The users' A0 scan, 1 bit, is well within the default.
     ImageInfo a0;
