@@ -184,6 +184,33 @@ DiskStamp diskStampOf(const std::string& path) {
 
 namespace {
 
+// Takes the header facts read when a file was attached and those of its decoded image, gives
+// whether the file is no longer the picture the attachment describes.
+bool sizeOrKindChanged(const imagefile::ImageInfo& attached, const imagefile::ImageInfo& now) {
+    return attached.width != now.width || attached.height != now.height || attached.mode != now.mode ||
+           attached.format != now.format;
+}
+
+// Takes header facts, gives them in words: "64 x 48 monochrome TIFF".
+std::string describe(const imagefile::ImageInfo& info) {
+    using imagefile::ColorMode;
+    using imagefile::FileFormat;
+    const char* mode = info.mode == ColorMode::Mono       ? "monochrome"
+                       : info.mode == ColorMode::Palette4 ? "4-bit palette"
+                       : info.mode == ColorMode::Palette8 ? "8-bit palette"
+                       : info.mode == ColorMode::Grey8    ? "grey"
+                       : info.mode == ColorMode::Rgb      ? "colour"
+                       : info.mode == ColorMode::Rgba     ? "colour with alpha"
+                                                          : "other";
+    const char* format = info.format == FileFormat::Tiff  ? "TIFF"
+                         : info.format == FileFormat::Png ? "PNG"
+                         : info.format == FileFormat::Jpeg ? "JPEG"
+                         : info.format == FileFormat::Bmp ? "BMP"
+                         : info.format == FileFormat::Gif ? "GIF"
+                                                          : "file";
+    return std::to_string(info.width) + " x " + std::to_string(info.height) + " " + mode + " " + format;
+}
+
 // Takes a configuration variable's name, gives its value, or the environment variable's of that
 // name when the host defines none; nullopt when neither is set.
 std::optional<std::string> configured(const char* name) {
@@ -212,6 +239,17 @@ bool configuredReadOptions(imagefile::ReadOptions& options, std::string& why) {
 
 }  // namespace
 
+bool reportChangedFile(const std::string& path, const imagefile::ImageInfo& attached, const imagefile::ImageInfo& now,
+                       const std::string& doing) {
+    if (!sizeOrKindChanged(attached, now)) return false;
+    recordEvent({{"event", "messageCenter"},
+                 {"priority", 10},
+                 {"brief", "Raster file " + path + " changed since it was attached: it was a " + describe(attached) +
+                               ", it is now a " + describe(now)},
+                 {"detail", doing}});
+    return true;
+}
+
 bool ensureDecoded(RasterFile& file, std::string* error) {
     if (file.image) return true;
     // Stamped before reading: a change while the file is read shows as a change at write-back.
@@ -223,6 +261,13 @@ bool ensureDecoded(RasterFile& file, std::string* error) {
         result = imagefile::readImage(file.path, options);
     else
         result.error = "Cannot read raster file \"" + file.path + "\": " + setting;
+    if (result.ok && sizeOrKindChanged(file.info, result.image)) {
+        // Another program replaced the file since it was attached: its pixels are not the ones
+        // the attachment describes, and an edit placed by the old size would land elsewhere.
+        result.ok = false;
+        result.error = "Cannot read raster file \"" + file.path + "\": it changed since it was attached (" +
+                       describe(file.info) + " then, " + describe(result.image) + " now); attach it again";
+    }
     if (!result.ok) {
         *error = result.error;
         recordEvent({{"event", "messageCenter"},
@@ -232,7 +277,7 @@ bool ensureDecoded(RasterFile& file, std::string* error) {
                                     ? "the file's pixel data is damaged; with the configuration variable "
                                       "PXMEND_ACCEPT_DAMAGED set to 1 (pixelmend --accept-damaged) it is edited all the "
                                       "same, what could not be decoded filled with white"
-                                    : ""}});
+                                    : "while reading the pixels of the attached raster file " + file.path}});
         return false;
     }
     if (!result.damage.empty()) {

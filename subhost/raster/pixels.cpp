@@ -299,7 +299,14 @@ int setBlock(DgnRaster& raster, const std::uint8_t* buffer, int length, const Pi
     auto restore = [handle, region](const std::vector<std::uint8_t>& saved) {
         std::string error;
         if (!handle->file) handle->file = openFile(handle->path, &error);  // closed since: open it again
-        if (!handle->file || !ensureDecoded(*handle->file, &error)) return;
+        if (!handle->file) {
+            recordEvent({{"event", "messageCenter"},
+                         {"priority", 10},
+                         {"brief", error},
+                         {"detail", "while undoing or redoing a change to the pixels of " + handle->path}});
+            return;
+        }
+        if (!ensureDecoded(*handle->file, &error)) return;  // it says why in the message centre
         if (region.restore(*handle->file->image, saved)) handle->file->dirty = true;
     };
     undo::record([restore, before] { restore(*before); }, [restore, after] { restore(*after); }, "pixels");

@@ -107,6 +107,12 @@ std::shared_ptr<RasterFile> openFile(const std::string& path, std::string* error
 bool writeBack(RasterFile& file);
 // Decodes the file's pixels when not done yet; false with *error.
 bool ensureDecoded(RasterFile& file, std::string* error);
+
+// Takes the header facts a file had when it was attached and those it has now; when its size,
+// colour mode or format differ, says in the message centre which file changed, how, and while
+// doing what (`doing`), and gives true.
+bool reportChangedFile(const std::string& path, const imagefile::ImageInfo& attached, const imagefile::ImageInfo& now,
+                       const std::string& doing);
 // Whether the attachment is read-only: its flag, or a file whose permission bits allow no writing.
 bool isReadOnly(const DgnRaster& raster);
 // Design point -> continuous pixel coordinates of the attachment (y up from the origin corner).

@@ -1,8 +1,12 @@
 // Raster services of the host: the raster collection of the active model, file
 // information, georeference, rendering, clip masks, pixels and file life cycle.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "subhost/host.h"
 #include "subhost/raster/raster.h"
@@ -89,10 +93,30 @@ int mdlRaster_fileInfoGet(RasterFileInfo* info, DgnRasterP raster) {
     const std::wstring path(raster->path.begin(), raster->path.end());
     std::wcsncpy(info->fullPath, path.c_str(), MAXFILELENGTH - 1);
     info->readOnly = subhost::raster::isReadOnly(*raster);
+    // A file removed or made unreachable since it was attached shows as read-only, and the
+    // application's box says only that: the message centre says which file and why.
+    struct stat st {};
+    if (!raster->readOnlyFlag && ::stat(raster->path.c_str(), &st) != 0) {
+        const int code = errno;
+        subhost::recordEvent(
+            {{"event", "messageCenter"},
+             {"priority", 10},
+             {"brief", "Cannot open raster file \"" + raster->path + "\": " +
+                           (code == ENOENT ? std::string("the file does not exist; it was removed or renamed after it was attached")
+                                           : std::string(std::strerror(code)))},
+             {"detail", "while looking up the attached raster file for an edit"}});
+    }
     if (!raster->file) {
         std::string error;
         auto file = subhost::raster::openFile(raster->path, &error);
-        if (!file) return hostFail(HOSTERR_FileOpen);
+        if (!file) {
+            // The application's own box for this failure is fixed; the message centre says which file and why.
+            subhost::recordEvent({{"event", "messageCenter"},
+                                  {"priority", 10},
+                                  {"brief", error},
+                                  {"detail", "while opening the attached raster file again for an edit"}});
+            return hostFail(HOSTERR_FileOpen);
+        }
         raster->file = file;
     }
     const auto& fi = raster->file->info;
@@ -248,8 +272,16 @@ int mdlRaster_fileSourceOpen(DgnRasterP raster, int) {
 
 int mdlRaster_fileReload(DgnRasterP raster, int option) {
     if (!valid(raster)) return hostFail(HOSTERR_BadArgument);
+    std::optional<subhost::imagefile::ImageInfo> before;
+    if (raster->file) before = raster->file->info;
     releaseFile(raster);
-    return mdlRaster_fileSourceOpen(raster, option);
+    const int status = mdlRaster_fileSourceOpen(raster, option);
+    // The reloaded file is what is on disk now; an application that read the attachment's size
+    // before reloading works with a picture that is no longer there, so the change is said.
+    if (status == SUCCESS && before)
+        subhost::raster::reportChangedFile(raster->path, *before, raster->file->info,
+                                           "while reloading the attached raster file for an edit");
+    return status;
 }
 
 void mdlElmdscr_freeAll(MSElementDescr** descriptor) {
