@@ -32,6 +32,11 @@ namespace design {
 int fuzzOne(const std::uint8_t* data, std::size_t size);
 }  // namespace design
 
+// Throws std::logic_error when an event of the host's transcript holds a text of the JSON
+// library itself ("[json.exception..."): outside input must be refused in words that name
+// the key and what it must be, not in the library's.
+void checkTranscriptWords();
+
 // The scratch folder the targets work in: made on first use below the system's
 // temporary folder, one per process, with the user's settings folder pointed into
 // it so that no case touches the real one.

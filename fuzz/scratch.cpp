@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "fuzz/fuzz_targets.h"
+#include "subhost/host.h"
 #include "subhost/imagefile/imagefile.h"
 
 namespace pxfuzz {
@@ -68,6 +69,14 @@ void makeFiles(ScratchState& s) {
 }
 
 }  // namespace
+
+void checkTranscriptWords() {
+    for (const auto& event : subhost::transcript()) {
+        const std::string text = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        if (text.find("json.exception") != std::string::npos)
+            throw std::logic_error("the JSON library's own words reached the user: " + text);
+    }
+}
 
 const std::string& scratchFolder() {
     ScratchState& s = scratchState();

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "frame/app.h"
 #include "fuzz/fuzz_targets.h"
@@ -38,6 +39,9 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     options.linkedResources = &MdlResources;
     std::ostringstream out, err;
     subhost::runSession(script.string(), options, out, err);
+    const std::string said = out.str();
+    if (said.find("json.exception") != std::string::npos)
+        throw std::logic_error("the JSON library's own words reached the user: " + said.substr(said.find("json.exception")));
     subhost::hostReset();
     return 0;
 }
