@@ -22,7 +22,7 @@ const char* formatName(img::FileFormat f) {
     case img::FileFormat::Png: return "PNG";
     case img::FileFormat::Jpeg: return "JPEG";
     case img::FileFormat::Bmp: return "BMP";
-    case img::FileFormat::Gif: return "GIF (read only)";
+    case img::FileFormat::Gif: return "GIF";
     default: return "unknown";
     }
 }

@@ -10,7 +10,8 @@ PACKAGES=(
   libutfcpp-dev                                # UTF-8 conversion of narrow texts
   libtiff-dev libtiff-tools                    # TIFF rasters (and tiffcp for the speed baseline)
   libpng-dev libjpeg-dev                       # PNG and JPEG rasters
-  libgif-dev                                   # GIF rasters (read only)
+  libgif-dev                                   # GIF rasters (read, and written back in place)
+  netpbm                                       # giftopnm: a GIF decoder apart from giflib, for the GIF tests
   libcairo2-dev                                # drawing surface
   libleptonica-dev                             # skew detection, rotation, speckle removal
 )

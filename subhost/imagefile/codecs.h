@@ -50,6 +50,7 @@ bool bmpWrite(const std::string& path, const Image& image, const WriteSettings& 
 
 bool gifReadInfo(const std::string& path, ImageInfo& info, std::string& why);
 bool gifRead(const std::string& path, Image& image, std::string& why);
+bool gifWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
 
 // Takes header facts, gives true when the size and mode may be decoded; else false
 // with the reason (Other mode, non-positive or over-limit sides or bytes).

@@ -221,6 +221,8 @@ bool formatHoldsMode(FileFormat format, ColorMode mode) {
         return true;
     case FileFormat::Jpeg:
         return mode == ColorMode::Grey8 || mode == ColorMode::Rgb;
+    case FileFormat::Gif:
+        return mode == ColorMode::Palette8;
     default:
         return false;
     }
@@ -235,6 +237,8 @@ Compression compressionFor(FileFormat format, ColorMode mode, Compression wish) 
         return Compression::None;
     case FileFormat::Jpeg:
         return Compression::Jpeg;
+    case FileFormat::Gif:
+        return Compression::Lzw;
     default:
         break;
     }
@@ -304,6 +308,7 @@ WriteStatus writeThroughTemporary(const std::string& path, const Image& image, F
     case FileFormat::Png: ok = pngWrite(temp, image, ws, why); break;
     case FileFormat::Jpeg: ok = jpegWrite(temp, image, ws, why); break;
     case FileFormat::Bmp: ok = bmpWrite(temp, image, ws, why); break;
+    case FileFormat::Gif: ok = gifWrite(temp, image, ws, why); break;
     default: why = "format not writable"; break;
     }
     // The commit keeps the original's permission bits, flushes to disk and renames over it.
@@ -495,11 +500,19 @@ bool canWriteFormat(FileFormat format) {
            format == FileFormat::Bmp;
 }
 
+bool canWriteBack(FileFormat format) {
+    return canWriteFormat(format) || format == FileFormat::Gif;
+}
+
 WriteStatus writeImage(const std::string& path, const Image& image) {
-    if (!canWriteFormat(image.format))
+    if (!canWriteBack(image.format))
         return writeFailure(kStatusCannotWriteFormat, path, "the host cannot write this file format");
     if (!formatHoldsMode(image.format, image.mode))
         return writeFailure(kStatusCannotWriteFormat, path, "the file format cannot hold this colour mode");
+    if (image.format == FileFormat::Gif && image.details.gifMoreImages)
+        return writeFailure(kStatusCannotWriteFormat, path,
+                            "the GIF file holds several images (an animation); the host reads and edits only the "
+                            "first, and writing it back would lose the others");
     WriteSettings ws;
     ws.compression = compressionFor(image.format, image.mode, image.compression);
     ws.layout = image.layout;

@@ -3,8 +3,8 @@
 // compression, photometric, resolution and strip/tile layout it came with.
 //
 // Formats (host format codes): TIFF 3 (libtiff), PNG 28 (libpng), JPEG 18
-// (libjpeg), BMP 9 (own reader and writer), GIF 7 (giflib; read only: writing
-// answers kStatusCannotWriteFormat, -119).
+// (libjpeg), BMP 9 (own reader and writer), GIF 7 (giflib; written back in place
+// only: a new GIF file, createImageFile, answers kStatusCannotWriteFormat, -119).
 //
 // Pixel layout in memory, rows top to bottom, no row padding beyond what is said:
 //   ColorMode::Mono      1 bit per pixel, 8 pixels a byte, most significant bit
@@ -42,10 +42,16 @@
 // What a write-back keeps: format, compression, photometric, resolution, strip or
 // tile layout, and for TIFF also byte order, BigTIFF, fill order, predictor, G3
 // options, orientation and the tags the host does not interpret (texts,
-// georeferencing keys). It does not keep: further images of a TIFF (files with
-// several images are refused when read), PNG transparency and text chunks, BMP
-// header versions (written with the 40-byte header), JPEG quality (not stored in
-// files; details.jpegQuality is used) — JPEG data is re-encoded, so it is lossy.
+// georeferencing keys); for GIF the colour table (as a global table, grown to a
+// power of two when the pixels use indices past it), background and transparent
+// colour indices and interlacing, the pixels LZW coded anew by giflib. It does
+// not keep: further images of a TIFF (files with several images are refused when
+// read) or of a GIF (read as its first image; such a file is not written back:
+// kStatusCannotWriteFormat), GIF comments, application extensions and the first
+// image's place on a larger logical screen (written as one screen-sized image),
+// PNG transparency and text chunks, BMP header versions (written with the 40-byte
+// header), JPEG quality (not stored in files; details.jpegQuality is used) — JPEG
+// data is re-encoded, so it is lossy.
 #pragma once
 
 #include <array>
@@ -159,8 +165,15 @@ struct FileDetails {
     std::vector<TiffTag> tiffTags;      // other tags, written back as found
     // TIFF JPEG and JPEG files: quality used when encoding (not stored in files)
     int jpegQuality = 90;
-    // PNG
+    // PNG and GIF
     bool interlaced = false;
+    // GIF: the background colour index of the logical screen, the transparent
+    // colour index of the first image's graphic control extension (-1: none),
+    // and whether further images (an animation) follow the first one, which is
+    // the only one the host reads: such a file is not written back.
+    int gifBackground = 0;
+    int gifTransparent = -1;
+    bool gifMoreImages = false;
     // BMP
     bool topDown = false;
 };
@@ -298,10 +311,11 @@ std::uint8_t paperValue(const Image& image);
 
 // Takes a path and an image (normally one readImage gave), writes it in
 // image.format with its compression, photometric, resolution and layout through
-// a temporary file renamed over `path`; gives kStatusCannotWriteFormat for a
-// read-only format, kStatusError with the reason otherwise (also for a file
-// whose permission bits allow no writing). On failure the file at `path` is left
-// as it was.
+// a temporary file renamed over `path` (every format the host reads, GIF
+// included); gives kStatusCannotWriteFormat for a format or colour mode it cannot
+// write back (and a GIF of several images), kStatusError with the reason
+// otherwise (also for a file whose permission bits allow no writing). On failure
+// the file at `path` is left as it was.
 WriteStatus writeImage(const std::string& path, const Image& image);
 
 // Takes a path, a format and an image, writes a new file in `format` (keeping
@@ -309,11 +323,15 @@ WriteStatus writeImage(const std::string& path, const Image& image);
 // G4 for monochrome TIFF, LZW for other TIFF; layout and details are kept when
 // the image is new or already of that format);
 // gives kStatusCannotWriteFormat for a format or colour mode the host cannot
-// write, kStatusError with the reason for other failures.
+// write new files in (GIF among them), kStatusError with the reason for other failures.
 WriteStatus createImageFile(const std::string& path, FileFormat format, const Image& image);
 
 
-// Takes a format code, gives whether the host can write files of that format.
+// Takes a format code, gives whether the host makes new files of that format
+// (createImageFile, the image library's new-file saves): TIFF, PNG, JPEG, BMP; not GIF.
 bool canWriteFormat(FileFormat format);
+// Takes a format code, gives whether the host writes edited images back over
+// files of that format (writeImage): every format it reads, GIF included.
+bool canWriteBack(FileFormat format);
 
 }  // namespace subhost::imagefile

@@ -112,11 +112,22 @@ TEST_F(NewFiles, SetBitsAreWhiteInTiffAndBlackElsewhere) {
     }
 }
 
-TEST_F(NewFiles, ReadOnlyFormatAnswersCannotWrite) {
+TEST_F(NewFiles, NewGifFilesAnswerCannotWrite) {
+    // GIF files are written back in place only; a new one (the commit's format
+    // probe) answers -119, so crop and resize of a GIF offer the conversion to TIFF.
     BitmapSize size{8, 1};
     const std::uint8_t bytes[] = {0xAA};
     EXPECT_EQ(mdlImage_createFileFromBitMap(wpath("a.gif").c_str(), IMAGEFILE_GIF, &size, bytes, 0, 0, 0),
               MDLERR_CANNOTWRITEFORMAT);
+    const std::uint8_t map[8] = {0, 1, 2, 3, 3, 2, 1, 0};
+    const std::uint8_t red[] = {255, 0, 0, 9}, green[] = {0, 255, 0, 9}, blue[] = {0, 0, 255, 9};
+    EXPECT_EQ(mdlImage_extCreateFileFromMap(wpath("a.gif").c_str(), IMAGEFILE_GIF, IMAGECOLOR_256Colors, &size, map,
+                                            red, green, blue, 4, 0, 0, 0),
+              MDLERR_CANNOTWRITEFORMAT);
+    const std::uint8_t planes[24] = {};
+    EXPECT_EQ(
+        mdlImage_extCreateFileFromRGB(wpath("a.gif").c_str(), IMAGEFILE_GIF, IMAGECOLOR_RGB, &size, planes, 0, 0, 0),
+        MDLERR_CANNOTWRITEFORMAT);
     EXPECT_FALSE(fs::exists(path("a.gif")));
 }
 
