@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 struct CanvasRgb {
     std::uint8_t red, green, blue;
@@ -78,6 +79,9 @@ struct SettingsState {
     t_globals dialogCopy;
     char lastChosenPath[256];
     char fileName[256];
+    // The write failure last said in the message centre ("path: reason"), so that a save asked
+    // again and again (the unload question) says it once, not once a try.
+    std::string writeFailureSaid;
 };
 
 extern SettingsState g_settings;

@@ -206,11 +206,12 @@ LoadResult j_settingsLoad(const std::string& path, t_globals& record) {
     return result;
 }
 
-// Writes all of text into fd from offset at; false when a write failed.
+// Writes all of text into fd from offset at; false when a write failed (errno says why).
 bool b_writeAll(int fd, const std::string& text, off_t at) {
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, at + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = ENOSPC;  // a write that takes nothing has no room left
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
@@ -233,7 +234,7 @@ bool b_readAll(int fd, std::string& text) {
 // Gives the file at path exactly text, written into the file itself: for a file in a folder
 // where no temporary file can be made. The old content is read first and put back when the
 // write fails, so that a failure leaves the file as it was (unless putting it back fails too,
-// as it can when the disk goes away). False when the file could not be rewritten.
+// as it can when the disk goes away). False when the file could not be rewritten (errno says why).
 bool b_fileRewriteInPlace(const std::string& path, const std::string& text) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
@@ -244,19 +245,25 @@ bool b_fileRewriteInPlace(const std::string& path, const std::string& text) {
         const bool written = b_writeAll(fd, text, 0) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
                              ::fsync(fd) == 0;
         if (!written) {
+            const int code = errno;
             b_writeAll(fd, old, 0);
             ::ftruncate(fd, static_cast<off_t>(old.size()));
             ::fsync(fd);
+            errno = code;
         }
         ok = written;
     }
-    return (::close(fd) == 0) && ok;
+    const int code = errno;
+    if (::close(fd) != 0) return false;
+    errno = code;
+    return ok;
 }
 
 // Replaces the file at path by text: written to a temporary file beside it, then
 // renamed over it, so that a failed write leaves the old file as it was. Where the
 // folder allows no new file, an existing file that may be written is rewritten in
-// place instead (see b_fileRewriteInPlace).
+// place instead (see b_fileRewriteInPlace). False when the file was not replaced, with the
+// system's reason in errno (0 for a write-protected file).
 bool b_fileReplace(const std::string& link, const std::string& text) {
     // A settings path that is a symbolic link is written through: the file it names is replaced.
     std::string path = link;
@@ -266,8 +273,10 @@ bool b_fileReplace(const std::string& link, const std::string& text) {
     // A write-protected file stays as it is, even for a user who could replace it.
     struct stat current {};
     const bool exists = ::stat(path.c_str(), &current) == 0;
-    if (exists && S_ISREG(current.st_mode) && ((current.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0))
+    if (exists && S_ISREG(current.st_mode) && ((current.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)) {
+        errno = 0;
         return false;
+    }
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
@@ -284,9 +293,11 @@ bool b_fileReplace(const std::string& link, const std::string& text) {
         mode = 0666 & ~mask;
     }
     bool ok = ::fchmod(fd, mode) == 0 && b_writeAll(fd, text, 0);
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    int code = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) ok = false, code = errno;
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) ok = false, code = errno;
     if (!ok) ::unlink(temporary.c_str());
+    errno = code;
     return ok;
 }
 
@@ -372,9 +383,19 @@ int j_settingsWrite(bool choose, bool report) {
     char date[64];
     j_dateStamp(date);
     if (path.empty() || !b_fileReplace(path, s_settingsText(s__globals, date))) {
+        const int code = path.empty() ? 0 : errno;
         v_settingsMessage(report, "Unable to write settings file %s.", path);
+        // The box's words are fixed; the message centre says why, a full disk in so many words.
+        if (report && code != 0) {
+            const std::string brief = "Settings file " + path + " was not written: " +
+                                      (code == ENOSPC || code == EDQUOT ? "the disk is full" : std::strerror(code));
+            if (brief != g_settings.writeFailureSaid)
+                v_outputMessageCenter(OutputMessagePriority_Error, brief.c_str(), std::strerror(code), false);
+            g_settings.writeFailureSaid = brief;
+        }
         return ERROR;
     }
+    g_settings.writeFailureSaid.clear();
     v_settingsCommitted(choose ? path.c_str() : nullptr);
     return SUCCESS;
 }
