@@ -237,7 +237,10 @@ Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& o
         return [number, arg] { runCommand(number, arg); };
     }
     if (verb == "point" || verb == "cursor") {
-        const auto [p, view] = pointArgs(w, 1);
+        // Named copies, not structured bindings: clang before 16 cannot capture those in a lambda.
+        const std::pair<DPoint3d, int> args = pointArgs(w, 1);
+        const DPoint3d p = args.first;
+        const int view = args.second;
         if (verb == "point") return [p, view] { dataPoint(p, view); };
         return [p, view] { cursorMove(p, view); };
     }
