@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "frame/commands.h"
 #include "host/mdlgeom.h"
 #include "host/mdlraster.h"
+#include "raster/context.h"
 #include "resources/ids.h"
 #include "settings/settings.h"
 
@@ -16,12 +16,24 @@ BlockState g_block;
 
 namespace {
 
+// Module state of the installed entry points.
+struct OperationStatesState {
+    OperationStates states;
+};
+
+OperationStatesState g_operationStates;
+
+void v_call(void (*entry)()) {
+    if (entry)
+        entry();
+}
+
 constexpr int BLOCK_POINTS = 5;
 constexpr int ALL_VIEWS = 0xFF;
 constexpr int TRANSIENT_DRAW_MODE = 3;
 
 bool b_fenceMode() {
-    return g_commands.operationMode == 0;
+    return operationMode() == AREA_FENCE;
 }
 
 // A closed shape of count points with colour and the plain weight and style; null when it cannot be made.
@@ -37,6 +49,31 @@ std::unique_ptr<MSElement> pv_outlineShape(const DPoint3d* points, int count, in
 }
 
 }  // namespace
+
+void v_operationStatesInstall(const OperationStates& states) {
+    g_operationStates.states = states;
+}
+
+void v_operationStartAgain() {
+    v_call(g_operationStates.states.operationStart);
+}
+
+void v_operationResetAgain() {
+    v_call(g_operationStates.states.operationReset);
+}
+
+void v_fenceOperationStartInstalled() {
+    v_call(g_operationStates.states.fenceOperationStart);
+}
+
+void (*pf_rasterPickStart())() {
+    return g_operationStates.states.rasterPickStart;
+}
+
+void v_blockReset() {
+    // A transient of an earlier load belonged to a host session that has already ended.
+    g_block = BlockState{};
+}
 
 void v_promptShow(int promptId) {
     mdlOutput_rscPrintf(MSG_PROMPT, nullptr, rid::MESSAGES_PROMPTS, promptId);
@@ -68,12 +105,12 @@ void v_blockCornerPoint(const DPoint3d* point, int view) {
         g_block.anchorPoint = *point;
         g_block.blockPointCounter = 1;
         StateCallback::SetComplexDynamicsFunction(&v_blockRectangleDynamics);
-        v_promptShow(b_fenceMode() ? 22 : 33);
+        v_promptShow(b_fenceMode() ? rid::PROMPT_FENCE_SECOND : rid::PROMPT_BLOCK_SECOND);
         return;
     }
     v_blockRectangleDynamics(point, view, 0);
     g_block.blockView = view;
-    v_fenceOperationStart();
+    v_fenceOperationStartInstalled();
 }
 
 void v_blockCornerReset() {
@@ -83,7 +120,7 @@ void v_blockCornerReset() {
     }
     StateCallback::SetComplexDynamicsFunction(nullptr);
     g_block.blockPointCounter = 0;
-    v_promptShow(b_fenceMode() ? 21 : 32);
+    v_promptShow(b_fenceMode() ? rid::PROMPT_FENCE_FIRST : rid::PROMPT_BLOCK_FIRST);
 }
 
 void v_blockRectangleDynamics(const DPoint3d* point, int view, int drawMode) {
@@ -134,7 +171,7 @@ void v_blockOutlineDynamics(const DPoint3d* point, int /*view*/, int drawMode) {
 
 void v_blockPlace(DPoint3d* out, const DPoint3d* in, const DPoint3d* target, int count) {
     // Delete repeats its area unchanged; copy and move scale and turn it about the base point.
-    const bool plain = g_commands.activeCommand == CMD_DELETE;
+    const bool plain = activeCommand() == CMD_DELETE;
     const double scaleX = plain ? 1.0 : s__globals.ScaleX;
     const double scaleY = plain ? 1.0 : s__globals.ScaleY;
     RotMatrix rotation;

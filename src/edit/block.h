@@ -22,6 +22,26 @@ struct BlockState {
 
 extern BlockState g_block;
 
+// The frame's tool-state entry points that the area and operation handlers hand control back to
+// (the frame installs them, so that this module does not depend on it). A missing one does nothing.
+struct OperationStates {
+    void (*operationStart)() = nullptr;       // choose the area again
+    void (*operationReset)() = nullptr;       // reset of the operation states
+    void (*fenceOperationStart)() = nullptr;  // the area is finished: start the operation on it
+    void (*rasterPickStart)() = nullptr;      // pick a raster again
+};
+
+// Installs the frame's tool-state entry points.
+void v_operationStatesInstall(const OperationStates& states);
+// Calls the installed entry points (nothing when none is installed).
+void v_operationStartAgain();
+void v_operationResetAgain();
+void v_fenceOperationStartInstalled();
+// The installed raster pick start, as a host reset function (null when none is installed).
+void (*pf_rasterPickStart())();
+// Forgets the area state, its transient included (the entry points stay installed).
+void v_blockReset();
+
 // True when the host has a fence; fills blockOutline from it (at most 5000 points).
 bool b_fenceToOutline();
 // Data point of the block-definition state: first corner, then the finished block.

@@ -12,52 +12,22 @@
 #include <memory>
 
 #include "edit/block.h"
-#include "frame/commands.h"
-#include "frame/dialogs.h"
 #include "host/hostwrap.h"
 #include "host/mdlgeom.h"
+#include "host/messages.h"
 #include "raster/bitmap.h"
 #include "raster/clip.h"
 #include "raster/commit.h"
+#include "raster/context.h"
 #include "raster/geometry.h"
 #include "raster/target.h"
+#include "resources/ids.h"
+#include "resources/resources.h"
 #include "settings/settings.h"
 
 BlockOpsState g_blockOps;
 
 namespace {
-
-constexpr int REFUSED = 32768;
-
-// A pixel buffer owned by one handler: malloc'ed by the add-on, or handed out by the host's image library.
-class PixelBuffer {
-public:
-    PixelBuffer() = default;
-    PixelBuffer(const PixelBuffer&) = delete;
-    PixelBuffer& operator=(const PixelBuffer&) = delete;
-    ~PixelBuffer() { v_release(); }
-
-    std::uint8_t** slot() { return &bytes_; }
-    std::uint8_t* get() const { return bytes_; }
-    // Takes over a buffer of the host's image library.
-    void v_adoptHost(std::uint8_t* bytes) {
-        v_release();
-        bytes_ = bytes;
-        hostOwned_ = true;
-    }
-    void v_release() {
-        if (bytes_ && hostOwned_)
-            dlmSystem_mdlFree(bytes_);
-        else
-            std::free(bytes_);
-        bytes_ = nullptr;
-        hostOwned_ = false;
-    }
-
-private:
-    std::uint8_t* bytes_ = nullptr;
-    bool hostOwned_ = false;
-};
 
 // The area of an edit in one raster: pixel block, its lower-left design corner and the outline inside it.
 struct PixelArea {
@@ -80,17 +50,21 @@ PixelFormat pixelFormat(std::uint32_t colorMode) {
 }
 
 int n_command() {
-    return g_commands.activeCommand;
+    return activeCommand();
+}
+
+bool b_areaMode() {
+    return operationMode() == AREA_FENCE || operationMode() == AREA_BLOCK;
 }
 
 const char* pc_outsideText() {
-    return g_commands.operationMode == 0 ? "Fence is outside raster boundary." : "Block is outside raster boundary.";
+    return operationMode() == AREA_FENCE ? "Fence is outside raster boundary." : "Block is outside raster boundary.";
 }
 
 // The current target's pixel area of count design points.
 PixelArea area_ofOutline(const DPoint3d* points, int count) {
     PixelArea area;
-    v_pixelBlockFromPoints(g_rasterTargets.currentTarget, &area.block, &area.corner, points, count, 1);
+    v_pixelBlockFromPoints(currentTarget(), &area.block, &area.corner, points, count, 1);
     area.polygon = std::make_unique<DPoint2d[]>(std::size_t(std::max(count, 1)));
     area.count = count;
     v_designToBlockPixels(&area.block, area.polygon.get(), points, count);
@@ -98,18 +72,21 @@ PixelArea area_ofOutline(const DPoint3d* points, int count) {
     return area;
 }
 
-// The raster under the defined area loaded as the current target; null after the message and a restart.
+// The raster under the defined area, selected as the command's with its loaded record; null after the
+// message and a restart of the area choice.
 RasterTarget* pv_areaTarget(int view, bool allowReadOnly) {
-    g_rasterTargets.currentRaster = pv_rasterFindAtPoints(g_block.blockOutline, g_block.blockOutlineCount, view);
-    if (!g_rasterTargets.currentRaster) {
+    DgnRasterP raster = pv_rasterFindAtPoints(g_block.blockOutline, g_block.blockOutlineCount, view);
+    if (!raster) {
+        v_commandRasterSelect(nullptr, nullptr);
         j_messageBox(MSGBOX_NOTICE, pc_outsideText(), ICON_ERROR);
-        v_operationStart();
+        v_operationStartAgain();
         return nullptr;
     }
-    g_rasterTargets.currentTarget = pv_rasterTargetLoad(g_rasterTargets.currentRaster, allowReadOnly, false);
-    if (!g_rasterTargets.currentTarget)
-        v_operationStart();
-    return g_rasterTargets.currentTarget;
+    RasterTarget* target = pv_rasterTargetLoad(raster, allowReadOnly, false);
+    v_commandRasterSelect(raster, target);
+    if (!target)
+        v_operationStartAgain();
+    return target;
 }
 
 // Largest buffer an edit holds in memory; a block beyond it (a corner far off the raster) is refused.
@@ -118,7 +95,9 @@ constexpr double MAX_BUFFER_BYTES = 1.5e9;
 // True when a buffer of size in the current target's depth holds at least one pixel and can be
 // held in memory; otherwise tells the user which of the two it is.
 bool b_sizeAcceptable(const BitmapSize& size) {
-    const RasterTarget* target = g_rasterTargets.currentTarget;
+    const RasterTarget* target = currentTarget();
+    if (target == nullptr)
+        return false;
     const double bytes = double(size.width) * double(size.height) * double(std::max(target->bitsPerPixel, 1u)) / 8.0;
     const bool empty = size.width <= 0 || size.height <= 0;
     if (!empty && bytes <= MAX_BUFFER_BYTES)
@@ -134,22 +113,21 @@ bool b_sizeAcceptable(const BitmapSize& size) {
     return false;
 }
 
-// Reads area of the current raster under the neutral rendering into buffer; host status, 32768 when too large.
+// Reads area of the current raster under the neutral rendering into buffer; host status (reported),
+// ERROR when the area is refused (the user has been told).
 int j_areaRead(PixelBuffer& buffer, PixelFormat& format, PixelArea& area) {
     if (!b_sizeAcceptable(area.size))
-        return REFUSED;
-    v_rasterDisplayModeCurrent("OFF");
-    const int status = j_bitmapRead(buffer.slot(), &format, &area.block, &area.size);
-    v_rasterDisplayModeCurrent("ON");
-    return status;
+        return ERROR;
+    NeutralRendering neutral;
+    return j_bitmapRead(buffer.slot(), &format, &area.block, &area.size);
 }
 
 // Clip display on for the current raster, then the outline as a closed shape descriptor (null when impossible).
 MSElementDescr* pv_outlineDescriptor(const DPoint3d* points, int count) {
     RasterRenderingInfo rendering{};
     // The substitute host shows clip masks and boundaries always; the rendering is written back unchanged.
-    if (mdlRaster_renderingInfoGet(&rendering, g_rasterTargets.currentRaster) == 0)
-        mdlRaster_renderingInfoSet(&rendering, g_rasterTargets.currentRaster, RASTER_OPTION_UNDOABLE);
+    if (mdlRaster_renderingInfoGet(&rendering, currentRaster()) == 0)
+        mdlRaster_renderingInfoSet(&rendering, currentRaster(), RASTER_OPTION_UNDOABLE);
     auto shape = std::make_unique<MSElement>();
     if (mdlShape_create(shape.get(), nullptr, points, std::min(count, MAX_VERTICES), 0) != 0)
         return nullptr;
@@ -161,12 +139,12 @@ MSElementDescr* pv_outlineDescriptor(const DPoint3d* points, int count) {
 
 // Vector elements inside the fence go along with the pixels when HybridMode is set.
 void v_vectorsCarry(const DPoint3d* point) {
-    if (s__globals.HybridMode == 1 && g_commands.operationMode == 0)
+    if (s__globals.HybridMode == 1 && operationMode() == AREA_FENCE)
         mdlFence_process(point);
 }
 
 void v_viewRefresh(int view) {
-    if (g_rasterTargets.currentTarget && g_rasterTargets.currentTarget->bitsPerPixel > 1)
+    if (currentTarget() && currentTarget()->bitsPerPixel > 1)
         mdlView_updateSingle(view);
 }
 
@@ -188,7 +166,8 @@ struct Destination {
     RasterTarget* target = nullptr;
 };
 
-// Chooses the destination of dstOutline; false to abandon the placement (the user has been asked or told).
+// Chooses the destination of dstOutline while the source is current (its colour mode is compared);
+// false to abandon the placement (the user has been asked or told).
 bool b_destinationChoose(Destination& dst, const DPoint3d* dstOutline, int view) {
     dst.newFile = s__globals.CreateNewFile != 0;
     if (dst.newFile)
@@ -202,7 +181,6 @@ bool b_destinationChoose(Destination& dst, const DPoint3d* dstOutline, int view)
         dst.newFile = true;
         return true;
     }
-    // The source stays current while the destination is checked against its colour mode.
     dst.target = pv_rasterTargetLoad(dst.raster, false, true);
     if (!dst.target)
         return false;
@@ -225,115 +203,149 @@ bool b_destinationChoose(Destination& dst, const DPoint3d* dstOutline, int view)
     return true;
 }
 
-// Rewrites the current raster larger so that dstOutline fits; the current raster and target become the new ones.
-void v_destinationGrow(const DPoint3d* dstOutline, bool sameRaster) {
-    RasterTarget* target = g_rasterTargets.currentTarget;
+// The current raster's block grown (size pixels) read over a canvas of the canvas colour under the
+// neutral rendering; empty when there is no memory or the read failed (reported).
+PixelBuffer buf_grownCanvas(const PixelBlock& grown, BitmapSize& size) {
+    NeutralRendering neutral;
+    PixelBuffer canvas;
+    v_bitmapNewCanvas(canvas.slot(), &size);
+    if (!canvas) {
+        v_hostErrorReport(MDLERR_INSFMEMORY);
+        return canvas;
+    }
+    PixelFormat format = pixelFormat(currentTarget()->transferColorMode);
+    if (j_bitmapRead(canvas.slot(), &format, &grown, &size) != SUCCESS)
+        canvas.v_release();
+    return canvas;
+}
+
+// Rewrites the destination raster of scope larger so that dstOutline fits, and points scope at the
+// grown raster; false when that failed or was refused (the user has been told).
+bool b_destinationGrow(EditScope& destination, const DPoint3d* dstOutline, bool sameRaster) {
+    const RasterTarget* target = destination.target();
     PixelBlock grown = target->wholeBlock;
     DPoint3d corner{};
     v_pixelBlockFromPoints(target, &grown, &corner, dstOutline, g_block.blockOutlineCount, 0);
     if (grown.width == target->wholeBlock.width && grown.height == target->wholeBlock.height)
-        return;
+        return true;
     BitmapSize size{n_sidePixels(grown.width), n_sidePixels(grown.height)};
     if (!b_sizeAcceptable(size))
-        return;
+        return false;
     v_rasterClipMasks("OFF");
-    v_rasterDisplayModeCurrent("OFF");
-    PixelBuffer canvas;
-    v_bitmapNewCanvas(canvas.slot(), &size);
-    if (!canvas.get()) {
-        v_rasterDisplayModeCurrent("ON");
-        v_rasterClipMasks("ON");
-        v_hostErrorReport(MDLERR_INSFMEMORY);
-        return;
-    }
-    PixelFormat format = pixelFormat(target->transferColorMode);
-    j_bitmapRead(canvas.slot(), &format, &grown, &size);
-    v_rasterDisplayModeCurrent("ON");
-    v_rasterCommitFile(canvas.get(), &size, &corner, nullptr, nullptr, "resized", s__globals.ResizeCopy != 0, false,
-                       true);
+    PixelBuffer canvas = buf_grownCanvas(grown, size);
+    DgnRasterP created = canvas ? pv_rasterCommitFile(canvas.get(), &size, &corner, nullptr, nullptr, "resized",
+                                                      s__globals.ResizeCopy != 0, false, true)
+                                : nullptr;
+    // The masks go back onto the raster that now shows the pixels: the grown one when there is one.
+    if (created)
+        destination.v_select(created, nullptr);
     v_rasterClipMasks("ON");
-    g_rasterTargets.currentTarget = pv_rasterTargetLoad(g_rasterTargets.currentRaster, false, true);
+    if (!created)
+        return false;
+    destination.v_select(created, pv_rasterTargetLoad(created, false, true));
     if (sameRaster)
-        g_blockOps.copySource = g_rasterTargets.currentRaster;
+        g_blockOps.copySource = created;
+    return destination.target() != nullptr;
 }
 
-// Writes src (srcSize) into dstOutline of the current raster: direct, or kept to the outline and merged.
-void v_destinationPaste(PixelBuffer& src, const BitmapSize& srcSize, const DPoint3d* dstOutline) {
-    RasterTarget* target = g_rasterTargets.currentTarget;
+// Writes src (srcSize) into dstOutline of the current raster: direct, or kept to the outline and merged;
+// 0, a host status (reported), or ERROR when the area is refused (the user has been told).
+int j_destinationPaste(PixelBuffer& src, const BitmapSize& srcSize, const DPoint3d* dstOutline) {
     PixelArea dst = area_ofOutline(dstOutline, g_block.blockOutlineCount);
     if (!b_sizeAcceptable(dst.size))
-        return;
+        return ERROR;
     const bool mask = b_polygonNeedsMask(&dst.block, dst.polygon.get(), dst.count);
-    PixelFormat format = pixelFormat(target->transferColorMode);
-    v_rasterDisplayModeCurrent("OFF");
+    const bool merge = s__globals.MergePixels != 0;
+    PixelFormat format = pixelFormat(currentTarget()->transferColorMode);
+    NeutralRendering neutral;
     PixelBuffer under;
-    j_bitmapRead(under.slot(), &format, &dst.block, &dst.size);
+    int status = j_bitmapRead(under.slot(), &format, &dst.block, &dst.size);
     // The host fits the source pixels into the destination block; reading them back gives them at its size.
-    j_bitmapWrite(src.get(), &format, &dst.block, &srcSize);
+    if (status == SUCCESS)
+        status = j_bitmapWrite(src.get(), &format, &dst.block, &srcSize);
+    if (status != SUCCESS || !(mask || merge))
+        return status;
     src.v_release();
-    if (mask || s__globals.MergePixels != 0) {
-        j_bitmapRead(src.slot(), &format, &dst.block, &dst.size);
-        if (mask) {
-            j_bitmapFillPolygon(src.get(), &dst.size, dst.polygon.get(), dst.count, 1);
-            if (s__globals.MergePixels == 0)
-                j_bitmapFillPolygon(under.get(), &dst.size, dst.polygon.get(), dst.count, 0);
-        }
-        const RasterTarget* source = pv_rasterTargetFind(g_blockOps.copySource);
-        v_bitmapMerge(under.get(), src.get(), source ? source : target, &dst.size);
-        j_bitmapWrite(under.get(), &format, &dst.block, &dst.size);
+    status = j_bitmapRead(src.slot(), &format, &dst.block, &dst.size);
+    if (status == SUCCESS && mask) {
+        status = j_bitmapFillPolygon(src.get(), &dst.size, dst.polygon.get(), dst.count, 1);
+        if (status == SUCCESS && !merge)
+            status = j_bitmapFillPolygon(under.get(), &dst.size, dst.polygon.get(), dst.count, 0);
     }
-    v_rasterDisplayModeCurrent("ON");
+    if (status == SUCCESS)
+        status = j_bitmapMerge(under.get(), src.get(), pv_rasterTargetFind(g_blockOps.copySource), &dst.size);
+    if (status == SUCCESS)
+        status = j_bitmapWrite(under.get(), &format, &dst.block, &dst.size);
+    return status;
 }
 
 // Base point of copy and move: the source raster and the block following the cursor.
 void v_copyMoveBase(const DPoint3d* point, int view) {
     if (!pv_areaTarget(view, n_command() == CMD_COPY))
         return;
-    g_blockOps.copySource = g_rasterTargets.currentRaster;
+    g_blockOps.copySource = currentRaster();
     g_block.anchorPoint = *point;
     StateCallback::SetComplexDynamicsFunction(&v_blockOutlineDynamics);
-    v_promptShow(24);
+    v_promptShow(rid::PROMPT_DESTINATION);
     g_block.blockPointCounter = 1;
 }
 
-// One placement of the source block at point.
+// src turned by the copy angle (nothing to do at angle 0); false when the image library failed (reported).
+bool b_blockTurn(PixelBuffer& src, BitmapSize& srcSize, const RasterTarget& source) {
+    if (s__globals.CopyAngle == 0)
+        return true;
+    std::uint8_t* turned = nullptr;
+    BitmapSize turnedSize{};
+    const int status = mdlImage_rotate(&turned, &turnedSize, src.get(), &srcSize, static_cast<int>(source.imageFormat),
+                                       s__globals.CopyAngle);
+    if (status != SUCCESS || turned == nullptr) {
+        if (turned)
+            dlmSystem_mdlFree(turned);
+        v_hostErrorReport(status != SUCCESS ? status : MDLERR_INSFMEMORY);
+        return false;
+    }
+    src.v_adoptHost(turned);
+    srcSize = turnedSize;
+    return true;
+}
+
+// One placement of the source block at point, in one undo group.
 void v_copyMovePlace(const DPoint3d* point, int view) {
     const bool move = n_command() == CMD_MOVE;
-    g_rasterTargets.currentRaster = g_blockOps.copySource;
-    g_rasterTargets.currentTarget = pv_rasterTargetFind(g_blockOps.copySource);
-    if (!g_rasterTargets.currentTarget)
+    EditScope source(g_blockOps.copySource);
+    if (!source.target())
         return;
-    const RasterTarget* source = g_rasterTargets.currentTarget;
+    const RasterTarget& sourceTarget = *source.target();
     PixelArea srcArea = area_ofOutline(g_block.blockOutline, g_block.blockOutlineCount);
-    PixelFormat format = pixelFormat(source->transferColorMode);
+    PixelFormat format = pixelFormat(sourceTarget.transferColorMode);
 
-    v_undoGroupStart();
+    UndoGroup undo;
     PixelBuffer src;
     BitmapSize srcSize = srcArea.size;
-    if (j_areaRead(src, format, srcArea) != 0) {
-        v_undoGroupEnd();
+    if (j_areaRead(src, format, srcArea) != SUCCESS)
         return;
-    }
     PixelBuffer hole;
-    if (move)
+    if (move) {
         v_bitmapCopy(hole.slot(), src.get(), &srcSize);
+        if (!hole) {
+            v_hostErrorReport(MDLERR_INSFMEMORY);
+            return;
+        }
+    }
 
     auto dstOutline = std::make_unique<DPoint3d[]>(MAX_OUTLINE_POINTS);
     v_blockPlace(dstOutline.get(), g_block.blockOutline, point, g_block.blockOutlineCount);
     Destination dst;
-    if (!b_destinationChoose(dst, dstOutline.get(), view)) {
-        g_rasterTargets.currentRaster = g_blockOps.copySource;
-        g_rasterTargets.currentTarget = pv_rasterTargetFind(g_blockOps.copySource);
-        v_undoGroupEnd();
+    if (!b_destinationChoose(dst, dstOutline.get(), view))
         return;
-    }
-    g_rasterTargets.currentRaster = g_blockOps.copySource;
-    g_rasterTargets.currentTarget = pv_rasterTargetFind(g_blockOps.copySource);
 
     // The hole is written before anything lands, so a move within one raster never copies its own hole.
     if (move) {
-        j_bitmapFillPolygon(hole.get(), &srcArea.size, srcArea.polygon.get(), srcArea.count, 0);
-        j_bitmapWrite(hole.get(), &format, &srcArea.block, &srcArea.size);
+        int status = j_bitmapFillPolygon(hole.get(), &srcArea.size, srcArea.polygon.get(), srcArea.count, 0);
+        if (status == SUCCESS)
+            status = j_bitmapWrite(hole.get(), &format, &srcArea.block, &srcArea.size);
+        if (status != SUCCESS)
+            return;
         hole.v_release();
     }
 
@@ -341,42 +353,34 @@ void v_copyMovePlace(const DPoint3d* point, int view) {
         // A new file holds the unturned block; its placement carries the scales and the angle, so it is turned once.
         DPoint3d origin{};
         v_blockPlace(&origin, &srcArea.corner, point, 1);
-        j_bitmapFillPolygon(src.get(), &srcSize, srcArea.polygon.get(), srcArea.count, 1);
+        if (j_bitmapFillPolygon(src.get(), &srcSize, srcArea.polygon.get(), srcArea.count, 1) != SUCCESS)
+            return;
         const double scale[2] = {s__globals.ScaleX, s__globals.ScaleY};
-        v_rasterCommitFile(src.get(), &srcSize, &origin, scale, nullptr, "copied", true, true, false);
+        pv_rasterCommitFile(src.get(), &srcSize, &origin, scale, nullptr, "copied", true, true, false);
     } else {
-        if (s__globals.CopyAngle != 0) {
-            std::uint8_t* turned = nullptr;
-            BitmapSize turnedSize{};
-            if (mdlImage_rotate(&turned, &turnedSize, src.get(), &srcSize, static_cast<int>(source->imageFormat),
-                                s__globals.CopyAngle) == 0) {
-                src.v_adoptHost(turned);
-                srcSize = turnedSize;
-            }
-        }
-        g_rasterTargets.currentRaster = dst.raster;
-        g_rasterTargets.currentTarget = pv_rasterTargetFind(dst.raster);
-        if (dst.grow)
-            v_destinationGrow(dstOutline.get(), dst.sameRaster);
-        if (g_rasterTargets.currentTarget)
-            v_destinationPaste(src, srcSize, dstOutline.get());
+        if (!b_blockTurn(src, srcSize, sourceTarget))
+            return;
+        EditScope destination(dst.raster, dst.target);
+        if (dst.grow && !b_destinationGrow(destination, dstOutline.get(), dst.sameRaster))
+            return;
+        if (j_destinationPaste(src, srcSize, dstOutline.get()) != SUCCESS)
+            return;
     }
     src.v_release();
     v_vectorsCarry(point);
     v_viewRefresh(view);
-    v_undoGroupEnd();
 
     if (move) {
         g_block.blockPointCounter = 0;
-        v_operationReset();
+        v_operationResetAgain();
     }
 }
 
 // Hands the outline as a closed shape to a clip service of the current raster (a mask or the
-// boundary), undoably; nothing when the shape cannot be made.
+// boundary), undoably; the host status is reported; nothing when the shape cannot be made.
 void v_outlineClipSet(int (*clipSet)(MSElementDescr*, int, DgnRasterP, int), const DPoint3d* outline, int count) {
     if (MSElementDescr* descriptor = pv_outlineDescriptor(outline, count)) {
-        clipSet(descriptor, 0, g_rasterTargets.currentRaster, RASTER_OPTION_UNDOABLE);
+        v_hostErrorReport(clipSet(descriptor, 0, currentRaster(), RASTER_OPTION_UNDOABLE));
         mdlElmdscr_freeAll(&descriptor);
     }
 }
@@ -388,13 +392,16 @@ void v_areaDelete(const DPoint3d* outline, int count, const DPoint3d* point, int
         return;
     }
     PixelArea area = area_ofOutline(outline, count);
-    PixelFormat format = pixelFormat(g_rasterTargets.currentTarget->transferColorMode);
+    PixelFormat format = pixelFormat(currentTarget()->transferColorMode);
     PixelBuffer buffer;
-    if (j_areaRead(buffer, format, area) == 0) {
-        j_bitmapFillPolygon(buffer.get(), &area.size, area.polygon.get(), area.count, 0);
-        j_bitmapWrite(buffer.get(), &format, &area.block, &area.size);
-        v_viewRefresh(view);
-    }
+    if (j_areaRead(buffer, format, area) != SUCCESS)
+        return;
+    int status = j_bitmapFillPolygon(buffer.get(), &area.size, area.polygon.get(), area.count, 0);
+    if (status == SUCCESS)
+        status = j_bitmapWrite(buffer.get(), &format, &area.block, &area.size);
+    if (status != SUCCESS)
+        return;
+    v_viewRefresh(view);
     v_vectorsCarry(point);
 }
 
@@ -407,23 +414,27 @@ void v_areaCrop() {
         return;
     }
     PixelArea area = area_ofOutline(outline, count);
-    PixelFormat format = pixelFormat(g_rasterTargets.currentTarget->colorMode);
-    v_undoGroupStart();
-    v_promptShow(35);
-    v_rasterClipMasks("OFF");
-    PixelBuffer buffer;
-    if (j_areaRead(buffer, format, area) == 0) {
-        j_bitmapFillPolygon(buffer.get(), &area.size, area.polygon.get(), area.count, 1);
-        v_rasterCommitFile(buffer.get(), &area.size, &area.corner, nullptr, nullptr, "cropped",
-                           s__globals.CropCopy != 0, false, true);
+    PixelFormat format = pixelFormat(currentTarget()->colorMode);
+    {
+        UndoGroup undo;
+        v_promptShow(rid::PROMPT_WORKING);
+        v_rasterClipMasks("OFF");
+        PixelBuffer buffer;
+        if (j_areaRead(buffer, format, area) == SUCCESS &&
+            j_bitmapFillPolygon(buffer.get(), &area.size, area.polygon.get(), area.count, 1) == SUCCESS)
+            pv_rasterCommitFile(buffer.get(), &area.size, &area.corner, nullptr, nullptr, "cropped",
+                                s__globals.CropCopy != 0, false, true);
+        v_rasterClipMasks("ON");
+        v_progressClose();
     }
-    v_rasterClipMasks("ON");
-    v_progressClose();
-    v_undoGroupEnd();
     mdlState_startDefaultCommand();
 }
 
 }  // namespace
+
+void v_blockOpsReset() {
+    g_blockOps = BlockOpsState{};
+}
 
 void v_copyMovePoint(const DPoint3d* point, int view) {
     if (g_block.blockPointCounter == 0)
@@ -448,16 +459,14 @@ void v_areaProcessPoint(const DPoint3d* point, int view) {
         v_blockPlace(placed.get(), g_block.blockOutline, point, g_block.blockOutlineCount);
         outline = placed.get();
     }
-    v_undoGroupStart();
+    UndoGroup undo;
     v_areaDelete(outline, g_block.blockOutlineCount, point, view);
-    v_undoGroupEnd();
 }
 
 void v_operationProcessPoint(const DPoint3d* /*point*/, int view) {
     s__globals.OperationView = view;
     const int command = n_command();
-    const bool areaMode = g_commands.operationMode == 0 || g_commands.operationMode == 1;
-    if (command == CMD_COPY || command == CMD_MOVE || command == CMD_DELETE || (command == CMD_CROP && !areaMode)) {
+    if (command == CMD_COPY || command == CMD_MOVE || command == CMD_DELETE || (command == CMD_CROP && !b_areaMode())) {
         v_wholeRasterRefuse();
         mdlState_startDefaultCommand();
         return;
@@ -526,7 +535,7 @@ bool b_polygonNeedsMask(const PixelBlock* block, const DPoint2d* polygon, int co
 }
 
 void v_brushStart() {
-    const RasterTarget* target = g_rasterTargets.currentTarget;
+    const RasterTarget* target = currentTarget();
     const double smaller = std::min(target->widthPx, target->heightPx);
     s__globals.BrushSize = std::ceil(0.2 * smaller);
     if (MSDialog* settings = mdlDialog_getToolSettings()) {
@@ -540,12 +549,12 @@ void v_brushStart() {
         mdlDialog_itemsSynch(settings);
     }
     g_block.blockOutlineCount = 5;
-    mdlState_startPrimitive(&v_operationProcessPoint, &v_rasterPickStart, CMD_BRUSH, 0);
+    mdlState_startPrimitive(&v_operationProcessPoint, pf_rasterPickStart(), CMD_BRUSH, rid::PROMPT_KEEP);
     StateCallback::SetComplexDynamicsFunction(&v_brushOutlineDynamics);
 }
 
 void v_brushOutlineDynamics(const DPoint3d* point, int /*view*/, int drawMode) {
-    const RasterTarget* target = g_rasterTargets.currentTarget;
+    const RasterTarget* target = currentTarget();
     if (!target)
         return;
     const double hx = s__globals.BrushSize / 2.0 * target->pixelSizeX;

@@ -13,6 +13,9 @@ struct BlockOpsState {
 
 extern BlockOpsState g_blockOps;
 
+// Forgets the copy source and the stamp's block (load, unload, tests).
+void v_blockOpsReset();
+
 // Data point of copy and move: the base point, then each placement.
 void v_copyMovePoint(const DPoint3d* point, int view);
 // Data point of delete (and despeckle in fence or block mode): the area at its place, then at the cursor.

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "edit/block.h"
+#include "edit/blockops.h"
 #include "edit/scratch.h"
 #include "frame/commands.h"
 #include "frame/dialogs.h"
@@ -13,7 +15,9 @@
 #include "host/mdldialog.h"
 #include "host/mdlsystem.h"
 #include "host/tovlib.h"
+#include "raster/clip.h"
 #include "raster/commit.h"
+#include "raster/context.h"
 #include "raster/target.h"
 #include "resources/ids.h"
 #include "settings/settings.h"
@@ -114,12 +118,23 @@ extern "C" int MdlMain(int argc, WCharCP argv[]) {
     return 1;
 }
 
+void v_addonStateReset() {
+    g_frame = FrameState{};
+    g_settings = SettingsState{};
+    v_commandsReset();
+    v_dialogsReset();
+    v_editContextReset();
+    v_rasterTargetFreeAll();
+    v_clipReset();
+    v_commitReset();
+    v_blockReset();
+    v_blockOpsReset();
+    v_commandStatesInstall();
+}
+
 int j_appInitialize(int argc, WCharCP argv[]) {
     // Every load starts from fresh module state, also when the host reloads the add-on in-process.
-    g_frame = FrameState{};
-    g_commands = CommandState{};
-    g_settings = SettingsState{};
-    v_dialogsReset();
+    v_addonStateReset();
 
     WCharCP ownPath = (argc > 0 && argv) ? argv[0] : nullptr;
     WCharCP loadedBy = (argc > 1 && argv) ? argv[1] : nullptr;
@@ -164,6 +179,7 @@ int j_appUnload(int unloadType) {
     mdlRaster_terminate();
     v_menusSet(false);
     v_backupListFree();
+    v_addonStateReset();
     return 0;
 }
 

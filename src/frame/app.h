@@ -23,6 +23,10 @@ extern "C" {
 int MdlMain(int argc, WCharCP argv[]);
 }
 
+// Puts every module of the add-on back to its state before the first load (records, selection, saved
+// clip masks, area, command, dialog handles, settings state) and installs the operation states'
+// entry points; used at load, at unload and by tests.
+void v_addonStateReset();
 // Runs the start-up sequence with MdlMain's arguments (missing ones count as empty); 0.
 int j_appInitialize(int argc, WCharCP argv[]);
 // Sets appDirectory from the add-on's file path: its directory with one '/' between parts and a

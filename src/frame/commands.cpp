@@ -6,31 +6,38 @@
 #include <cstring>
 #include <string>
 
-#include "frame/app.h"
-#include "frame/dialogs.h"
 #include "edit/block.h"
 #include "edit/blockops.h"
-#include "host/mdlelement.h"
-#include "raster/target.h"
+#include "frame/app.h"
+#include "frame/dialogs.h"
 #include "host/hostwrap.h"
 #include "host/mdldialog.h"
-#include "host/mdlresource.h"
+#include "host/mdlelement.h"
+#include "host/messages.h"
+#include "raster/context.h"
+#include "raster/target.h"
 #include "resources/ids.h"
+#include "resources/resources.h"
 #include "settings/settings.h"
-
-CommandState g_commands;
 
 namespace {
 
 constexpr int GATE_SLOTS = 16;
-constexpr int PROMPT_UNCHANGED = 0;
+
+// Module state of the commands: the running command's prompt and the switched-off commands.
+struct CommandState {
+    int promptId = 0;                        // prompt of the command's later tool states
+    int disabledCommands[GATE_SLOTS] = {};   // by gate slot: 1 when PXMEND_DISABLE switches the command off
+};
+
+CommandState g_commands;
 
 // One editing command: its gate slot and name, the command and prompt it sets, how it starts.
 struct EditingCommand {
     int slot;
     const char* gateName;
     int activeCommand;
-    int promptId;  // PROMPT_UNCHANGED keeps the current prompt
+    int promptId;  // rid::PROMPT_KEEP keeps the current prompt
     void (*start)();
 };
 
@@ -56,31 +63,31 @@ void v_resizeStartCommand() {
 
 // Detaching arrives with the scratch raster area.
 void v_scratchDetachCommand() {
-    v_notAvailable(pc_commandName(g_commands.activeCommand));
+    v_notAvailable(pc_commandName(activeCommand()));
 }
 
 // Gate, running-command state, then the command's start.
 void v_editingCommandRun(const EditingCommand& command) {
     if (!b_commandGate(command.slot, command.gateName))
         return;
-    g_commands.activeCommand = command.activeCommand;
-    if (command.promptId != PROMPT_UNCHANGED)
+    v_activeCommandSet(command.activeCommand);
+    if (command.promptId != rid::PROMPT_KEEP)
         g_commands.promptId = command.promptId;
     command.start();
 }
 
-constexpr EditingCommand COPY{1, "copy", CMD_COPY, 23, &v_operationStart};
-constexpr EditingCommand MOVE{2, "move", CMD_MOVE, 23, &v_operationStart};
-constexpr EditingCommand DELETE{3, "delete", CMD_DELETE, 25, &v_operationStart};
-constexpr EditingCommand STAMP{5, "stamp", CMD_STAMP, 26, &v_operationStart};
-constexpr EditingCommand CROP{4, "crop", CMD_CROP, 25, &v_operationStart};
-constexpr EditingCommand DESKEW{6, "deskew", CMD_DESKEW, 26, &v_rasterPickStart};
-constexpr EditingCommand DESPECKLE{7, "despeckle", CMD_DESPECKLE, 25, &v_operationStart};
-constexpr EditingCommand BRUSH{8, "brush", CMD_BRUSH, 26, &v_rasterPickStart};
-constexpr EditingCommand RESIZE{9, "resize", CMD_RESIZE, 26, &v_resizeStartCommand};
-constexpr EditingCommand EDIT{15, "edit", CMD_EDIT, 26, &v_rasterPickStart};
-constexpr EditingCommand SCRATCH_ATTACH{11, "scratch", CMD_SCRATCH_ATTACH, 27, &v_rasterPickStart};
-constexpr EditingCommand SCRATCH_DETACH{12, "scratch", CMD_SCRATCH_DETACH, PROMPT_UNCHANGED, &v_scratchDetachCommand};
+constexpr EditingCommand COPY{1, "copy", CMD_COPY, rid::PROMPT_BASE_POINT, &v_operationStart};
+constexpr EditingCommand MOVE{2, "move", CMD_MOVE, rid::PROMPT_BASE_POINT, &v_operationStart};
+constexpr EditingCommand DELETE{3, "delete", CMD_DELETE, rid::PROMPT_ACCEPT, &v_operationStart};
+constexpr EditingCommand STAMP{5, "stamp", CMD_STAMP, rid::PROMPT_IDENTIFY_RASTER, &v_operationStart};
+constexpr EditingCommand CROP{4, "crop", CMD_CROP, rid::PROMPT_ACCEPT, &v_operationStart};
+constexpr EditingCommand DESKEW{6, "deskew", CMD_DESKEW, rid::PROMPT_IDENTIFY_RASTER, &v_rasterPickStart};
+constexpr EditingCommand DESPECKLE{7, "despeckle", CMD_DESPECKLE, rid::PROMPT_ACCEPT, &v_operationStart};
+constexpr EditingCommand BRUSH{8, "brush", CMD_BRUSH, rid::PROMPT_IDENTIFY_RASTER, &v_rasterPickStart};
+constexpr EditingCommand RESIZE{9, "resize", CMD_RESIZE, rid::PROMPT_IDENTIFY_RASTER, &v_resizeStartCommand};
+constexpr EditingCommand EDIT{15, "edit", CMD_EDIT, rid::PROMPT_IDENTIFY_RASTER, &v_rasterPickStart};
+constexpr EditingCommand SCRATCH_ATTACH{11, "scratch", CMD_SCRATCH_ATTACH, rid::PROMPT_IDENTIFY_SCRATCH, &v_rasterPickStart};
+constexpr EditingCommand SCRATCH_DETACH{12, "scratch", CMD_SCRATCH_DETACH, rid::PROMPT_KEEP, &v_scratchDetachCommand};
 
 void cmdCopy(WCharCP) { v_editingCommandRun(COPY); }
 void cmdMove(WCharCP) { v_editingCommandRun(MOVE); }
@@ -166,7 +173,7 @@ void v_commandDisable(const std::string& piece, StringList* names, MSDialog* too
         const long childIndex = info[0], slot = info[1];
         if (slot < 0 || slot >= GATE_SLOTS)
             continue;
-        g_commands.disabledCommands[slot] = 1;
+        v_commandSlotDisable(int(slot));
         if (toolBox && childIndex != -1)
             mdlDialog_toolBoxChildSetEnabledByIndex(toolBox, static_cast<int>(childIndex), false, false);
         if (menu)
@@ -181,16 +188,21 @@ const MdlCommandNumber* pCommandNumberTable() {
     return commandNumbers;
 }
 
-const char* pc_commandName(int activeCommand) {
-    const rsc::File* resources = MdlResources();
-    for (const rsc::MessageList& list : resources->messageLists) {
-        if (list.id != resources->commandNameList)
-            continue;
-        for (const rsc::Message& message : list.messages)
-            if (message.id == activeCommand)
-                return message.text;
-    }
-    return "PixelMend";
+int n_promptId() {
+    return g_commands.promptId;
+}
+
+bool b_commandDisabled(int slot) {
+    return slot >= 0 && slot < GATE_SLOTS && g_commands.disabledCommands[slot] != 0;
+}
+
+void v_commandSlotDisable(int slot) {
+    if (slot >= 0 && slot < GATE_SLOTS)
+        g_commands.disabledCommands[slot] = 1;
+}
+
+void v_commandsReset() {
+    g_commands = CommandState{};
 }
 
 bool b_commandGate(int slot, const char* name) {
@@ -200,7 +212,7 @@ bool b_commandGate(int slot, const char* name) {
                      ICON_ERROR);
         return false;
     }
-    if (slot >= 0 && slot < GATE_SLOTS && g_commands.disabledCommands[slot]) {
+    if (b_commandDisabled(slot)) {
         j_messageBox(MSGBOX_NOTICE, "This command is disabled by your PXMEND_DISABLE variable.", ICON_ERROR);
         return false;
     }
@@ -243,9 +255,6 @@ void v_commandsDisable() {
 
 namespace {
 
-// Status of a refusal the user has been told about.
-constexpr int REFUSED_STATUS = 32768;
-
 // Commands that may work on a read-only file: they add clip masks, clip boundaries or new files.
 bool b_allowReadOnly(int command) {
     return command == CMD_COPY || command == CMD_DELETE || command == CMD_CROP;
@@ -281,7 +290,7 @@ bool b_operationLater(int command) {
 }
 
 void v_operationLaterNotice() {
-    v_notAvailable(pc_commandName(g_commands.activeCommand));
+    v_notAvailable(pc_commandName(activeCommand()));
     mdlState_startDefaultCommand();
 }
 
@@ -294,59 +303,60 @@ void v_operationLaterPoint(const DPoint3d*, int) {
 
 // Reset of the operation states: a new base point, another raster, the end, or a new area.
 void v_operationReset() {
-    if (g_block.blockPointCounter >= 1 && g_commands.activeCommand != CMD_DELETE) {
+    if (g_block.blockPointCounter >= 1 && activeCommand() != CMD_DELETE) {
         StateCallback::SetComplexDynamicsFunction(nullptr);
         g_block.blockPointCounter = 0;
         v_promptShow(g_commands.promptId);
         return;
     }
-    if (g_commands.operationMode == 2) {
+    if (operationMode() == AREA_WHOLE_RASTER) {
         v_rasterPickStart();
-    } else if (g_commands.operationMode == 0 && g_block.fenceExisted) {
+    } else if (operationMode() == AREA_FENCE && g_block.fenceExisted) {
         mdlState_startDefaultCommand();
     } else {
         // The fence made from the two corners goes; the user's own fence stays.
-        if (g_commands.operationMode == 0)
+        if (operationMode() == AREA_FENCE)
             mdlFence_clear(true);
         v_operationStart();
     }
 }
 
 void v_operationStart() {
-    const int count = n_rasterCount();
+    DgnRasterP only = nullptr;
+    const int count = n_rasterCount(&only);
     if (count == 0) {
         v_noRasterMessage();
         return;
     }
-    const int command = g_commands.activeCommand;
-    if (count == 1 && j_rasterCheckSupport(g_rasterTargets.currentRaster, b_allowReadOnly(command), false) != 0)
+    const int command = activeCommand();
+    if (count == 1 && j_rasterCheckSupport(only, b_allowReadOnly(command), false) != 0)
         return;
-    g_rasterTargets.currentRaster = nullptr;
+    v_commandRasterSelect(nullptr, currentTarget());
     g_block.blockPointCounter = 0;
     v_toolSettingsRefresh();
     if (command == CMD_DESPECKLE)
-        g_commands.operationMode = s__globals.DespeckleMode;
+        v_operationModeSet(s__globals.DespeckleMode);
     else if (command == CMD_STAMP)
-        g_commands.operationMode = s__globals.StampMode;
+        v_operationModeSet(s__globals.StampMode);
     else
-        g_commands.operationMode = s__globals.ModifyMode;
+        v_operationModeSet(s__globals.ModifyMode);
 
-    switch (g_commands.operationMode) {
-    case 0:
+    switch (operationMode()) {
+    case AREA_FENCE:
         g_block.fenceExisted = b_fenceToOutline();
         if (g_block.fenceExisted) {
             g_block.blockView = mdlView_getCurrent();
             v_fenceOperationStart();
         } else {
-            mdlState_startPrimitive(&v_blockCornerPoint, &v_blockCornerReset, command, 21);
+            mdlState_startPrimitive(&v_blockCornerPoint, &v_blockCornerReset, command, rid::PROMPT_FENCE_FIRST);
         }
         break;
-    case 1:
-        mdlState_startPrimitive(&v_blockCornerPoint, &v_blockCornerReset, command, 32);
+    case AREA_BLOCK:
+        mdlState_startPrimitive(&v_blockCornerPoint, &v_blockCornerReset, command, rid::PROMPT_BLOCK_FIRST);
         break;
-    case 2:
-    case 3:
-    case 5:
+    case AREA_WHOLE_RASTER:
+    case AREA_PICK_3:
+    case AREA_PICK_5:
         v_rasterPickStart();
         break;
     default:
@@ -357,42 +367,45 @@ void v_operationStart() {
 void v_rasterPickStart() {
     if (mdlDialog_getToolSettings())
         mdlDialog_itemsSynch(mdlDialog_getToolSettings());
-    g_rasterTargets.currentTarget = nullptr;
-    g_commands.operationMode = 2;
-    const int count = n_rasterCount();
+    v_commandRasterSelect(currentRaster(), nullptr);
+    v_operationModeSet(AREA_WHOLE_RASTER);
+    DgnRasterP only = nullptr;
+    const int count = n_rasterCount(&only);
     if (count == 0) {
         v_noRasterMessage();
         return;
     }
-    const int command = g_commands.activeCommand;
+    const int command = activeCommand();
     const bool alwaysPick = command == CMD_STAMP || command == CMD_DESPECKLE || command == CMD_EDIT;
     if (count == 1 && !alwaysPick) {
         const bool allowReadOnly = b_allowReadOnly(command) || command == CMD_SCRATCH_ATTACH;
-        if (j_rasterCheckSupport(g_rasterTargets.currentRaster, allowReadOnly, false) == 0)
-            j_rasterDispatch(0);
+        if (j_rasterCheckSupport(only, allowReadOnly, false) == 0)
+            j_rasterDispatch(only, 0);
         return;
     }
     mdlState_startPrimitive(
         [](const DPoint3d* point, int view) { j_rasterPickData(point, view); }, &v_rasterPickReset, command,
-        command == CMD_SCRATCH_ATTACH ? 27 : 26);
+        command == CMD_SCRATCH_ATTACH ? rid::PROMPT_IDENTIFY_SCRATCH : rid::PROMPT_IDENTIFY_RASTER);
 }
 
 int j_rasterPickData(const DPoint3d* point, int view) {
-    g_rasterTargets.currentRaster = mdlRaster_viewFindRaster(point, view);
-    if (!g_rasterTargets.currentRaster) {
+    DgnRasterP raster = mdlRaster_viewFindRaster(point, view);
+    if (!raster) {
+        v_commandRasterSelect(nullptr, currentTarget());
         j_messageBox(MSGBOX_NOTICE, "Raster not found.", ICON_ERROR);
         return 0;
     }
-    j_rasterDispatch(view);
+    j_rasterDispatch(raster, view);
     return 0;
 }
 
-int j_rasterDispatch(int view) {
-    const int command = g_commands.activeCommand;
+int j_rasterDispatch(DgnRasterP raster, int view) {
+    const int command = activeCommand();
     const bool allowReadOnly = command == CMD_SCRATCH_ATTACH || command == CMD_EDIT;
-    g_rasterTargets.currentTarget = pv_rasterTargetLoad(g_rasterTargets.currentRaster, allowReadOnly, false);
-    if (!g_rasterTargets.currentTarget)
-        return REFUSED_STATUS;
+    RasterTarget* target = pv_rasterTargetLoad(raster, allowReadOnly, false);
+    v_commandRasterSelect(raster, target);
+    if (!target)
+        return ERROR;
     if (command == CMD_BRUSH) {
         v_brushStart();
         return 0;
@@ -400,7 +413,7 @@ int j_rasterDispatch(int view) {
     if (command == CMD_STAMP && s__globals.StampMode == 3 && !mdlSelect_isActive()) {
         j_messageBox(MSGBOX_NOTICE, "No elements are selected. Please select elements to stamp and re-run Stamp.",
                      ICON_ERROR);
-        return REFUSED_STATUS;
+        return ERROR;
     }
     if (b_operationLater(command)) {
         v_operationLaterNotice();
@@ -415,10 +428,10 @@ void v_fenceOperationStart() {
     StateCallback::SetCommandCleanupFunction(nullptr);
     StateCallback::SetComplexDynamicsFunction(nullptr);
     mdlState_clear();
-    g_rasterTargets.currentRaster =
-        pv_rasterFindAtPoints(g_block.blockOutline, g_block.blockOutlineCount, g_block.blockView);
+    v_commandRasterSelect(pv_rasterFindAtPoints(g_block.blockOutline, g_block.blockOutlineCount, g_block.blockView),
+                          currentTarget());
     v_toolSettingsRefresh();
-    const int command = g_commands.activeCommand;
+    const int command = activeCommand();
     StateFunc_DataPoint function = &v_operationProcessPoint;
     if (command == CMD_COPY || command == CMD_MOVE)
         function = &v_copyMovePoint;
@@ -426,10 +439,19 @@ void v_fenceOperationStart() {
         function = &v_areaProcessPoint;
     else if (b_operationLater(command))
         function = &v_operationLaterPoint;
-    if (g_commands.operationMode != 0)
+    if (operationMode() != AREA_FENCE)
         mdlState_startPrimitive(function, &v_operationReset, command, g_commands.promptId);
     else
         mdlState_startFenceCommand(&j_fenceElementContent, nullptr, function, &v_operationReset, command,
                                    g_commands.promptId, 1);
     StateCallback::SetCommandCleanupFunction(&v_operationCleanup);
+}
+
+void v_commandStatesInstall() {
+    OperationStates states;
+    states.operationStart = &v_operationStart;
+    states.operationReset = &v_operationReset;
+    states.fenceOperationStart = &v_fenceOperationStart;
+    states.rasterPickStart = &v_rasterPickStart;
+    v_operationStatesInstall(states);
 }

@@ -3,32 +3,19 @@
 #pragma once
 
 #include "host/mdlsystem.h"
+#include "raster/context.h"
 
-// Values of activeCommand: the editing command now running.
-enum : int {
-    CMD_COPY = 1,
-    CMD_MOVE = 2,
-    CMD_DELETE = 3,
-    CMD_CROP = 4,
-    CMD_STAMP = 5,
-    CMD_DESKEW = 6,
-    CMD_DESPECKLE = 7,
-    CMD_BRUSH = 8,
-    CMD_RESIZE = 9,
-    CMD_SCRATCH_ATTACH = 11,
-    CMD_SCRATCH_DETACH = 12,
-    CMD_EDIT = 15,
-};
-
-// Module state of the commands.
-struct CommandState {
-    int activeCommand = 0;      // also the message id of the running command's name
-    int promptId = 0;           // prompt of the command's later tool states
-    int operationMode = 0;      // 0 fence, 1 block, 2 whole raster by pick (3, 5 pick too; 4 nothing)
-    int disabledCommands[16] = {};  // by gate slot: 1 when PXMEND_DISABLE switches the command off
-};
-
-extern CommandState g_commands;
+// The running command's prompt (its later tool states show it); the command itself and its area mode
+// are in the edit context.
+int n_promptId();
+// True when PXMEND_DISABLE has switched off the command of gate slot (0-15).
+bool b_commandDisabled(int slot);
+// Switches off the command of gate slot (0-15; others ignored), as PXMEND_DISABLE does.
+void v_commandSlotDisable(int slot);
+// Forgets the running command's prompt and the switched-off commands (load, unload, tests).
+void v_commandsReset();
+// Installs the operation states' entry points that the area and operation handlers return to.
+void v_commandStatesInstall();
 
 // The command-number table registered with the host as the last start-up step.
 const MdlCommandNumber* pCommandNumberTable();
@@ -46,7 +33,6 @@ void v_fenceOperationStart();
 void v_operationReset();
 // Data point of the raster pick: the raster under point in view, then the operation; 0.
 int j_rasterPickData(const DPoint3d* point, int view);
-// Hands currentRaster to the operation of activeCommand (view of the pick, 0 without one); 0, or 32768 when refused.
-int j_rasterDispatch(int view);
-// Name of the editing command activeCommand (its command-name message); "PixelMend" when unknown.
-const char* pc_commandName(int activeCommand);
+// Loads raster's record, selects it as the command's and hands it to the operation of activeCommand (view of
+// the pick, 0 without one); 0, or ERROR when refused (the user has been told).
+int j_rasterDispatch(DgnRasterP raster, int view);

@@ -12,6 +12,7 @@
 #include "host/hostwrap.h"
 #include "host/mdlraster.h"
 #include "host/winapi.h"
+#include "raster/context.h"
 #include "raster/target.h"
 #include "resources/ids.h"
 #include "settings/settings.h"
@@ -20,21 +21,12 @@ namespace {
 
 // Module state of the dialog services.
 struct DialogState {
-    CompletionBar* completionBar = nullptr;
     void* lockIcons[2] = {nullptr, nullptr};  // unlocked (31), locked (32)
     void* plainIcon = nullptr;                // 29
     COLORREF customColors[16] = {};           // kept by the colour chooser between calls
 };
 
 DialogState g_dialogs;
-
-// Index of the item of type and id in dialog, -1 when there is none.
-int n_itemIndex(MSDialog* dialog, std::uint32_t type, int id) {
-    if (!dialog)
-        return -1;
-    DialogItem* item = mdlDialog_itemGetByTypeAndId(dialog, type, id, 0);
-    return item ? item->itemIndex : -1;
-}
 
 // Redisplays the item of type and id from its bound value; nothing when it is missing.
 void v_itemSynch(MSDialog* dialog, std::uint32_t type, int id) {
@@ -306,7 +298,7 @@ void v_resizeHook(DialogItemMessage* message) {
     const t_globals& g = s__globals;
     const bool amounts = g.ResizeRowsEnd || g.ResizeRowsStart || g.ResizeColumnsStart || g.ResizeColumnsEnd;
     v_itemEnable(message->db, RTYPE_PushButton, rid::ITEM_RESIZE_APPLY,
-                 g_rasterTargets.currentTarget != nullptr && amounts);
+                 currentTarget() != nullptr && amounts);
     v_understood(message, true);
 }
 
@@ -375,55 +367,15 @@ void v_unhandledHook(DialogItemMessage* message) {
 
 }  // namespace
 
-int j_messageBox(int dialogId, const char* text, int icon) {
-    return mdlDialog_openMessageBox(dialogId, w_widen(text).c_str(), icon);
-}
-
-void v_itemEnable(MSDialog* dialog, std::uint32_t type, int id, bool enabled) {
-    const int index = n_itemIndex(dialog, type, id);
-    if (index >= 0)
-        mdlDialog_itemSetEnabledState(dialog, index, enabled, true);
-}
-
-void v_itemShow(MSDialog* dialog, std::uint32_t type, int id, bool shown) {
-    const int index = n_itemIndex(dialog, type, id);
-    if (index < 0)
-        return;
-    if (shown)
-        mdlDialog_itemShow(dialog, index);
-    else
-        mdlDialog_itemHide(dialog, index, true);
-}
-
-void v_progressOpen(const char* title) {
-    if (g_dialogs.completionBar)
-        mdlDialog_completionBarClose(g_dialogs.completionBar);
-    g_dialogs.completionBar = mdlDialog_completionBarOpen(w_widen(title).c_str());
-}
-
-void v_progressUpdate(const char* text, double percent) {
-    if (!g_dialogs.completionBar)
-        return;
-    const double bounded = std::isfinite(percent) ? std::fmax(-1e9, std::fmin(1e9, percent)) : 0.0;
-    mdlDialog_completionBarUpdate(g_dialogs.completionBar, w_widen(text).c_str(), static_cast<int>(bounded));
-}
-
-void v_progressClose() {
-    if (!g_dialogs.completionBar)
-        return;
-    mdlDialog_completionBarClose(g_dialogs.completionBar);
-    g_dialogs.completionBar = nullptr;
-}
-
 void v_toolSettingsRefresh() {
     MSDialog* toolSettings = mdlDialog_getToolSettings();
     if (!toolSettings)
         return;
     bool enableOptions = true;
     bool showColor = s__globals.CanvasAuto == 0;
-    if (g_commands.activeCommand == CMD_DELETE && s__globals.MaskMethod == 0)
+    if (activeCommand() == CMD_DELETE && s__globals.MaskMethod == 0)
         enableOptions = showColor = false;
-    DgnRasterP raster = g_rasterTargets.currentRaster;
+    DgnRasterP raster = currentRaster();
     if (!raster || !b_toolSettingsRasterColors(toolSettings, raster, enableOptions, showColor))
         v_toolSettingsNoRaster(toolSettings);
     mdlDialog_adjustPopDownHeight(toolSettings);
@@ -455,6 +407,7 @@ void v_dialogHooksPublish() {
 void v_dialogsReset() {
     // Handles of an earlier load belonged to dialogs the host has already destroyed.
     g_dialogs = DialogState{};
+    v_progressReset();
 }
 
 extern "C" int j_chooseColor(std::uint8_t* rgb) {

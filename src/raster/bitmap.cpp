@@ -9,10 +9,11 @@
 #include <cstring>
 #include <memory>
 
-#include "frame/commands.h"
-#include "frame/dialogs.h"
+#include "host/messages.h"
+#include "host/mdlsystem.h"
 #include "raster/clip.h"
 #include "raster/commit.h"
+#include "raster/context.h"
 #include "settings/settings.h"
 
 namespace {
@@ -21,17 +22,8 @@ constexpr int SAMPLE_LIMIT = 2000;  // statistics look at no more than 2000 x 20
 constexpr int PROBE_SIDE = 32;
 constexpr int PROBE_BYTES = 128;
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-using MallocBuffer = std::unique_ptr<std::uint8_t, FreeDeleter>;
-
-RasterTarget& current() {
-    return *g_rasterTargets.currentTarget;
-}
-
 bool despeckling() {
-    return g_commands.activeCommand == CMD_DESPECKLE;
+    return editContext().b_despeckling();
 }
 
 void invertBytes(std::uint8_t* bytes, int length) {
@@ -75,6 +67,41 @@ void neutralReadEnd(DgnRasterP raster, const RasterTarget* target) {
 
 }  // namespace
 
+PixelBuffer::PixelBuffer(PixelBuffer&& other) noexcept : bytes_(other.bytes_), hostOwned_(other.hostOwned_) {
+    other.bytes_ = nullptr;
+    other.hostOwned_ = false;
+}
+
+PixelBuffer& PixelBuffer::operator=(PixelBuffer&& other) noexcept {
+    if (this != &other) {
+        v_release();
+        bytes_ = other.bytes_;
+        hostOwned_ = other.hostOwned_;
+        other.bytes_ = nullptr;
+        other.hostOwned_ = false;
+    }
+    return *this;
+}
+
+std::uint8_t** PixelBuffer::slot() {
+    return &bytes_;
+}
+
+void PixelBuffer::v_adoptHost(std::uint8_t* bytes) {
+    v_release();
+    bytes_ = bytes;
+    hostOwned_ = true;
+}
+
+void PixelBuffer::v_release() {
+    if (bytes_ && hostOwned_)
+        dlmSystem_mdlFree(bytes_);
+    else
+        std::free(bytes_);
+    bytes_ = nullptr;
+    hostOwned_ = false;
+}
+
 std::uint8_t* pv_bitmapAlloc(int length) {
     constexpr std::size_t kHugePage = std::size_t(2) << 20;
     const std::size_t bytes = std::size_t(std::max(length, 1));
@@ -89,10 +116,13 @@ std::uint8_t* pv_bitmapAlloc(int length) {
 }
 
 int j_bitmapBytes(const BitmapSize* size) {
-    return mdlImage_memorySize(size, static_cast<int>(current().imageFormat));
+    const RasterTarget* target = currentTarget();
+    return target ? mdlImage_memorySize(size, static_cast<int>(target->imageFormat)) : 0;
 }
 
 int j_bitmapRead(std::uint8_t** bytes, PixelFormat* format, const PixelBlock* block, BitmapSize* size) {
+    RasterTarget* target = currentTarget();
+    if (target == nullptr) return ERROR;
     size->width = static_cast<std::int32_t>(block->width);
     size->height = static_cast<std::int32_t>(block->height);
     const int length = j_bitmapBytes(size);
@@ -101,33 +131,35 @@ int j_bitmapRead(std::uint8_t** bytes, PixelFormat* format, const PixelBlock* bl
         v_hostErrorReport(MDLERR_INSFMEMORY);
         return MDLERR_INSFMEMORY;
     }
-    const int status = mdlRaster_bitmapGet(*bytes, length, format, block, size, g_rasterTargets.currentRaster);
+    const int status = mdlRaster_bitmapGet(*bytes, length, format, block, size, currentRaster());
     v_hostErrorReport(status);
-    RasterTarget& target = current();
-    if (target.transferColorMode == IMAGECOLOR_256Colors && !target.hasPalette && format->paletteCount >= 1) {
+    if (target->transferColorMode == IMAGECOLOR_256Colors && !target->hasPalette && format->paletteCount >= 1) {
         const int count = std::min(format->paletteCount, 256);
-        std::memcpy(target.palette, format->palette, size_t(count) * 3);
-        target.paletteCount = count;
-        target.hasPalette = 1;
+        std::memcpy(target->palette, format->palette, size_t(count) * 3);
+        target->paletteCount = count;
+        target->hasPalette = 1;
     }
     return status;
 }
 
 int j_bitmapWrite(std::uint8_t* bytes, PixelFormat* format, const PixelBlock* block, const BitmapSize* size) {
-    RasterTarget& target = current();
+    if (bytes == nullptr || currentTarget() == nullptr) return ERROR;
+    const RasterTarget& target = *currentTarget();
     const int length = j_bitmapBytes(size);
     if (target.colorMode == IMAGECOLOR_Monochrome && (target.writeInverts != 0) != despeckling())
         invertBytes(bytes, length);
     j_rasterBackup(true, target.filePath, nullptr);
     if (format->colorMode == IMAGECOLOR_MonochromeAlt) format->colorMode = IMAGECOLOR_Monochrome;
-    const int status = mdlRaster_bitmapSet(bytes, length, format, block, size, g_rasterTargets.currentRaster,
+    const int status = mdlRaster_bitmapSet(bytes, length, format, block, size, currentRaster(),
                                            RASTER_OPTION_UNDOABLE);
     v_hostErrorReport(status);
     return status;
 }
 
 void v_bitmapNewCanvas(std::uint8_t** bytes, const BitmapSize* size) {
-    const RasterTarget& target = current();
+    *bytes = nullptr;
+    if (currentTarget() == nullptr) return;
+    const RasterTarget& target = *currentTarget();
     const int length = j_bitmapBytes(size);
     *bytes = pv_bitmapAlloc(length);
     if (*bytes == nullptr) return;
@@ -153,8 +185,10 @@ void v_bitmapCopy(std::uint8_t** copy, const std::uint8_t* bytes, const BitmapSi
     if (*copy) std::memcpy(*copy, bytes, size_t(length));
 }
 
-void v_bitmapMerge(std::uint8_t* dst, const std::uint8_t* src, const RasterTarget* srcTarget, const BitmapSize* size) {
-    const RasterTarget& target = current();
+int j_bitmapMerge(std::uint8_t* dst, const std::uint8_t* src, const RasterTarget* srcTarget, const BitmapSize* size) {
+    if (dst == nullptr || src == nullptr || currentTarget() == nullptr) return ERROR;
+    const RasterTarget& target = *currentTarget();
+    if (srcTarget == nullptr) srcTarget = &target;
     const int length = j_bitmapBytes(size);
     switch (target.bitsPerPixel) {
     case 1:
@@ -175,17 +209,19 @@ void v_bitmapMerge(std::uint8_t* dst, const std::uint8_t* src, const RasterTarge
     default:
         break;
     }
+    return SUCCESS;
 }
 
 int j_bitmapFillPolygon(std::uint8_t* bytes, const BitmapSize* size, const DPoint2d* points, int count, int outside) {
-    const RasterTarget& target = current();
+    if (bytes == nullptr || currentTarget() == nullptr) return ERROR;
+    const RasterTarget& target = *currentTarget();
     const t_globals& g = s__globals;
     int status = SUCCESS;
     if (target.bitsPerPixel == 24) {
         const RGBColorDef colour = g.CanvasAuto ? RGBColorDef{target.bgColor[0], target.bgColor[1], target.bgColor[2]}
                                                 : RGBColorDef{g.CanvasColor.red, g.CanvasColor.green, g.CanvasColor.blue};
         const size_t planeBytes = size_t(std::max(size->width, 0)) * size_t(std::max(size->height, 0)) * 3;
-        MallocBuffer planes(static_cast<std::uint8_t*>(std::malloc(std::max<size_t>(planeBytes, 1))));
+        PixelBuffer planes(static_cast<std::uint8_t*>(std::malloc(std::max<size_t>(planeBytes, 1))));
         if (!planes) {
             status = MDLERR_INSFMEMORY;
         } else {
@@ -208,6 +244,8 @@ int j_bitmapFillPolygon(std::uint8_t* bytes, const BitmapSize* size, const DPoin
 
 int j_polarityDetect(DgnRasterP raster, RasterTarget* target) {
     if (target->statsValid) return SUCCESS;
+    // The clip masks taken off for the sample are this raster's, whichever raster the edit is on.
+    EditScope scope(raster, target);
     target->backgroundBlack = 0;
     target->writeInverts = 0;
     PixelFormat format = formatOf(IMAGECOLOR_Monochrome);
@@ -222,7 +260,7 @@ int j_polarityDetect(DgnRasterP raster, RasterTarget* target) {
         const PixelBlock block = sampleBlock(*target, &size);
         neutralReadBegin(raster, target);
         const int length = mdlImage_memorySize(&size, IMAGEFORMAT_BitMap);
-        MallocBuffer sample(static_cast<std::uint8_t*>(std::calloc(std::max(length, 1), 1)));
+        PixelBuffer sample(static_cast<std::uint8_t*>(std::calloc(std::max(length, 1), 1)));
         status = sample ? mdlRaster_bitmapGet(sample.get(), length, &format, &block, &size, raster) : MDLERR_INSFMEMORY;
         if (status == SUCCESS) {
             const std::uint32_t black = n_blackPixel(sample.get(), length);
@@ -280,13 +318,14 @@ int j_polarityDetect(DgnRasterP raster, RasterTarget* target) {
 
 void v_bgStatistics(DgnRasterP raster, RasterTarget* target) {
     if (target->statsValid) return;
+    EditScope scope(raster, target);
     BitmapSize size{};
     const PixelBlock block = sampleBlock(*target, &size);
     const int length = mdlImage_memorySize(&size, int(target->imageFormat));
     v_undoGroupStart();
     neutralReadBegin(raster, target);
     PixelFormat format = formatOf(target->transferColorMode);
-    MallocBuffer sample(static_cast<std::uint8_t*>(std::calloc(std::max(length, 1), 1)));
+    PixelBuffer sample(static_cast<std::uint8_t*>(std::calloc(std::max(length, 1), 1)));
     if (sample && mdlRaster_bitmapGet(sample.get(), length, &format, &block, &size, raster) == SUCCESS) {
         if (target->bitsPerPixel == 8)
             target->bgDominant = std::uint32_t(j_getBgColor(&target->bgIndex, sample.get(), length, 8));
@@ -294,7 +333,7 @@ void v_bgStatistics(DgnRasterP raster, RasterTarget* target) {
             target->bgDominant = std::uint32_t(j_getBgColor(target->bgColor, sample.get(), length, 24));
     }
     neutralReadEnd(raster, target);
-    sample.reset();
+    sample.v_release();
     v_undoGroupEnd();
     target->statsValid = 1;
 }

@@ -4,13 +4,25 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frame/commands.h"
-#include "frame/dialogs.h"
+#include "host/messages.h"
+#include "host/mdlsystem.h"
+#include "raster/context.h"
+
+namespace {
+
+// Module state: what "OFF" took from the current raster and "ON" puts back.
+struct ClipState {
+    std::vector<MSElementDescr*> savedClipMasks;
+    MSElementDescr* savedClipBoundary = nullptr;
+    RasterRenderingInfo savedRendering{};
+};
 
 ClipState g_clip;
 
+}  // namespace
+
 void v_rasterClipMasks(const char* mode) {
-    DgnRasterP raster = g_rasterTargets.currentRaster;
+    DgnRasterP raster = currentRaster();
     if (std::strcmp(mode, "OFF") == 0) {
         int count = 0;
         mdlRaster_clipMaskCount(&count, raster);
@@ -74,7 +86,12 @@ void v_rasterDisplayMode(int command, DgnRasterP raster, const RasterTarget* tar
 }
 
 void v_rasterDisplayModeCurrent(const char* mode) {
-    v_rasterDisplayMode(g_commands.activeCommand, g_rasterTargets.currentRaster, g_rasterTargets.currentTarget, mode);
+    v_rasterDisplayMode(editContext().command, currentRaster(), currentTarget(), mode);
+}
+
+void v_clipReset() {
+    // Descriptors of an earlier load belonged to a host session that has already ended.
+    g_clip = ClipState{};
 }
 
 void v_undoGroupStart() {

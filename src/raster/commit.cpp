@@ -12,17 +12,25 @@
 #include <string>
 #include <vector>
 
-#include "frame/dialogs.h"
 #include "host/hostwrap.h"
+#include "host/messages.h"
 #include "host/mdlelement.h"
 #include "host/mdlraster.h"
 #include "raster/bitmap.h"
+#include "raster/context.h"
 #include "raster/target.h"
 #include "settings/settings.h"
 
-CommitState g_commit;
-
 namespace {
+
+// Module state: pairs of (source path, backup path), equal paths marking files the add-on created;
+// the test hook called just before a finished file replaces another.
+struct CommitState {
+    StringList* backupList = nullptr;
+    void (*beforeReplace)(const char* replacement, const char* path) = nullptr;
+};
+
+CommitState g_commit;
 
 bool fileExists(const char* path) {
     char found[MAXFILELENGTH];
@@ -104,14 +112,21 @@ Backup backupOnce(bool closeReopen, const char* path, char* backupPath, const ch
     if (hasLiveBackup(path)) return Backup::NotNeeded;
     char backup[MAXFILELENGTH];
     v_uniqueFileName(backup, path, "backup");
-    DgnRasterP raster = g_rasterTargets.currentRaster;
+    DgnRasterP raster = currentRaster();
     if (closeReopen) mdlRaster_fileClose(raster, RASTER_OPTION_NOW);
     *status = mdlFile_copy(w_widen(backup).c_str(), w_widen(path).c_str());
     if (*status == SUCCESS) recordBackup(path, backup);
-    if (closeReopen) mdlRaster_fileSourceOpen(raster, RASTER_OPTION_NOW);
+    const int reopened = closeReopen ? mdlRaster_fileSourceOpen(raster, RASTER_OPTION_NOW) : SUCCESS;
     if (backupPath) std::snprintf(backupPath, MAXFILELENGTH, "%s", backup);
-    if (*status == SUCCESS) return Backup::Made;
     char text[3 * MAXFILELENGTH];
+    if (reopened != SUCCESS) {
+        // Whatever became of the copy, the edit cannot go on without its file.
+        std::snprintf(text, sizeof text, "Unable to open <%s> again after its backup. rc=%d.", path, reopened);
+        commitError(text, consequence);
+        *status = reopened;
+        return Backup::Failed;
+    }
+    if (*status == SUCCESS) return Backup::Made;
     std::snprintf(text, sizeof text, "Unable to make a backup of <%s> as <%s>. rc=%d.", path, backup, *status);
     commitError(text, consequence);
     return Backup::Failed;
@@ -128,6 +143,20 @@ int j_rasterBackup(bool closeReopen, const char* path, char* backupPath) {
 void v_backupListFree() {
     if (g_commit.backupList) mdlStringList_destroy(g_commit.backupList);
     g_commit.backupList = nullptr;
+}
+
+void v_createdFileRecord(const char* path) {
+    if (g_commit.backupList == nullptr) g_commit.backupList = mdlStringList_create(0, 1);
+    appendMember(path);
+    appendMember(path);
+}
+
+void v_commitReplaceHookSet(void (*beforeReplace)(const char* replacement, const char* path)) {
+    g_commit.beforeReplace = beforeReplace;
+}
+
+void v_commitReset() {
+    g_commit = CommitState{};
 }
 
 
@@ -245,7 +274,7 @@ int j_outputRasterAsk(char* name) {
                                  w_widen(startDir).c_str(), L"Create output raster") != SUCCESS)
             return ERROR;
         const std::string path = s_narrow(chosen);
-        const RasterTarget* target = g_rasterTargets.currentTarget;
+        const RasterTarget* target = currentTarget();
         if (target && strcasecmp(path.c_str(), target->filePath) == 0) {
             refuse("Sorry, you cannot overwrite your source raster. Please specify another output file.");
             continue;
@@ -265,7 +294,8 @@ int j_outputRasterAsk(char* name) {
 }
 
 int j_bitmapSaveFile(const char* name, int fileFormat, const std::uint8_t* bytes, const BitmapSize* size) {
-    const RasterTarget& target = *g_rasterTargets.currentTarget;
+    if (currentTarget() == nullptr || bytes == nullptr) return ERROR;
+    const RasterTarget& target = *currentTarget();
     const std::wstring wname = w_widen(name);
     switch (target.bitsPerPixel) {
     case 1:
@@ -285,8 +315,7 @@ int j_bitmapSaveFile(const char* name, int fileFormat, const std::uint8_t* bytes
     }
     case 24: {
         const std::size_t planeBytes = std::size_t(std::max(size->width, 0)) * std::size_t(std::max(size->height, 0)) * 3;
-        std::unique_ptr<std::uint8_t, decltype(&std::free)> planes(
-            static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(planeBytes, 1))), &std::free);
+        PixelBuffer planes(static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(planeBytes, 1))));
         if (!planes) return MDLERR_INSFMEMORY;
         mdlImage_RGBToRGBSeparate(planes.get(), bytes, size, int(target.colorMode));
         return mdlImage_extCreateFileFromRGB(wname.c_str(), fileFormat, int(target.colorMode), size, planes.get(),
@@ -297,11 +326,12 @@ int j_bitmapSaveFile(const char* name, int fileFormat, const std::uint8_t* bytes
     }
 }
 
-void v_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoint3d* origin, const double* scale,
+DgnRasterP pv_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoint3d* origin, const double* scale,
                         const char* outputName, const char* suffix, bool keepSource, bool askOutput,
                         bool detachSource) {
-    RasterTarget* target = g_rasterTargets.currentTarget;
-    DgnRasterP source = g_rasterTargets.currentRaster;
+    RasterTarget* target = currentTarget();
+    DgnRasterP source = currentRaster();
+    if (target == nullptr || source == nullptr || bytes == nullptr) return nullptr;
     char output[MAXFILELENGTH];
     if (outputName) std::snprintf(output, sizeof output, "%s", outputName);
     else v_uniqueFileName(output, target->filePath, suffix);
@@ -337,7 +367,7 @@ void v_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoin
                               pc_rasterFormatName(),
                               keepSource ? "You will be able to undo this conversion."
                                          : "\n\nNOTE: You will NOT be able to undo this conversion.");
-                if (j_messageBox(MSGBOX_YESNO, text, ICON_QUESTION) != ACTIONBUTTON_YES) return;
+                if (j_messageBox(MSGBOX_YESNO, text, ICON_QUESTION) != ACTIONBUTTON_YES) return nullptr;
             }
             if (!hasTiffExtension(output)) {
                 replaceExtensionWithTif(output);
@@ -346,13 +376,13 @@ void v_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoin
             format = IMAGEFILE_TIFF;
         }
     }
-    if (askOutput && j_outputRasterAsk(output) != SUCCESS) return;
+    if (askOutput && j_outputRasterAsk(output) != SUCCESS) return nullptr;
 
     char text[3 * MAXFILELENGTH];
     if (const int status = j_bitmapSaveFile(output, format, bytes, size); status != SUCCESS) {
         std::snprintf(text, sizeof text, "Unable to save output raster <%s>. rc=%d.", output, status);
         commitError(text);
-        return;
+        return nullptr;
     }
     if (detachSource) {
         mdlRaster_extendedInfoGet(&extended, source);
@@ -360,7 +390,7 @@ void v_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoin
         if (const int status = mdlRaster_fileClose(source, RASTER_OPTION_NOW); status != SUCCESS) {
             std::snprintf(text, sizeof text, "Unable to detach original raster <%s>. rc=%d", target->filePath, status);
             commitError(text);
-            return;
+            return nullptr;
         }
     }
     if (!keepSource) {
@@ -373,9 +403,7 @@ void v_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoin
             keepSource = true;
     }
     if (keepSource) {
-        if (g_commit.backupList == nullptr) g_commit.backupList = mdlStringList_create(0, 1);
-        appendMember(output);
-        appendMember(output);
+        v_createdFileRecord(output);
     } else {
         // One rename puts the result over the source: the source's name never goes missing.
         if (g_commit.beforeReplace) g_commit.beforeReplace(output, target->filePath);
@@ -383,7 +411,7 @@ void v_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoin
             std::snprintf(text, sizeof text, "Unable to rename output raster <%s> back to original raster name <%s>.",
                           output, target->filePath);
             commitError(text);
-            return;
+            return nullptr;
         }
         target->statsValid = 0;
         std::snprintf(output, sizeof output, "%s", target->filePath);
@@ -395,7 +423,7 @@ void v_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoin
         status != SUCCESS) {
         std::snprintf(text, sizeof text, "Unable to attach new raster <%s> as raster reference. rc=%d.", output, status);
         commitError(text);
-        return;
+        return nullptr;
     }
     geo.origin = *origin;
     geo.extentX = size->width * target->pixelSizeX;
@@ -406,14 +434,19 @@ void v_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoin
         geo.rotation += s__globals.CopyAngle;
     }
     if (outputName) geo.rotation = geo.affinity = 0.0;
-    mdlRaster_attach(created, RASTER_OPTION_UNDOABLE);
-    mdlRaster_geoReferenceInfoSet(&geo, created, RASTER_OPTION_NOW);
+    int status = mdlRaster_attach(created, RASTER_OPTION_UNDOABLE);
+    if (status == SUCCESS) status = mdlRaster_geoReferenceInfoSet(&geo, created, RASTER_OPTION_NOW);
+    if (status != SUCCESS) {
+        std::snprintf(text, sizeof text, "Unable to place new raster <%s> in the design. rc=%d.", output, status);
+        commitError(text);
+        return nullptr;
+    }
     mdlRaster_renderingInfoSet(&rendering, created, RASTER_OPTION_UNDOABLE);
     mdlRaster_extendedInfoSet(&extended, created, RASTER_OPTION_UNDOABLE);
-    g_rasterTargets.currentRaster = created;
     for (int view = 0; view < 8; ++view) {
         if (mdlView_isVisible(view)) mdlView_updateSingle(view);
     }
+    return created;
 }
 
 int j_rasterReopen(DgnRasterP* raster, const char* path, bool readOnly) {

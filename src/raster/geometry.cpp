@@ -4,11 +4,12 @@
 #include <cmath>
 
 #include "host/mdlgeom.h"
+#include "raster/context.h"
 
 namespace {
 
 const RasterTarget* targetOrCurrent(const RasterTarget* target) {
-    return target ? target : g_rasterTargets.currentTarget;
+    return target ? target : currentTarget();
 }
 
 RotMatrix rotationOf(const RasterTarget& target) {
@@ -20,6 +21,10 @@ RotMatrix rotationOf(const RasterTarget& target) {
 }  // namespace
 
 void v_designToPixel(const RasterTarget* target, DPoint3d* pixel, const DPoint3d* design) {
+    if (targetOrCurrent(target) == nullptr) {
+        *pixel = DPoint3d{0.0, 0.0, 0.0};
+        return;
+    }
     const RasterTarget& t = *targetOrCurrent(target);
     const RotMatrix r = rotationOf(t);
     DPoint3d d{design->x - t.origin.x, design->y - t.origin.y, 0.0};
@@ -34,6 +39,10 @@ void v_designToPixel(const RasterTarget* target, DPoint3d* pixel, const DPoint3d
 
 void v_pixelBlockFromPoints(const RasterTarget* target, PixelBlock* block, DPoint3d* corner, const DPoint3d* points,
                             int count, int reset) {
+    if (targetOrCurrent(target) == nullptr) {
+        if (block) *block = PixelBlock{};
+        return;
+    }
     const RasterTarget& t = *targetOrCurrent(target);
     double minX = 0, minY = 0, maxX = 0, maxY = 0;
     if (!reset && block) {
@@ -75,7 +84,8 @@ void v_designToBlockPixels(const PixelBlock* block, DPoint2d* points2d, const DP
 }
 
 void v_rasterCorners() {
-    RasterTarget& t = *g_rasterTargets.currentTarget;
+    if (currentTarget() == nullptr) return;
+    RasterTarget& t = *currentTarget();
     DPoint3d c[4] = {{0, 0, 0}, {t.extentX, 0, 0}, {t.extentX, t.extentY, 0}, {0, t.extentY, 0}};
     const double a = t.affinity * fc_piover180;
     for (DPoint3d& p : c) {

@@ -4,19 +4,26 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <strings.h>
 
-#include "frame/commands.h"
-#include "frame/dialogs.h"
 #include "host/hostwrap.h"
+#include "host/messages.h"
 #include "raster/bitmap.h"
 #include "raster/clip.h"
 #include "raster/commit.h"
+#include "raster/context.h"
 #include "settings/settings.h"
 
-RasterTargetState g_rasterTargets;
-
 namespace {
+
+// Module state of the raster lookup: the table of records (a deque keeps them at stable
+// addresses as it grows).
+struct RasterTargetState {
+    std::deque<RasterTarget> rasterTargets;
+};
+
+RasterTargetState g_rasterTargets;
 
 bool isMonochrome(int colorMode) {
     return colorMode == IMAGECOLOR_Monochrome || colorMode == IMAGECOLOR_MonochromeAlt;
@@ -72,13 +79,14 @@ void fillGeometry(RasterTarget& t, const RasterFileInfo& info, const RasterGeoRe
 
 }  // namespace
 
-int n_rasterCount() {
+int n_rasterCount(DgnRasterP* last) {
     int count = 0;
     const DgnRasterCollection rasters = DgnRasterCollection::GetRasters(mdlModelRef_getActive());
     for (auto it = rasters.begin(); it.IsDifferent(rasters.end()); it.MoveToNext()) {
         DgnRasterP raster = it.GetCurrent();
-        g_rasterTargets.currentRaster = raster;
-        if (raster) ++count;
+        if (!raster) continue;
+        ++count;
+        if (last) *last = raster;
     }
     return count;
 }
@@ -122,9 +130,9 @@ int j_rasterCheckSupport(DgnRasterP raster, bool allowReadOnly, bool compareDept
                       SUPPORT_EMAIL);
         return refuse(text);
     }
-    if (g_commands.activeCommand == CMD_DESPECKLE && info.colorMode != IMAGECOLOR_Monochrome)
+    if (editContext().b_despeckling() && info.colorMode != IMAGECOLOR_Monochrome)
         return refuse("Despeckle only supports monochrome raster files.");
-    const RasterTarget* current = g_rasterTargets.currentTarget;
+    const RasterTarget* current = currentTarget();
     if (compareDepth && current && std::uint32_t(info.colorMode) != current->colorMode)
         return refuse(
             "Color depth of source file doesn't match color depth of destination file. Operation is impossible.");
@@ -218,7 +226,7 @@ RasterTarget* pv_rasterTargetLoad(DgnRasterP raster, bool allowReadOnly, bool co
 
 void v_rasterTargetFreeAll() {
     g_rasterTargets.rasterTargets.clear();
-    g_rasterTargets.currentTarget = nullptr;
+    v_editContextForgetTargets();
 }
 
 const char* pc_formatName(int fileFormat) {
@@ -233,6 +241,6 @@ const char* pc_formatName(int fileFormat) {
 }
 
 const char* pc_rasterFormatName() {
-    const RasterTarget* target = g_rasterTargets.currentTarget;
+    const RasterTarget* target = currentTarget();
     return pc_formatName(target ? int(target->fileFormat) : 0);
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 
 #include "host/mdlraster.h"
 
@@ -38,25 +37,17 @@ struct RasterTarget {
     std::uint32_t colorCount;
 };
 
-// Module state of the raster lookup: the table (a deque keeps records at stable
-// addresses as it grows), the attachment being edited and its record.
-struct RasterTargetState {
-    std::deque<RasterTarget> rasterTargets;
-    DgnRasterP currentRaster = nullptr;
-    RasterTarget* currentTarget = nullptr;
-};
-
-extern RasterTargetState g_rasterTargets;
-
-// Number of rasters of the active model; leaves currentRaster on the last one.
-int n_rasterCount();
+// Number of rasters of the active model; the last one into *last when last is not null (untouched
+// when there is none).
+int n_rasterCount(DgnRasterP* last = nullptr);
 // First raster found under one of count points in view, or null.
 DgnRasterP pv_rasterFindAtPoints(const DPoint3d* points, int count, int view);
 // The active model's raster whose file is path (ignoring case), or null.
 DgnRasterP pv_rasterFindByName(const char* path);
-// File information of raster; host status, 32768 for a null raster.
+// File information of raster; host status, ERROR for a null raster.
 int j_rasterFileInfo(RasterFileInfo* info, DgnRasterP raster);
-// 0 when the add-on can edit raster, 32768 when refused (the user has been told).
+// 0 when the add-on can edit raster, ERROR when refused (the user has been told). compareDepth compares
+// with the current target's colour mode (the source of a copy).
 int j_rasterCheckSupport(DgnRasterP raster, bool allowReadOnly, bool compareDepth);
 // Validates raster and fills its record (statistics once per file); null when refused or failed.
 RasterTarget* pv_rasterTargetLoad(DgnRasterP raster, bool allowReadOnly, bool compareDepth);

@@ -34,7 +34,25 @@ constexpr int MENU_PULLDOWN = 111;
 // Lists.
 constexpr int MESSAGES_COMMAND_NAMES = 1;
 constexpr int MESSAGES_PROMPTS = 2;
-constexpr int STRINGS_COMMANDS = 100;         // command names: field 0 tool box child, field 1 gate slot
+constexpr int STRINGS_COMMANDS = 100;
+
+// Prompts of the tool states (message list MESSAGES_PROMPTS).
+constexpr int PROMPT_KEEP = 0;                 // a command that keeps the prompt shown before it
+constexpr int PROMPT_FENCE_FIRST = 21;
+constexpr int PROMPT_FENCE_SECOND = 22;
+constexpr int PROMPT_BASE_POINT = 23;
+constexpr int PROMPT_DESTINATION = 24;
+constexpr int PROMPT_ACCEPT = 25;
+constexpr int PROMPT_IDENTIFY_RASTER = 26;
+constexpr int PROMPT_IDENTIFY_SCRATCH = 27;
+constexpr int PROMPT_SKEW_FIRST = 28;
+constexpr int PROMPT_SKEW_SECOND = 29;
+constexpr int PROMPT_SCRATCH_FIRST = 30;
+constexpr int PROMPT_SCRATCH_SECOND = 31;
+constexpr int PROMPT_BLOCK_FIRST = 32;
+constexpr int PROMPT_BLOCK_SECOND = 33;
+constexpr int PROMPT_DESKEW_ACCEPT = 34;
+constexpr int PROMPT_WORKING = 35;         // command names: field 0 tool box child, field 1 gate slot
 
 // Icons, with the size used to centre them in their items.
 constexpr int ICON_PLAIN = 29;

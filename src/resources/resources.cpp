@@ -7,6 +7,7 @@
 #include "host/mdldialog.h"
 #include "host/mdlresource.h"
 #include "resources/ids.h"
+#include "resources/resources.h"
 #include "settings/settings.h"
 
 namespace {
@@ -83,21 +84,21 @@ const rsc::Message commandNames[] = {
 };
 
 const rsc::Message prompts[] = {
-    {21, "Enter first fence corner"},
-    {22, "Enter opposite fence corner"},
-    {23, "Enter base point"},
-    {24, "Enter destination point"},
-    {25, "Accept/Reject"},
-    {26, "Identify raster"},
-    {27, "Identify raster for scratch area"},
-    {28, "Enter first point of skew line"},
-    {29, "Enter second point of skew line"},
-    {30, "Enter first corner of scratch area"},
-    {31, "Enter opposite corner of scratch area"},
-    {32, "Enter first block corner"},
-    {33, "Enter opposite block corner"},
-    {34, "Accept to deskew, Reset to restart"},
-    {35, "Working..."},
+    {rid::PROMPT_FENCE_FIRST, "Enter first fence corner"},
+    {rid::PROMPT_FENCE_SECOND, "Enter opposite fence corner"},
+    {rid::PROMPT_BASE_POINT, "Enter base point"},
+    {rid::PROMPT_DESTINATION, "Enter destination point"},
+    {rid::PROMPT_ACCEPT, "Accept/Reject"},
+    {rid::PROMPT_IDENTIFY_RASTER, "Identify raster"},
+    {rid::PROMPT_IDENTIFY_SCRATCH, "Identify raster for scratch area"},
+    {rid::PROMPT_SKEW_FIRST, "Enter first point of skew line"},
+    {rid::PROMPT_SKEW_SECOND, "Enter second point of skew line"},
+    {rid::PROMPT_SCRATCH_FIRST, "Enter first corner of scratch area"},
+    {rid::PROMPT_SCRATCH_SECOND, "Enter opposite corner of scratch area"},
+    {rid::PROMPT_BLOCK_FIRST, "Enter first block corner"},
+    {rid::PROMPT_BLOCK_SECOND, "Enter opposite block corner"},
+    {rid::PROMPT_DESKEW_ACCEPT, "Accept to deskew, Reset to restart"},
+    {rid::PROMPT_WORKING, "Working..."},
 };
 
 const rsc::MessageList messageLists[] = {
@@ -477,4 +478,16 @@ const rsc::File resourceFile = {
 
 extern "C" const rsc::File* MdlResources() {
     return &resourceFile;
+}
+
+const char* pc_commandName(int command) {
+    const rsc::File* resources = MdlResources();
+    for (const rsc::MessageList& list : resources->messageLists) {
+        if (list.id != resources->commandNameList)
+            continue;
+        for (const rsc::Message& message : list.messages)
+            if (message.id == command)
+                return message.text;
+    }
+    return "PixelMend";
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/dialogs.h"
+#include "host/messages.h"
 #include "host/hostwrap.h"
 #include "settings/settings_file.h"
 

@@ -72,11 +72,11 @@ TEST(BlockPlaceTest, DeleteIsUnscaledCopyIsScaledAndTurnedAboutTheBase) {
     s__globals.ScaleX = 2;
     s__globals.ScaleY = 2;
     s__globals.CopyAngle = 90;
-    g_commands.activeCommand = CMD_DELETE;
+    v_activeCommandSet(CMD_DELETE);
     v_blockPlace(out, in, &target, 2);
     EXPECT_NEAR(out[1].x, 102, 1e-9);
     EXPECT_NEAR(out[1].y, 100, 1e-9);
-    g_commands.activeCommand = CMD_COPY;
+    v_activeCommandSet(CMD_COPY);
     v_blockPlace(out, in, &target, 2);
     EXPECT_NEAR(out[0].x, 100, 1e-9);
     EXPECT_NEAR(out[1].x, 100, 1e-9);  // 2 * 2 wide, turned a quarter

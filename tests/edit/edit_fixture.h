@@ -15,6 +15,8 @@
 #include <nlohmann/json.hpp>
 
 #include "edit/block.h"
+#include "frame/app.h"
+#include "raster/context.h"
 #include "edit/blockops.h"
 #include "frame/app.h"
 #include "frame/commands.h"
@@ -40,8 +42,7 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
         subhost::setCfgVar("PXMEND_SETTINGS", (dir / "Pxmend.ini").string());
-        g_block = BlockState{};
-        g_blockOps = BlockOpsState{};
+        v_addonStateReset();
     }
 
     void TearDown() override {

@@ -19,7 +19,7 @@ protected:
     std::vector<int> disabledSlots() {
         std::vector<int> slots;
         for (int slot = 0; slot < 16; ++slot)
-            if (g_commands.disabledCommands[slot])
+            if (b_commandDisabled(slot))
                 slots.push_back(slot);
         return slots;
     }
@@ -71,7 +71,7 @@ TEST_F(Commands, DisabledCommandRefused) {
     EXPECT_EQ(shown[0]["dialog"], -97);
     EXPECT_EQ(shown[0]["icon"], 4);
     EXPECT_EQ(shown[0]["text"], DISABLED_TEXT);
-    EXPECT_EQ(g_commands.activeCommand, 0);
+    EXPECT_EQ(activeCommand(), CMD_NONE);
 }
 
 TEST_F(Commands, ReadOnlyModelReportedBeforeDisabledCommand) {
@@ -84,7 +84,7 @@ TEST_F(Commands, ReadOnlyModelReportedBeforeDisabledCommand) {
 
 TEST_F(Commands, GateOnlyCommandUsesSlot14) {
     start();
-    g_commands.disabledCommands[14] = 1;
+    v_commandSlotDisable(14);
     keyin("PXMEND GATE");
     ASSERT_EQ(boxes(-97).size(), 1u);
     EXPECT_EQ(boxes(-97)[0]["text"], DISABLED_TEXT);
@@ -108,8 +108,8 @@ TEST_F(Commands, PassedGateSetsCommandAndPrompt) {
     for (const Case& c : cases) {
         subhost::clearTranscript();
         keyin(c.keyin);
-        EXPECT_EQ(g_commands.activeCommand, c.active) << c.keyin;
-        EXPECT_EQ(g_commands.promptId, c.prompt) << c.keyin;
+        EXPECT_EQ(activeCommand(), c.active) << c.keyin;
+        EXPECT_EQ(n_promptId(), c.prompt) << c.keyin;
         const auto shown = boxes(-97);
         ASSERT_EQ(shown.size(), 1u) << c.keyin;
         // The gate let the command through to its area or raster choice, which finds no raster.
@@ -122,8 +122,8 @@ TEST_F(Commands, ScratchDetachKeepsPrompt) {
     start();
     keyin("PXMEND COPY");
     keyin("PXMEND SCRATCH DETACH");
-    EXPECT_EQ(g_commands.activeCommand, 12);
-    EXPECT_EQ(g_commands.promptId, 23);
+    EXPECT_EQ(activeCommand(), CMD_SCRATCH_DETACH);
+    EXPECT_EQ(n_promptId(), 23);
 }
 
 TEST_F(Commands, ResizeClearsAmounts) {

@@ -1,6 +1,7 @@
 // The tool settings' canvas colour items follow the raster being edited.
 #include "frame/dialogs.h"
 #include "frame_fixture.h"
+#include "raster/context.h"
 #include "raster/target.h"
 #include "subhost/imagefile/imagefile.h"
 
@@ -36,7 +37,7 @@ protected:
         ASSERT_NE(rgbRaster, nullptr);
     }
     void refreshFor(DgnRasterP raster) {
-        g_rasterTargets.currentRaster = raster;
+        v_commandRasterSelect(raster, nullptr);
         v_toolSettingsRefresh();
     }
     DgnRasterP paletteRaster = nullptr;
@@ -74,6 +75,17 @@ TEST_F(ToolSettingsRaster, DeleteByClipMaskDisablesTheColourOption) {
     refreshFor(paletteRaster);
     EXPECT_FALSE(enabled("toolsettings", "oBtn", 11));
     EXPECT_FALSE(shown("toolsettings", "cPck", 1));
+}
+
+// Closing the design drops every raster record, also the one the command had selected.
+TEST_F(ToolSettingsRaster, ClosingDesignDropsRasterRecords) {
+    RasterTarget* target = pv_rasterTargetLoad(paletteRaster, true, false);
+    ASSERT_NE(target, nullptr);
+    v_commandRasterSelect(paletteRaster, target);
+    ASSERT_EQ(pv_rasterTargetFind(paletteRaster), target);
+    openDesign(false);  // closes the design of the fixture
+    EXPECT_EQ(pv_rasterTargetFind(paletteRaster), nullptr);
+    EXPECT_EQ(currentTarget(), nullptr);
 }
 
 }  // namespace

@@ -121,9 +121,9 @@ TEST_F(Unload, UnloadKeyinGoesThroughHostQueue) {
 TEST_F(Unload, ReloadAfterUnloadStartsFresh) {
     subhost::queueAnswer(ACTIONBUTTON_OK);
     ASSERT_EQ(subhost::unloadApplication(1), 0);
-    g_commands.activeCommand = 5;
+    v_activeCommandSet(CMD_STAMP);
     load();
-    EXPECT_EQ(g_commands.activeCommand, 0);
+    EXPECT_EQ(activeCommand(), CMD_NONE);
     EXPECT_EQ(s__globals.Backup, 0);
 }
 

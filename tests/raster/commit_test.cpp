@@ -96,9 +96,7 @@ TEST_F(Backups, NoneWhenSwitchedOffOrForFilesTheAddOnMade) {
     s__globals.Backup = 0;
     EXPECT_EQ(j_rasterBackup(false, file.c_str(), nullptr), ERROR);
     s__globals.Backup = 1;
-    if (g_commit.backupList == nullptr) g_commit.backupList = mdlStringList_create(0, 1);
-    mdlStringList_insertMember(g_commit.backupList, -1, w_widen(file.c_str()).c_str());
-    mdlStringList_insertMember(g_commit.backupList, -1, w_widen(file.c_str()).c_str());
+    v_createdFileRecord(file.c_str());
     EXPECT_EQ(j_rasterBackup(false, file.c_str(), nullptr), ERROR);
     EXPECT_FALSE(fs::exists(path("scan-backup.tif")));
     v_backupListFree();
@@ -134,18 +132,18 @@ TEST_P(CommittedFileShowsAsItsSource, InItsOwnFormatAndAsTiff) {
     RasterTarget* target = load(rasters[0]);
     ASSERT_NE(target, nullptr);
     for (const char* output : {static_cast<const char*>(nullptr), "as-tiff.tif"}) {
-        g_rasterTargets.currentRaster = rasters[0];
-        g_rasterTargets.currentTarget = pv_rasterTargetFind(rasters[0]);
+        EditScope scope(rasters[0]);
         std::uint8_t* bytes = nullptr;
         PixelFormat format{IMAGECOLOR_Monochrome, 0, {}};
         BitmapSize size{};
         v_rasterDisplayModeCurrent("OFF");
-        ASSERT_EQ(j_bitmapRead(&bytes, &format, &g_rasterTargets.currentTarget->wholeBlock, &size), SUCCESS);
+        ASSERT_EQ(j_bitmapRead(&bytes, &format, &scope.target()->wholeBlock, &size), SUCCESS);
         v_rasterDisplayModeCurrent("ON");
         const DPoint3d origin{0, 0, 0};
         const std::string out = output ? path(output) : std::string();
-        v_rasterCommitFile(bytes, &size, &origin, nullptr, output ? out.c_str() : nullptr, "copied", true, false,
-                           false);
+        EXPECT_NE(pv_rasterCommitFile(bytes, &size, &origin, nullptr, output ? out.c_str() : nullptr, "copied", true,
+                                      false, false),
+                  nullptr);
         std::free(bytes);
         const std::string made = output ? out : path(std::string(c.file).insert(std::string(c.file).rfind('.'), "-copied"));
         ASSERT_TRUE(fs::exists(made)) << made;
@@ -172,7 +170,7 @@ TEST_F(Commit, ReplacingCommitBacksUpAndReattachesInPlace) {
     std::uint8_t* bytes = nullptr;
     v_bitmapNewCanvas(&bytes, &size);
     const DPoint3d origin{12, 22, 0};
-    v_rasterCommitFile(bytes, &size, &origin, nullptr, nullptr, "cropped", false, false, true);
+    DgnRasterP created = pv_rasterCommitFile(bytes, &size, &origin, nullptr, nullptr, "cropped", false, false, true);
     std::free(bytes);
     EXPECT_TRUE(fs::exists(path("crop-backup.tif")));
     EXPECT_FALSE(fs::exists(path("crop-cropped.tif")));
@@ -183,7 +181,9 @@ TEST_F(Commit, ReplacingCommitBacksUpAndReattachesInPlace) {
     ASSERT_EQ(dump["rasters"].size(), 1u);
     EXPECT_EQ(dump["rasters"][0]["origin"][0], 12.0);
     EXPECT_EQ(dump["rasters"][0]["rotation"], 30.0);
-    EXPECT_NE(g_rasterTargets.currentRaster, rasters[0]);
+    EXPECT_NE(created, nullptr);
+    EXPECT_NE(created, rasters[0]);
+    EXPECT_EQ(currentRaster(), rasters[0]);  // the caller decides what becomes current
 }
 
 TEST_F(Commit, OutputDialogRefusesTheSourceAndAttachedFiles) {
@@ -240,17 +240,17 @@ TEST_F(Commit, SourceNameHoldsAWholeFileWhenKilledBeforeTheReplacement) {
     auto rasters = attach({{{"file", "crop.tif"}}, {{"file", "rgba.tif"}}});
     ASSERT_NE(load(rasters[0]), nullptr);
     const auto cropInPlace = [] {
-        g_commit.beforeReplace = killNow;
+        v_commitReplaceHookSet(killNow);
         const BitmapSize size{40, 30};
         std::uint8_t* bytes = nullptr;
         v_bitmapNewCanvas(&bytes, &size);
         const DPoint3d origin{0, 0, 0};
-        v_rasterCommitFile(bytes, &size, &origin, nullptr, nullptr, "cropped", false, false, true);
+        pv_rasterCommitFile(bytes, &size, &origin, nullptr, nullptr, "cropped", false, false, true);
     };
     EXPECT_EXIT((cropInPlace(), std::exit(0)), ::testing::KilledBySignal(SIGKILL), "");
     EXPECT_EQ(fileBytes(crop), cropBefore);
     const auto convert = [this, &rasters] {
-        g_commit.beforeReplace = killNow;
+        v_commitReplaceHookSet(killNow);
         subhost::queueAnswer(ACTIONBUTTON_YES);
         load(rasters[1]);
     };
@@ -285,7 +285,7 @@ TEST_F(Backups, AFailedBackupIsSaidAndAReplacementKeepsTheSource) {
     const BitmapSize cropSize{40, 30};
     v_bitmapNewCanvas(&bytes, &cropSize);
     const DPoint3d origin{0, 0, 0};
-    v_rasterCommitFile(bytes, &cropSize, &origin, nullptr, nullptr, "cropped", false, false, true);
+    pv_rasterCommitFile(bytes, &cropSize, &origin, nullptr, nullptr, "cropped", false, false, true);
     std::free(bytes);
     EXPECT_EQ(fileBytes(crop), cropBefore);
     EXPECT_EQ(img::readImage(path("crop-cropped.tif")).image.width, 40);

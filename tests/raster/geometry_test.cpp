@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "raster/context.h"
 #include "raster/geometry.h"
 
 namespace {
@@ -23,8 +24,8 @@ RasterTarget makeTarget(DPoint3d origin, double pixelSize, double widthPx, doubl
 
 class CurrentTarget : public ::testing::Test {
 protected:
-    void use(RasterTarget& t) { g_rasterTargets.currentTarget = &t; }
-    void TearDown() override { g_rasterTargets.currentTarget = nullptr; }
+    void use(RasterTarget& t) { v_commandRasterSelect(nullptr, &t); }
+    void TearDown() override { v_editContextReset(); }
 };
 
 TEST(DesignToPixel, UnrotatedRasterWithTwoUnitPixels) {

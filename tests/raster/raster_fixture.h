@@ -12,7 +12,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "frame/app.h"
 #include "frame/commands.h"
+#include "raster/context.h"
 #include "raster/commit.h"
 #include "raster/target.h"
 #include "settings/settings.h"
@@ -54,16 +56,14 @@ protected:
         fs::create_directories(dir_);
         subhost::hostReset();
         subhost::raster::closeAll();
+        v_addonStateReset();  // the host reset dropped the string lists the add-on held
         v_settingsDefaults();
         s__globals.HostVersion89 = 1;
-        g_rasterTargets = RasterTargetState{};
-        g_commands = CommandState{};
-        g_commit = CommitState{};  // the host reset dropped its string lists
-        g_commands.activeCommand = CMD_DELETE;
+        v_activeCommandSet(CMD_DELETE);
     }
     void TearDown() override {
         subhost::raster::closeAll();
-        g_rasterTargets = RasterTargetState{};
+        v_addonStateReset();
         fs::remove_all(dir_);
     }
 
@@ -88,9 +88,8 @@ protected:
 
     // Loads raster as the current target the way a command does.
     RasterTarget* load(DgnRasterP raster, bool allowReadOnly = true) {
-        g_rasterTargets.currentRaster = raster;
-        g_rasterTargets.currentTarget = pv_rasterTargetLoad(raster, allowReadOnly, false);
-        return g_rasterTargets.currentTarget;
+        v_commandRasterSelect(raster, pv_rasterTargetLoad(raster, allowReadOnly, false));
+        return currentTarget();
     }
 
     // Texts of the message boxes shown so far.

@@ -34,7 +34,7 @@ TEST_F(SupportChecks, ReadOnlyIsRefusedBeforeTheDepthCheckThatDespeckleMakes) {
     write("c.tif", rgbImage(16, 16, {1, 2, 3}));
     auto rasters = attach({{{"file", "a.tif"}, {"readOnly", true}}, {{"file", "c.tif"}}});
     ASSERT_EQ(rasters.size(), 2u);
-    g_commands.activeCommand = CMD_DESPECKLE;  // refuses RGB rasters
+    v_activeCommandSet(CMD_DESPECKLE);  // refuses RGB rasters
     EXPECT_EQ(j_rasterCheckSupport(rasters[0], false, false), ERROR);
     EXPECT_EQ(messages(), std::vector<std::string>{"Raster attachment is read-only."});
     EXPECT_EQ(j_rasterCheckSupport(rasters[1], true, false), ERROR);
@@ -55,7 +55,7 @@ TEST_F(SupportChecks, FourBitIsRefusedEvenByDespeckleWithItsOwnMessage) {
     write("four.bmp", image, img::FileFormat::Bmp);
     auto rasters = attach({{{"file", "four.bmp"}}});
     ASSERT_EQ(rasters.size(), 1u);
-    g_commands.activeCommand = CMD_DESPECKLE;
+    v_activeCommandSet(CMD_DESPECKLE);
     EXPECT_EQ(j_rasterCheckSupport(rasters[0], true, false), ERROR);
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_EQ(messages()[0].rfind("PixelMend doesn't support 4-bit-per-pixel raster files.", 0), 0u);
@@ -263,7 +263,7 @@ TEST_F(ClipMasks, MasksAndBoundaryComeBackInOrder) {
     const nlohmann::json boundary = {{1, 1}, {29, 1}, {29, 29}, {1, 29}};
     auto rasters = attach(
         {{{"file", "c.png"}, {"clipMasks", {square1, square2, square3}}, {"clipBoundary", boundary}}});
-    g_rasterTargets.currentRaster = rasters[0];
+    EditScope scope(rasters[0]);
     const nlohmann::json before = subhost::raster::dumpRasters();
     v_rasterClipMasks("OFF");
     int count = -1;
@@ -282,7 +282,7 @@ TEST_F(ClipMasks, ThousandsOfMasksRoundTripThroughUndoAndTooManyAreRefused) {
     for (int i = 0; i < 3000; ++i) masks.push_back({{i % 29, 0}, {i % 29 + 1, 0}, {i % 29, 1 + i % 7}});
     auto rasters = attach({{{"file", "c.png"}, {"clipMasks", masks}}});
     ASSERT_EQ(rasters.size(), 1u);
-    g_rasterTargets.currentRaster = rasters[0];
+    EditScope scope(rasters[0]);
     const nlohmann::json before = subhost::raster::dumpRasters();
     v_undoGroupStart();
     v_rasterClipMasks("OFF");

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/app.h"
 #include "settings/settings.h"
 #include "subhost/host.h"
 
@@ -50,7 +51,7 @@ protected:
         char pattern[] = "/tmp/pxmend-settings-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         dir = pattern;
-        g_settings = SettingsState{};
+        v_addonStateReset();
         v_settingsDefaults();
         setFileName(dir / "Pxmend.ini");
     }
