@@ -339,15 +339,19 @@ void v_copyMovePlace(const DPoint3d* point, int view) {
     if (!b_destinationChoose(dst, dstOutline.get(), view))
         return;
 
-    // The hole is written before anything lands, so a move within one raster never copies its own hole.
-    if (move) {
+    // Within one raster the hole is written before anything lands, so a move never copies its own hole;
+    // elsewhere it is written once the pixels have landed, so a placement that fails or is cancelled
+    // (the new file's name not given) leaves the source whole.
+    const bool holeFirst = dst.sameRaster;
+    auto b_holeWrite = [&]() {
         int status = j_bitmapFillPolygon(hole.get(), &srcArea.size, srcArea.polygon.get(), srcArea.count, 0);
         if (status == SUCCESS)
             status = j_bitmapWrite(hole.get(), &format, &srcArea.block, &srcArea.size);
-        if (status != SUCCESS)
-            return;
         hole.v_release();
-    }
+        return status == SUCCESS;
+    };
+    if (move && holeFirst && !b_holeWrite())
+        return;
 
     if (dst.newFile) {
         // A new file holds the unturned block; its placement carries the scales and the angle, so it is turned once.
@@ -356,7 +360,8 @@ void v_copyMovePlace(const DPoint3d* point, int view) {
         if (j_bitmapFillPolygon(src.get(), &srcSize, srcArea.polygon.get(), srcArea.count, 1) != SUCCESS)
             return;
         const double scale[2] = {s__globals.ScaleX, s__globals.ScaleY};
-        pv_rasterCommitFile(src.get(), &srcSize, &origin, scale, nullptr, "copied", true, true, false);
+        if (!pv_rasterCommitFile(src.get(), &srcSize, &origin, scale, nullptr, "copied", true, true, false))
+            return;
     } else {
         if (!b_blockTurn(src, srcSize, sourceTarget))
             return;
@@ -367,6 +372,8 @@ void v_copyMovePlace(const DPoint3d* point, int view) {
             return;
     }
     src.v_release();
+    if (move && !holeFirst && !b_holeWrite())
+        return;
     v_vectorsCarry(point);
     v_viewRefresh(view);
 
@@ -431,6 +438,14 @@ void v_areaCrop() {
 }
 
 }  // namespace
+
+bool b_stampAreaChoose(int view) {
+    if (!pv_areaTarget(view, false))
+        return false;
+    v_pixelBlockFromPoints(currentTarget(), &g_blockOps.stampBlock, nullptr, g_block.blockOutline,
+                           g_block.blockOutlineCount, 1);
+    return true;
+}
 
 void v_blockOpsReset() {
     g_blockOps = BlockOpsState{};

@@ -13,6 +13,10 @@ struct BlockOpsState {
 
 extern BlockOpsState g_blockOps;
 
+// Stamp on a fence or block: selects the raster under the area with its record and makes the area's
+// pixel bounding block the stamp's block; false when there is none or it was refused (the user has been
+// told and the area choice starts again).
+bool b_stampAreaChoose(int view);
 // Forgets the copy source and the stamp's block (load, unload, tests).
 void v_blockOpsReset();
 

@@ -294,8 +294,11 @@ void v_operationLaterNotice() {
     mdlState_startDefaultCommand();
 }
 
-// Area-mode data point of stamp and despeckle: the area is chosen, the operation is still to come.
-void v_operationLaterPoint(const DPoint3d*, int) {
+// Area-mode data point of stamp and despeckle: the area is chosen (the stamp's raster and block are
+// found), the operation is still to come.
+void v_operationLaterPoint(const DPoint3d*, int view) {
+    if (activeCommand() == CMD_STAMP && !b_stampAreaChoose(view))
+        return;
     v_operationLaterNotice();
 }
 

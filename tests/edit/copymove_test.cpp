@@ -252,4 +252,47 @@ TEST_F(PickTest, StampOnSelectionWithNothingSelectedStopsAfterThePick) {
     EXPECT_FALSE(shown("is not available yet"));
 }
 
+// A move whose placement does not happen (the new file's name cancelled) leaves the source whole.
+TEST_F(CopyMoveTest, MoveThatCannotLandLeavesItsSourceWhole) {
+    startScan();
+    DgnRasterP r = rasters()[0];
+    blockAndBase(rid::CMD_MOVE);
+    subhost::queueAnswer(ACTIONBUTTON_YES);  // create a new raster file? yes...
+    subhost::queueFileAnswer(std::nullopt);  // ...but its name is cancelled
+    point(300.5, 300.5);
+    EXPECT_EQ(rasters().size(), 1u);
+    EXPECT_EQ(at(r, 15, 15), patternAt(15, 84));
+    EXPECT_EQ(at(r, 29, 29), patternAt(29, 70));
+}
+
+// Copying into another raster switches to it only for the placement: the command stays on its source.
+TEST_F(CopyMoveTest, CopyIntoAnotherRasterLeavesTheCommandOnItsSource) {
+    greyFile("a.tif", 100, 100);
+    greyFile("b.tif", 100, 100);
+    start({{{"file", "a.tif"}}, {{"file", "b.tif"}, {"origin", {200, 0, 0}}}});
+    DgnRasterP a = rasters()[0];
+    blockAndBase(rid::CMD_COPY);
+    point(250.5, 50.5);
+    EXPECT_EQ(currentRaster(), a);
+    ASSERT_NE(currentTarget(), nullptr);
+    EXPECT_EQ(currentTarget()->raster, a);
+}
+
+// Stamp on a block finds the raster under it and takes the block's pixels as the stamp's block.
+TEST_F(PickTest, StampOnABlockTakesTheBlocksPixelsAsItsBlock) {
+    greyFile("a.tif", 100, 100);
+    greyFile("b.tif", 100, 100);
+    start({{{"file", "a.tif"}}, {{"file", "b.tif"}, {"origin", {200, 0, 0}}}});
+    s__globals.StampMode = 1;
+    command(rid::CMD_STAMP);
+    points({{210.5, 10.5}, {230.5, 40.5}, {220, 20}});
+    EXPECT_EQ(currentRaster(), rasters()[1]);
+    const PixelBlock block = g_blockOps.stampBlock;
+    EXPECT_EQ(block.x, 10);
+    EXPECT_EQ(block.y, 10);
+    EXPECT_EQ(block.width, 20);
+    EXPECT_EQ(block.height, 30);
+    EXPECT_TRUE(shown("is not available yet"));
+}
+
 }  // namespace

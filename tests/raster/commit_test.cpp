@@ -186,6 +186,30 @@ TEST_F(Commit, ReplacingCommitBacksUpAndReattachesInPlace) {
     EXPECT_EQ(currentRaster(), rasters[0]);  // the caller decides what becomes current
 }
 
+// Re-opening an attachment on another file keeps its place, size and rendering; on its own file it
+// changes nothing; on a file that cannot be opened it gives ERROR.
+TEST_F(Commit, ReopenOnAnotherFileKeepsPlaceAndRendering) {
+    write("a.tif", monoImage(40, 30, img::Photometric::MinIsWhite, false));
+    write("b.tif", monoImage(40, 30, img::Photometric::MinIsWhite, true));
+    auto rasters = attach({{{"file", "a.tif"}, {"origin", {10, 20, 0}}, {"rotation", 30.0}}});
+    DgnRasterP raster = rasters[0];
+    const nlohmann::json before = subhost::raster::dumpRasters()["rasters"][0];
+    EXPECT_EQ(j_rasterReopen(&raster, path("a.tif").c_str(), false), SUCCESS);
+    EXPECT_EQ(raster, rasters[0]);
+    EXPECT_EQ(subhost::raster::dumpRasters()["rasters"][0], before);
+
+    EXPECT_EQ(j_rasterReopen(&raster, path("b.tif").c_str(), true), SUCCESS);
+    const nlohmann::json dump = subhost::raster::dumpRasters();
+    ASSERT_EQ(dump["rasters"].size(), 1u);
+    const nlohmann::json& after = dump["rasters"][0];
+    EXPECT_EQ(after["path"], path("b.tif"));
+    EXPECT_EQ(after["readOnly"], true);
+    for (const char* kept : {"origin", "extent", "rotation", "affinity", "foreground", "background"})
+        EXPECT_EQ(after[kept], before[kept]) << kept;
+
+    EXPECT_EQ(j_rasterReopen(&raster, path("missing.tif").c_str(), false), ERROR);
+}
+
 TEST_F(Commit, OutputDialogRefusesTheSourceAndAttachedFiles) {
     write("src.png", monoImage(16, 16, img::Photometric::MinIsWhite, false), img::FileFormat::Png);
     write("other.png", monoImage(16, 16, img::Photometric::MinIsWhite, false), img::FileFormat::Png);
