@@ -347,7 +347,7 @@ Action parseUndo(const Line& l) {
     return [isUndo] {
         hostEntry([&] {
             const int n = isUndo ? undo::undoGroups(1) : undo::redoGroups(1);
-            recordEvent({{"event", isUndo ? "undo" : "redo"}, {"groups", n}});
+            recordEvent({{"event", isUndo ? "undo" : "redo"}, {"groups", n}, {"count", 1}});
         });
     };
 }
