@@ -73,13 +73,15 @@ std::optional<std::string> describe(const json& e, const fs::path& base, std::st
     }
     if (name == "render") return "view drawn into " + path("path");
     if (name == "keyin") {
-        if (const auto keyin = text(e, "keyin")) return "key-in handled by the host: " + *keyin;
+        const auto keyin = text(e, "keyin");  // empty for a text of the key-in type
+        if (keyin && !keyin->empty()) return "key-in handled by the host: " + *keyin;
         return std::nullopt;  // a status-line text of the key-in type
     }
     if (name == "keyinUnknown") return "unknown key-in: " + need("keyin");
     if (name == "commandUnknown") return "unknown command number " + need("command");
     if (name == "error") {
-        if (const auto message = text(e, "message"))
+        const auto message = text(e, "message");  // empty for an error text of the add-on
+        if (message && !message->empty())
             return "error" + (e.contains("line") ? " on line " + need("line") : std::string()) + ": " + oneLine(*message);
         return "error: " + oneLine(need("text"));
     }

@@ -305,7 +305,7 @@ std::string reportedFailure(std::size_t from) {
         }
         if (kind == "rasterRefused") return "not attached: " + e.value("reason", "");
         if (kind == "keyinUnknown") return "the add-on does not know the key-in " + e.value("keyin", "");
-        if (kind == "error" && e.contains("text") && e["text"].is_string()) return e["text"].get<std::string>();
+        if (kind == "error" && !e.value("text", std::string()).empty()) return e.value("text", std::string());
     }
     return {};
 }
@@ -341,8 +341,9 @@ std::string declinedQuestion(std::size_t from, std::size_t to) {
 // The reason of a run stopped by a question nobody answered.
 std::string stopReason(const subhost::SessionStop& stop) {
     const auto& events = subhost::transcript();
-    if (!events.empty() && events.back().value("event", "") == "error" && events.back().contains("text") &&
-        events.back().contains("allowed"))
+    // A message box nobody answered: its error event lists the buttons that could have.
+    if (!events.empty() && events.back().value("event", "") == "error" &&
+        !events.back().value("allowed", nlohmann::json::array()).empty())
         return "asks \"" + events.back()["text"].get<std::string>() + "\"; answer with --yes or --no";
     return "stopped: " + stop.question();
 }

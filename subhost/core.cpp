@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "host/utf8text.h"
+#include "subhost/events.h"
 #include "subhost/state.h"
 
 namespace subhost {
@@ -72,6 +73,7 @@ std::string eventLine(const nlohmann::json& event) {
 }  // namespace
 
 void recordEvent(nlohmann::json event) {
+    event = shapedEvent(std::move(event));  // every event of a type with the same fields
     auto& out = host().output;
     if (out.stream) {
         *out.stream << eventLine(event) << "\n";

@@ -344,7 +344,7 @@ void mdlUndo_endGroup() {
 
 int mdlUndo_undoActions(int count) {
     const int undone = subhost::undo::undoGroups(count);
-    subhost::recordEvent({{"event", "undo"}, {"count", count}, {"undone", undone}});
+    subhost::recordEvent({{"event", "undo"}, {"groups", undone}, {"count", count}});
     return SUCCESS;
 }
 

@@ -108,6 +108,13 @@ std::uint32_t itemType(const std::string& code) {
     return *type;
 }
 
+// A view number 0-7 from its word.
+int viewNumber(const std::string& word) {
+    const long view = wholeNumber(word, "view");
+    if (view < 0 || view > 7) fail("view must be 0-7");
+    return static_cast<int>(view);
+}
+
 // "X Y [Z] [view N]" from word first on.
 std::pair<DPoint3d, int> pointArgs(const Words& w, std::size_t first) {
     std::vector<std::string> nums;
@@ -117,8 +124,7 @@ std::pair<DPoint3d, int> pointArgs(const Words& w, std::size_t first) {
     if (nums.size() < 2 || nums.size() > 3) fail("a point needs X Y [Z] [view N]");
     if (i < w.size()) {
         if (i + 2 != w.size()) fail("\"view\" needs exactly one view number");
-        view = static_cast<int>(wholeNumber(w[i + 1], "view"));
-        if (view < 0 || view > 7) fail("view must be 0-7");
+        view = viewNumber(w[i + 1]);
     }
     DPoint3d p{realNumber(nums[0], "X"), realNumber(nums[1], "Y"), nums.size() == 3 ? realNumber(nums[2], "Z") : 0.0};
     return {p, view};
@@ -127,9 +133,7 @@ std::pair<DPoint3d, int> pointArgs(const Words& w, std::size_t first) {
 // The view of "fence X Y X Y ... [view N]": N, or 0.
 int fenceView(const Words& w) {
     if (w.size() < 3 || lower(w[w.size() - 2]) != "view") return 0;
-    const long view = wholeNumber(w[w.size() - 1], "view");
-    if (view < 0 || view > 7) fail("view must be 0-7");
-    return static_cast<int>(view);
+    return viewNumber(w[w.size() - 1]);
 }
 
 // The points of "fence X Y X Y ... [view N]": at least 3, at most 5000.
@@ -152,6 +156,12 @@ void check(bool ok, const std::string& error) {
     if (!ok) fail(error);
 }
 
+// Runs a host call that reports failure through an error text; a failure fails the line.
+void checked(const std::function<bool(std::string*)>& call) {
+    std::string error;
+    check(call(&error), error);
+}
+
 struct Step {
     int line;
     std::function<void()> run;
@@ -159,244 +169,310 @@ struct Step {
 
 using Action = std::function<void()>;
 
+// One script line being parsed: its words and what relative paths and the load line resolve against.
+struct Line {
+    const Words& w;
+    const fs::path& folder;
+    const SessionOptions& options;
+
+    // A path of the line, absolute as given or relative to the script's folder.
+    std::string resolve(const std::string& path) const {
+        return fs::path(path).is_absolute() ? path : (folder / path).string();
+    }
+    // Whether the line is exactly the command and `key` (any case).
+    bool is(const char* key) const { return w.size() == 2 && lower(w[1]) == key; }
+};
+
+Action parseDesign(const Line& l) {
+    const std::string path = l.resolve(l.w.rest(1));
+    return [path] { checked([&](std::string* e) { return openDesign(path, e); }); };
+}
+
+Action parseCfg(const Line& l) {
+    const std::string name = l.w[1];
+    std::optional<std::string> value;
+    if (l.w.size() > 2) value = l.w.rest(2);
+    return [name, value] { setCfgVar(name, value); };
+}
+
+Action parseVersion(const Line& l) {
+    const std::string& text = l.w[1];
+    const auto dot = text.find('.');
+    if (dot == std::string::npos) fail("version must be R.M, e.g. 10.17");
+    const long release = wholeNumber(text.substr(0, dot), "release");
+    const long major = wholeNumber(text.substr(dot + 1), "major");
+    if (release < 0 || release > 65535 || major < 0 || major > 65535) fail("version numbers must be 0-65535");
+    return [release, major] { setVersion(static_cast<int>(release), static_cast<int>(major)); };
+}
+
+// The application's module path: --app, else PIXELMEND_APP; made absolute from where the session
+// was started, before it runs in the script's folder.
+std::string applicationPath(const SessionOptions& options) {
+    std::string appPath = options.appPath;
+    if (appPath.empty()) {
+        const char* env = std::getenv("PIXELMEND_APP");
+        appPath = env ? env : "";
+    }
+    if (appPath.find('/') == std::string::npos) return appPath;
+    std::error_code error;
+    const fs::path full = fs::absolute(appPath, error);
+    if (error) fail("application " + appPath + ": " + error.message());
+    return full.string();
+}
+
+Action parseLoad(const Line& l) {
+    const std::string how = l.w.size() > 1 ? l.w[1] : "KEYIN";
+    const std::string appPath = applicationPath(l.options);
+    const SessionOptions options = l.options;
+    return [how, options, appPath] {
+        if (options.linkedMain) {
+            const std::string name = options.appPath.empty() ? "linked" : options.appPath;
+            checked([&](std::string* e) {
+                return loadLinkedApplication(options.linkedMain, options.linkedResources, name, how, e);
+            });
+            return;
+        }
+        check(!appPath.empty(), "no application to load (give --app PATH or set PIXELMEND_APP)");
+        checked([&](std::string* e) { return loadApplication(appPath, how, e); });
+    };
+}
+
+Action parseUnload(const Line& l) {
+    const int type = l.w.size() > 1 ? static_cast<int>(wholeNumber(l.w[1], "unload type")) : 1;
+    return [type] {
+        check(applicationLoaded(), "no application is loaded");
+        unloadApplication(type);
+    };
+}
+
+Action parseKeyin(const Line& l) {
+    const std::string text = l.w.rest(1);
+    return [text] { checked([&](std::string* e) { return keyin(text, e); }); };
+}
+
+Action parseCommand(const Line& l) {
+    const CommandNumber number = commandNumber(l.w[1]);
+    const std::string arg = l.w.rest(2);
+    return [number, arg] { runCommand(number, arg); };
+}
+
+// "point|cursor X Y [Z] [view N]"; named copies, not structured bindings: clang before 16
+// cannot capture those in a lambda.
+Action parsePoint(const Line& l) {
+    const std::pair<DPoint3d, int> args = pointArgs(l.w, 1);
+    const DPoint3d p = args.first;
+    const int view = args.second;
+    if (lower(l.w[0]) == "point") return [p, view] { dataPoint(p, view); };
+    return [p, view] { cursorMove(p, view); };
+}
+
+Action parseReset(const Line&) {
+    return [] { resetButton(); };
+}
+
+Action parseAnswer(const Line& l) {
+    std::vector<int> actions;
+    for (std::size_t i = 1; i < l.w.size(); ++i) actions.push_back(answerAction(l.w[i]));
+    return [actions] {
+        for (int a : actions) queueAnswer(a);
+    };
+}
+
+Action parseFile(const Line& l) {
+    if (l.is("cancel")) return [] { queueFileAnswer(std::nullopt); };
+    const std::string path = l.resolve(l.w.rest(1));
+    return [path] { queueFileAnswer(path); };
+}
+
+Action parseColor(const Line& l) {
+    if (l.is("cancel")) return [] { queueColorAnswer(std::nullopt); };
+    needWords(l.w, 4, 4, "color R G B | color cancel");
+    std::array<std::uint8_t, 3> rgb{};
+    for (int i = 0; i < 3; ++i) {
+        const long v = wholeNumber(l.w[1 + i], "colour component");
+        if (v < 0 || v > 255) fail("colour components must be 0-255");
+        rgb[i] = static_cast<std::uint8_t>(v);
+    }
+    return [rgb] { queueColorAnswer(rgb); };
+}
+
+Action parseSet(const Line& l) {
+    const std::string field = l.w[1];
+    const std::string value = l.w.rest(2);
+    return [field, value] { checked([&](std::string* e) { return setField(field, value, e); }); };
+}
+
+Action parseToolSettings(const Line& l) {
+    const std::string what = lower(l.w[1]);
+    if (what != "open" && what != "close") fail("usage: toolsettings open|close");
+    const bool open = what == "open";
+    return [open] { toolSettings(open); };
+}
+
+Action parseItem(const Line& l) {
+    const char* const usage = "usage: item DIALOG TYPE ID set VALUE | item DIALOG TYPE ID press";
+    if (l.w.size() < 5) fail(usage);
+    const std::string dialog = l.w[1];
+    const std::uint32_t type = itemType(l.w[2]);
+    const int id = static_cast<int>(wholeNumber(l.w[3], "item id"));
+    const std::string what = lower(l.w[4]);
+    if (what == "press") {
+        needWords(l.w, 5, 5, "item DIALOG TYPE ID press");
+        return [dialog, type, id] { checked([&](std::string* e) { return itemPress(dialog, type, id, e); }); };
+    }
+    if (what != "set" || l.w.size() < 6) fail(usage);
+    const std::string value = l.w.rest(5);
+    return [dialog, type, id, value] { checked([&](std::string* e) { return itemSet(dialog, type, id, value, e); }); };
+}
+
+Action parseClose(const Line& l) {
+    const std::string dialog = l.w[1];
+    return [dialog] { checked([&](std::string* e) { return closeDialog(dialog, e); }); };
+}
+
+Action parseSave(const Line& l) {
+    const std::string path = l.w.size() > 1 ? l.resolve(l.w.rest(1)) : std::string();
+    return [path] { checked([&](std::string* e) { return saveDesignAs(path, e); }); };
+}
+
+Action parseFence(const Line& l) {
+    if (l.is("clear")) return [] { mdlFence_clear(true); };
+    const std::vector<DPoint3d> points = fencePoints(l.w);
+    const int view = fenceView(l.w);
+    return [points, view] { checked([&](std::string* e) { return elements::setFence(points, view, e); }); };
+}
+
+Action parseUndo(const Line& l) {
+    const bool isUndo = lower(l.w[0]) == "undo";
+    return [isUndo] {
+        hostEntry([&] {
+            const int n = isUndo ? undo::undoGroups(1) : undo::redoGroups(1);
+            recordEvent({{"event", isUndo ? "undo" : "redo"}, {"groups", n}, {"count", 1}});
+        });
+    };
+}
+
+// The picture size of "size WxH": each side 1 to kMaxPictureSide pixels.
+std::pair<int, int> pictureSize(const std::string& word) {
+    const std::string size = lower(word);
+    const std::size_t x = size.find('x');
+    if (x == std::string::npos) fail("size must be WIDTHxHEIGHT in pixels, e.g. 800x600");
+    const long wide = wholeNumber(size.substr(0, x), "width"), high = wholeNumber(size.substr(x + 1), "height");
+    if (wide < 1 || high < 1 || wide > kMaxPictureSide || high > kMaxPictureSide)
+        fail("size must be 1 to " + std::to_string(kMaxPictureSide) + " pixels a side");
+    return {static_cast<int>(wide), static_cast<int>(high)};
+}
+
+constexpr const char* kRenderUsage = "render OUT.png [view N] [size WxH]";
+
+Action parseRender(const Line& l) {
+    const std::string path = l.resolve(l.w[1]);
+    if (lower(fs::path(path).extension().string()) != ".png") fail("render writes a PNG picture: OUT must end in .png");
+    int view = 0, width = 0, height = 0;  // 0 x 0: the view's own proportions
+    for (std::size_t i = 2; i < l.w.size(); i += 2) {
+        const std::string option = lower(l.w[i]);
+        if (i + 1 >= l.w.size() || (option != "view" && option != "size")) fail(std::string("usage: ") + kRenderUsage);
+        if (option == "view") {
+            view = viewNumber(l.w[i + 1]);
+            continue;
+        }
+        const std::pair<int, int> size = pictureSize(l.w[i + 1]);
+        width = size.first, height = size.second;
+    }
+    return [path, view, width, height] {
+        std::vector<std::string> notes;
+        int drawnWidth = 0, drawnHeight = 0;
+        checked([&](std::string* e) {
+            return renderViewToPng(path, view, width, height, &notes, e, &drawnWidth, &drawnHeight);
+        });
+        nlohmann::json event = {{"event", "render"}, {"path", path}, {"width", drawnWidth}, {"height", drawnHeight}};
+        if (!notes.empty()) event["notes"] = notes;
+        recordEvent(event);
+    };
+}
+
+// The keys of "dump KEY [DIALOG]": how many words the line has and what it records.
+struct DumpKey {
+    const char* key;
+    std::size_t words;
+    Action (*parse)(const Line&);
+};
+
+constexpr DumpKey kDumpKeys[] = {
+    {"settings", 2, [](const Line&) -> Action { return [] { dumpSettings(); }; }},
+    {"menus", 2, [](const Line&) -> Action { return [] { dumpMenus(); }; }},
+    {"rasters", 2, [](const Line&) -> Action { return [] { recordEvent(raster::dumpRasters()); }; }},
+    {"dynamics", 2, [](const Line&) -> Action { return [] { elements::dumpDynamics(); }; }},
+    {"elements", 2, [](const Line&) -> Action { return [] { elements::dumpElements(); }; }},
+    {"items", 3,
+     [](const Line& l) -> Action {
+         const std::string dialog = l.w[2];
+         return [dialog] { dumpItems(dialog); };
+     }},
+};
+
+Action parseDump(const Line& l) {
+    for (const DumpKey& key : kDumpKeys)
+        if (l.w.size() == key.words && lower(l.w[1]) == key.key) return key.parse(l);
+    fail("usage: dump settings | dump items DIALOG | dump menus | dump rasters | dump dynamics | dump elements");
+}
+
+constexpr std::size_t kAny = 100000;
+
+// A script command: its word, the words a line of it may have (command word included) with the
+// usage shown otherwise, and its parser. A null usage: the parser checks the words itself.
+struct CommandSpec {
+    const char* verb;
+    std::size_t minWords;
+    std::size_t maxWords;
+    const char* usage;
+    Action (*parse)(const Line&);
+};
+
+constexpr CommandSpec kCommands[] = {
+    {"design", 2, 1000, "design PATH", parseDesign},
+    {"cfg", 2, kAny, "cfg NAME [VALUE]", parseCfg},
+    {"version", 2, 2, "version R.M", parseVersion},
+    {"load", 1, 2, "load [ARG]", parseLoad},
+    {"unload", 1, 2, "unload [TYPE]", parseUnload},
+    {"keyin", 2, kAny, "keyin TEXT", parseKeyin},
+    {"command", 2, kAny, "command NUMBER [ARG]", parseCommand},
+    {"point", 0, kAny, nullptr, parsePoint},
+    {"cursor", 0, kAny, nullptr, parsePoint},
+    {"reset", 1, 1, "reset", parseReset},
+    {"answer", 2, kAny, "answer WORD...", parseAnswer},
+    {"file", 2, 1000, "file PATH | file cancel", parseFile},
+    {"color", 0, kAny, nullptr, parseColor},
+    {"set", 3, kAny, "set FIELD VALUE", parseSet},
+    {"toolsettings", 2, 2, "toolsettings open|close", parseToolSettings},
+    {"item", 0, kAny, nullptr, parseItem},
+    {"close", 2, 2, "close DIALOG", parseClose},
+    {"save", 1, 1000, "save [PATH]", parseSave},
+    {"fence", 0, kAny, nullptr, parseFence},
+    {"undo", 1, 1, "undo", parseUndo},
+    {"redo", 1, 1, "redo", parseUndo},
+    {"render", 2, 6, kRenderUsage, parseRender},
+    {"dump", 0, kAny, nullptr, parseDump},
+};
+
 // Turns one script line into the action it stands for; throws LineError when the line is malformed.
 Action parseLine(const Words& w, const fs::path& folder, const SessionOptions& options) {
     const std::string verb = lower(w[0]);
-    auto resolve = [&](const std::string& path) { return fs::path(path).is_absolute() ? path : (folder / path).string(); };
-    if (verb == "design") {
-        needWords(w, 2, 1000, "design PATH");
-        const std::string path = resolve(w.rest(1));
-        return [path] {
-            std::string error;
-            check(openDesign(path, &error), error);
-        };
-    }
-    if (verb == "cfg") {
-        needWords(w, 2, 100000, "cfg NAME [VALUE]");
-        const std::string name = w[1];
-        std::optional<std::string> value;
-        if (w.size() > 2) value = w.rest(2);
-        return [name, value] { setCfgVar(name, value); };
-    }
-    if (verb == "version") {
-        needWords(w, 2, 2, "version R.M");
-        const auto dot = w[1].find('.');
-        if (dot == std::string::npos) fail("version must be R.M, e.g. 10.17");
-        const long release = wholeNumber(w[1].substr(0, dot), "release");
-        const long major = wholeNumber(w[1].substr(dot + 1), "major");
-        if (release < 0 || release > 65535 || major < 0 || major > 65535) fail("version numbers must be 0-65535");
-        return [release, major] { setVersion(static_cast<int>(release), static_cast<int>(major)); };
-    }
-    if (verb == "load") {
-        needWords(w, 1, 2, "load [ARG]");
-        const std::string how = w.size() > 1 ? w[1] : "KEYIN";
-        // The module path is taken from where the session was started, before it runs in the script's folder.
-        std::string appPath = options.appPath;
-        if (appPath.empty()) {
-            const char* env = std::getenv("PIXELMEND_APP");
-            appPath = env ? env : "";
-        }
-        if (appPath.find('/') != std::string::npos) {
-            std::error_code error;
-            const fs::path full = fs::absolute(appPath, error);
-            if (error) fail("application " + appPath + ": " + error.message());
-            appPath = full.string();
-        }
-        return [how, options, appPath] {
-            std::string error;
-            if (options.linkedMain) {
-                check(loadLinkedApplication(options.linkedMain, options.linkedResources,
-                                            options.appPath.empty() ? "linked" : options.appPath, how, &error),
-                      error);
-                return;
-            }
-            check(!appPath.empty(), "no application to load (give --app PATH or set PIXELMEND_APP)");
-            check(loadApplication(appPath, how, &error), error);
-        };
-    }
-    if (verb == "unload") {
-        needWords(w, 1, 2, "unload [TYPE]");
-        const int type = w.size() > 1 ? static_cast<int>(wholeNumber(w[1], "unload type")) : 1;
-        return [type] {
-            check(applicationLoaded(), "no application is loaded");
-            unloadApplication(type);
-        };
-    }
-    if (verb == "keyin") {
-        needWords(w, 2, 100000, "keyin TEXT");
-        const std::string text = w.rest(1);
-        return [text] {
-            std::string error;
-            check(keyin(text, &error), error);
-        };
-    }
-    if (verb == "command") {
-        needWords(w, 2, 100000, "command NUMBER [ARG]");
-        const CommandNumber number = commandNumber(w[1]);
-        const std::string arg = w.rest(2);
-        return [number, arg] { runCommand(number, arg); };
-    }
-    if (verb == "point" || verb == "cursor") {
-        // Named copies, not structured bindings: clang before 16 cannot capture those in a lambda.
-        const std::pair<DPoint3d, int> args = pointArgs(w, 1);
-        const DPoint3d p = args.first;
-        const int view = args.second;
-        if (verb == "point") return [p, view] { dataPoint(p, view); };
-        return [p, view] { cursorMove(p, view); };
-    }
-    if (verb == "reset") {
-        needWords(w, 1, 1, "reset");
-        return [] { resetButton(); };
-    }
-    if (verb == "answer") {
-        needWords(w, 2, 100000, "answer WORD...");
-        std::vector<int> actions;
-        for (std::size_t i = 1; i < w.size(); ++i) actions.push_back(answerAction(w[i]));
-        return [actions] {
-            for (int a : actions) queueAnswer(a);
-        };
-    }
-    if (verb == "file") {
-        needWords(w, 2, 1000, "file PATH | file cancel");
-        if (w.size() == 2 && lower(w[1]) == "cancel") return [] { queueFileAnswer(std::nullopt); };
-        const std::string path = resolve(w.rest(1));
-        return [path] { queueFileAnswer(path); };
-    }
-    if (verb == "color") {
-        if (w.size() == 2 && lower(w[1]) == "cancel") return [] { queueColorAnswer(std::nullopt); };
-        needWords(w, 4, 4, "color R G B | color cancel");
-        std::array<std::uint8_t, 3> rgb{};
-        for (int i = 0; i < 3; ++i) {
-            const long v = wholeNumber(w[1 + i], "colour component");
-            if (v < 0 || v > 255) fail("colour components must be 0-255");
-            rgb[i] = static_cast<std::uint8_t>(v);
-        }
-        return [rgb] { queueColorAnswer(rgb); };
-    }
-    if (verb == "set") {
-        needWords(w, 3, 100000, "set FIELD VALUE");
-        const std::string field = w[1];
-        const std::string value = w.rest(2);
-        return [field, value] {
-            std::string error;
-            check(setField(field, value, &error), error);
-        };
-    }
-    if (verb == "toolsettings") {
-        needWords(w, 2, 2, "toolsettings open|close");
-        const std::string what = lower(w[1]);
-        if (what != "open" && what != "close") fail("usage: toolsettings open|close");
-        const bool open = what == "open";
-        return [open] { toolSettings(open); };
-    }
-    if (verb == "item") {
-        if (w.size() < 5) fail("usage: item DIALOG TYPE ID set VALUE | item DIALOG TYPE ID press");
-        const std::string dialog = w[1];
-        const std::uint32_t type = itemType(w[2]);
-        const int id = static_cast<int>(wholeNumber(w[3], "item id"));
-        const std::string what = lower(w[4]);
-        if (what == "press") {
-            needWords(w, 5, 5, "item DIALOG TYPE ID press");
-            return [dialog, type, id] {
-                std::string error;
-                check(itemPress(dialog, type, id, &error), error);
-            };
-        }
-        if (what != "set" || w.size() < 6) fail("usage: item DIALOG TYPE ID set VALUE | item DIALOG TYPE ID press");
-        const std::string value = w.rest(5);
-        return [dialog, type, id, value] {
-            std::string error;
-            check(itemSet(dialog, type, id, value, &error), error);
-        };
-    }
-    if (verb == "close") {
-        needWords(w, 2, 2, "close DIALOG");
-        const std::string dialog = w[1];
-        return [dialog] {
-            std::string error;
-            check(closeDialog(dialog, &error), error);
-        };
-    }
-    if (verb == "save") {
-        needWords(w, 1, 1000, "save [PATH]");
-        const std::string path = w.size() > 1 ? resolve(w.rest(1)) : std::string();
-        return [path] {
-            std::string error;
-            check(saveDesignAs(path, &error), error);
-        };
-    }
-    if (verb == "fence") {
-        if (w.size() == 2 && lower(w[1]) == "clear") return [] { mdlFence_clear(true); };
-        const std::vector<DPoint3d> points = fencePoints(w);
-        const int view = fenceView(w);
-        return [points, view] {
-            std::string error;
-            check(elements::setFence(points, view, &error), error);
-        };
-    }
-    if (verb == "undo" || verb == "redo") {
-        needWords(w, 1, 1, verb == "undo" ? "undo" : "redo");
-        const bool isUndo = verb == "undo";
-        return [isUndo] {
-            hostEntry([&] {
-                const int n = isUndo ? undo::undoGroups(1) : undo::redoGroups(1);
-                recordEvent({{"event", isUndo ? "undo" : "redo"}, {"groups", n}});
-            });
-        };
-    }
-    if (verb == "render") {
-        const char* const usage = "render OUT.png [view N] [size WxH]";
-        needWords(w, 2, 6, usage);
-        const std::string path = resolve(w[1]);
-        if (lower(fs::path(path).extension().string()) != ".png") fail("render writes a PNG picture: OUT must end in .png");
-        int view = 0, width = 0, height = 0;  // 0 x 0: the view's own proportions
-        for (std::size_t i = 2; i < w.size(); i += 2) {
-            const std::string option = lower(w[i]);
-            if (i + 1 >= w.size() || (option != "view" && option != "size")) fail(std::string("usage: ") + usage);
-            if (option == "view") {
-                const long n = wholeNumber(w[i + 1], "view");
-                if (n < 0 || n > 7) fail("view must be 0-7");
-                view = static_cast<int>(n);
-                continue;
-            }
-            const std::string size = lower(w[i + 1]);
-            const std::size_t x = size.find('x');
-            if (x == std::string::npos) fail("size must be WIDTHxHEIGHT in pixels, e.g. 800x600");
-            const long wide = wholeNumber(size.substr(0, x), "width"), high = wholeNumber(size.substr(x + 1), "height");
-            if (wide < 1 || high < 1 || wide > kMaxPictureSide || high > kMaxPictureSide)
-                fail("size must be 1 to " + std::to_string(kMaxPictureSide) + " pixels a side");
-            width = static_cast<int>(wide), height = static_cast<int>(high);
-        }
-        return [path, view, width, height] {
-            std::vector<std::string> notes;
-            std::string error;
-            int drawnWidth = 0, drawnHeight = 0;
-            check(renderViewToPng(path, view, width, height, &notes, &error, &drawnWidth, &drawnHeight), error);
-            nlohmann::json event = {{"event", "render"}, {"path", path}, {"width", drawnWidth}, {"height", drawnHeight}};
-            if (!notes.empty()) event["notes"] = notes;
-            recordEvent(event);
-        };
-    }
-    if (verb == "dump") {
-        if (w.size() == 2 && lower(w[1]) == "settings") return [] { dumpSettings(); };
-        if (w.size() == 2 && lower(w[1]) == "menus") return [] { dumpMenus(); };
-        if (w.size() == 2 && lower(w[1]) == "rasters") return [] { recordEvent(raster::dumpRasters()); };
-        if (w.size() == 2 && lower(w[1]) == "dynamics") return [] { elements::dumpDynamics(); };
-        if (w.size() == 2 && lower(w[1]) == "elements") return [] { elements::dumpElements(); };
-        if (w.size() == 3 && lower(w[1]) == "items") {
-            const std::string dialog = w[2];
-            return [dialog] { dumpItems(dialog); };
-        }
-        fail("usage: dump settings | dump items DIALOG | dump menus | dump rasters | dump dynamics | dump elements");
+    for (const CommandSpec& command : kCommands) {
+        if (verb != command.verb) continue;
+        if (command.usage) needWords(w, command.minWords, command.maxWords, command.usage);
+        return command.parse(Line{w, folder, options});
     }
     fail("unknown command \"" + w[0] + "\"");
 }
 
-// Reads and checks the script; the steps, or exit code 2 after the error event.
-std::optional<std::vector<Step>> readScript(const std::string& scriptPath, const SessionOptions& options) {
-    auto lineError = [](int line, const std::string& message) {
-        recordEvent({{"event", "error"}, {"line", line}, {"message", message}});
-    };
+void lineError(int line, const std::string& message) {
+    recordEvent({{"event", "error"}, {"line", line}, {"message", message}});
+}
+
+// The script's text without a byte-order mark; nullopt after the error event when it is not a
+// regular file of at most kMaxScriptBytes that can be read.
+std::optional<std::string> scriptText(const std::string& scriptPath) {
     std::error_code ec;
     const auto status = fs::status(scriptPath, ec);
     if (ec || !fs::is_regular_file(status)) {
@@ -418,32 +494,39 @@ std::optional<std::vector<Step>> readScript(const std::string& scriptPath, const
     std::string text = buffer.str();
     // Editors on other systems start UTF-8 files with a byte-order mark: it belongs to no command.
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    return text;
+}
+
+// The words of one raw script line without its comment; throws LineError for an overlong line or
+// one with control characters.
+Words lineWords(std::string line) {
+    if (line.size() > kMaxLineLength) fail("line longer than " + std::to_string(kMaxLineLength) + " characters");
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (unsigned char c : line)
+        if ((c < 32 && c != '\t') || c == 127) fail("binary data in the script (control character " + std::to_string(c) + ")");
+    const auto hash = line.find('#');
+    if (hash != std::string::npos) line.erase(hash);
+    return splitLine(line);
+}
+
+// Reads and checks the script; the steps, or nullopt after the error event (exit code 2).
+std::optional<std::vector<Step>> readScript(const std::string& scriptPath, const SessionOptions& options) {
+    const std::optional<std::string> text = scriptText(scriptPath);
+    if (!text) return std::nullopt;
+    std::error_code ec;
     const fs::path folder = fs::absolute(fs::path(scriptPath), ec).parent_path();
     std::vector<Step> steps;
     int number = 0;
     std::size_t pos = 0;
-    while (pos < text.size()) {
+    while (pos < text->size()) {
         ++number;
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
+        std::size_t end = text->find('\n', pos);
+        if (end == std::string::npos) end = text->size();
+        const std::string line = text->substr(pos, end - pos);
         pos = end + 1;
-        if (line.size() > kMaxLineLength) {
-            lineError(number, "line longer than " + std::to_string(kMaxLineLength) + " characters");
-            return std::nullopt;
-        }
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        for (unsigned char c : line)
-            if ((c < 32 && c != '\t') || c == 127) {
-                lineError(number, "binary data in the script (control character " + std::to_string(c) + ")");
-                return std::nullopt;
-            }
-        const auto hash = line.find('#');
-        if (hash != std::string::npos) line.erase(hash);
-        const Words words = splitLine(line);
-        if (words.size() == 0) continue;
         try {
-            steps.push_back({number, parseLine(words, folder, options)});
+            const Words words = lineWords(line);
+            if (words.size() != 0) steps.push_back({number, parseLine(words, folder, options)});
         } catch (const LineError& e) {
             lineError(number, e.message);
             return std::nullopt;

@@ -104,7 +104,9 @@ int j_fileDialog(FileDialogCall call, char* path, const char* filter, const char
     if (!path)
         return ERROR;
     auto wide = wideBuffer(MAXFILELENGTH);
-    const std::string current(path, strnlen(path, MAXFILELENGTH - 1));
+    const void* end = std::memchr(path, '\0', MAXFILELENGTH - 1);
+    const std::size_t length = end ? static_cast<std::size_t>(static_cast<const char*>(end) - path) : MAXFILELENGTH - 1;
+    const std::string current(path, length);
     const std::wstring suggested = w_widen(current.c_str()), wFilter = w_widen(filter);
     const std::wstring wDir = w_widen(defaultDir), wTitle = w_widen(title);
     const int status = call(wide.data(), nullptr, 0, suggested.c_str(), wFilter.c_str(), wDir.c_str(), wTitle.c_str());
@@ -138,3 +140,23 @@ void v_windowTitleSet(MSDialog* dialog, const char* title) {
     if (MSWindow* window = mdlDialog_getWindow(dialog))
         mdlWindow_titleSet(window, w_widen(title).c_str());
 }
+
+namespace {
+
+// c in lower case when it is an ASCII capital letter; other bytes are kept.
+int n_asciiLower(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return (u >= 'A' && u <= 'Z') ? u + ('a' - 'A') : u;
+}
+
+}  // namespace
+
+int n_nameCompareN(const char* a, const char* b, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const int difference = n_asciiLower(a[i]) - n_asciiLower(b[i]);
+        if (difference != 0 || a[i] == '\0') return difference;
+    }
+    return 0;
+}
+
+int n_nameCompare(const char* a, const char* b) { return n_nameCompareN(a, b, static_cast<std::size_t>(-1)); }

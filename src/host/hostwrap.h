@@ -29,6 +29,12 @@ void v_fileBuildName(char* path, const char* device, const char* directory, cons
 int j_fileOpenDialog(char* path, const char* filter, const char* defaultDir, const char* title);
 int j_fileCreateDialog(char* path, const char* filter, const char* defaultDir, const char* title);
 
+// Compares two texts (file names, extensions, keys) ignoring ASCII letter case, byte by byte as
+// unsigned characters: negative, 0 or positive as a sorts before, equal to or after b.
+int n_nameCompare(const char* a, const char* b);
+// The same over at most count characters.
+int n_nameCompareN(const char* a, const char* b, std::size_t count);
+
 // Output of a narrow text with a message type (MSG_*).
 void v_outputPrintf(int msgType, const char* text);
 // A message-centre entry.

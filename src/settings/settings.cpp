@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/hostio.h"
 #include "host/hostwrap.h"
 #include "host/mdlsystem.h"
 #include "settings/settings_file.h"
@@ -76,14 +77,6 @@ void v_settingsDefaults() {
     std::memcpy(r.PageName, pageName, sizeof pageName);
 }
 
-bool b_textEqualNoCase(const char* a, const char* b) {
-    auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
-    for (;; ++a, ++b) {
-        if (lower(static_cast<unsigned char>(*a)) != lower(static_cast<unsigned char>(*b))) return false;
-        if (*a == '\0') return true;
-    }
-}
-
 bool b_settingsChanged() {
     const t_globals& now = s__globals;
     const t_globals& then = g_settings.snapshot;
@@ -91,10 +84,10 @@ bool b_settingsChanged() {
         if (now.LineWeight[i] != then.LineWeight[i]) return true;
     for (int i = 0; i < 8; ++i) {
         if (std::strlen(now.LineStyle[i]) != std::strlen(then.LineStyle[i])) return true;
-        if (!b_textEqualNoCase(now.LineStyle[i], then.LineStyle[i])) return true;
+        if (n_nameCompare(now.LineStyle[i], then.LineStyle[i]) != 0) return true;
     }
     if (now.SaveWithoutAsking != then.SaveWithoutAsking) return true;
-    if (!b_textEqualNoCase(now.ScratchDir, then.ScratchDir)) return true;
+    if (n_nameCompare(now.ScratchDir, then.ScratchDir) != 0) return true;
     if (now.CanvasColor.red != then.CanvasColor.red || now.CanvasColor.green != then.CanvasColor.green ||
         now.CanvasColor.blue != then.CanvasColor.blue)
         return true;
@@ -125,7 +118,7 @@ int j_dateStamp(char* buffer) {
     if (!buffer) return ERROR;
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    b_hostLocalTime(now, &local);  // a time the host cannot convert keeps the zero date
     return j_dateStamp(buffer, local);
 }
 

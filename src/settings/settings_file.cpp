@@ -2,18 +2,13 @@
 // leniently (unknown keys and malformed lines are skipped, missing keys keep
 // their values). The file comes from outside, so the reader refuses what is not
 // a plain file and holds at most one line chunk of it at a time, whatever its size.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <vector>
 
+#include "host/hostio.h"
 #include "host/messages.h"
 #include "host/hostwrap.h"
 #include "settings/settings_file.h"
@@ -181,124 +176,19 @@ private:
 // Outcome of reading the file.
 enum class LoadResult { Loaded, Unreadable };
 
-// Reads the file at path into record line by line; refuses anything but a regular file, so that
-// a device or a pipe cannot hang the reader. Record may be partly changed when the result is
-// Unreadable.
+// Hands the bytes the host reads to the line splitter.
+void v_settingsChunk(void* lines, const char* data, std::size_t size) {
+    static_cast<SettingsLineSplitter*>(lines)->v_feed(data, size);
+}
+
+// Reads the file at path into record line by line; the host refuses anything but a regular file,
+// so that a device or a pipe cannot hang the reader. Record may be partly changed when the result
+// is Unreadable.
 LoadResult j_settingsLoad(const std::string& path, t_globals& record) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return LoadResult::Unreadable;
-    struct stat info {};
-    LoadResult result = LoadResult::Loaded;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) result = LoadResult::Unreadable;
     SettingsLineSplitter lines(record);
-    std::vector<char> block(64 * 1024);
-    while (result == LoadResult::Loaded) {
-        const ssize_t n = ::read(fd, block.data(), block.size());
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno != EINTR) result = LoadResult::Unreadable;
-            continue;
-        }
-        lines.v_feed(block.data(), static_cast<std::size_t>(n));
-    }
-    if (result == LoadResult::Loaded) lines.v_finish();
-    ::close(fd);
-    return result;
-}
-
-// Writes all of text into fd from offset at; false when a write failed (errno says why).
-bool b_writeAll(int fd, const std::string& text, off_t at) {
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, at + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) errno = ENOSPC;  // a write that takes nothing has no room left
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Reads all of fd from its start into text; false when a read failed.
-bool b_readAll(int fd, std::string& text) {
-    char block[8192];
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(fd, block, sizeof block, at);
-        if (n == 0) return true;
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        text.append(block, static_cast<std::size_t>(n));
-        at += n;
-    }
-}
-
-// Gives the file at path exactly text, written into the file itself: for a file in a folder
-// where no temporary file can be made. The old content is read first and put back when the
-// write fails, so that a failure leaves the file as it was (unless putting it back fails too,
-// as it can when the disk goes away). False when the file could not be rewritten (errno says why).
-bool b_fileRewriteInPlace(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat info {};
-    std::string old;
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && b_readAll(fd, old);
-    if (ok) {
-        const bool written = b_writeAll(fd, text, 0) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
-                             ::fsync(fd) == 0;
-        if (!written) {
-            const int code = errno;
-            b_writeAll(fd, old, 0);
-            ::ftruncate(fd, static_cast<off_t>(old.size()));
-            ::fsync(fd);
-            errno = code;
-        }
-        ok = written;
-    }
-    const int code = errno;
-    if (::close(fd) != 0) return false;
-    errno = code;
-    return ok;
-}
-
-// Replaces the file at path by text: written to a temporary file beside it, then
-// renamed over it, so that a failed write leaves the old file as it was. Where the
-// folder allows no new file, an existing file that may be written is rewritten in
-// place instead (see b_fileRewriteInPlace). False when the file was not replaced, with the
-// system's reason in errno (0 for a write-protected file).
-bool b_fileReplace(const std::string& link, const std::string& text) {
-    // A settings path that is a symbolic link is written through: the file it names is replaced.
-    std::string path = link;
-    std::error_code ec;
-    const std::filesystem::path target = std::filesystem::read_symlink(link, ec);
-    if (!ec) path = (std::filesystem::path(link).parent_path() / target).string();  // an absolute target replaces
-    // A write-protected file stays as it is, even for a user who could replace it.
-    struct stat current {};
-    const bool exists = ::stat(path.c_str(), &current) == 0;
-    if (exists && S_ISREG(current.st_mode) && ((current.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)) {
-        errno = 0;
-        return false;
-    }
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        const bool folderLocked = errno == EACCES || errno == EPERM;
-        return folderLocked && exists && S_ISREG(current.st_mode) && b_fileRewriteInPlace(path, text);
-    }
-    // Keep the permissions of the file being replaced; a new file gets the usual ones.
-    mode_t mode = 0;
-    if (exists && S_ISREG(current.st_mode)) {
-        mode = current.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = ::fchmod(fd, mode) == 0 && b_writeAll(fd, text, 0);
-    int code = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) ok = false, code = errno;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) ok = false, code = errno;
-    if (!ok) ::unlink(temporary.c_str());
-    errno = code;
-    return ok;
+    if (j_hostFileRead(path.c_str(), &v_settingsChunk, &lines) != 0) return LoadResult::Unreadable;
+    lines.v_finish();
+    return LoadResult::Loaded;
 }
 
 // After a successful read or write: the record becomes the state the change test and
@@ -382,8 +272,10 @@ int j_settingsWrite(bool choose, bool report) {
 
     char date[64];
     j_dateStamp(date);
-    if (path.empty() || !b_fileReplace(path, s_settingsText(s__globals, date))) {
-        const int code = path.empty() ? 0 : errno;
+    // The host's one file writer: temporary beside the file, renamed over it (see host/hostio.h).
+    const std::string text = s_settingsText(s__globals, date);
+    const int code = path.empty() ? 0 : j_hostFileReplace(path.c_str(), text.data(), text.size());
+    if (path.empty() || code != 0) {
         v_settingsMessage(report, "Unable to write settings file %s.", path);
         // The box's words are fixed; the message centre says why, a full disk in so many words.
         if (report && code != 0) {

@@ -32,5 +32,3 @@ void v_settingsParse(t_globals& record, const std::string& text);
 // A decimal number as the reader takes it: blanks skipped, optional sign, digits up to the
 // first other character; no digits give 0; values beyond the int range are clamped to it.
 int j_settingsNumber(const char* text);
-// True when a and b are equal ignoring ASCII letter case.
-bool b_textEqualNoCase(const char* a, const char* b);

@@ -184,16 +184,17 @@ void bmpInfoFrom(const BmpHeader& h, ImageInfo& info) {
         info.resolution.y = h.yppm / 100.0;
         info.resolution.unit = ResolutionUnit::Centimetre;
     }
+    // The colour table comes before the pixels: the palette is part of the header.
+    setDefaultPalette(info);
+    if (h.bitCount <= 8) {
+        info.palette = h.palette;
+        info.paletteCount = info.mode == ColorMode::Mono ? 2 : h.paletteCount;
+    }
 }
 
-bool bmpOpen(const std::string& path, FilePtr& file, BmpHeader& h, std::string& why) {
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    file = openFile(path, "rb", why);
-    return file && bmpParseHeader(file.get(), static_cast<std::uint64_t>(st.st_size), h, why);
+// Takes a source at its start, reads its headers and colour table into h; false with the reason.
+bool bmpOpen(const Source& source, BmpHeader& h, std::string& why) {
+    return bmpParseHeader(source.file, source.size, h, why);
 }
 
 // Takes a file row, gives the image row (bit and index rows copied, colour bytes reordered).
@@ -254,32 +255,26 @@ void bmpRowOut(const std::uint8_t* src, std::uint8_t* dst, const Image& image) {
 
 }  // namespace
 
-bool bmpReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
-    FilePtr file;
+bool bmpReadInfo(const Source& source, ImageInfo& info, std::string& why) {
     BmpHeader h;
-    if (!bmpOpen(path, file, h, why)) return false;
+    if (!bmpOpen(source, h, why)) return false;
     bmpInfoFrom(h, info);
     return true;
 }
 
-bool bmpRead(const std::string& path, Image& image, std::string& why) {
-    FilePtr file;
+bool bmpRead(const Source& source, Image& image, std::string& why) {
     BmpHeader h;
-    if (!bmpOpen(path, file, h, why)) return false;
+    if (!bmpOpen(source, h, why)) return false;
     bmpInfoFrom(h, image);
     if (!allocatePixels(image, why)) return false;
-    setDefaultPalette(image);
-    if (h.bitCount <= 8) {
-        image.palette = h.palette;
-        image.paletteCount = image.mode == ColorMode::Mono ? 2 : h.paletteCount;
-    }
+    std::FILE* file = source.file;
     std::vector<std::uint8_t> row(static_cast<std::size_t>(h.fileRowBytes));
-    if (std::fseek(file.get(), static_cast<long>(h.pixelOffset), SEEK_SET) != 0) {
+    if (std::fseek(file, static_cast<long>(h.pixelOffset), SEEK_SET) != 0) {
         why = "cannot seek to the BMP pixels";
         return false;
     }
     for (std::int64_t r = 0; r < h.height; ++r) {
-        if (std::fread(row.data(), 1, row.size(), file.get()) != row.size()) {
+        if (std::fread(row.data(), 1, row.size(), file) != row.size()) {
             why = "BMP pixel data is truncated";
             return false;
         }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -28,28 +29,43 @@ struct DamageReport {
     std::string what;     // out: the first damage found, e.g. "damaged CCITT data in row 12 (...)"
 };
 
-// Codec entry points. Readers fill `info`/`image` and give true, or give false
-// with the reason in `why` (without the file name; the caller adds it). Readers
-// that take a DamageReport refuse damaged data (why = damage.what) unless
-// damage.accept; readers without one refuse every damaged file.
-bool tiffReadInfo(const std::string& path, ImageInfo& info, std::string& why);
-bool tiffRead(const std::string& path, Image& image, DamageReport& damage, std::string& why);
+// A raster file opened once for reading: every reader of one header read or decode reads
+// from this same open file, so that a file is opened once however many parts look at it.
+struct Source {
+    std::FILE* file = nullptr;
+    std::string path;        // the file's name, for messages
+    std::uint64_t size = 0;  // bytes, as the open file has them
+};
+
+// Takes a source, puts the stream's read position back at the start of the file; false with the
+// reason when it cannot.
+bool rewindSource(const Source& source, std::string& why);
+// Takes a source, gives a new descriptor of the same open file positioned at its start, for a
+// library that closes what it is given (libtiff, giflib); -1 with the reason when there is none.
+int duplicateAtStart(const Source& source, std::string& why);
+
+// Codec entry points. Readers take the source at its start, fill `info`/`image` (header facts
+// and palette; pixels too for the full readers) and give true, or give false with the reason in
+// `why` (without the file name; the caller adds it). Readers that take a DamageReport refuse
+// damaged data (why = damage.what) unless damage.accept; readers without one refuse every damaged file.
+bool tiffReadInfo(const Source& source, ImageInfo& info, std::string& why);
+bool tiffRead(const Source& source, Image& image, DamageReport& damage, std::string& why);
 bool tiffWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
 
-bool pngReadInfo(const std::string& path, ImageInfo& info, std::string& why);
-bool pngRead(const std::string& path, Image& image, DamageReport& damage, std::string& why);
+bool pngReadInfo(const Source& source, ImageInfo& info, std::string& why);
+bool pngRead(const Source& source, Image& image, DamageReport& damage, std::string& why);
 bool pngWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
 
-bool jpegReadInfo(const std::string& path, ImageInfo& info, std::string& why);
-bool jpegRead(const std::string& path, Image& image, DamageReport& damage, std::string& why);
+bool jpegReadInfo(const Source& source, ImageInfo& info, std::string& why);
+bool jpegRead(const Source& source, Image& image, DamageReport& damage, std::string& why);
 bool jpegWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
 
-bool bmpReadInfo(const std::string& path, ImageInfo& info, std::string& why);
-bool bmpRead(const std::string& path, Image& image, std::string& why);
+bool bmpReadInfo(const Source& source, ImageInfo& info, std::string& why);
+bool bmpRead(const Source& source, Image& image, std::string& why);
 bool bmpWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
 
-bool gifReadInfo(const std::string& path, ImageInfo& info, std::string& why);
-bool gifRead(const std::string& path, Image& image, std::string& why);
+bool gifReadInfo(const Source& source, ImageInfo& info, std::string& why);
+bool gifRead(const Source& source, Image& image, std::string& why);
 bool gifWrite(const std::string& path, const Image& image, const WriteSettings& ws, std::string& why);
 
 // Takes header facts, gives true when the size and mode may be decoded; else false
@@ -72,9 +88,9 @@ void fillPaper(Image& image, std::size_t firstRow, std::size_t rows);
 std::size_t paperWhereUnproduced(std::uint8_t* decoded, const std::uint8_t* again, std::size_t bytes,
                                  std::uint8_t paper);
 
-// Takes an image, fills the 256 palette entries as documented for its mode
+// Takes header facts, fills the 256 palette entries as documented for their mode
 // (monochrome from the photometric) and sets paletteCount.
-void setDefaultPalette(Image& image);
+void setDefaultPalette(ImageInfo& info);
 
 // Takes two colours, gives true when the first is the lighter (luma).
 bool lighter(const Rgb8& a, const Rgb8& b);

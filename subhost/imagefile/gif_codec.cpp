@@ -33,11 +33,26 @@ std::string giflibSays(int error) {
     return "giflib error code " + std::to_string(error);
 }
 
-GifPtr gifOpen(const std::string& path, std::string& why) {
+// Takes a source, gives giflib's reader of it through its own descriptor (giflib closes it,
+// also when it fails), or null with the reason.
+GifPtr gifOpen(const Source& source, std::string& why) {
+    const int fd = duplicateAtStart(source, why);
+    if (fd < 0) return nullptr;
     int error = 0;
-    GifPtr gif(DGifOpenFileName(path.c_str(), &error));
+    GifPtr gif(DGifOpenFileHandle(fd, &error));
     if (!gif) why = "not a readable GIF file (" + giflibSays(error) + ")";
     return gif;
+}
+
+// Takes a colour table, sets the palette from it (the unused entries black); false for a table
+// with no usable entries.
+bool gifPaletteFrom(const ColorMapObject* map, ImageInfo& info) {
+    if (!map || !map->Colors || map->ColorCount <= 0 || map->ColorCount > 256) return false;
+    info.palette.fill(Rgb8{0, 0, 0});
+    for (int i = 0; i < map->ColorCount; ++i)
+        info.palette[static_cast<std::size_t>(i)] = Rgb8{map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue};
+    info.paletteCount = map->ColorCount;
+    return true;
 }
 
 void gifInfoFrom(const GifFileType* gif, ImageInfo& info) {
@@ -140,15 +155,24 @@ struct ColorMapDeleter {
 
 }  // namespace
 
-bool gifReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
-    GifPtr gif = gifOpen(path, why);
+bool gifReadInfo(const Source& source, ImageInfo& info, std::string& why) {
+    GifPtr gif = gifOpen(source, why);
     if (!gif) return false;
-    gifInfoFrom(gif.get(), info);
+    GifFileType* g = gif.get();
+    gifInfoFrom(g, info);
+    // The first image's own colour table, when it has one, follows its descriptor: the records
+    // before it are read, never its pixels. A file whose records cannot be read keeps the screen's
+    // table here; its decode says what is wrong.
+    setDefaultPalette(info);
+    std::string damaged;
+    FileDetails details = info.details;
+    const ColorMapObject* map = gifFirstImage(g, details, damaged) && g->Image.ColorMap ? g->Image.ColorMap : g->SColorMap;
+    gifPaletteFrom(map, info);
     return true;
 }
 
-bool gifRead(const std::string& path, Image& image, std::string& why) {
-    GifPtr gif = gifOpen(path, why);
+bool gifRead(const Source& source, Image& image, std::string& why) {
+    GifPtr gif = gifOpen(source, why);
     if (!gif) return false;
     GifFileType* g = gif.get();
     gifInfoFrom(g, image);
@@ -164,10 +188,7 @@ bool gifRead(const std::string& path, Image& image, std::string& why) {
         return false;
     }
     if (!allocatePixels(image, why)) return false;
-    image.palette.fill(Rgb8{0, 0, 0});
-    for (int i = 0; i < map->ColorCount; ++i)
-        image.palette[static_cast<std::size_t>(i)] = Rgb8{map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue};
-    image.paletteCount = map->ColorCount;
+    gifPaletteFrom(map, image);
     std::fill(image.pixels.begin(), image.pixels.end(), static_cast<std::uint8_t>(g->SBackGroundColor));
 
     std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <new>
 
 #include "subhost/imagefile/codecs.h"
@@ -48,6 +50,26 @@ FilePtr openFile(const std::string& path, const char* mode, std::string& why) {
     FilePtr file(std::fopen(path.c_str(), mode));
     if (!file) why = std::strerror(errno);
     return file;
+}
+
+bool rewindSource(const Source& source, std::string& why) {
+    if (std::fseek(source.file, 0, SEEK_SET) != 0) {
+        why = std::string("cannot go back to the start of the file (") + std::strerror(errno) + ")";
+        return false;
+    }
+    return true;
+}
+
+int duplicateAtStart(const Source& source, std::string& why) {
+    // The descriptor's position is set itself: the stream may have sought inside its buffer alone.
+    // Readers of one source use either the stream or descriptors, never both after the signature.
+    const int fd = ::dup(fileno(source.file));
+    if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+        why = std::string("cannot read the open file (") + std::strerror(errno) + ")";
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool checkDecodable(const ImageInfo& info, std::string& why) {
@@ -108,7 +130,7 @@ bool lighter(const Rgb8& a, const Rgb8& b) {
     return luma(a) > luma(b);
 }
 
-void setDefaultPalette(Image& image) {
+void setDefaultPalette(ImageInfo& image) {
     image.palette.fill(Rgb8{0, 0, 0});
     switch (image.mode) {
     case ColorMode::Mono: {
@@ -160,6 +182,27 @@ namespace {
 
 using namespace detail;
 
+// Module state: the read and write counts of every file touched since the last reset.
+struct CountState {
+    std::mutex lock;
+    std::map<std::string, FileCounts> files;
+};
+
+CountState& countState() {
+    static CountState state;
+    return state;
+}
+
+// Takes a path and the count to raise, adds one to that count of the file.
+void countFor(const std::string& path, unsigned FileCounts::*which) {
+    CountState& s = countState();
+    const std::lock_guard<std::mutex> hold(s.lock);
+    ++(s.files[path].*which);
+}
+
+void countOpen(const std::string& path) { countFor(path, &FileCounts::opens); }
+void countDecode(const std::string& path) { countFor(path, &FileCounts::decodes); }
+
 // Takes the first bytes of a file, gives its format (Unknown when none matches).
 FileFormat sniffFormat(const unsigned char* head, std::size_t n) {
     auto starts = [&](const char* magic, std::size_t len) { return n >= len && std::memcmp(head, magic, len) == 0; };
@@ -171,26 +214,32 @@ FileFormat sniffFormat(const unsigned char* head, std::size_t n) {
     return FileFormat::Unknown;
 }
 
-// Takes a path, gives its format from the file's signature; false with the reason
-// for a missing, unreadable, empty or unrecognised file.
-bool identify(const std::string& path, FileFormat& format, std::string& why) {
+// Takes a path, opens it once for reading and gives the open file with its format from the
+// file's signature, positioned at its start; false with the reason for a missing, unreadable,
+// empty or unrecognised file. The size and kind come from the open file itself, so they are
+// those of the file every reader then reads.
+bool openSource(const std::string& path, FilePtr& holder, Source& source, FileFormat& format, std::string& why) {
     struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) {
-        why = errno == ENOENT ? "the file does not exist" : std::strerror(errno);
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        why = "it is a folder, not a raster file";
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
-        why = "it is a folder, not a raster file";
+    holder = openFile(path, "rb", why);
+    if (!holder) {
+        if (errno == ENOENT) why = "the file does not exist";
+        return false;
+    }
+    countOpen(path);
+    if (::fstat(fileno(holder.get()), &st) != 0) {
+        why = std::strerror(errno);
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
         why = "not a regular file";
         return false;
     }
-    FilePtr file = openFile(path, "rb", why);
-    if (!file) return false;
     unsigned char head[16] = {};
-    std::size_t n = std::fread(head, 1, sizeof head, file.get());
+    const std::size_t n = std::fread(head, 1, sizeof head, holder.get());
     if (n == 0) {
         why = "the file is empty";
         return false;
@@ -200,7 +249,33 @@ bool identify(const std::string& path, FileFormat& format, std::string& why) {
         why = "not a raster file of a kind the host reads (TIFF, PNG, JPEG, BMP, GIF)";
         return false;
     }
-    return true;
+    source = Source{holder.get(), path, static_cast<std::uint64_t>(st.st_size)};
+    return rewindSource(source, why);
+}
+
+// Takes an open source and its format, fills the header facts and palette; false with the reason.
+bool readHeader(const Source& source, FileFormat format, ImageInfo& info, std::string& why) {
+    switch (format) {
+    case FileFormat::Tiff: return tiffReadInfo(source, info, why);
+    case FileFormat::Png: return pngReadInfo(source, info, why);
+    case FileFormat::Jpeg: return jpegReadInfo(source, info, why);
+    case FileFormat::Bmp: return bmpReadInfo(source, info, why);
+    case FileFormat::Gif: return gifReadInfo(source, info, why);
+    default: why = "unknown format"; return false;
+    }
+}
+
+// Takes an open source and its format, decodes the whole image; false with the reason.
+bool decode(const Source& source, FileFormat format, Image& image, DamageReport& damage, std::string& why) {
+    countDecode(source.path);
+    switch (format) {
+    case FileFormat::Tiff: return tiffRead(source, image, damage, why);
+    case FileFormat::Png: return pngRead(source, image, damage, why);
+    case FileFormat::Jpeg: return jpegRead(source, image, damage, why);
+    case FileFormat::Bmp: return bmpRead(source, image, why);
+    case FileFormat::Gif: return gifRead(source, image, why);
+    default: why = "unknown format"; return false;
+    }
 }
 
 std::string readFailure(const std::string& path, const std::string& why) {
@@ -313,6 +388,7 @@ WriteStatus writeThroughTemporary(const std::string& path, const Image& image, F
     }
     // The commit keeps the original's permission bits, flushes to disk and renames over it.
     if (!ok || !temporary->commit(&why)) return writeFailure(kStatusError, path, why);
+    countFor(path, &FileCounts::writes);
     return WriteStatus{};
 }
 
@@ -374,17 +450,9 @@ InfoResult readInfo(const std::string& path) {
     InfoResult result;
     FileFormat format = FileFormat::Unknown;
     std::string why;
-    bool ok = identify(path, format, why);
-    if (ok) {
-        switch (format) {
-        case FileFormat::Tiff: ok = tiffReadInfo(path, result.info, why); break;
-        case FileFormat::Png: ok = pngReadInfo(path, result.info, why); break;
-        case FileFormat::Jpeg: ok = jpegReadInfo(path, result.info, why); break;
-        case FileFormat::Bmp: ok = bmpReadInfo(path, result.info, why); break;
-        case FileFormat::Gif: ok = gifReadInfo(path, result.info, why); break;
-        default: ok = false; break;
-        }
-    }
+    FilePtr holder;
+    Source source;
+    bool ok = openSource(path, holder, source, format, why) && readHeader(source, format, result.info, why);
     if (ok && (result.info.width <= 0 || result.info.height <= 0 || result.info.width > kMaxSide ||
                result.info.height > kMaxSide)) {
         ok = checkDecodable(result.info, why);
@@ -403,32 +471,18 @@ ImageResult readImage(const std::string& path, const ReadOptions& options) {
     ImageResult result;
     FileFormat format = FileFormat::Unknown;
     std::string why;
-    bool ok = identify(path, format, why);
+    FilePtr holder;
+    Source source;
+    bool ok = openSource(path, holder, source, format, why);
     // The limits are checked from the header alone, before a decoder takes any pixel memory.
     if (ok) {
         ImageInfo header;
-        switch (format) {
-        case FileFormat::Tiff: ok = tiffReadInfo(path, header, why); break;
-        case FileFormat::Png: ok = pngReadInfo(path, header, why); break;
-        case FileFormat::Jpeg: ok = jpegReadInfo(path, header, why); break;
-        case FileFormat::Bmp: ok = bmpReadInfo(path, header, why); break;
-        case FileFormat::Gif: ok = gifReadInfo(path, header, why); break;
-        default: ok = false; break;
-        }
-        ok = ok && withinReadLimits(header, options, why);
+        ok = readHeader(source, format, header, why) && withinReadLimits(header, options, why) &&
+             rewindSource(source, why);
     }
     DamageReport damage;
     damage.accept = options.acceptDamaged;
-    if (ok) {
-        switch (format) {
-        case FileFormat::Tiff: ok = tiffRead(path, result.image, damage, why); break;
-        case FileFormat::Png: ok = pngRead(path, result.image, damage, why); break;
-        case FileFormat::Jpeg: ok = jpegRead(path, result.image, damage, why); break;
-        case FileFormat::Bmp: ok = bmpRead(path, result.image, why); break;
-        case FileFormat::Gif: ok = gifRead(path, result.image, why); break;
-        default: ok = false; break;
-        }
-    }
+    if (ok) ok = decode(source, format, result.image, damage, why);
     // A file that grew between the header check and the decode is held to the same limits.
     if (ok && !withinReadLimits(result.image, options, why)) ok = false;
     result.damage = damage.what;
@@ -442,6 +496,19 @@ ImageResult readImage(const std::string& path, const ReadOptions& options) {
     result.image.format = format;
     result.ok = true;
     return result;
+}
+
+FileCounts fileCounts(const std::string& path) {
+    CountState& s = countState();
+    const std::lock_guard<std::mutex> hold(s.lock);
+    const auto it = s.files.find(path);
+    return it == s.files.end() ? FileCounts{} : it->second;
+}
+
+void resetFileCounts() {
+    CountState& s = countState();
+    const std::lock_guard<std::mutex> hold(s.lock);
+    s.files.clear();
 }
 
 bool readOptionsFrom(const char* maxPixels, ReadOptions& options, std::string& why) {

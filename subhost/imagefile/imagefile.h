@@ -194,6 +194,10 @@ struct ImageInfo {
     FileDetails details;
     int bitsPerSample = 0;     // as the file stores them
     int samplesPerPixel = 0;
+    // The palette as documented above, from the header: a question about the colours never
+    // needs the pixels decoded.
+    std::array<Rgb8, 256> palette{};
+    int paletteCount = 0;
 };
 
 // Takes a byte count, gives memory for pixels (large blocks in huge pages where the
@@ -236,8 +240,6 @@ using PixelBytes = std::vector<std::uint8_t, DefaultInitAllocator<std::uint8_t>>
 
 // A decoded image: header facts, palette and packed pixels (layout above).
 struct Image : ImageInfo {
-    std::array<Rgb8, 256> palette{};
-    int paletteCount = 0;
     std::size_t stride = 0;            // bytes per row
     PixelBytes pixels;                 // stride * height bytes
 };
@@ -287,11 +289,12 @@ std::size_t rowBytes(ColorMode mode, int width);
 // format Unknown) ready for createImageFile; fails with ok false for Other, non-positive or over-limit sizes.
 ImageResult makeImage(int width, int height, ColorMode mode, bool blank = true);
 
-// Takes a path, gives its header facts without decoding pixels; fails with the
+// Takes a path, gives its header facts and palette without decoding pixels (TIFF tags only;
+// the header and colour table of the other formats), opening the file once; fails with the
 // file and reason (missing, unreadable, unknown kind, damaged header, too large).
 InfoResult readInfo(const std::string& path);
 
-// Takes a path and read options, gives the whole decoded image (with `damage` set when
+// Takes a path and read options, opens the file once and gives the whole decoded image (with `damage` set when
 // damaged data was accepted); fails with the file and reason (as readInfo, plus unsupported
 // colour layouts, images over the pixel or memory limit, and damaged pixel data unless
 // options.acceptDamaged).
@@ -326,6 +329,20 @@ WriteStatus writeImage(const std::string& path, const Image& image);
 // write new files in (GIF among them), kStatusError with the reason for other failures.
 WriteStatus createImageFile(const std::string& path, FileFormat format, const Image& image);
 
+
+// How often the host's readers and writers touched one file since the counts were last reset:
+// what shows that an edit opens and decodes its file no more often than it needs.
+struct FileCounts {
+    unsigned opens = 0;    // opened for reading: a header read (readInfo) or a decode (readImage)
+    unsigned decodes = 0;  // full pixel decodes (readImage calls that reached the decoder)
+    unsigned writes = 0;   // files written (writeImage, createImageFile), the temporary renamed over it
+};
+
+// Takes a path (as given to the readers and writers), gives its counts since the last reset;
+// zeros for a file not touched since.
+FileCounts fileCounts(const std::string& path);
+// Sets the counts of every file back to zero.
+void resetFileCounts();
 
 // Takes a format code, gives whether the host makes new files of that format
 // (createImageFile, the image library's new-file saves): TIFF, PNG, JPEG, BMP; not GIF.

@@ -187,6 +187,7 @@ void jpegInfoFrom(const jpeg_decompress_struct& cinfo, ImageInfo& info) {
                                : cinfo.density_unit == 2 ? ResolutionUnit::Centimetre
                                                          : ResolutionUnit::None;
     }
+    setDefaultPalette(info);  // a grey ramp: JPEG files hold no palette
 }
 
 bool jpegOpenHeader(JpegReader& reader, std::FILE* file, std::string& why) {
@@ -199,23 +200,18 @@ bool jpegOpenHeader(JpegReader& reader, std::FILE* file, std::string& why) {
 
 }  // namespace
 
-bool jpegReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
-    FilePtr file = openFile(path, "rb", why);
-    if (!file) return false;
+bool jpegReadInfo(const Source& source, ImageInfo& info, std::string& why) {
     JpegReader reader;
-    if (!jpegOpenHeader(reader, file.get(), why)) return false;
+    if (!jpegOpenHeader(reader, source.file, why)) return false;
     jpegInfoFrom(reader.cinfo, info);
     return true;
 }
 
-bool jpegRead(const std::string& path, Image& image, DamageReport& damage, std::string& why) {
-    FilePtr file = openFile(path, "rb", why);
-    if (!file) return false;
+bool jpegRead(const Source& source, Image& image, DamageReport& damage, std::string& why) {
     JpegReader reader;
-    if (!jpegOpenHeader(reader, file.get(), why)) return false;
+    if (!jpegOpenHeader(reader, source.file, why)) return false;
     jpegInfoFrom(reader.cinfo, image);
     if (!allocatePixels(image, why)) return false;
-    setDefaultPalette(image);
     long rowsRead = 0;
     const bool finished = jpegReadRows(&reader, image.pixels.data(), image.stride, image.mode == ColorMode::Rgb, &rowsRead);
     const JpegError& e = reader.error;

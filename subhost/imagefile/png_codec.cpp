@@ -192,6 +192,14 @@ void pngInfoFrom(const PngHeader& h, ImageInfo& info) {
         }
         info.photometric = lighter(zero, one) ? Photometric::MinIsWhite : Photometric::MinIsBlack;
     }
+    // PLTE comes before the pixel data: the palette is part of the header.
+    setDefaultPalette(info);
+    if (h.colorType == PNG_COLOR_TYPE_PALETTE) {
+        info.palette.fill(Rgb8{0, 0, 0});
+        for (int i = 0; i < h.paletteCount; ++i)
+            info.palette[static_cast<std::size_t>(i)] = Rgb8{h.palette[i].red, h.palette[i].green, h.palette[i].blue};
+        info.paletteCount = info.mode == ColorMode::Mono ? 2 : h.paletteCount;
+    }
 }
 
 // Reads the header into `h` with the handle left ready for the rows.
@@ -209,33 +217,22 @@ bool pngOpenHeader(PngReadHandle& handle, PngMessages& messages, std::FILE* file
 
 }  // namespace
 
-bool pngReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
-    FilePtr file = openFile(path, "rb", why);
-    if (!file) return false;
+bool pngReadInfo(const Source& source, ImageInfo& info, std::string& why) {
     PngMessages messages;
     PngReadHandle handle(messages);
     PngHeader h{};
-    if (!pngOpenHeader(handle, messages, file.get(), h, why)) return false;
+    if (!pngOpenHeader(handle, messages, source.file, h, why)) return false;
     pngInfoFrom(h, info);
     return true;
 }
 
-bool pngRead(const std::string& path, Image& image, DamageReport& damage, std::string& why) {
-    FilePtr file = openFile(path, "rb", why);
-    if (!file) return false;
+bool pngRead(const Source& source, Image& image, DamageReport& damage, std::string& why) {
     PngMessages messages;
     PngReadHandle handle(messages);
     PngHeader h{};
-    if (!pngOpenHeader(handle, messages, file.get(), h, why)) return false;
+    if (!pngOpenHeader(handle, messages, source.file, h, why)) return false;
     pngInfoFrom(h, image);
     if (!allocatePixels(image, why)) return false;
-    setDefaultPalette(image);
-    if (h.colorType == PNG_COLOR_TYPE_PALETTE) {
-        image.palette.fill(Rgb8{0, 0, 0});
-        for (int i = 0; i < h.paletteCount; ++i)
-            image.palette[static_cast<std::size_t>(i)] = Rgb8{h.palette[i].red, h.palette[i].green, h.palette[i].blue};
-        image.paletteCount = image.mode == ColorMode::Mono ? 2 : h.paletteCount;
-    }
     std::vector<png_bytep> rows(static_cast<std::size_t>(image.height));
     for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = image.pixels.data() + r * image.stride;
     const bool finished = pngReadRows(handle.png, handle.info, rows.data(), h.height,

@@ -3,6 +3,7 @@
 // per-pixel work except for 4-bit palettes, which are kept one index a byte).
 // libtiff's messages are routed into the error text through per-file handlers.
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -128,6 +129,32 @@ TiffPtr tiffOpen(const std::string& path, const char* mode, TiffMessages& messag
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxLibtiffAllocation);
     TiffPtr tif(TIFFOpenExt(path.c_str(), mode, options.get()));
     if (!tif && messages.error.empty()) messages.error = "libtiff cannot open the file";
+    return tif;
+}
+
+// Takes a source and the message collector (which must outlive the handle), gives the file
+// open for reading through its own descriptor of the source, or null (the reason in messages).
+TiffPtr tiffOpenSource(const Source& source, TiffMessages& messages) {
+    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    if (!options) {
+        messages.error = "out of memory";
+        return nullptr;
+    }
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), tiffOnError, &messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), tiffOnWarning, &messages);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxLibtiffAllocation);
+    std::string why;
+    const int fd = duplicateAtStart(source, why);
+    if (fd < 0) {
+        messages.error = why;
+        return nullptr;
+    }
+    // libtiff closes the descriptor with the handle; one it did not take is closed here.
+    TiffPtr tif(TIFFFdOpenExt(fd, source.path.c_str(), "r", options.get()));
+    if (!tif) {
+        ::close(fd);
+        if (messages.error.empty()) messages.error = "libtiff cannot open the file";
+    }
     return tif;
 }
 
@@ -311,6 +338,8 @@ bool tiffSetCarriedTags(TIFF* tif, const FileDetails& d) {
     return true;
 }
 
+bool tiffReadPalette(TIFF* tif, ImageInfo& image, std::string& why);
+
 // Takes an open file, fills the header facts of its first directory; false with
 // the reason for several images, a looping directory chain or unreadable tags.
 bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::string& why) {
@@ -387,12 +416,17 @@ bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::strin
     d.bigTiff = TIFFIsBigTIFF(tif) != 0;
     d.bigEndian = TIFFIsBigEndian(tif) != 0;
     tiffCollectTags(tif, d);
+    // The colour map is a tag: the palette comes with the header. A palette file without one
+    // keeps the default palette here; its decode refuses it.
+    setDefaultPalette(info);
+    std::string noMap;
+    if (info.mode == ColorMode::Palette4 || info.mode == ColorMode::Palette8) tiffReadPalette(tif, info, noMap);
     return true;
 }
 
 // Takes a palette file, fills image.palette from its colour map (16-bit entries,
 // or 8-bit values written into 16-bit fields as some writers do).
-bool tiffReadPalette(TIFF* tif, Image& image, std::string& why) {
+bool tiffReadPalette(TIFF* tif, ImageInfo& image, std::string& why) {
     std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
     if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue)) {
         why = "palette image without a colour map";
@@ -762,10 +796,10 @@ bool tiffWriteTiles(TIFF* tif, TiffMessages& messages, const Image& image, const
 
 }  // namespace
 
-bool tiffReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
+bool tiffReadInfo(const Source& source, ImageInfo& info, std::string& why) {
     TiffMessages messages;
     TiffRoute route(messages);
-    TiffPtr tif = tiffOpen(path, "r", messages);
+    TiffPtr tif = tiffOpenSource(source, messages);
     if (!tif) {
         why = "not a readable TIFF file (" + libtiffSays(messages, "opening the file") + ")";
         return false;
@@ -773,10 +807,10 @@ bool tiffReadInfo(const std::string& path, ImageInfo& info, std::string& why) {
     return tiffInfoFrom(tif.get(), messages, info, why);
 }
 
-bool tiffRead(const std::string& path, Image& image, DamageReport& damage, std::string& why) {
+bool tiffRead(const Source& source, Image& image, DamageReport& damage, std::string& why) {
     TiffMessages messages;
     TiffRoute route(messages);
-    TiffPtr tif = tiffOpen(path, "r", messages);
+    TiffPtr tif = tiffOpenSource(source, messages);
     if (!tif) {
         why = "not a readable TIFF file (" + libtiffSays(messages, "opening the file") + ")";
         return false;

@@ -160,10 +160,49 @@ RasterState& rasterState() {
     return state;
 }
 
+namespace {
+
+// Takes a path, gives the kept closed file of it when the disk still holds the very version it
+// was closed with (its image then is the file's); null otherwise, the kept file dropped.
+std::shared_ptr<RasterFile> takeClosedFile(const std::string& path) {
+    RasterState& s = rasterState();
+    if (!s.closed || s.closed->path != path) return nullptr;
+    std::shared_ptr<RasterFile> kept = std::move(s.closed);
+    s.closed.reset();
+    if (!diskStampOf(path).untouchedSince(s.closedStamp)) return nullptr;
+    return kept;
+}
+
+}  // namespace
+
+void closeFile(std::shared_ptr<RasterFile> file) {
+    if (!file) return;
+    RasterState& s = rasterState();
+    const DiskStamp now = diskStampOf(file->path);
+    const bool asOnDisk = !file->dirty && !file->touched && now.exists && now == file->read;
+    if (asOnDisk) {
+        s.closed = std::move(file);
+        s.closedStamp = now;
+    } else if (s.closed && s.closed->path == file->path) {
+        s.closed.reset();
+    }
+}
+
+void forgetClosedFile(const std::string& path) {
+    RasterState& s = rasterState();
+    if (s.closed && (path.empty() || s.closed->path == path)) s.closed.reset();
+}
+
 std::shared_ptr<RasterFile> openFile(const std::string& path, std::string* error) {
     for (const auto& f : rasterState().files) {
         if (f->path == path) return f;
     }
+    if (std::shared_ptr<RasterFile> kept = takeClosedFile(path)) {
+        rasterState().files.push_back(kept);
+        return kept;
+    }
+    // Stamped before reading, as a decode is: a change while the header is read shows at a re-open.
+    const DiskStamp stamp = diskStampOf(path);
     imagefile::InfoResult info = imagefile::readInfo(path);
     if (!info.ok) {
         *error = info.error;
@@ -172,6 +211,7 @@ std::shared_ptr<RasterFile> openFile(const std::string& path, std::string* error
     auto file = std::make_shared<RasterFile>();
     file->path = path;
     file->info = info.info;
+    file->read = stamp;
     rasterState().files.push_back(file);
     return file;
 }
@@ -179,7 +219,8 @@ std::shared_ptr<RasterFile> openFile(const std::string& path, std::string* error
 DiskStamp diskStampOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return {};
-    return DiskStamp{true, st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    return DiskStamp{true, st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                     st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
 }
 
 namespace {
@@ -357,6 +398,7 @@ bool writeBack(RasterFile& file) {
         return false;
     }
     file.dirty = false;
+    file.touched = true;
     file.read = diskStampOf(file.path);
     recordEvent({{"event", "fileWritten"}, {"path", file.path}});
     return true;
@@ -478,6 +520,7 @@ void closeAll() {
     RasterState& s = rasterState();
     s.rasters.clear();
     s.files.clear();
+    forgetClosedFile();
 }
 
 }  // namespace subhost::raster

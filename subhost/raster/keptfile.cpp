@@ -36,6 +36,7 @@ void forgetOpenFile(const std::string& path) {
         }
     }
     std::erase_if(s.files, [&path](const std::shared_ptr<RasterFile>& f) { return f->path == path; });
+    forgetClosedFile(path);
 }
 
 }  // namespace

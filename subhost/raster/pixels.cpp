@@ -294,7 +294,7 @@ int setBlock(DgnRaster& raster, const std::uint8_t* buffer, int length, const Pi
     transfer(*image, raster, p, size, shape, const_cast<std::uint8_t*>(buffer), false);
     auto after = std::make_shared<std::vector<std::uint8_t>>(region.save(*image));
     if (*before == *after) return SUCCESS;  // nothing changed: no write-back, nothing to undo
-    raster.file->dirty = true;
+    raster.file->dirty = raster.file->touched = true;
     DgnRaster* handle = &raster;
     auto restore = [handle, region](const std::vector<std::uint8_t>& saved) {
         std::string error;
@@ -307,7 +307,7 @@ int setBlock(DgnRaster& raster, const std::uint8_t* buffer, int length, const Pi
             return;
         }
         if (!ensureDecoded(*handle->file, &error)) return;  // it says why in the message centre
-        if (region.restore(*handle->file->image, saved)) handle->file->dirty = true;
+        if (region.restore(*handle->file->image, saved)) handle->file->dirty = handle->file->touched = true;
     };
     undo::record([restore, before] { restore(*before); }, [restore, after] { restore(*after); }, "pixels");
     return SUCCESS;

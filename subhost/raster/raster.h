@@ -18,12 +18,26 @@ namespace subhost::raster {
 
 using Polygon = std::vector<DPoint3d>;
 
-// What identifies one version of a file on disk: device, inode, size and modification time.
+// What identifies one version of a file on disk: device, inode, size and modification time;
+// and the time of its last status change (ctime), which every write also moves, even one that
+// puts the old modification time back, but so do links and permission changes.
 struct DiskStamp {
     bool exists = false;
     unsigned long long device = 0, inode = 0;
     long long size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
-    bool operator==(const DiskStamp&) const = default;
+    long long changedSeconds = 0, changedNanoseconds = 0;
+    // Takes another stamp, gives whether both are the same version by device, inode, size and
+    // modification time (the status change time is not compared: a link made to keep the file
+    // for undo moves it).
+    bool operator==(const DiskStamp& o) const {
+        return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
+               modifiedSeconds == o.modifiedSeconds && modifiedNanoseconds == o.modifiedNanoseconds;
+    }
+    // Takes another stamp, gives whether nothing at all happened to the file in between: the
+    // same version and the same status change time.
+    bool untouchedSince(const DiskStamp& o) const {
+        return *this == o && changedSeconds == o.changedSeconds && changedNanoseconds == o.changedNanoseconds;
+    }
 };
 
 // The stamp of the file now at path (following links); exists false when there is none.
@@ -35,7 +49,8 @@ struct RasterFile {
     imagefile::ImageInfo info;
     std::optional<imagefile::Image> image;  // decoded on first pixel access
     bool dirty = false;                     // pixels changed since the last write-back
-    DiskStamp read;                         // the version on disk the image was decoded from (or last written)
+    bool touched = false;                   // pixels changed or written since decoded: the image may not be the file's
+    DiskStamp read;                         // the version on disk the header and image were read from (or last written)
 };
 
 }  // namespace subhost::raster
@@ -79,10 +94,13 @@ private:
 };
 
 // Module state: every attachment handle ever made (handles stay valid until the
-// design closes), in attachment order, and the open files by path.
+// design closes), in attachment order, the open files by path, and the last file closed with
+// its decoded image and the stamp it had when closed (see closeFile).
 struct RasterState {
     std::vector<std::unique_ptr<DgnRaster>> rasters;
     std::vector<std::shared_ptr<RasterFile>> files;
+    std::shared_ptr<RasterFile> closed;
+    DiskStamp closedStamp;
     bool initialized = false;
 };
 
@@ -99,8 +117,17 @@ bool flushAll();
 // Writes back changed files and drops every attachment (design closed, host reset).
 void closeAll();
 
-// Opens path as a raster file (shared with other attachments of it); null with *error naming the file and reason.
+// Opens path as a raster file (shared with other attachments of it): the header only, or the file
+// closed last with its decoded image when nothing at all happened to it on disk since it was
+// closed; null with *error naming the file and reason.
 std::shared_ptr<RasterFile> openFile(const std::string& path, std::string* error);
+// Takes a file no attachment holds any more (written back already), keeps it with its header and
+// decoded image (when decoded) for the next openFile of its path when they are what the disk
+// holds (not changed or written since, the disk's version the one they were read from); one file
+// is kept, the one closed last. A close and re-open of an unchanged file (a backup copy) reads nothing.
+void closeFile(std::shared_ptr<RasterFile> file);
+// Drops the kept closed file of path (every path when empty), freeing its image.
+void forgetClosedFile(const std::string& path = {});
 // Writes the file back when changed; false when the write failed (reported in the message centre).
 // A file that changed on disk since it was read is not overwritten: the edit is written to a new
 // file "<stem>-conflict[n]<ext>" beside it, said in an error of the message centre (false).

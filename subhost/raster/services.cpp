@@ -52,14 +52,16 @@ nlohmann::json polygonEvent(const Polygon& polygon) {
     return j;
 }
 
-// Drops the attachment's file: written back first when changed; the image is freed
-// when no other attachment holds the file.
+// Drops the attachment's file: written back first when changed; when no other attachment holds
+// the file, it is closed (its image kept for a re-open only while the disk holds what it shows).
 void releaseFile(DgnRasterP raster) {
     if (!raster->file) return;
     subhost::raster::writeBack(*raster->file);
     auto& files = rasterState().files;
     std::shared_ptr<subhost::raster::RasterFile> file = std::move(raster->file);
-    if (file.use_count() <= 2) files.erase(std::remove(files.begin(), files.end(), file), files.end());
+    if (file.use_count() > 2) return;
+    files.erase(std::remove(files.begin(), files.end(), file), files.end());
+    subhost::raster::closeFile(std::move(file));  // kept decoded for a re-open of the unchanged file
 }
 
 }  // namespace
@@ -166,12 +168,11 @@ int mdlRaster_extendedInfoSet(const RasterExtendedInfo* info, DgnRasterP raster,
 
 int mdlRaster_paletteGet(ColorPaletteEntry* palette, DgnRasterP raster) {
     if (!valid(raster) || palette == nullptr || !raster->file) return hostFail(HOSTERR_BadArgument);
-    std::string error;
-    if (!subhost::raster::ensureDecoded(*raster->file, &error)) return hostFail(HOSTERR_RasterDecode);
-    const auto& image = *raster->file->image;
+    // The palette is part of the header read when the file was opened: no pixels are decoded for it.
+    const auto& info = raster->file->info;
     for (int i = 0; i < 256; ++i) {
-        palette[i] = ColorPaletteEntry{image.palette[std::size_t(i)][0], image.palette[std::size_t(i)][1],
-                                       image.palette[std::size_t(i)][2]};
+        palette[i] = ColorPaletteEntry{info.palette[std::size_t(i)][0], info.palette[std::size_t(i)][1],
+                                       info.palette[std::size_t(i)][2]};
     }
     return SUCCESS;
 }

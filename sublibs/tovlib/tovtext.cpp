@@ -1,11 +1,11 @@
-// File checks and file replacement shared by the support library's calls.
+// File checks and file replacement shared by the support library's calls; files are
+// replaced by the host's writer (host/hostio.h), so that the library and the add-on
+// write their files by the same rules.
 #include "tovtext.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
+#include "host/hostio.h"
 
 namespace tov {
 
@@ -15,22 +15,8 @@ bool b_regularFile(const std::string& path) {
 }
 
 bool b_fileReplace(const std::string& path, const std::string& text) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return false;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
-    for (std::size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
-    }
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
-    return ok;
+    // The host's writer, the one the add-on's settings file goes through too.
+    return j_hostFileReplace(path.c_str(), text.data(), text.size()) == 0;
 }
 
 }  // namespace tov

@@ -14,7 +14,7 @@ inline std::wstring w_wide(const char* text) { return text ? w_utf8Widen(text) :
 inline std::string s_narrow(const wchar_t* text) { return text ? s_utf8Narrow(text) : std::string(); }
 // True when path names an existing regular file.
 bool b_regularFile(const std::string& path);
-// Replaces the file at path by text through a temporary file beside it; false when it failed.
+// Replaces the file at path by text through the host's writer (see host/hostio.h); false when it failed.
 bool b_fileReplace(const std::string& path, const std::string& text);
 
 }  // namespace tov

@@ -195,10 +195,10 @@ TEST_F(CliTest, HostOnlySessionGivesExactlyThisTranscript) {
     const Result r = runPixelmend("session " + script);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out,
-              "{\"event\":\"design\",\"action\":\"opened\",\"name\":\"site.dgn\",\"readOnly\":true,\"views\":1}\n"
-              "{\"event\":\"keyin\",\"keyin\":\"dialog toolbox 113 rastmgr\"}\n"
+              "{\"event\":\"design\",\"action\":\"opened\",\"name\":\"site.dgn\",\"path\":\"\",\"readOnly\":true,\"views\":1}\n"
+              "{\"event\":\"keyin\",\"id\":0,\"keyin\":\"dialog toolbox 113 rastmgr\",\"list\":0,\"missing\":false,\"text\":\"\"}\n"
               "{\"event\":\"keyinUnknown\",\"keyin\":\"pxmend copy\"}\n"
-              "{\"event\":\"undo\",\"groups\":0}\n"
+              "{\"event\":\"undo\",\"count\":1,\"groups\":0}\n"
               "{\"event\":\"menus\",\"menus\":[]}\n"
-              "{\"event\":\"design\",\"action\":\"closed\",\"name\":\"site.dgn\"}\n");
+              "{\"event\":\"design\",\"action\":\"closed\",\"name\":\"site.dgn\",\"path\":\"\",\"readOnly\":false,\"views\":0}\n");
 }

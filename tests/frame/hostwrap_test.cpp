@@ -60,4 +60,35 @@ TEST(HostText, NarrowCopyCutsBetweenCharacters) {
     EXPECT_STREQ(buffer, "a");
 }
 
+// File names and extensions compare ignoring ASCII letter case only, ordered as unsigned bytes;
+// the counted form stops after count characters.
+TEST(HostText, NameCompareIgnoresAsciiCaseOnly) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int sign;
+    };
+    const Case cases[] = {
+        {"", "", 0},
+        {"Photo.TIF", "photo.tif", 0},
+        {"/Data/Sheet-1.HMR", "/data/sheet-1.hmr", 0},
+        {"a", "B", -1},
+        {"[", "a", -1},                       // '[' lies between 'Z' and 'a': case is folded first
+        {"abc", "ab", 1},
+        {"ab", "abc", -1},
+        {"jos\xC3\xA9", "JOS\xC3\xA9", 0},   // the bytes of a non-ASCII letter are compared as they are
+        {"jos\xC3\xA9", "jos\xC3\x89", 1},   // not folded: U+00E9 and U+00C9 differ
+        {"z", "\xC3", -1},                    // bytes above 127 sort after ASCII
+    };
+    auto sign = [](int n) { return (n > 0) - (n < 0); };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sign(n_nameCompare(c.a, c.b)), c.sign) << c.a << " / " << c.b;
+        EXPECT_EQ(sign(n_nameCompare(c.b, c.a)), -c.sign) << c.b << " / " << c.a;
+    }
+    EXPECT_EQ(n_nameCompareN("Sheet.TIFF", "sheet.tif", 9), 0);
+    EXPECT_GT(n_nameCompareN("Sheet.TIFF", "sheet.tif", 10), 0);
+    EXPECT_EQ(n_nameCompareN("abc", "abd", 0), 0);
+    EXPECT_EQ(n_nameCompareN("ab", "AB", 100), 0);  // stops at the end of the texts
+}
+
 }  // namespace

@@ -133,7 +133,7 @@ TEST_F(HostTest, OutputBecomesEventsWithTheExactTexts) {
     const auto& t = subhost::transcript();
     ASSERT_GE(t.size(), 5u);
     const auto tail = std::vector<nlohmann::json>(t.end() - 5, t.end());
-    EXPECT_EQ(tail[0], (nlohmann::json{{"event", "status"}, {"text", "Done: 3 files"}}));
+    EXPECT_EQ(tail[0], (nlohmann::json{{"event", "status"}, {"text", "Done: 3 files"}, {"list", 0}, {"id", 0}, {"missing", false}}));
     EXPECT_EQ(tail[1]["event"], "error");
     EXPECT_EQ(tail[2]["text"], "Enter a point");
     EXPECT_EQ(tail[3]["missing"], true);

@@ -117,7 +117,7 @@ TEST_F(RenderSessionTest, RenderLineWritesThePicture) {
     EXPECT_EQ(rendered[0]["height"], 80);
     EXPECT_EQ(rendered[1]["width"], 1024);
     EXPECT_EQ(rendered[1]["height"], 410);  // 1024 x 40 / 100, rounded
-    EXPECT_FALSE(rendered[0].contains("notes"));
+    EXPECT_EQ(rendered[0]["notes"], nlohmann::json::array());
 
     const img::Image wide = picture("wide.png");
     ASSERT_EQ(wide.width, 200);
