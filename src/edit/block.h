@@ -1,5 +1,6 @@
 // The area of a block edit: the fence or a view-aligned block given by two
-// corners, its dynamics, and its placement at the cursor.
+// corners, its dynamics, its placement at the cursor, and the frame's tool-state
+// entry points that the area and operation handlers return to.
 #pragma once
 
 #include "host/mdlelement.h"

@@ -1,4 +1,5 @@
-// The command-number table, the command gate and PXMEND_DISABLE.
+// The command-number table, the command gate and PXMEND_DISABLE, and the tool states that choose
+// the area or the raster of an editing command and hand it to its operation.
 #include "frame/commands.h"
 
 #include <cctype>
@@ -150,16 +151,6 @@ const MdlCommandNumber commandNumbers[] = {
     {nullptr, 0},
 };
 
-// Case-insensitive equality of two narrow texts.
-bool b_sameIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // Switches off every command of the string list whose name equals piece.
 void v_commandDisable(const std::string& piece, StringList* names, MSDialog* toolBox, RawItemHdr* menuBar, TextPDM* menu) {
     const long count = mdlStringList_size(names);
@@ -168,7 +159,7 @@ void v_commandDisable(const std::string& piece, StringList* names, MSDialog* too
         InfoField* info = nullptr;
         if (mdlStringList_getMember(&text, &info, names, i) != 0 || !text || !info)
             continue;
-        if (!b_sameIgnoringCase(piece, s_narrow(text)))
+        if (n_nameCompare(piece.c_str(), s_narrow(text).c_str()) != 0)
             continue;
         const long childIndex = info[0], slot = info[1];
         if (slot < 0 || slot >= GATE_SLOTS)
@@ -230,8 +221,6 @@ void v_commandsDisable() {
     char value[256];
     if (j_cfgVarGet(value, sizeof value, "PXMEND_DISABLE") != 0)
         return;
-    for (char* c = value; *c; ++c)
-        *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
     StringList* names = mdlStringList_loadResource(nullptr, rid::STRINGS_COMMANDS);
     for (int& flag : g_commands.disabledCommands)
         flag = 0;

@@ -1,5 +1,6 @@
 // The add-on's commands: the command-number table, the command gate that every
-// editing command passes, PXMEND_DISABLE, and the running command's state.
+// editing command passes, PXMEND_DISABLE, the running command's prompt, and the
+// tool states that choose its area or raster.
 #pragma once
 
 #include "host/mdlsystem.h"

@@ -134,13 +134,6 @@ void v_outputMessageCenter(int priority, const char* brief, const char* detail, 
     mdlOutput_messageCenter(priority, w_widen(brief).c_str(), w_widen(detail).c_str(), openAlert);
 }
 
-void v_windowTitleSet(MSDialog* dialog, const char* title) {
-    if (!dialog)
-        return;
-    if (MSWindow* window = mdlDialog_getWindow(dialog))
-        mdlWindow_titleSet(window, w_widen(title).c_str());
-}
-
 namespace {
 
 // c in lower case when it is an ASCII capital letter; other bytes are kept.

@@ -39,5 +39,3 @@ int n_nameCompareN(const char* a, const char* b, std::size_t count);
 void v_outputPrintf(int msgType, const char* text);
 // A message-centre entry.
 void v_outputMessageCenter(int priority, const char* brief, const char* detail, bool openAlert);
-// Sets the window title of dialog.
-void v_windowTitleSet(MSDialog* dialog, const char* title);

@@ -2,13 +2,12 @@
 // corrections, canvas fills, copies, merges, and the per-file statistics.
 #include "raster/bitmap.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "host/hostio.h"
 #include "host/messages.h"
 #include "host/mdlsystem.h"
 #include "raster/clip.h"
@@ -110,7 +109,7 @@ std::uint8_t* pv_bitmapAlloc(int length) {
     const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
     auto* p = static_cast<std::uint8_t*>(std::aligned_alloc(kHugePage, rounded));
     if (p == nullptr) return nullptr;
-    ::madvise(p, rounded, MADV_HUGEPAGE);
+    v_hostHugePageHint(p, rounded);
     std::memset(p, 0, bytes);
     return p;
 }

@@ -58,7 +58,7 @@ int j_bitmapMerge(std::uint8_t* dst, const std::uint8_t* src, const RasterTarget
 // Sets the pixels outside (outside 1) or inside (0) the polygon of buffer points to the canvas value; host
 // status, ERROR for null bytes or without a current target.
 int j_bitmapFillPolygon(std::uint8_t* bytes, const BitmapSize* size, const DPoint2d* points, int count, int outside);
-// Monochrome polarity by sampling and a write-back probe: 0, a host status, or 32768 when not recognised.
+// Monochrome polarity by sampling and a write-back probe: 0, a host status, or ERROR when not recognised.
 int j_polarityDetect(DgnRasterP raster, RasterTarget* target);
 // Dominant background index or colour of an 8- or 24-bit target from a sample.
 void v_bgStatistics(DgnRasterP raster, RasterTarget* target);

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include <memory>
 #include <string>
@@ -87,7 +86,7 @@ bool hasLiveBackup(const char* path) {
     if (g_commit.backupList == nullptr) return false;
     const long size = mdlStringList_size(g_commit.backupList);
     for (long i = 0; i + 1 < size; i += 2) {
-        if (strcasecmp(memberText(i).c_str(), path) != 0) continue;
+        if (n_nameCompare(memberText(i).c_str(), path) != 0) continue;
         return fileExists(memberText(i + 1).c_str());
     }
     return false;
@@ -104,7 +103,7 @@ void recordBackup(const char* path, const char* backup) {
 enum class Backup { Made, NotNeeded, Failed };
 
 // The one backup of path (see j_rasterBackup); a failed copy is said in the message centre with
-// consequence as its detail. *status gets the copy status (32768 when none was needed).
+// consequence as its detail. *status gets the copy status (ERROR when none was needed).
 Backup backupOnce(bool closeReopen, const char* path, char* backupPath, const char* consequence, int* status) {
     *status = ERROR;
     if (s__globals.Backup == 0) return Backup::NotNeeded;
@@ -180,7 +179,7 @@ void clearStats(DgnRasterP raster) {
 
 bool hasTiffExtension(const char* path) {
     const char* dot = std::strrchr(path, '.');
-    return dot && (strcasecmp(dot, ".tif") == 0 || strcasecmp(dot, ".tiff") == 0);
+    return dot && (n_nameCompare(dot, ".tif") == 0 || n_nameCompare(dot, ".tiff") == 0);
 }
 
 void replaceExtensionWithTif(char* path) {
@@ -263,7 +262,7 @@ int j_rasterConvert(DgnRasterP raster, int colorMode) {
 int j_outputRasterAsk(char* name) {
     for (;;) {
         const PathParts parts(name);
-        const bool hmr = strcasecmp(parts.extension, "hmr") == 0;
+        const bool hmr = n_nameCompare(parts.extension, "hmr") == 0;
         char proposed[MAXFILELENGTH], filter[MAXFILELENGTH];
         std::snprintf(proposed, sizeof proposed, "%s.%s", parts.stem, hmr ? "tif" : parts.extension);
         std::snprintf(filter, sizeof filter, "*.%s", hmr ? "tif" : parts.extension);
@@ -275,7 +274,7 @@ int j_outputRasterAsk(char* name) {
             return ERROR;
         const std::string path = s_narrow(chosen);
         const RasterTarget* target = currentTarget();
-        if (target && strcasecmp(path.c_str(), target->filePath) == 0) {
+        if (target && n_nameCompare(path.c_str(), target->filePath) == 0) {
             refuse("Sorry, you cannot overwrite your source raster. Please specify another output file.");
             continue;
         }
@@ -458,7 +457,7 @@ int j_rasterReopen(DgnRasterP* raster, const char* path, bool readOnly) {
     mdlRaster_extendedInfoGet(&extended, *raster);
     mdlRaster_geoReferenceInfoGet(&geo, *raster);
     mdlRaster_renderingInfoGet(&rendering, *raster);
-    if (strcasecmp(s_narrow(info.fullPath).c_str(), path) == 0 && info.readOnly == readOnly) return SUCCESS;
+    if (n_nameCompare(s_narrow(info.fullPath).c_str(), path) == 0 && info.readOnly == readOnly) return SUCCESS;
     mdlRaster_detach(*raster, RASTER_OPTION_UNDOABLE);
     mdlRaster_fileClose(*raster, RASTER_OPTION_UNDOABLE);
     if (mdlRaster_fileOpen(raster, w_widen(path).c_str(), mdlModelRef_getActive(),

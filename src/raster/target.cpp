@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <strings.h>
 
 #include "host/hostwrap.h"
 #include "host/messages.h"
@@ -104,7 +103,7 @@ DgnRasterP pv_rasterFindByName(const char* path) {
         DgnRasterP raster = it.GetCurrent();
         RasterFileInfo info{};
         if (raster == nullptr || mdlRaster_fileInfoGet(&info, raster) != SUCCESS) continue;
-        if (strcasecmp(s_narrow(info.fullPath).c_str(), path) == 0) return raster;
+        if (n_nameCompare(s_narrow(info.fullPath).c_str(), path) == 0) return raster;
     }
     return nullptr;
 }
@@ -169,7 +168,7 @@ RasterTarget* pv_rasterTargetLoad(DgnRasterP raster, bool allowReadOnly, bool co
 
     RasterTarget* target = pv_rasterTargetFind(raster);
     if (target) {
-        if (strcasecmp(target->filePath, s_narrow(info.fullPath).c_str()) != 0) target->statsValid = 0;
+        if (n_nameCompare(target->filePath, s_narrow(info.fullPath).c_str()) != 0) target->statsValid = 0;
         if (!target->statsValid) *target = RasterTarget{};
     } else {
         g_rasterTargets.rasterTargets.emplace_back();

@@ -96,15 +96,15 @@ constexpr int SETTINGS_UNREADABLE = -2;
 // and the help destinations (HelpTopic, PageName), which describe the running host and
 // session rather than options and keep their values.
 void v_settingsDefaults();
-// Reads the settings file (asking for one first when choose); 0, -1 missing, -2 unreadable, 32768 cancelled.
+// Reads the settings file (asking for one first when choose); 0, -1 missing, -2 unreadable, ERROR cancelled.
 int j_settingsRead(bool choose, bool report);
-// Writes the settings file (asking for a new path when choose); 0, or 32768 when cancelled or not created.
+// Writes the settings file (asking for a new path when choose); 0, or ERROR when cancelled or not created.
 int j_settingsWrite(bool choose, bool report);
 // True when a compared option differs from the last read or written state.
 bool b_settingsChanged();
-// Writes the local date and time as "Friday, 4 December 2026  2:46 am" into buffer (64 bytes); 0, or 32768 for none.
+// Writes the local date and time as "Friday, 4 December 2026  2:46 am" into buffer (64 bytes); 0, or ERROR for none.
 int j_dateStamp(char* buffer);
-// The same for the given local time (wday, mday, mon, year, hour, min used); 0, or 32768 for none.
+// The same for the given local time (wday, mday, mon, year, hour, min used); 0, or ERROR for none.
 int j_dateStamp(char* buffer, const std::tm& when);
 // Asks for a settings file (save-as or open); the chosen path, or null when cancelled.
 const char* pc_settingsFileChoose(bool saveAs);

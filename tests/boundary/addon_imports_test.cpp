@@ -24,11 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Platform calls the add-on still makes directly in files being reworked elsewhere; they go
-// through src/host/ (v_hostHugePageHint, n_nameCompare) once those files are changed, and this
-// list is then emptied.
-const std::set<std::string> k_pending = {"madvise", "strcasecmp", "strncasecmp"};
-
 // ISO C library functions (and the C math library) the add-on may import.
 const std::set<std::string> k_isoC = {
     // <stdlib.h>, <string.h>, <stdio.h>
@@ -212,7 +207,7 @@ bool b_addonSideHeader(const fs::path& header) {
 }
 
 // Why an imported symbol is allowed ("" when it is not): declared by the host headers, the ISO C
-// and C++ runtime, or pending.
+// and C++ runtime.
 std::string s_importReason(const std::string& name, const std::set<std::string>& declared) {
     const std::string demangled = s_demangled(name);
     if (demangled != name) {
@@ -223,7 +218,6 @@ std::string s_importReason(const std::string& name, const std::set<std::string>&
     if (k_isoC.count(name) || b_fortifiedIso(name)) return "ISO C";
     for (const char* prefix : k_runtimePrefixes)
         if (name.rfind(prefix, 0) == 0) return "runtime";
-    if (k_pending.count(name)) return "pending";
     return "";
 }
 
@@ -240,11 +234,9 @@ TEST(AddonBoundary, ModuleImportsOnlyHostDeclarationsAndTheStandardRuntime) {
     ASSERT_FALSE(symbols.imported.empty()) << "no imported symbols read from " << modulePath();
     const std::set<std::string> declared = declaredNames(hostHeaders());
     std::vector<std::string> refused;
-    std::set<std::string> pendingSeen;
     for (const std::string& name : symbols.imported) {
         const std::string reason = s_importReason(name, declared);
         if (reason.empty()) refused.push_back(name);
-        if (reason == "pending") pendingSeen.insert(name);
     }
     EXPECT_TRUE(refused.empty()) << "pxmend.so imports functions that neither src/host/*.h declares nor the ISO C "
                                     "and C++ runtime provides (platform calls go through src/host/):"
@@ -252,7 +244,6 @@ TEST(AddonBoundary, ModuleImportsOnlyHostDeclarationsAndTheStandardRuntime) {
     // The host services the settings file needs are what the add-on imports for it.
     for (const char* name : {"j_hostFileRead", "j_hostFileReplace", "b_hostLocalTime"})
         EXPECT_NE(std::find(symbols.imported.begin(), symbols.imported.end(), name), symbols.imported.end()) << name;
-    for (const std::string& name : pendingSeen) std::cout << "still pending: " << name << "\n";
 }
 
 // The classification itself: POSIX calls are refused even though the C library provides them,
