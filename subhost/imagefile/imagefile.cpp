@@ -219,16 +219,22 @@ FileFormat sniffFormat(const unsigned char* head, std::size_t n) {
 // empty or unrecognised file. The size and kind come from the open file itself, so they are
 // those of the file every reader then reads.
 bool openSource(const std::string& path, FilePtr& holder, Source& source, FileFormat& format, std::string& why) {
+    // The kind is looked at before opening: opening a pipe would wait for a writer.
     struct stat st{};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::stat(path.c_str(), &st) != 0) {
+        why = errno == ENOENT ? "the file does not exist" : std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
         why = "it is a folder, not a raster file";
         return false;
     }
-    holder = openFile(path, "rb", why);
-    if (!holder) {
-        if (errno == ENOENT) why = "the file does not exist";
+    if (!S_ISREG(st.st_mode)) {
+        why = "not a regular file";
         return false;
     }
+    holder = openFile(path, "rb", why);
+    if (!holder) return false;
     countOpen(path);
     if (::fstat(fileno(holder.get()), &st) != 0) {
         why = std::strerror(errno);

@@ -191,36 +191,6 @@ TEST_F(SettingsWriterTest, FailedWriteLeavesTheOldFileAndTheChangeState) {
 
 // ---- A writable settings file in a folder where nothing can be created ----
 
-// Exit codes of the child that writes, beside j_settingsWrite's own result.
-constexpr int k_childFolderWritable = 90;  // the folder took a new file: the case was not set up
-constexpr int k_childSetupFailed = 91;
-
-// Runs write in a child process that cannot create files in folder and gives its exit code.
-// The folder is made read-only; a test running as root (for whom mode bits do not count)
-// first hands file to an unprivileged user and the child becomes that user. The child
-// checks that the folder really refuses a new file before it writes.
-int j_writeInLockedFolder(const fs::path& folder, const fs::path& file, const std::function<int()>& write) {
-    constexpr uid_t k_nobody = 65534;
-    const bool root = ::geteuid() == 0;
-    ::chmod(folder.parent_path().c_str(), 0755);  // the unprivileged user must reach the folder
-    ::chmod(folder.c_str(), 0555);
-    if (root && ::chown(file.c_str(), k_nobody, k_nobody) != 0) return k_childSetupFailed;
-    const pid_t child = ::fork();
-    if (child < 0) return k_childSetupFailed;
-    if (child == 0) {
-        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(k_nobody) != 0 || ::setuid(k_nobody) != 0))
-            ::_exit(k_childSetupFailed);
-        const int probe = ::open((folder / "probe").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-        if (probe >= 0 || errno != EACCES) ::_exit(k_childFolderWritable);
-        ::_exit(write());
-    }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    ::chmod(folder.c_str(), 0755);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 // The file is rewritten in place: the same file with its mode, the new text, nothing left
 // beside it. A write that fails half way (here: past the process's file size limit) puts
 // the old text back.

@@ -4,8 +4,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <functional>
 
@@ -145,27 +143,33 @@ TEST_F(WritersAgreeTest, EveryKindOfTargetEndsTheSameThroughBothWriters) {
     }
 }
 
-// A write that fails half way (past the process's file size limit, in a child process) leaves the
-// old file as it was and no temporary beside it, through either writer.
-TEST_F(WritersAgreeTest, FailedWriteLeavesTheOldFileThroughBothWriters) {
+// In a folder that takes no new file, a writable file is rewritten in place by either writer: the
+// same file with its mode and the new text, nothing beside it. A write that fails half way (past
+// the process's file size limit) puts the old text back.
+TEST_F(WritersAgreeTest, FileInLockedFolderIsRewrittenInPlaceThroughBothWriters) {
     int n = 0;
     for (const Writer& writer : writers()) {
-        const fs::path folder = dir / ("limit" + std::to_string(n++));
+        const fs::path folder = dir / ("locked" + std::to_string(n++));
         fs::create_directory(folder);
-        const fs::path path = oldFile(folder / "Pxmend.ini", 0644);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
+        const fs::path path = oldFile(folder / "Pxmend.ini", 0640);
+        struct stat before {};
+        ASSERT_EQ(::stat(path.c_str(), &before), 0);
+        const int failed = j_writeInLockedFolder(folder, path, [&writer, &path] {
             ::signal(SIGXFSZ, SIG_IGN);
             const rlimit size{100, 100};  // more than the old text, less than either new one
-            if (::setrlimit(RLIMIT_FSIZE, &size) != 0) ::_exit(2);
-            ::_exit(writer.write(path) ? 1 : 0);
-        }
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << writer.name << ": the write did not fail";
+            if (::setrlimit(RLIMIT_FSIZE, &size) != 0) return k_childSetupFailed;
+            return writer.write(path) ? 1 : 0;
+        });
+        EXPECT_EQ(failed, 0) << writer.name << ": the write past the size limit did not fail";
         EXPECT_EQ(fileText(path), k_old) << writer.name;
+
+        const int written = j_writeInLockedFolder(folder, path, [&writer, &path] { return writer.write(path) ? 0 : 1; });
+        EXPECT_EQ(written, 0) << writer.name << ": the file was not rewritten";
+        EXPECT_TRUE(writer.isNew(fileText(path))) << writer.name;
+        struct stat after {};
+        ASSERT_EQ(::stat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << writer.name;
+        EXPECT_EQ(after.st_mode & 07777, 0640u) << writer.name;
         EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << writer.name;
     }
 }
