@@ -25,9 +25,17 @@
 #include "resources/resources.h"
 #include "settings/settings.h"
 
-BlockOpsState g_blockOps;
-
 namespace {
+
+// Module state: the raster copy and move read from, kept across repeated copies.
+struct BlockOpsState {
+    DgnRasterP copySource = nullptr;
+    DPoint3d fenceDestination = {};  // destination point of the vector elements carried along
+    PixelBlock stampBlock = {};      // block the stamp works on in area mode
+};
+
+
+BlockOpsState g_blockOps;
 
 // The area of an edit in one raster: pixel block, its lower-left design corner and the outline inside it.
 struct PixelArea {
@@ -445,6 +453,10 @@ bool b_stampAreaChoose(int view) {
     v_pixelBlockFromPoints(currentTarget(), &g_blockOps.stampBlock, nullptr, g_block.blockOutline,
                            g_block.blockOutlineCount, 1);
     return true;
+}
+
+PixelBlock stampBlock() {
+    return g_blockOps.stampBlock;
 }
 
 void v_blockOpsReset() {

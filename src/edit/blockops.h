@@ -4,14 +4,8 @@
 #include "host/mdlelement.h"
 #include "host/mdlraster.h"
 
-// Module state: the raster copy and move read from, kept across repeated copies.
-struct BlockOpsState {
-    DgnRasterP copySource = nullptr;
-    DPoint3d fenceDestination = {};  // destination point of the vector elements carried along
-    PixelBlock stampBlock = {};      // block the stamp works on in area mode
-};
-
-extern BlockOpsState g_blockOps;
+// The block the stamp works on (its area's pixel bounding block once chosen).
+PixelBlock stampBlock();
 
 // Stamp on a fence or block: selects the raster under the area with its record and makes the area's
 // pixel bounding block the stamp's block; false when there is none or it was refused (the user has been

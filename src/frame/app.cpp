@@ -22,7 +22,15 @@
 #include "resources/ids.h"
 #include "settings/settings.h"
 
+namespace {
+
 FrameState g_frame;
+
+}  // namespace
+
+const FrameState& frameState() {
+    return g_frame;
+}
 
 namespace {
 

@@ -16,7 +16,8 @@ struct FrameState {
     int deferredMenus;          // 1: loaded from MS_DGNAPPS, tool box waits for the first design file
 };
 
-extern FrameState g_frame;
+// The frame's state (read-only: start-up and unload change it).
+const FrameState& frameState();
 
 extern "C" {
 // Entry called once by the host at load: argv[0] the add-on's path, argv[1] how it was loaded; nonzero.

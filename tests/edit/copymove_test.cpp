@@ -287,7 +287,7 @@ TEST_F(PickTest, StampOnABlockTakesTheBlocksPixelsAsItsBlock) {
     command(rid::CMD_STAMP);
     points({{210.5, 10.5}, {230.5, 40.5}, {220, 20}});
     EXPECT_EQ(currentRaster(), rasters()[1]);
-    const PixelBlock block = g_blockOps.stampBlock;
+    const PixelBlock block = stampBlock();
     EXPECT_EQ(block.x, 10);
     EXPECT_EQ(block.y, 10);
     EXPECT_EQ(block.width, 20);

@@ -24,6 +24,7 @@ protected:
 
     void SetUp() override {
         subhost::hostReset();
+        v_addonStateReset();
         char pattern[] = "/tmp/pxmend-frame-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;

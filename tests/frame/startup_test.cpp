@@ -88,10 +88,10 @@ TEST_F(FrameTest, StartupListDefersToolBoxUntilFirstDesignOpens) {
     load("MS_DGNAPPS");
     EXPECT_FALSE(toolBoxOpen());
     EXPECT_TRUE(boxes(10).empty());
-    EXPECT_EQ(g_frame.deferredMenus, 1);
+    EXPECT_EQ(frameState().deferredMenus, 1);
     openDesign(false);
     EXPECT_TRUE(toolBoxOpen());
-    EXPECT_EQ(g_frame.deferredMenus, 0);
+    EXPECT_EQ(frameState().deferredMenus, 0);
     // The first-run logic belongs to an ordinary load only.
     EXPECT_TRUE(boxes(10).empty());
     EXPECT_EQ(s__globals.FirstRunUnderV10, 1);
@@ -116,7 +116,7 @@ TEST_F(FrameTest, ClosingToolBoxByHandUnloads) {
 TEST_F(FrameTest, LoadArgumentComparedExactly) {
     load("ms_dgnapps");
     EXPECT_TRUE(toolBoxOpen());
-    EXPECT_EQ(g_frame.deferredMenus, 0);
+    EXPECT_EQ(frameState().deferredMenus, 0);
 }
 
 // ---- Design-file changes ----
@@ -165,7 +165,7 @@ class AppDirectory : public ::testing::TestWithParam<DirectoryCase> {};
 
 TEST_P(AppDirectory, OneSeparatorBetweenPartsAndATrailingOne) {
     v_appDirectorySet(GetParam().path);
-    EXPECT_STREQ(g_frame.appDirectory, GetParam().directory);
+    EXPECT_STREQ(frameState().appDirectory, GetParam().directory);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(AppDirectoryLimits, OverlongPathIsCutToTheBuffer) {
     const std::wstring longPath = L"/" + std::wstring(400, L'a') + L"/pxmend.so";
     v_appDirectorySet(longPath.c_str());
-    EXPECT_EQ(std::string(g_frame.appDirectory).size(), sizeof g_frame.appDirectory - 1);
+    EXPECT_EQ(std::string(frameState().appDirectory).size(), sizeof frameState().appDirectory - 1);
 }
 
 }  // namespace
