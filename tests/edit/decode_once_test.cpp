@@ -147,8 +147,6 @@ TEST_F(DecodeOnceTest, FileChangedWhileClosedIsReadAgainOnReopen) {
 // that is not the file's: a close and re-open reads the file again.
 TEST_F(DecodeOnceTest, ImageChangedSinceItsDecodeIsNotKeptAcrossAClose) {
     startSheet(img::makeImage(64, 48, img::ColorMode::Mono).image);
-    s__globals.Backup = 0;
-    deleteBlock(10.5, 10.5, 10);  // paper on paper: no change to write
     std::uint8_t ink[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     PixelFormat format{};
     format.colorMode = IMAGECOLOR_Monochrome;
