@@ -32,6 +32,7 @@
 #include "frame/app.h"
 #include "host/mdlresource.h"
 #include "raster/bitmap.h"
+#include "raster/context.h"
 #include "raster/target.h"
 #include "settings/settings.h"
 #include "sheets.h"
@@ -160,13 +161,12 @@ std::string pixelmendPath() {
 // Attaches the sample file to a fresh host and loads it as the current target.
 RasterTarget* attachAndLoad(SheetKind kind) {
     subhost::raster::closeAll();
-    g_rasterTargets = RasterTargetState{};
+    v_rasterTargetFreeAll();
     subhost::raster::loadAttachments(nlohmann::json::array({{{"file", sample(kind).file}}}), workDir().string());
     const DgnRasterCollection rasters = DgnRasterCollection::GetRasters(nullptr);
     DgnRasterP raster = rasters.begin().GetCurrent();
-    g_rasterTargets.currentRaster = raster;
-    g_rasterTargets.currentTarget = pv_rasterTargetLoad(raster, true, false);
-    return g_rasterTargets.currentTarget;
+    v_commandRasterSelect(raster, pv_rasterTargetLoad(raster, true, false));
+    return currentTarget();
 }
 
 void setUpHost() {
