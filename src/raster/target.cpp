@@ -113,13 +113,18 @@ int j_rasterFileInfo(RasterFileInfo* info, DgnRasterP raster) {
     return mdlRaster_fileInfoGet(info, raster);
 }
 
-int j_rasterCheckSupport(DgnRasterP raster, bool allowReadOnly, bool compareDepth) {
-    RasterFileInfo info{};
+namespace {
+
+// The file information of raster into info; false after the host status is reported.
+bool b_fileInfoRead(RasterFileInfo& info, DgnRasterP raster) {
     const int status = j_rasterFileInfo(&info, raster);
-    if (status != SUCCESS) {
-        v_hostErrorReport(status);
-        return ERROR;
-    }
+    if (status == SUCCESS) return true;
+    v_hostErrorReport(status);
+    return false;
+}
+
+// j_rasterCheckSupport on file information already read.
+int j_supportCheck(DgnRasterP raster, const RasterFileInfo& info, bool allowReadOnly, bool compareDepth) {
     if (info.readOnly && !allowReadOnly) return refuse("Raster attachment is read-only.");
     if (info.colorMode == IMAGECOLOR_16Colors || info.colorMode == IMAGECOLOR_16ColorsAlt) {
         char text[256];
@@ -153,6 +158,14 @@ int j_rasterCheckSupport(DgnRasterP raster, bool allowReadOnly, bool compareDept
     return SUCCESS;
 }
 
+}  // namespace
+
+int j_rasterCheckSupport(DgnRasterP raster, bool allowReadOnly, bool compareDepth) {
+    RasterFileInfo info{};
+    if (!b_fileInfoRead(info, raster)) return ERROR;
+    return j_supportCheck(raster, info, allowReadOnly, compareDepth);
+}
+
 RasterTarget* pv_rasterTargetFind(DgnRasterP raster) {
     for (RasterTarget& t : g_rasterTargets.rasterTargets) {
         if (t.raster == raster) return &t;
@@ -163,8 +176,8 @@ RasterTarget* pv_rasterTargetFind(DgnRasterP raster) {
 RasterTarget* pv_rasterTargetLoad(DgnRasterP raster, bool allowReadOnly, bool compareDepth) {
     if (raster == nullptr) return nullptr;
     RasterFileInfo info{};
-    if (j_rasterFileInfo(&info, raster) != SUCCESS) return nullptr;
-    if (j_rasterCheckSupport(raster, allowReadOnly, compareDepth) != SUCCESS) return nullptr;
+    if (!b_fileInfoRead(info, raster)) return nullptr;
+    if (j_supportCheck(raster, info, allowReadOnly, compareDepth) != SUCCESS) return nullptr;
 
     RasterTarget* target = pv_rasterTargetFind(raster);
     if (target) {

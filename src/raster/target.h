@@ -49,7 +49,8 @@ int j_rasterFileInfo(RasterFileInfo* info, DgnRasterP raster);
 // 0 when the add-on can edit raster, ERROR when refused (the user has been told). compareDepth compares
 // with the current target's colour mode (the source of a copy).
 int j_rasterCheckSupport(DgnRasterP raster, bool allowReadOnly, bool compareDepth);
-// Validates raster and fills its record (statistics once per file); null when refused or failed.
+// Validates raster and fills its record (statistics once per file, its file information read once);
+// null when refused or failed (the user has been told).
 RasterTarget* pv_rasterTargetLoad(DgnRasterP raster, bool allowReadOnly, bool compareDepth);
 // The record of raster, or null.
 RasterTarget* pv_rasterTargetFind(DgnRasterP raster);
