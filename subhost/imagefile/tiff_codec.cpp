@@ -116,10 +116,12 @@ struct OptionsFree {
     void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
 };
 
-// Takes a path, fopen-like mode and the message collector (which must outlive the
-// handle), gives the open file or null (the reason is in messages).
-TiffPtr tiffOpen(const std::string& path, const char* mode, TiffMessages& messages) {
-    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+using OptionsPtr = std::unique_ptr<TIFFOpenOptions, OptionsFree>;
+
+// Takes the message collector, gives open options that route libtiff's errors and warnings to it
+// and bound its single allocations; null when there is no memory (said in messages).
+OptionsPtr tiffOptions(TiffMessages& messages) {
+    OptionsPtr options(TIFFOpenOptionsAlloc());
     if (!options) {
         messages.error = "out of memory";
         return nullptr;
@@ -127,6 +129,14 @@ TiffPtr tiffOpen(const std::string& path, const char* mode, TiffMessages& messag
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), tiffOnError, &messages);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), tiffOnWarning, &messages);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxLibtiffAllocation);
+    return options;
+}
+
+// Takes a path, fopen-like mode and the message collector (which must outlive the
+// handle), gives the open file or null (the reason is in messages).
+TiffPtr tiffOpen(const std::string& path, const char* mode, TiffMessages& messages) {
+    OptionsPtr options = tiffOptions(messages);
+    if (!options) return nullptr;
     TiffPtr tif(TIFFOpenExt(path.c_str(), mode, options.get()));
     if (!tif && messages.error.empty()) messages.error = "libtiff cannot open the file";
     return tif;
@@ -135,14 +145,8 @@ TiffPtr tiffOpen(const std::string& path, const char* mode, TiffMessages& messag
 // Takes a source and the message collector (which must outlive the handle), gives the file
 // open for reading through its own descriptor of the source, or null (the reason in messages).
 TiffPtr tiffOpenSource(const Source& source, TiffMessages& messages) {
-    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
-    if (!options) {
-        messages.error = "out of memory";
-        return nullptr;
-    }
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), tiffOnError, &messages);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), tiffOnWarning, &messages);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxLibtiffAllocation);
+    OptionsPtr options = tiffOptions(messages);
+    if (!options) return nullptr;
     std::string why;
     const int fd = duplicateAtStart(source, why);
     if (fd < 0) {
