@@ -79,7 +79,8 @@ bool libtiffEncode(const std::string& path, std::uint8_t* bits) {
     bool ok = true;
     for (tstrip_t s = 0; ok && s < TIFFNumberOfStrips(tif); ++s) {
         std::uint32_t rows = std::min(kRowsPerStrip, kHeight - s * kRowsPerStrip);
-        ok = TIFFWriteEncodedStrip(tif, s, bits + s * kRowsPerStrip * stride, static_cast<tmsize_t>(rows * stride)) >= 0;
+        ok =
+            TIFFWriteEncodedStrip(tif, s, bits + s * kRowsPerStrip * stride, static_cast<tmsize_t>(rows * stride)) >= 0;
     }
     TIFFClose(tif);
     return ok;
@@ -93,7 +94,8 @@ std::unique_ptr<std::uint8_t[]> libtiffDecode(const std::string& path) {
     auto bits = std::make_unique_for_overwrite<std::uint8_t[]>(stride * kHeight);
     for (tstrip_t s = 0; bits && s < TIFFNumberOfStrips(tif); ++s) {
         std::uint32_t rows = std::min(kRowsPerStrip, kHeight - s * kRowsPerStrip);
-        if (TIFFReadEncodedStrip(tif, s, bits.get() + s * kRowsPerStrip * stride, static_cast<tmsize_t>(rows * stride)) < 0)
+        if (TIFFReadEncodedStrip(tif, s, bits.get() + s * kRowsPerStrip * stride,
+                                 static_cast<tmsize_t>(rows * stride)) < 0)
             bits.reset();
     }
     TIFFClose(tif);
@@ -195,7 +197,8 @@ double peakMiB(const char* self, const std::string& which, const std::string& dr
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);
-        execl(self, self, "--measure-peak", which.c_str(), drawing.c_str(), target.c_str(), static_cast<char*>(nullptr));
+        execl(self, self, "--measure-peak", which.c_str(), drawing.c_str(), target.c_str(),
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -242,9 +245,10 @@ void printRatio(const char* what, const std::string& ours, const std::string& li
     double a = benchImageFile.seconds[ours], b = benchImageFile.seconds[libtiff];
     double ca = benchImageFile.cpuSeconds[ours], cb = benchImageFile.cpuSeconds[libtiff];
     if (a > 0 && b > 0 && ca > 0 && cb > 0)
-        std::printf("  %-11s ours %7.1f ms  libtiff %7.1f ms  ratio %.2f (processor time: %.1f / %.1f ms, ratio %.2f; "
-                    "target <= 1.30)\n",
-                    what, a * 1e3, b * 1e3, a / b, ca * 1e3, cb * 1e3, ca / cb);
+        std::printf(
+            "  %-11s ours %7.1f ms  libtiff %7.1f ms  ratio %.2f (processor time: %.1f / %.1f ms, ratio %.2f; "
+            "target <= 1.30)\n",
+            what, a * 1e3, b * 1e3, a / b, ca * 1e3, cb * 1e3, ca / cb);
 }
 
 std::string loadAverage() {
@@ -265,7 +269,8 @@ int main(int argc, char** argv) {
             return 2;
         }
         std::string error;
-        if (pxbench::writeSheetG4(pxbench::makeSheet(busy ? SheetKind::Busy : SheetKind::Grid), argv[3], &error)) return 0;
+        if (pxbench::writeSheetG4(pxbench::makeSheet(busy ? SheetKind::Busy : SheetKind::Grid), argv[3], &error))
+            return 0;
         std::fprintf(stderr, "bench_imagefile: %s\n", error.c_str());
         return 1;
     }
@@ -293,9 +298,10 @@ int main(int argc, char** argv) {
         std::printf("%s sheet:\n", pxbench::sheetName(kind));
         printRatio("load", "BM_LoadOurs" + suffix, "BM_LoadLibtiff" + suffix);
         printRatio("write-back", "BM_WriteBackOurs" + suffix, "BM_WriteBackLibtiff" + suffix);
-        std::printf("  peak memory of load + write-back in a fresh process: ours %.1f MiB, libtiff alone %.1f MiB "
-                    "(target < 150 MiB)\n",
-                    sheet.peakOurs, sheet.peakLibtiff);
+        std::printf(
+            "  peak memory of load + write-back in a fresh process: ours %.1f MiB, libtiff alone %.1f MiB "
+            "(target < 150 MiB)\n",
+            sheet.peakOurs, sheet.peakLibtiff);
     }
     std::error_code ec;
     fs::remove_all(benchImageFile.folder, ec);

@@ -117,7 +117,8 @@ const SheetFiles& sample(SheetKind kind) {
     if (!pxbench::writeSheetG4(pxbench::makeSheet(kind), files.original, &error)) fail(error);
     fs::copy_file(files.original, files.file);
     std::ofstream(files.design) << R"({"views": [{"rotation": 0, "origin": [0, 0, 0], "extent": [18720, 13240, 0]}],
-                                       "rasters": [{"file": ")" << name << R"(.tif"}]})";
+                                       "rasters": [{"file": ")"
+                                << name << R"(.tif"}]})";
     return bench.sheets.emplace(kind, files).first->second;
 }
 
@@ -154,9 +155,7 @@ int runProgram(const std::vector<std::string>& argv, double* cpuSeconds) {
 }
 
 // The pixelmend command built beside this program.
-std::string pixelmendPath() {
-    return (fs::read_symlink("/proc/self/exe").parent_path() / "pixelmend").string();
-}
+std::string pixelmendPath() { return (fs::read_symlink("/proc/self/exe").parent_path() / "pixelmend").string(); }
 
 // Attaches the sample file to a fresh host and loads it as the current target.
 RasterTarget* attachAndLoad(SheetKind kind) {
@@ -216,7 +215,8 @@ void BM_LibtiffEncode(benchmark::State& state, SheetKind kind) {
         TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
         for (std::uint32_t row = 0, strip = 0; row < std::uint32_t(kHeight); row += rows, ++strip) {
             const std::uint32_t n = std::min(rows, std::uint32_t(kHeight) - row);
-            TIFFWriteEncodedStrip(tif, strip, const_cast<std::uint8_t*>(image.pixels.data()) + std::size_t(row) * image.stride,
+            TIFFWriteEncodedStrip(tif, strip,
+                                  const_cast<std::uint8_t*>(image.pixels.data()) + std::size_t(row) * image.stride,
                                   tmsize_t(std::size_t(n) * image.stride));
         }
         TIFFClose(tif);
@@ -239,7 +239,8 @@ void BM_TiffcpG4(benchmark::State& state, SheetKind kind) {
 // The block lies in the drawing on both sheets, so that the delete changes pixels.
 void BM_BatchDelete2000(benchmark::State& state, SheetKind kind) {
     const std::string file = (workDir() / (std::string("batch-") + pxbench::sheetName(kind) + ".tif")).string();
-    const std::string backup = (workDir() / (std::string("batch-") + pxbench::sheetName(kind) + "-backup.tif")).string();
+    const std::string backup =
+        (workDir() / (std::string("batch-") + pxbench::sheetName(kind) + "-backup.tif")).string();
     const std::string program = pixelmendPath();
     double cpu = 0;
     for (auto _ : state) {
@@ -252,7 +253,8 @@ void BM_BatchDelete2000(benchmark::State& state, SheetKind kind) {
         if (code != 0) state.SkipWithError(code < 0 ? "pixelmend could not run" : "pixelmend delete failed");
         // A delete that changed nothing writes nothing and would time only the load: the backup made
         // by the first change shows that the file was written.
-        else if (!fs::exists(backup)) state.SkipWithError("pixelmend delete changed nothing");
+        else if (!fs::exists(backup))
+            state.SkipWithError("pixelmend delete changed nothing");
     }
     state.counters["childCpuMs"] = cpu * 1e3 / double(state.iterations());
 }
@@ -335,9 +337,7 @@ void openDesignAndLoad(SheetKind kind) {
     s__globals.Backup = 0;
 }
 
-void point(double x, double y) {
-    subhost::dataPoint(DPoint3d{x, y, 0}, 0);
-}
+void point(double x, double y) { subhost::dataPoint(DPoint3d{x, y, 0}, 0); }
 
 void keyin(const char* text) {
     std::string error;
@@ -379,7 +379,9 @@ void cropHalf(benchmark::State& state, SheetKind kind, bool decodedFirst) {
             std::string error;
             const auto t0 = std::chrono::steady_clock::now();
             subhost::raster::ensureDecoded(*subhost::raster::rasterState().rasters.at(0)->file, &error);
-            state.counters["decodeMs"] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / double(state.max_iterations);
+            state.counters["decodeMs"] +=
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() /
+                double(state.max_iterations);
         }
         state.ResumeTiming();
         keyin("PXMEND CROP");
@@ -394,13 +396,9 @@ void cropHalf(benchmark::State& state, SheetKind kind, bool decodedFirst) {
     }
 }
 
-void BM_CropHalf(benchmark::State& state, SheetKind kind) {
-    cropHalf(state, kind, false);
-}
+void BM_CropHalf(benchmark::State& state, SheetKind kind) { cropHalf(state, kind, false); }
 
-void BM_CropHalfDecoded(benchmark::State& state, SheetKind kind) {
-    cropHalf(state, kind, true);
-}
+void BM_CropHalfDecoded(benchmark::State& state, SheetKind kind) { cropHalf(state, kind, true); }
 
 // A view of the whole sheet drawn into a 1200 x 850 picture and written as PNG, the sheet decoded beforehand
 // (a counter gives the drawing alone, without the PNG).
@@ -459,8 +457,9 @@ public:
                 if (best != 0 && seconds >= best) continue;
                 best = seconds;
                 const auto child = run.counters.find("childCpuMs");
-                bench.cpuSeconds[name] = child != run.counters.end() ? double(child->second) * 1e-3
-                                                                    : run.cpu_accumulated_time / double(run.iterations);
+                bench.cpuSeconds[name] = child != run.counters.end()
+                                             ? double(child->second) * 1e-3
+                                             : run.cpu_accumulated_time / double(run.iterations);
             }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -469,7 +468,9 @@ public:
 // A benchmark's time on a sheet: wall-clock and processor seconds per run (0 when it did not run).
 struct Timing {
     double wall = 0, cpu = 0;
-    Timing operator+(const Timing& o) const { return wall > 0 && o.wall > 0 ? Timing{wall + o.wall, cpu + o.cpu} : Timing{}; }
+    Timing operator+(const Timing& o) const {
+        return wall > 0 && o.wall > 0 ? Timing{wall + o.wall, cpu + o.cpu} : Timing{};
+    }
 };
 
 Timing best(const char* benchmarkName, SheetKind kind) {
@@ -480,16 +481,17 @@ Timing best(const char* benchmarkName, SheetKind kind) {
 
 void printRatio(const char* what, Timing ours, Timing libtiff, const char* against) {
     if (ours.wall > 0 && libtiff.wall > 0 && libtiff.cpu > 0)
-        std::printf("  %-34s %7.1f ms  %-23s %7.1f ms  ratio %.2f  (processor time %.1f / %.1f ms, ratio %.2f)\n",
-                    what, ours.wall * 1e3, against, libtiff.wall * 1e3, ours.wall / libtiff.wall, ours.cpu * 1e3,
+        std::printf("  %-34s %7.1f ms  %-23s %7.1f ms  ratio %.2f  (processor time %.1f / %.1f ms, ratio %.2f)\n", what,
+                    ours.wall * 1e3, against, libtiff.wall * 1e3, ours.wall / libtiff.wall, ours.cpu * 1e3,
                     libtiff.cpu * 1e3, ours.cpu / libtiff.cpu);
 }
 
 // The ratios against libtiff for each sheet (wall-clock, fastest repetition).
 void printSummary() {
-    std::printf("\nRatios against libtiff (time per run of the fastest repetition: wall-clock, and processor time,\n"
-                "which a busy machine disturbs less); load average at start %s, at end %s\n",
-                bench.loadAtStart.c_str(), loadAverage().c_str());
+    std::printf(
+        "\nRatios against libtiff (time per run of the fastest repetition: wall-clock, and processor time,\n"
+        "which a busy machine disturbs less); load average at start %s, at end %s\n",
+        bench.loadAtStart.c_str(), loadAverage().c_str());
     for (const SheetKind kind : kKinds) {
         const auto it = bench.sheets.find(kind);
         if (it == bench.sheets.end()) continue;

@@ -26,8 +26,8 @@ constexpr int kSpecks = 20000;
 struct Random {
     std::mt19937_64 engine;
     explicit Random(std::uint64_t seed) : engine(seed) {}
-    double uniform() { return double(engine() >> 11) * 0x1p-53; }                    // [0, 1)
-    double between(double lo, double hi) { return lo + uniform() * (hi - lo); }      // [lo, hi)
+    double uniform() { return double(engine() >> 11) * 0x1p-53; }                      // [0, 1)
+    double between(double lo, double hi) { return lo + uniform() * (hi - lo); }        // [lo, hi)
     int integer(int lo, int hi) { return lo + int(uniform() * double(hi - lo + 1)); }  // [lo, hi]
 };
 
@@ -49,18 +49,51 @@ void glyph(cairo_t* cr, Random& random, double x, double y, double cw, double ch
     cairo_set_line_width(cr, 3);
     for (int i = 0; i < strokes; ++i) {
         switch (random.integer(0, 11)) {
-        case 0: cairo_move_to(cr, x, y); cairo_line_to(cr, x, y + ch); break;
-        case 1: cairo_move_to(cr, x + cw, y); cairo_line_to(cr, x + cw, y + ch); break;
-        case 2: cairo_move_to(cr, x, y); cairo_line_to(cr, x + cw, y); break;
-        case 3: cairo_move_to(cr, x, y + ch / 2); cairo_line_to(cr, x + cw, y + ch / 2); break;
-        case 4: cairo_move_to(cr, x, y + ch); cairo_line_to(cr, x + cw, y + ch); break;
-        case 5: cairo_move_to(cr, x, y + ch); cairo_line_to(cr, x + cw, y); break;
-        case 6: cairo_move_to(cr, x + cw / 2, y); cairo_line_to(cr, x + cw / 2, y + ch); break;
-        case 7: cairo_new_sub_path(cr); cairo_arc(cr, x + cw / 2, y + ch / 4, cw / 2, kPi, 2 * kPi); break;       // top bow
-        case 8: cairo_new_sub_path(cr); cairo_arc(cr, x + cw / 2, y + ch * 3 / 4, cw / 2, 0, kPi); break;        // bottom bow
-        case 9: cairo_new_sub_path(cr); cairo_arc(cr, x + cw / 2, y + ch / 2, cw / 2, kPi / 2, 3 * kPi / 2); break;  // C
-        case 10: cairo_new_sub_path(cr); cairo_arc(cr, x + cw / 2, y + ch * 3 / 4, cw / 2, 0, 2 * kPi); break;   // o
-        default:  // S-like curve
+        case 0:
+            cairo_move_to(cr, x, y);
+            cairo_line_to(cr, x, y + ch);
+            break;
+        case 1:
+            cairo_move_to(cr, x + cw, y);
+            cairo_line_to(cr, x + cw, y + ch);
+            break;
+        case 2:
+            cairo_move_to(cr, x, y);
+            cairo_line_to(cr, x + cw, y);
+            break;
+        case 3:
+            cairo_move_to(cr, x, y + ch / 2);
+            cairo_line_to(cr, x + cw, y + ch / 2);
+            break;
+        case 4:
+            cairo_move_to(cr, x, y + ch);
+            cairo_line_to(cr, x + cw, y + ch);
+            break;
+        case 5:
+            cairo_move_to(cr, x, y + ch);
+            cairo_line_to(cr, x + cw, y);
+            break;
+        case 6:
+            cairo_move_to(cr, x + cw / 2, y);
+            cairo_line_to(cr, x + cw / 2, y + ch);
+            break;
+        case 7:
+            cairo_new_sub_path(cr);
+            cairo_arc(cr, x + cw / 2, y + ch / 4, cw / 2, kPi, 2 * kPi);
+            break;  // top bow
+        case 8:
+            cairo_new_sub_path(cr);
+            cairo_arc(cr, x + cw / 2, y + ch * 3 / 4, cw / 2, 0, kPi);
+            break;  // bottom bow
+        case 9:
+            cairo_new_sub_path(cr);
+            cairo_arc(cr, x + cw / 2, y + ch / 2, cw / 2, kPi / 2, 3 * kPi / 2);
+            break;  // C
+        case 10:
+            cairo_new_sub_path(cr);
+            cairo_arc(cr, x + cw / 2, y + ch * 3 / 4, cw / 2, 0, 2 * kPi);
+            break;  // o
+        default:    // S-like curve
             cairo_move_to(cr, x + cw, y);
             cairo_curve_to(cr, x - cw / 2, y + ch / 3, x + cw * 1.5, y + ch * 2 / 3, x, y + ch);
             break;
@@ -143,9 +176,10 @@ void freeCurve(cairo_t* cr, Random& random, double x0, double y0, double x1, dou
         const double nx = std::clamp(x + random.between(-900, 900), x0, x1);
         const double ny = std::clamp(y + random.between(-700, 700), y0, y1);
         // Control points stay in the area, so the curve does too (a Bezier keeps to their hull).
-        cairo_curve_to(cr, std::clamp(x + random.between(-300, 300), x0, x1), std::clamp(y + random.between(-300, 300), y0, y1),
-                       std::clamp(nx + random.between(-300, 300), x0, x1), std::clamp(ny + random.between(-300, 300), y0, y1),
-                       nx, ny);
+        cairo_curve_to(cr, std::clamp(x + random.between(-300, 300), x0, x1),
+                       std::clamp(y + random.between(-300, 300), y0, y1),
+                       std::clamp(nx + random.between(-300, 300), x0, x1),
+                       std::clamp(ny + random.between(-300, 300), y0, y1), nx, ny);
         x = nx;
         y = ny;
     }
@@ -302,13 +336,9 @@ struct TiffCloser {
 
 }  // namespace
 
-const char* sheetName(SheetKind kind) {
-    return kind == SheetKind::Busy ? "busy" : "grid";
-}
+const char* sheetName(SheetKind kind) { return kind == SheetKind::Busy ? "busy" : "grid"; }
 
-Sheet makeSheet(SheetKind kind) {
-    return kind == SheetKind::Busy ? busySheet() : gridSheet();
-}
+Sheet makeSheet(SheetKind kind) { return kind == SheetKind::Busy ? busySheet() : gridSheet(); }
 
 bool writeSheetG4(const Sheet& sheet, const std::string& path, std::string* error) {
     if (sheet.bits.size() != sheet.stride * std::size_t(sheet.height)) {
@@ -333,7 +363,8 @@ bool writeSheetG4(const Sheet& sheet, const std::string& path, std::string* erro
              TIFFSetField(t, TIFFTAG_XRESOLUTION, float(kSheetDpi)) &&
              TIFFSetField(t, TIFFTAG_YRESOLUTION, float(kSheetDpi)) &&
              TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) &&
-             TIFFWriteEncodedStrip(t, 0, const_cast<std::uint8_t*>(sheet.bits.data()), tmsize_t(sheet.bits.size())) >= 0 &&
+             TIFFWriteEncodedStrip(t, 0, const_cast<std::uint8_t*>(sheet.bits.data()), tmsize_t(sheet.bits.size())) >=
+                 0 &&
              TIFFWriteDirectory(t);
     }
     std::error_code ec;

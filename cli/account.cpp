@@ -82,7 +82,8 @@ std::optional<std::string> describe(const json& e, const fs::path& base, std::st
     if (name == "error") {
         const auto message = text(e, "message");  // empty for an error text of the add-on
         if (message && !message->empty())
-            return "error" + (e.contains("line") ? " on line " + need("line") : std::string()) + ": " + oneLine(*message);
+            return "error" + (e.contains("line") ? " on line " + need("line") : std::string()) + ": " +
+                   oneLine(*message);
         return "error: " + oneLine(need("text"));
     }
     if (name == "messageCenter" && e.value("priority", 0) >= 10) return "error message: " + oneLine(need("brief"));
@@ -114,7 +115,8 @@ std::vector<std::string> describeSession(std::span<const json> events, const fs:
             continue;
         }
         if (auto line = describe(event, base, lastCommand)) {
-            if (!lines.empty() && lines.back() == *line && line->starts_with("wrote ")) continue;  // one write, twice told
+            if (!lines.empty() && lines.back() == *line && line->starts_with("wrote "))
+                continue;  // one write, twice told
             lines.push_back(std::move(*line));
         }
     }

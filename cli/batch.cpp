@@ -28,9 +28,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kIconError = 4;                 // message box icon of refusals and errors
-constexpr int kPriorityError = 10;            // message centre priority of errors
-constexpr long kMaxCoordinate = 10'000'000;   // pixel coordinates beyond this are typing mistakes
+constexpr int kIconError = 4;                // message box icon of refusals and errors
+constexpr int kPriorityError = 10;           // message centre priority of errors
+constexpr long kMaxCoordinate = 10'000'000;  // pixel coordinates beyond this are typing mistakes
 
 // A block of pixels as image tools count them: x to the right, y down from the top-left corner.
 struct PixelRect {
@@ -39,14 +39,14 @@ struct PixelRect {
 
 // What the command line asked for.
 struct BatchOptions {
-    std::optional<PixelRect> block;           // --block X,Y,W,H
-    std::optional<std::pair<long, long>> to;  // --to X,Y
-    std::optional<int> answer;                // --yes (6) / --no (7)
-    std::string settingsFile;                 // --settings FILE
+    std::optional<PixelRect> block;                           // --block X,Y,W,H
+    std::optional<std::pair<long, long>> to;                  // --to X,Y
+    std::optional<int> answer;                                // --yes (6) / --no (7)
+    std::string settingsFile;                                 // --settings FILE
     std::vector<std::pair<std::string, std::string>> fields;  // --set FIELD=VALUE, in order
-    std::string appPath;                      // --app PATH
-    bool verbose = false;                     // --verbose: transcript events on stderr
-    bool acceptDamaged = false;               // --accept-damaged: edit files with damaged pixel data
+    std::string appPath;                                      // --app PATH
+    bool verbose = false;                                     // --verbose: transcript events on stderr
+    bool acceptDamaged = false;                               // --accept-damaged: edit files with damaged pixel data
     std::vector<std::string> files;
 };
 
@@ -88,9 +88,17 @@ std::vector<DPoint3d> cornersBaseAndDestination(const BatchOptions& o, int image
 const std::vector<std::pair<const char*, const char*>> kBlockMode = {{"ModifyMode", "1"}, {"HybridMode", "0"}};
 
 const BatchCommand kCommands[] = {
-    {"delete", "PXMEND DELETE", true, false, {{"ModifyMode", "1"}, {"HybridMode", "0"}, {"MaskMethod", "1"}},
+    {"delete",
+     "PXMEND DELETE",
+     true,
+     false,
+     {{"ModifyMode", "1"}, {"HybridMode", "0"}, {"MaskMethod", "1"}},
      cornersAndAccept},
-    {"crop", "PXMEND CROP", true, false, {{"ModifyMode", "1"}, {"HybridMode", "0"}, {"ClipMethod", "1"}},
+    {"crop",
+     "PXMEND CROP",
+     true,
+     false,
+     {{"ModifyMode", "1"}, {"HybridMode", "0"}, {"ClipMethod", "1"}},
      cornersAndAccept},
     {"copy", "PXMEND COPY", true, true, kBlockMode, cornersBaseAndDestination},
     {"move", "PXMEND MOVE", true, true, kBlockMode, cornersBaseAndDestination},
@@ -466,8 +474,10 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
     // A failed file is left as it was: a conversion the failed run made is taken back, unless the
     // file has changed again since (another program's version stays).
     if (!out.ok && converted && stampOf(file.string()) == afterConversion) {
-        if (original.restore()) converted = false;
-        else out.reason += "; the file stays converted: its original could not be put back";
+        if (original.restore())
+            converted = false;
+        else
+            out.reason += "; the file stays converted: its original could not be put back";
     }
     if (out.ok && !out.changed) return out;
     if (stampOf(file.string()) != before)

@@ -18,46 +18,71 @@ constexpr int kPaletteEntriesShown = 4;
 
 const char* formatName(img::FileFormat f) {
     switch (f) {
-    case img::FileFormat::Tiff: return "TIFF";
-    case img::FileFormat::Png: return "PNG";
-    case img::FileFormat::Jpeg: return "JPEG";
-    case img::FileFormat::Bmp: return "BMP";
-    case img::FileFormat::Gif: return "GIF";
-    default: return "unknown";
+    case img::FileFormat::Tiff:
+        return "TIFF";
+    case img::FileFormat::Png:
+        return "PNG";
+    case img::FileFormat::Jpeg:
+        return "JPEG";
+    case img::FileFormat::Bmp:
+        return "BMP";
+    case img::FileFormat::Gif:
+        return "GIF";
+    default:
+        return "unknown";
     }
 }
 
 const char* compressionName(img::Compression c) {
     switch (c) {
-    case img::Compression::None: return "none";
-    case img::Compression::CcittRle: return "CCITT modified Huffman";
-    case img::Compression::CcittG3: return "CCITT Group 3";
-    case img::Compression::CcittG4: return "CCITT Group 4";
-    case img::Compression::Lzw: return "LZW";
-    case img::Compression::PackBits: return "PackBits";
-    case img::Compression::Jpeg: return "JPEG";
-    case img::Compression::Deflate: return "deflate";
-    default: return "unknown";
+    case img::Compression::None:
+        return "none";
+    case img::Compression::CcittRle:
+        return "CCITT modified Huffman";
+    case img::Compression::CcittG3:
+        return "CCITT Group 3";
+    case img::Compression::CcittG4:
+        return "CCITT Group 4";
+    case img::Compression::Lzw:
+        return "LZW";
+    case img::Compression::PackBits:
+        return "PackBits";
+    case img::Compression::Jpeg:
+        return "JPEG";
+    case img::Compression::Deflate:
+        return "deflate";
+    default:
+        return "unknown";
     }
 }
 
 const char* modeName(img::ColorMode m) {
     switch (m) {
-    case img::ColorMode::Rgb: return "24-bit colour";
-    case img::ColorMode::Palette4: return "16-colour palette";
-    case img::ColorMode::Palette8: return "256-colour palette";
-    case img::ColorMode::Grey8: return "8-bit grey";
-    case img::ColorMode::Mono: return "monochrome";
-    case img::ColorMode::Rgba: return "32-bit colour with alpha";
-    default: return "other layout (not decoded by the host)";
+    case img::ColorMode::Rgb:
+        return "24-bit colour";
+    case img::ColorMode::Palette4:
+        return "16-colour palette";
+    case img::ColorMode::Palette8:
+        return "256-colour palette";
+    case img::ColorMode::Grey8:
+        return "8-bit grey";
+    case img::ColorMode::Mono:
+        return "monochrome";
+    case img::ColorMode::Rgba:
+        return "32-bit colour with alpha";
+    default:
+        return "other layout (not decoded by the host)";
     }
 }
 
 const char* unitName(img::ResolutionUnit u) {
     switch (u) {
-    case img::ResolutionUnit::Inch: return "dots per inch";
-    case img::ResolutionUnit::Centimetre: return "dots per centimetre";
-    default: return "(aspect ratio only)";
+    case img::ResolutionUnit::Inch:
+        return "dots per inch";
+    case img::ResolutionUnit::Centimetre:
+        return "dots per centimetre";
+    default:
+        return "(aspect ratio only)";
     }
 }
 
@@ -77,7 +102,8 @@ std::string paletteSummary(const img::Image& image) {
     bool ramp = image.paletteCount > 2;
     for (int i = 0; ramp && i < image.paletteCount; ++i) {
         const int level = image.paletteCount == 256 ? i : i * 255 / (image.paletteCount - 1);
-        ramp = image.palette[std::size_t(i)] == img::Rgb8{std::uint8_t(level), std::uint8_t(level), std::uint8_t(level)};
+        ramp =
+            image.palette[std::size_t(i)] == img::Rgb8{std::uint8_t(level), std::uint8_t(level), std::uint8_t(level)};
     }
     if (ramp) return "grey ramp (" + std::to_string(image.paletteCount) + " entries)";
     std::string out = std::to_string(image.paletteCount) + " entries";
@@ -124,12 +150,13 @@ bool printInfo(const std::string& path, const img::ReadOptions& options, std::os
          << " bit(s) a sample, " << info.samplesPerPixel << " sample(s) a pixel\n"
          << "  size: " << info.width << " x " << info.height << " pixels\n";
     if (info.resolution.x > 0)
-        text << "  resolution: " << info.resolution.x << " x " << info.resolution.y << " " << unitName(info.resolution.unit)
-             << "\n";
-    const bool rampOnly = info.mode == img::ColorMode::Grey8 || info.mode == img::ColorMode::Rgb ||
-                          info.mode == img::ColorMode::Rgba;
+        text << "  resolution: " << info.resolution.x << " x " << info.resolution.y << " "
+             << unitName(info.resolution.unit) << "\n";
+    const bool rampOnly =
+        info.mode == img::ColorMode::Grey8 || info.mode == img::ColorMode::Rgb || info.mode == img::ColorMode::Rgba;
     if (rampOnly)
-        text << (info.mode == img::ColorMode::Grey8 ? "  palette: none (grey ramp)\n" : "  palette: none (direct colour)\n");
+        text << (info.mode == img::ColorMode::Grey8 ? "  palette: none (grey ramp)\n"
+                                                    : "  palette: none (direct colour)\n");
     if (info.mode == img::ColorMode::Other) {
         out << text.str();
         return true;

@@ -150,14 +150,15 @@ bool writeSampleRasters(const fs::path& dir) {
     scan.photometric = img::Photometric::MinIsWhite;
     scan.compression = img::Compression::CcittG4;
     scan.resolution = {200, 200, img::ResolutionUnit::Inch};
-    inkBox(scan, 20, 20, 1580, 26);       // border
+    inkBox(scan, 20, 20, 1580, 26);  // border
     inkBox(scan, 20, 1074, 1580, 1080);
     inkBox(scan, 20, 20, 26, 1080);
     inkBox(scan, 1574, 20, 1580, 1080);
-    for (int x = 200; x < 1500; x += 150) inkBox(scan, x, 200, x + 3, 900);   // a grid
+    for (int x = 200; x < 1500; x += 150) inkBox(scan, x, 200, x + 3, 900);  // a grid
     for (int y = 200; y <= 900; y += 140) inkBox(scan, 200, y, 1403, y + 3);
     inkBox(scan, 1100, 950, 1560, 1060);  // title block
-    for (int i = 0; i < 60; ++i) inkBox(scan, 300 + 17 * i % 900, 500 + 31 * i % 300, 303 + 17 * i % 900, 503 + 31 * i % 300);
+    for (int i = 0; i < 60; ++i)
+        inkBox(scan, 300 + 17 * i % 900, 500 + 31 * i % 300, 303 + 17 * i % 900, 503 + 31 * i % 300);
     img::Image photo = img::makeImage(600, 400, img::ColorMode::Rgb).image;
     for (int y = 0; y < 400; ++y)
         for (int x = 0; x < 600; ++x) {
@@ -166,8 +167,8 @@ bool writeSampleRasters(const fs::path& dir) {
             p[1] = std::uint8_t(y * 255 / 399);
             p[2] = std::uint8_t(200);
         }
-    for (const auto& [name, image, format] :
-         {std::tuple{"scan.tif", &scan, img::FileFormat::Tiff}, std::tuple{"photo.png", &photo, img::FileFormat::Png}}) {
+    for (const auto& [name, image, format] : {std::tuple{"scan.tif", &scan, img::FileFormat::Tiff},
+                                              std::tuple{"photo.png", &photo, img::FileFormat::Png}}) {
         const img::WriteStatus status = img::createImageFile((dir / name).string(), format, *image);
         if (status.status != img::kStatusOk) {
             std::cerr << "pixelmend: " << status.error << "\n";
@@ -315,11 +316,13 @@ int runDemo(Args args) {
     // The design as the session saved it: the scan edited, the cropped picture attached.
     const bool after = demoPicture(dir / "demo-design.json", dir / "after.png");
     std::cout << (verbose ? "\n" : "") << "What the session did (files in " << dir.string() << "):\n";
-    for (const std::string& line : describeSession(readTranscript(transcriptPath), dir)) std::cout << "  " << line << "\n";
+    for (const std::string& line : describeSession(readTranscript(transcriptPath), dir))
+        std::cout << "  " << line << "\n";
     std::cout << "\nPixelMend demo finished (exit code " << code << ").\n"
               << "  session script : " << (dir / "demo.session").string() << "\n"
               << "  design file    : " << (dir / "demo-design.json").string() << "\n"
-              << "  transcript     : " << transcriptPath.string() << (verbose ? "" : " (pixelmend demo --verbose prints it)") << "\n"
+              << "  transcript     : " << transcriptPath.string()
+              << (verbose ? "" : " (pixelmend demo --verbose prints it)") << "\n"
               << "  settings file  : " << (dir / "Pxmend.ini").string() << "\n"
               << "  changed scan   : " << (dir / "scan.tif").string() << " (backup: scan-backup.tif)\n"
               << "  cropped picture: " << (dir / "photo-cropped.png").string() << " (original photo.png kept)\n";
@@ -346,7 +349,8 @@ const Subcommand kSubcommands[] = {
      runInfo},
     {"delete", "delete FILE... --block X,Y,W,H [options]", "delete a block of pixels in each file (see below)",
      [](Args a) { return runBatch("delete", a); }},
-    {"crop", "crop FILE... --block X,Y,W,H [options]", "crop each file to a block", [](Args a) { return runBatch("crop", a); }},
+    {"crop", "crop FILE... --block X,Y,W,H [options]", "crop each file to a block",
+     [](Args a) { return runBatch("crop", a); }},
     {"copy", "copy FILE... --block X,Y,W,H --to X,Y [options]", "copy a block within each file",
      [](Args a) { return runBatch("copy", a); }},
     {"move", "move FILE... --block X,Y,W,H --to X,Y [options]", "move a block within each file",
@@ -357,9 +361,10 @@ const Subcommand kSubcommands[] = {
 int runHelp(Args) {
     std::cout << "PixelMend in its substitute CAD host.\n\nUsage:\n";
     for (const auto& sub : kSubcommands) std::cout << "  pixelmend " << sub.usage << "\n      " << sub.summary << "\n";
-    std::cout << "\nThe add-on is pxmend.so beside this program unless --app or PIXELMEND_APP names another.\n"
-                 "Script lines: design, cfg, version, load, unload, keyin, command, point, reset, cursor,\n"
-                 "answer, file, color, set, toolsettings, item, close, undo, redo, dump, render (see subhost/README.md).\n";
+    std::cout
+        << "\nThe add-on is pxmend.so beside this program unless --app or PIXELMEND_APP names another.\n"
+           "Script lines: design, cfg, version, load, unload, keyin, command, point, reset, cursor,\n"
+           "answer, file, color, set, toolsettings, item, close, undo, redo, dump, render (see subhost/README.md).\n";
     return 0;
 }
 

@@ -59,9 +59,13 @@ std::string renderArgsParse(Args args, RenderRequest* request) {
                 request->view = *n;
             } else if (a == "--size") {
                 const std::size_t x = value.find('x');
-                const auto w = x == std::string::npos ? std::nullopt : wholeNumber(value.substr(0, x), 1, subhost::kMaxPictureSide);
-                const auto h = x == std::string::npos ? std::nullopt : wholeNumber(value.substr(x + 1), 1, subhost::kMaxPictureSide);
-                if (!w || !h) return "--size takes WIDTHxHEIGHT in pixels, 1 to " + std::to_string(subhost::kMaxPictureSide) + " each";
+                const auto w = x == std::string::npos ? std::nullopt
+                                                      : wholeNumber(value.substr(0, x), 1, subhost::kMaxPictureSide);
+                const auto h = x == std::string::npos ? std::nullopt
+                                                      : wholeNumber(value.substr(x + 1), 1, subhost::kMaxPictureSide);
+                if (!w || !h)
+                    return "--size takes WIDTHxHEIGHT in pixels, 1 to " + std::to_string(subhost::kMaxPictureSide) +
+                           " each";
                 request->width = *w;
                 request->height = *h;
             } else {
@@ -105,8 +109,8 @@ int runRender(Args args) {
     // Rasters the host refused to attach are left out of the picture; say which and why.
     for (const auto& event : subhost::transcript())
         if (event.value("event", "") == "rasterRefused")
-            std::cerr << "pixelmend render: raster " << event.value("file", "") << " not shown: "
-                      << event.value("reason", "") << "\n";
+            std::cerr << "pixelmend render: raster " << event.value("file", "")
+                      << " not shown: " << event.value("reason", "") << "\n";
     std::vector<std::string> notes;
     int width = 0, height = 0;
     const bool written = subhost::renderViewToPng(request.output, request.view, request.width, request.height, &notes,
@@ -117,8 +121,7 @@ int runRender(Args args) {
         std::cerr << "pixelmend render: " << request.design << ": " << error << "\n";
         return 1;
     }
-    std::cout << request.output << " (" << width << " x " << height << ", view " << request.view
-              << ")\n";
+    std::cout << request.output << " (" << width << " x " << height << ", view " << request.view << ")\n";
     return 0;
 }
 

@@ -28,7 +28,8 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     // The same text handed over as a document skips the file reader's own checks (depth, size).
     // Its nesting is held to what a design file may have, as a caller building documents does.
     bool tooDeep = false;
-    const nlohmann::json::parser_callback_t limitDepth = [&tooDeep](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+    const nlohmann::json::parser_callback_t limitDepth = [&tooDeep](int depth, nlohmann::json::parse_event_t,
+                                                                    nlohmann::json&) {
         if (depth > 64) tooDeep = true;
         return !tooDeep;
     };

@@ -31,7 +31,8 @@ img::Image pattern(int width, int height, img::ColorMode mode) {
     if (mode == img::ColorMode::Palette4 || mode == img::ColorMode::Palette8) {
         image.paletteCount = mode == img::ColorMode::Palette4 ? 16 : 256;
         for (int i = 0; i < image.paletteCount; ++i)
-            image.palette[i] = {static_cast<std::uint8_t>(i * 16), static_cast<std::uint8_t>(255 - i), static_cast<std::uint8_t>(i * 3)};
+            image.palette[i] = {static_cast<std::uint8_t>(i * 16), static_cast<std::uint8_t>(255 - i),
+                                static_cast<std::uint8_t>(i * 3)};
     }
     return image;
 }
@@ -39,8 +40,10 @@ img::Image pattern(int width, int height, img::ColorMode mode) {
 void create(const fs::path& path, img::FileFormat format, img::Image image, img::Compression compression,
             bool tiled = false) {
     image.compression = compression;
-    if (tiled) image.layout = img::Layout{true, 0, 16, 16};
-    else image.layout.rowsPerStrip = 8;
+    if (tiled)
+        image.layout = img::Layout{true, 0, 16, 16};
+    else
+        image.layout.rowsPerStrip = 8;
     const img::WriteStatus w = img::createImageFile(path.string(), format, image);
     if (w.status != 0) throw std::runtime_error(w.error);
 }
@@ -50,7 +53,8 @@ void writeGif(const fs::path& path, bool interlaced) {
     GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
     if (!gif) throw std::runtime_error("giflib cannot create " + path.string());
     GifColorType colours[8];
-    for (int i = 0; i < 8; ++i) colours[i] = {static_cast<GifByteType>(i * 32), static_cast<GifByteType>(255 - i * 32), 0};
+    for (int i = 0; i < 8; ++i)
+        colours[i] = {static_cast<GifByteType>(i * 32), static_cast<GifByteType>(255 - i * 32), 0};
     ColorMapObject* map = GifMakeMapObject(8, colours);
     const int width = 20, height = 12;
     bool ok = EGifPutScreenDesc(gif, width, height, 3, 0, map) == GIF_OK &&

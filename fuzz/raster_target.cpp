@@ -36,8 +36,8 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     }
     const img::InfoResult info = img::readInfo(path.string());
     if (info.ok) {
-        const std::uint64_t bytes =
-            static_cast<std::uint64_t>(img::rowBytes(info.info.mode, info.info.width)) * static_cast<std::uint64_t>(info.info.height);
+        const std::uint64_t bytes = static_cast<std::uint64_t>(img::rowBytes(info.info.mode, info.info.width)) *
+                                    static_cast<std::uint64_t>(info.info.height);
         if (bytes <= kMaxCasePixelBytes) {
             const img::ImageResult read = img::readImage(path.string());
             if (read.ok) img::writeImage(path.string(), read.image);

@@ -56,7 +56,8 @@ void makeFiles(ScratchState& s) {
             if ((x + y) % 7 == 0 || y == 20) scan.image.pixels[y * scan.image.stride + x / 8] |= 0x80 >> (x % 8);
     img::ImageResult photo = img::makeImage(32, 24, img::ColorMode::Rgb);
     if (!photo.ok) throw std::runtime_error(photo.error);
-    for (std::size_t i = 0; i < photo.image.pixels.size(); ++i) photo.image.pixels[i] = static_cast<std::uint8_t>(i * 37);
+    for (std::size_t i = 0; i < photo.image.pixels.size(); ++i)
+        photo.image.pixels[i] = static_cast<std::uint8_t>(i * 37);
     const fs::path dir = s.folder;
     img::WriteStatus w = img::createImageFile((dir / "scan.tif").string(), img::FileFormat::Tiff, scan.image);
     if (w.status != 0) throw std::runtime_error(w.error);

@@ -41,7 +41,8 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     subhost::runSession(script.string(), options, out, err);
     const std::string said = out.str();
     if (said.find("json.exception") != std::string::npos)
-        throw std::logic_error("the JSON library's own words reached the user: " + said.substr(said.find("json.exception")));
+        throw std::logic_error("the JSON library's own words reached the user: " +
+                               said.substr(said.find("json.exception")));
     subhost::hostReset();
     return 0;
 }

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <sstream>
 
-#include "subhost/raster/raster.h"
 #include "subhost/elements.h"
+#include "subhost/raster/raster.h"
 #include "subhost/state.h"
 #include "subhost/undo.h"
 
@@ -18,7 +18,7 @@ namespace subhost {
 constexpr int kMaxCommandNumbers = 100000;  // a table without its terminator must not run away
 
 namespace {
-constexpr int kMaxKeyinWords = 8;           // one byte of the command number per word
+constexpr int kMaxKeyinWords = 8;  // one byte of the command number per word
 
 std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -328,7 +328,8 @@ int mdlParse_loadCommandTable(RscFileHandle /*rsc*/) {
 int mdlSystem_registerCommandNumbers(const MdlCommandNumber* table) {
     auto& app = host().app;
     if (!app.loaded || !table) return ERROR;
-    for (int i = 0; i < kMaxCommandNumbers && table[i].cmdFunc; ++i) app.commands[table[i].cmdNumber] = table[i].cmdFunc;
+    for (int i = 0; i < kMaxCommandNumbers && table[i].cmdFunc; ++i)
+        app.commands[table[i].cmdNumber] = table[i].cmdFunc;
     return SUCCESS;
 }
 

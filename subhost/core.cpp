@@ -125,8 +125,12 @@ void freeRetired() {
 
 void runQueued(const QueuedWork& work) {
     switch (work.kind) {
-    case QueuedWork::Command: executeCommand(work.number, work.text); break;
-    case QueuedWork::Keyin: executeKeyin(work.text); break;
+    case QueuedWork::Command:
+        executeCommand(work.number, work.text);
+        break;
+    case QueuedWork::Keyin:
+        executeKeyin(work.text);
+        break;
     case QueuedWork::CloseDialog: {
         auto& dialogs = host().dialogs.dialogs;
         for (auto& d : dialogs)

@@ -144,7 +144,8 @@ std::optional<DesignState> designFrom(const json& doc, const std::string& defaul
                 *problem = "colorTable entry " + std::to_string(i) + " must be [red, green, blue] with 0-255";
                 return std::nullopt;
             }
-            design.colorTable[i] = RGBColorDef{c[0].get<std::uint8_t>(), c[1].get<std::uint8_t>(), c[2].get<std::uint8_t>()};
+            design.colorTable[i] =
+                RGBColorDef{c[0].get<std::uint8_t>(), c[1].get<std::uint8_t>(), c[2].get<std::uint8_t>()};
         }
     }
     return design;
@@ -175,14 +176,15 @@ void closeDesignNow() {
 void resetColorTable(std::array<RGBColorDef, 256>& table) {
     // The host's default colour table: eight primary colours, eight darker ones,
     // a 6 x 6 x 6 colour cube and a grey ramp.
-    static const RGBColorDef firstSixteen[16] = {
-        {255, 255, 255}, {0, 0, 255},     {0, 255, 0},   {255, 0, 0},   {255, 255, 0}, {255, 0, 255},
-        {255, 127, 0},   {0, 255, 255},   {192, 192, 192}, {128, 128, 128}, {128, 0, 0}, {0, 128, 0},
-        {0, 0, 128},     {128, 128, 0},   {128, 0, 128}, {0, 128, 128}};
+    static const RGBColorDef firstSixteen[16] = {{255, 255, 255}, {0, 0, 255},     {0, 255, 0},   {255, 0, 0},
+                                                 {255, 255, 0},   {255, 0, 255},   {255, 127, 0}, {0, 255, 255},
+                                                 {192, 192, 192}, {128, 128, 128}, {128, 0, 0},   {0, 128, 0},
+                                                 {0, 0, 128},     {128, 128, 0},   {128, 0, 128}, {0, 128, 128}};
     for (int i = 0; i < 16; ++i) table[i] = firstSixteen[i];
     for (int i = 0; i < 216; ++i)
-        table[16 + i] = RGBColorDef{static_cast<std::uint8_t>(51 * (i / 36)), static_cast<std::uint8_t>(51 * ((i / 6) % 6)),
-                                    static_cast<std::uint8_t>(51 * (i % 6))};
+        table[16 + i] =
+            RGBColorDef{static_cast<std::uint8_t>(51 * (i / 36)), static_cast<std::uint8_t>(51 * ((i / 6) % 6)),
+                        static_cast<std::uint8_t>(51 * (i % 6))};
     for (int i = 0; i < 24; ++i) {
         const auto g = static_cast<std::uint8_t>(8 + 10 * i);
         table[232 + i] = RGBColorDef{g, g, g};
@@ -275,15 +277,18 @@ bool saveDesignAs(const std::string& target, std::string* error) {
         std::ofstream out(temp->path(), std::ios::binary | std::ios::trunc);
         out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         out.close();
-        if (!out) problem = std::string("cannot write the temporary file ") + temp->path() + ": " + std::strerror(errno);
-        else temp->commit(&problem);
+        if (!out)
+            problem = std::string("cannot write the temporary file ") + temp->path() + ": " + std::strerror(errno);
+        else
+            temp->commit(&problem);
     }
     if (!problem.empty()) {
         if (error) *error = "design file " + path.string() + ": cannot be saved: " + problem;
         return false;
     }
     if (target.empty()) design.document = doc;
-    recordEvent({{"event", "design"}, {"action", "saved"}, {"name", utf8Narrow(design.name.c_str())}, {"path", path.string()}});
+    recordEvent(
+        {{"event", "design"}, {"action", "saved"}, {"name", utf8Narrow(design.name.c_str())}, {"path", path.string()}});
     if (!rastersWritten && error) *error = "some raster files could not be written back";
     return rastersWritten;
 }

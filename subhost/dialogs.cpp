@@ -49,15 +49,20 @@ std::unique_ptr<ItemInstance> makeItem(MSDialog* db, const rsc::Item& rscItem, i
     it->enabled = rscItem.enabled;
     it->shown = rscItem.shown;
     const int top = kItemTop + kItemPitch * index;
-    it->item = DialogItem{rscItem.type, rscItem.id, index, rscItem.itemArg,
-                          BSIRect{{kItemLeft, top}, {kItemLeft + kItemWidth - 1, top + kItemHeight - 1}}, nullptr};
+    it->item = DialogItem{rscItem.type,
+                          rscItem.id,
+                          index,
+                          rscItem.itemArg,
+                          BSIRect{{kItemLeft, top}, {kItemLeft + kItemWidth - 1, top + kItemHeight - 1}},
+                          nullptr};
     it->raw = std::make_shared<RawItemHdr>();
     it->item.rawItemP = it->raw.get();
     if (rscItem.type == RTYPE_OptionButton && !rscItem.choices.empty()) {
         it->value.kind = MSValueDescr::Long;
         it->value.longValue = rscItem.choices.front().value;
         it->text = widen(rscItem.choices.front().label);
-    } else if (rscItem.type == RTYPE_ToggleButton || rscItem.type == RTYPE_ListBox || rscItem.type == RTYPE_ColorPicker) {
+    } else if (rscItem.type == RTYPE_ToggleButton || rscItem.type == RTYPE_ListBox ||
+               rscItem.type == RTYPE_ColorPicker) {
         it->value.kind = MSValueDescr::Long;
     }
     (void)db;
@@ -101,7 +106,8 @@ void populate(MSDialog* db, const rsc::Dialog* rscDialog) {
     db->id = rscDialog ? rscDialog->id : 0;
     if (!rscDialog) return;
     if (!db->toolSettings) db->title = widen(rscDialog->title);
-    for (std::size_t i = 0; i < rscDialog->items.size(); ++i) db->items.push_back(makeItem(db, rscDialog->items[i], int(i)));
+    for (std::size_t i = 0; i < rscDialog->items.size(); ++i)
+        db->items.push_back(makeItem(db, rscDialog->items[i], int(i)));
     sendDialogMessage(db, DIALOG_MESSAGE_CREATE);
     for (std::size_t i = 0; i < db->items.size(); ++i) sendItemMessage(db, int(i), DITEM_MESSAGE_CREATE);
     for (std::size_t i = 0; i < db->items.size(); ++i) sendItemMessage(db, int(i), DITEM_MESSAGE_ALLCREATED);
@@ -196,7 +202,8 @@ bool userValue(ItemInstance& it, const std::string& value, MSValueDescr& out, st
     if (type == RTYPE_OptionButton) {
         for (const auto& choice : it.rsc->choices) {
             if (lower(choice.label ? choice.label : "") == lower(value) ||
-                (std::strtol(value.c_str(), &end, 0), !value.empty() && *end == 0 && std::strtol(value.c_str(), nullptr, 0) == choice.value)) {
+                (std::strtol(value.c_str(), &end, 0),
+                 !value.empty() && *end == 0 && std::strtol(value.c_str(), nullptr, 0) == choice.value)) {
                 out.kind = MSValueDescr::Long;
                 out.longValue = choice.value;
                 text = widen(choice.label);
@@ -205,7 +212,8 @@ bool userValue(ItemInstance& it, const std::string& value, MSValueDescr& out, st
         }
         std::string labels;
         for (const auto& choice : it.rsc->choices)
-            labels += (labels.empty() ? "" : ", ") + std::string(choice.label ? choice.label : "") + "=" + std::to_string(choice.value);
+            labels += (labels.empty() ? "" : ", ") + std::string(choice.label ? choice.label : "") + "=" +
+                      std::to_string(choice.value);
         if (error) *error = "option button has no choice \"" + value + "\" (choices: " + labels + ")";
         return false;
     }
@@ -225,8 +233,9 @@ bool userValue(ItemInstance& it, const std::string& value, MSValueDescr& out, st
         }
         if (type == RTYPE_ToggleButton) number = number != 0;
         if (type == RTYPE_ColorPicker && it.paletteSize > 0 && (number < 0 || number >= it.paletteSize)) {
-            if (error) *error = "colour index " + std::to_string(number) + " is outside the picker's " +
-                                std::to_string(it.paletteSize) + " colours";
+            if (error)
+                *error = "colour index " + std::to_string(number) + " is outside the picker's " +
+                         std::to_string(it.paletteSize) + " colours";
             return false;
         }
         out.kind = MSValueDescr::Long;
@@ -263,10 +272,12 @@ bool userValue(ItemInstance& it, const std::string& value, MSValueDescr& out, st
             out.kind = MSValueDescr::Double;
             out.doubleValue = number;
             // A slider stops at its ends: 0 and the upper limit the application set.
-            if (type == RTYPE_Scale) out.doubleValue = std::clamp(number, 0.0, std::max(0.0, it.scaleMaximum.value_or(number)));
+            if (type == RTYPE_Scale)
+                out.doubleValue = std::clamp(number, 0.0, std::max(0.0, it.scaleMaximum.value_or(number)));
             break;
         }
-        default: break;
+        default:
+            break;
         }
     }
     return true;
@@ -287,23 +298,29 @@ void userEdit(MSDialog* db, int index, const MSValueDescr& value, const std::wst
     it->text = text;
     // A list box row is picked; other items are given a value.
     sendItemMessage(db, index, it->item.type == RTYPE_ListBox ? DITEM_MESSAGE_LISTSELECT : DITEM_MESSAGE_JUSTIFY);
-    if (index >= static_cast<int>(db->items.size()) || db->items[index].get() != it) return;  // the hook replaced the items
+    if (index >= static_cast<int>(db->items.size()) || db->items[index].get() != it)
+        return;  // the hook replaced the items
     if (binding) {
         storeToBinding(*binding, it->value, it->text);
         loadItem(*it);
     }
     sendItemMessage(db, index, DITEM_MESSAGE_SETSTATE);
     if (index >= static_cast<int>(db->items.size()) || db->items[index].get() != it) return;
-    const bool changed = binding ? fieldJson(*binding) != oldStored : !sameValue(oldValue, oldText, it->value, it->text);
+    const bool changed =
+        binding ? fieldJson(*binding) != oldStored : !sameValue(oldValue, oldText, it->value, it->text);
     sendItemMessage(db, index, DITEM_MESSAGE_STATECHANGED, 0, changed);
 }
 
 nlohmann::json valueJson(const ItemInstance& it) {
     switch (it.value.kind) {
-    case MSValueDescr::Long: return it.value.longValue;
-    case MSValueDescr::Double: return it.value.doubleValue;
-    case MSValueDescr::String: return utf8(it.text);
-    default: return nullptr;
+    case MSValueDescr::Long:
+        return it.value.longValue;
+    case MSValueDescr::Double:
+        return it.value.doubleValue;
+    case MSValueDescr::String:
+        return utf8(it.text);
+    default:
+        return nullptr;
     }
 }
 
@@ -461,7 +478,9 @@ bool itemSet(const std::string& dialog, std::uint32_t type, int id, const std::s
         if (index < 0) return;
         ItemInstance& it = *db->items[index];
         if (!it.enabled || !it.shown) {
-            if (error) *error = "item " + typeCode(type) + " " + std::to_string(id) + " is " + (it.shown ? "disabled" : "hidden");
+            if (error)
+                *error =
+                    "item " + typeCode(type) + " " + std::to_string(id) + " is " + (it.shown ? "disabled" : "hidden");
             return;
         }
         MSValueDescr newValue;
@@ -482,7 +501,9 @@ bool itemPress(const std::string& dialog, std::uint32_t type, int id, std::strin
         if (index < 0) return;
         ItemInstance* it = db->items[index].get();
         if (!it->enabled || !it->shown) {
-            if (error) *error = "item " + typeCode(type) + " " + std::to_string(id) + " is " + (it->shown ? "disabled" : "hidden");
+            if (error)
+                *error =
+                    "item " + typeCode(type) + " " + std::to_string(id) + " is " + (it->shown ? "disabled" : "hidden");
             return;
         }
         ok = true;
@@ -522,9 +543,10 @@ bool setField(const std::string& field, const std::string& value, std::string* e
             for (std::size_t i = 0; i < db->items.size(); ++i) {
                 ItemInstance& it = *db->items[i];
                 const auto& b = itemBinding(it);
-                if (!b || b->field != binding->field || b->index != binding->index || !it.enabled || !it.shown) continue;
-                if (it.item.type == RTYPE_PushButton || it.item.type == RTYPE_Generic || it.item.type == RTYPE_IconCmd ||
-                    it.item.type == RTYPE_Label)
+                if (!b || b->field != binding->field || b->index != binding->index || !it.enabled || !it.shown)
+                    continue;
+                if (it.item.type == RTYPE_PushButton || it.item.type == RTYPE_Generic ||
+                    it.item.type == RTYPE_IconCmd || it.item.type == RTYPE_Label)
                     continue;
                 MSValueDescr newValue;
                 std::wstring newText;
@@ -579,12 +601,9 @@ nlohmann::json dumpItems(const std::string& dialog) {
     event["title"] = utf8(db->title);
     nlohmann::json items = nlohmann::json::array();
     for (const auto& it : db->items) {
-        nlohmann::json item{{"index", it->item.itemIndex},
-                            {"type", typeCode(it->item.type)},
-                            {"id", it->item.id},
-                            {"label", utf8Narrow(it->rsc ? it->rsc->label : "")},
-                            {"enabled", it->enabled},
-                            {"shown", it->shown},
+        nlohmann::json item{{"index", it->item.itemIndex}, {"type", typeCode(it->item.type)},
+                            {"id", it->item.id},           {"label", utf8Narrow(it->rsc ? it->rsc->label : "")},
+                            {"enabled", it->enabled},      {"shown", it->shown},
                             {"value", valueJson(*it)}};
         if (it->value.kind != MSValueDescr::String && !it->text.empty()) item["text"] = utf8(it->text);
         if (!it->drawing.empty()) item["drawing"] = it->drawing;
@@ -752,7 +771,8 @@ int mdlWindow_iconDraw(MSWindow* window, const BSIRect* rect, int iconId) {
 int mdlWindow_rectFillByRGB(MSWindow* window, const BSIRect* rect, const RGBColorDef* color) {
     auto* target = drawTarget(window);
     if (!target || !color) return ERROR;
-    target->push_back({{"kind", "rectFill"}, {"rgb", {color->red, color->green, color->blue}}, {"rect", rectJson(rect)}});
+    target->push_back(
+        {{"kind", "rectFill"}, {"rgb", {color->red, color->green, color->blue}}, {"rect", rectJson(rect)}});
     return SUCCESS;
 }
 

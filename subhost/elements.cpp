@@ -23,8 +23,11 @@ struct TypeName {
     int type;
     const char* name;
 };
-constexpr TypeName kTypeNames[] = {
-    {LINE_ELM, "line"}, {LINE_STRING_ELM, "lineString"}, {SHAPE_ELM, "shape"}, {ARC_ELM, "arc"}, {ELLIPSE_ELM, "ellipse"}};
+constexpr TypeName kTypeNames[] = {{LINE_ELM, "line"},
+                                   {LINE_STRING_ELM, "lineString"},
+                                   {SHAPE_ELM, "shape"},
+                                   {ARC_ELM, "arc"},
+                                   {ELLIPSE_ELM, "ellipse"}};
 
 const char* typeName(int type) {
     for (const auto& t : kTypeNames)
@@ -50,7 +53,8 @@ std::string readInt(const json& e, const char* key, int low, int high, int* out)
     if (!e.contains(key)) return {};
     const json& v = e[key];
     if (!v.is_number_integer() || v.get<long long>() < low || v.get<long long>() > high)
-        return std::string("\"") + key + "\" must be a whole number " + std::to_string(low) + "-" + std::to_string(high);
+        return std::string("\"") + key + "\" must be a whole number " + std::to_string(low) + "-" +
+               std::to_string(high);
     *out = int(v.get<long long>());
     return {};
 }
@@ -87,10 +91,11 @@ std::string readElement(const json& e, DesignElement* out) {
         s.filled = e["filled"].get<bool>();
     }
     if (isCurve(s.type)) {
-        if (!e.contains("center") || !readPoint(e["center"], &s.center)) return "\"center\" must be [x, y] or [x, y, z]";
+        if (!e.contains("center") || !readPoint(e["center"], &s.center))
+            return "\"center\" must be [x, y] or [x, y, z]";
         const json& axes = e.value("axes", json());
-        if (!axes.is_array() || axes.size() != 2 || !finite(axes[0]) || !finite(axes[1]) || axes[0].get<double>() <= 0 ||
-            axes[1].get<double>() <= 0)
+        if (!axes.is_array() || axes.size() != 2 || !finite(axes[0]) || !finite(axes[1]) ||
+            axes[0].get<double>() <= 0 || axes[1].get<double>() <= 0)
             return "\"axes\" must be two positive numbers";
         s.primary = axes[0].get<double>();
         s.secondary = axes[1].get<double>();
@@ -141,9 +146,7 @@ bool modelWritable(DgnModelRefP model) {
 }
 
 // Puts element back at its file position (undo of a delete, redo of a copy).
-void restore(const DesignElement& element) {
-    elementState().elements[element.filePos] = element;
-}
+void restore(const DesignElement& element) { elementState().elements[element.filePos] = element; }
 
 void applyToPoint(const Transform& t, DPoint3d* p) {
     const DPoint3d q = *p;
@@ -188,7 +191,8 @@ bool parseDesign(const json& doc, ElementState* out, std::string* problem) {
             return false;
         }
         if (list.size() > kMaxElements) {
-            *problem = "too many elements (" + std::to_string(list.size()) + ", at most " + std::to_string(kMaxElements) + ")";
+            *problem =
+                "too many elements (" + std::to_string(list.size()) + ", at most " + std::to_string(kMaxElements) + ")";
             return false;
         }
         std::map<int, bool> seen;
@@ -381,12 +385,17 @@ void toRecord(const Shape& s, MSElement* e) {
 
 bool validRecord(const MSElement& e) {
     switch (e.type) {
-    case LINE_ELM: return e.numPoints == 2;
-    case LINE_STRING_ELM: return e.numPoints >= 2 && e.numPoints <= MAX_VERTICES;
-    case SHAPE_ELM: return e.numPoints >= 3 && e.numPoints <= MAX_VERTICES;
+    case LINE_ELM:
+        return e.numPoints == 2;
+    case LINE_STRING_ELM:
+        return e.numPoints >= 2 && e.numPoints <= MAX_VERTICES;
+    case SHAPE_ELM:
+        return e.numPoints >= 3 && e.numPoints <= MAX_VERTICES;
     case ARC_ELM:
-    case ELLIPSE_ELM: return std::isfinite(e.primary) && std::isfinite(e.secondary) && std::isfinite(e.sweep);
-    default: return false;
+    case ELLIPSE_ELM:
+        return std::isfinite(e.primary) && std::isfinite(e.secondary) && std::isfinite(e.sweep);
+    default:
+        return false;
     }
 }
 

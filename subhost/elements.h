@@ -21,7 +21,7 @@ namespace subhost::elements {
 // shapes; centre, axes, rotation and sweep (degrees) for arcs and ellipses.
 struct Shape {
     int type = SHAPE_ELM;
-    std::vector<DPoint3d> points;     // vertices in design coordinates
+    std::vector<DPoint3d> points;  // vertices in design coordinates
     DPoint3d center{};
     double primary = 0, secondary = 0;
     double rotation = 0;
@@ -66,10 +66,10 @@ struct ElementState {
     std::vector<int> selection;
     std::vector<std::unique_ptr<TransDescr>> transients;
     int nextTransientId = 1;
-    FenceContentFunc fenceContent = nullptr;     // content function of the fence command
-    std::uint32_t processing = 0;                // file position of the element the fence visits
-    std::vector<Shape> dynamics;                 // what the last dynamics call displayed
-    bool dynamicsOpen = false;                   // a dynamics call is running
+    FenceContentFunc fenceContent = nullptr;  // content function of the fence command
+    std::uint32_t processing = 0;             // file position of the element the fence visits
+    std::vector<Shape> dynamics;              // what the last dynamics call displayed
+    bool dynamicsOpen = false;                // a dynamics call is running
 };
 
 ElementState& elementState();

@@ -154,9 +154,7 @@ void mdlStringList_destroy(StringList* list) {
     if (validList(list)) host().misc.stringLists.erase(list);
 }
 
-long mdlStringList_size(StringList* list) {
-    return validList(list) ? static_cast<long>(list->members.size()) : 0;
-}
+long mdlStringList_size(StringList* list) { return validList(list) ? static_cast<long>(list->members.size()) : 0; }
 
 int mdlStringList_getMember(WCharCP* text, InfoField** info, StringList* list, long index) {
     if (!validList(list) || index < 0 || index >= static_cast<long>(list->members.size())) return ERROR;

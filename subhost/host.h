@@ -93,7 +93,8 @@ void dataPoint(DPoint3d p, int view);
 void resetButton();
 void cursorMove(DPoint3d p, int view);
 
-// Sets a field of the published record as a bound item would ("ScaleX", "LineStyle3", "CanvasColor"); false with *error.
+// Sets a field of the published record as a bound item would ("ScaleX", "LineStyle3", "CanvasColor"); false with
+// *error.
 bool setField(const std::string& field, const std::string& value, std::string* error);
 // Opens or closes the tool settings window.
 void toolSettings(bool open);
@@ -113,9 +114,9 @@ nlohmann::json dumpMenus();
 
 // How a session runs: the default answer and the application its `load` lines load.
 struct SessionOptions {
-    std::optional<int> defaultAnswer;                    // --answers yes (6) or no (7); nullopt: none
-    std::string appPath;                                 // module to load; empty: env PIXELMEND_APP
-    int (*linkedMain)(int, WCharCP*) = nullptr;          // or an application linked into this process
+    std::optional<int> defaultAnswer;            // --answers yes (6) or no (7); nullopt: none
+    std::string appPath;                         // module to load; empty: env PIXELMEND_APP
+    int (*linkedMain)(int, WCharCP*) = nullptr;  // or an application linked into this process
     const rsc::File* (*linkedResources)() = nullptr;
 };
 

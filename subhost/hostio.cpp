@@ -115,8 +115,8 @@ mode_t n_replacementMode(const struct stat* current) {
 // Writes data to a new temporary file beside path, flushes it and renames it over path; the
 // temporary is removed when anything fails. 0, or the error code (errno of the temporary's
 // creation is kept for the caller in *createError when that is what failed).
-int j_replaceThroughTemporary(const std::string& path, const char* data, std::size_t size,
-                              const struct stat* current, int* createError) {
+int j_replaceThroughTemporary(const std::string& path, const char* data, std::size_t size, const struct stat* current,
+                              int* createError) {
     std::string temporary;
     Descriptor fd(j_temporaryCreate(path, temporary));
     if (fd.get() < 0) return *createError = j_lastError();
@@ -176,7 +176,7 @@ int j_hostFileReplace(const char* link, const void* data, std::size_t size) {
 }
 
 bool b_hostLocalTime(std::time_t when, std::tm* local) {
-    std::tm result {};
+    std::tm result{};
     if (!local || ::localtime_r(&when, &result) == nullptr) return false;
     *local = result;
     return true;

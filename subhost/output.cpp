@@ -34,7 +34,8 @@ std::vector<EventShape> makeShapes() {
         {"unload", {{"task", kNoText}, {"type", kNoNumber}}},
         {"unloadRefused", {{"task", kNoText}, {"type", kNoNumber}}},
         {"menu", {{"action", kNoText}, {"id", kNoNumber}, {"title", kNoText}}},
-        {"design", {{"action", kNoText}, {"name", kNoText}, {"readOnly", kNo}, {"views", kNoNumber}, {"path", kNoText}}},
+        {"design",
+         {{"action", kNoText}, {"name", kNoText}, {"readOnly", kNo}, {"views", kNoNumber}, {"path", kNoText}}},
         {"command", output},
         {"prompt", output},
         {"status", output},
@@ -46,7 +47,11 @@ std::vector<EventShape> makeShapes() {
         {"messageCenter", {{"priority", kNoNumber}, {"brief", kNoText}, {"detail", kNoText}, {"alert", kNo}}},
         {"messageBox", {{"dialog", kNoNumber}, {"icon", kNoNumber}, {"text", kNoText}, {"answer", kNoText}}},
         {"fileDialog",
-         {{"kind", kNoText}, {"filter", kNoText}, {"title", kNoText}, {"directory", kNoText}, {"suggested", kNoText},
+         {{"kind", kNoText},
+          {"filter", kNoText},
+          {"title", kNoText},
+          {"directory", kNoText},
+          {"suggested", kNoText},
           {"answer", kNoText}}},
         {"colorChooser", {{"start", kNoList}, {"flags", kNoNumber}, {"answer", kNoText}}},
         {"completionBar", {{"action", kNoText}, {"title", kNoText}, {"text", kNoText}, {"percent", kNoNumber}}},
@@ -64,7 +69,11 @@ std::vector<EventShape> makeShapes() {
         {"fence", {{"action", kNoText}, {"view", kNoNumber}, {"points", kNoList}}},
         {"display", {{"drawMode", kNoNumber}, {"element", kNoObject}}},
         {"transient",
-         {{"action", kNoText}, {"id", kNoNumber}, {"viewMask", kNoNumber}, {"drawMode", kNoNumber}, {"element", kNoObject}}},
+         {{"action", kNoText},
+          {"id", kNoNumber},
+          {"viewMask", kNoNumber},
+          {"drawMode", kNoNumber},
+          {"element", kNoObject}}},
         {"dynamics", {{"elements", kNoList}}},
         {"elements", {{"elements", kNoList}}},
         {"scaleInfo", {{"dialog", kNoNumber}, {"item", kNoNumber}, {"maximum", kNoNumber}, {"label", kNoText}}},
@@ -83,12 +92,18 @@ std::vector<EventShape> makeShapes() {
 
 const char* eventOfType(int msgType) {
     switch (msgType) {
-    case MSG_ERROR: return "error";
-    case MSG_PROMPT: return "prompt";
-    case MSG_STATUS: return "status";
-    case MSG_COMMAND: return "command";
-    case MSG_KEYIN: return "keyin";
-    default: return "message";
+    case MSG_ERROR:
+        return "error";
+    case MSG_PROMPT:
+        return "prompt";
+    case MSG_STATUS:
+        return "status";
+    case MSG_COMMAND:
+        return "command";
+    case MSG_KEYIN:
+        return "keyin";
+    default:
+        return "message";
     }
 }
 
@@ -127,7 +142,9 @@ void mdlOutput_printf(int msgType, WCharCP text) {
 void mdlOutput_rscPrintf(int msgType, RscFileHandle /*rsc*/, int messageListId, int messageId) {
     using namespace subhost;
     const auto text = messageText(messageListId, messageId);
-    nlohmann::json event{{"event", eventOfType(msgType)}, {"list", messageListId}, {"id", messageId},
+    nlohmann::json event{{"event", eventOfType(msgType)},
+                         {"list", messageListId},
+                         {"id", messageId},
                          {"text", utf8Narrow(text ? text->c_str() : "")}};
     if (!text) event["missing"] = true;
     recordEvent(std::move(event));

@@ -20,22 +20,36 @@ struct BoxButtons {
 
 nlohmann::json answerJson(int action) {
     switch (action) {
-    case ACTIONBUTTON_OK: return "ok";
-    case ACTIONBUTTON_CANCEL: return "cancel";
-    case ACTIONBUTTON_YES: return "yes";
-    case ACTIONBUTTON_NO: return "no";
-    default: return action;
+    case ACTIONBUTTON_OK:
+        return "ok";
+    case ACTIONBUTTON_CANCEL:
+        return "cancel";
+    case ACTIONBUTTON_YES:
+        return "yes";
+    case ACTIONBUTTON_NO:
+        return "no";
+    default:
+        return action;
     }
 }
 
 BoxButtons boxButtons(int dialogId) {
     BoxButtons box;
     switch (dialogId) {
-    case MSGBOX_NOTICE: box.noticeAnswer = ACTIONBUTTON_OK; return box;
-    case MSGBOX_YESNO: box.allowed = {ACTIONBUTTON_YES, ACTIONBUTTON_NO}; return box;
-    case MSGBOX_YESNOCANCEL: box.allowed = {ACTIONBUTTON_YES, ACTIONBUTTON_NO, ACTIONBUTTON_CANCEL}; return box;
-    case MSGBOX_CONFIRM: box.allowed = {ACTIONBUTTON_OK, ACTIONBUTTON_CANCEL}; return box;
-    default: break;
+    case MSGBOX_NOTICE:
+        box.noticeAnswer = ACTIONBUTTON_OK;
+        return box;
+    case MSGBOX_YESNO:
+        box.allowed = {ACTIONBUTTON_YES, ACTIONBUTTON_NO};
+        return box;
+    case MSGBOX_YESNOCANCEL:
+        box.allowed = {ACTIONBUTTON_YES, ACTIONBUTTON_NO, ACTIONBUTTON_CANCEL};
+        return box;
+    case MSGBOX_CONFIRM:
+        box.allowed = {ACTIONBUTTON_OK, ACTIONBUTTON_CANCEL};
+        return box;
+    default:
+        break;
     }
     const rsc::Dialog* dialog = findRscDialog(dialogId);
     if (!dialog) {
@@ -151,7 +165,11 @@ int mdlDialog_openMessageBox(int dialogId, WCharCP text, int icon) {
                            {{"dialog", dialogId}, {"text", shown}, {"allowed", allowed}});
         }
     }
-    recordEvent({{"event", "messageBox"}, {"dialog", dialogId}, {"icon", icon}, {"text", shown}, {"answer", answerJson(answer)}});
+    recordEvent({{"event", "messageBox"},
+                 {"dialog", dialogId},
+                 {"icon", icon},
+                 {"text", shown},
+                 {"answer", answerJson(answer)}});
     if (!box.noticeAnswer) host().answers.eventsAfterLastDefaulted = host().output.events.size();
     if (box.instance) closeDialogNow(box.instance, answer, 0);
     return answer;
@@ -184,9 +202,10 @@ void mdlDialog_completionBarClose(CompletionBar* bar) {
 namespace subhost {
 namespace {
 
-int fileDialog(const char* kind, WCharP fileName, WCharCP suggested, WCharCP filter, WCharCP defaultDir, WCharCP title) {
-    nlohmann::json event{{"event", "fileDialog"},   {"kind", kind},
-                         {"filter", utf8(filter)},  {"title", utf8(title)},
+int fileDialog(const char* kind, WCharP fileName, WCharCP suggested, WCharCP filter, WCharCP defaultDir,
+               WCharCP title) {
+    nlohmann::json event{{"event", "fileDialog"},         {"kind", kind},
+                         {"filter", utf8(filter)},        {"title", utf8(title)},
                          {"directory", utf8(defaultDir)}, {"suggested", utf8(suggested)}};
     auto& files = host().answers.files;
     std::optional<std::string> answer;
@@ -201,8 +220,9 @@ int fileDialog(const char* kind, WCharP fileName, WCharCP suggested, WCharCP fil
     recordEvent(std::move(event));
     if (answer && answer->size() >= static_cast<std::size_t>(MAXFILELENGTH)) {
         // The dialog cannot hand back a longer name: the answer counts as a cancel.
-        recordEvent({{"event", "error"},
-                     {"message", "file answer longer than " + std::to_string(MAXFILELENGTH - 1) + " characters: cancelled"}});
+        recordEvent(
+            {{"event", "error"},
+             {"message", "file answer longer than " + std::to_string(MAXFILELENGTH - 1) + " characters: cancelled"}});
         return 1;
     }
     if (!answer) return 1;
@@ -227,12 +247,12 @@ bool acceptCreated(WCharCP fileName) {
     if (!S_ISREG(st.st_mode)) {
         mdlDialog_openMessageBox(MSGBOX_NOTICE,
                                  widen(path + "\nThis is not a regular file and cannot be replaced. Please choose "
-                                              "another name.").c_str(),
+                                              "another name.")
+                                     .c_str(),
                                  kIconError);
         return false;
     }
-    return mdlDialog_openMessageBox(MSGBOX_YESNO,
-                                    widen(path + " already exists.\nDo you want to replace it?").c_str(),
+    return mdlDialog_openMessageBox(MSGBOX_YESNO, widen(path + " already exists.\nDo you want to replace it?").c_str(),
                                     kIconWarning) == ACTIONBUTTON_YES;
 }
 

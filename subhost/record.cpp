@@ -14,10 +14,14 @@ namespace {
 std::size_t elementSize(const rsc::Field& field) {
     if (field.elementSize != 0) return field.elementSize;
     switch (field.kind) {
-    case rsc::FieldKind::Int32: return sizeof(std::int32_t);
-    case rsc::FieldKind::Double: return sizeof(double);
-    case rsc::FieldKind::Rgb: return 3;
-    case rsc::FieldKind::Text: return 1;
+    case rsc::FieldKind::Int32:
+        return sizeof(std::int32_t);
+    case rsc::FieldKind::Double:
+        return sizeof(double);
+    case rsc::FieldKind::Rgb:
+        return 3;
+    case rsc::FieldKind::Text:
+        return 1;
     }
     return 1;
 }
@@ -88,7 +92,8 @@ std::optional<ItemBinding> bindAccess(const char* access) {
     const auto bracket = name.find('[');
     if (bracket != std::string::npos) {
         long parsed = 0;
-        if (name.back() != ']' || !parseLong(name.substr(bracket + 1, name.size() - bracket - 2), &parsed)) return std::nullopt;
+        if (name.back() != ']' || !parseLong(name.substr(bracket + 1, name.size() - bracket - 2), &parsed))
+            return std::nullopt;
         index = static_cast<int>(parsed);
         name = name.substr(0, bracket);
     }
@@ -192,10 +197,14 @@ nlohmann::json fieldJson(const ItemBinding& binding) {
     if (!elementAddress(binding)) return nullptr;
     loadFromBinding(binding, value, text);
     switch (binding.field->kind) {
-    case rsc::FieldKind::Int32: return value.longValue;
-    case rsc::FieldKind::Double: return value.doubleValue;
-    case rsc::FieldKind::Text: return utf8(text);
-    case rsc::FieldKind::Rgb: return {value.longValue & 0xFF, (value.longValue >> 8) & 0xFF, (value.longValue >> 16) & 0xFF};
+    case rsc::FieldKind::Int32:
+        return value.longValue;
+    case rsc::FieldKind::Double:
+        return value.doubleValue;
+    case rsc::FieldKind::Text:
+        return utf8(text);
+    case rsc::FieldKind::Rgb:
+        return {value.longValue & 0xFF, (value.longValue >> 8) & 0xFF, (value.longValue >> 16) & 0xFF};
     }
     return nullptr;
 }
@@ -233,7 +242,9 @@ std::optional<ItemBinding> namedField(const std::string& name, std::string* erro
         return std::nullopt;
     }
     if (index < 0 || index >= std::max(1, field->arrayCount)) {
-        if (error) *error = "index " + digits + " is outside field " + base + " (0-" + std::to_string(field->arrayCount - 1) + ")";
+        if (error)
+            *error =
+                "index " + digits + " is outside field " + base + " (0-" + std::to_string(field->arrayCount - 1) + ")";
         return std::nullopt;
     }
     return ItemBinding{field, static_cast<int>(index)};
@@ -245,9 +256,15 @@ bool storeTyped(const ItemBinding& binding, const std::string& value, std::strin
     unsigned char rgb[3];
     bool good = true;
     switch (binding.field->kind) {
-    case rsc::FieldKind::Int32: good = parseLong(value, &l); break;
-    case rsc::FieldKind::Double: good = parseDouble(value, &d); break;
-    case rsc::FieldKind::Rgb: good = parseRgb(value, rgb); break;
+    case rsc::FieldKind::Int32:
+        good = parseLong(value, &l);
+        break;
+    case rsc::FieldKind::Double:
+        good = parseDouble(value, &d);
+        break;
+    case rsc::FieldKind::Rgb:
+        good = parseRgb(value, rgb);
+        break;
     case rsc::FieldKind::Text:
         good = value.size() < elementSize(*binding.field);
         break;

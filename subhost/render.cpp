@@ -50,7 +50,7 @@ namespace {
 
 constexpr double kDegrees = 3.14159265358979323846 / 180.0;
 constexpr int kDefaultLongSide = 1024;
-constexpr double kFitMargin = 0.02;  // share of the design's range left around it by a fitted view
+constexpr double kFitMargin = 0.02;      // share of the design's range left around it by a fitted view
 constexpr double kEdgeNudge = 1.0 / 32;  // picture pixels elements are moved right and down by
 
 using Rgb = std::array<std::uint8_t, 3>;
@@ -169,10 +169,14 @@ std::vector<Pt> clipPolygon(std::vector<Pt> polygon, const Window& w) {
         // Signed distance inside the edge: >= 0 keeps the point.
         const auto inside = [&](const Pt& p) {
             switch (edge) {
-            case 0: return p.x - w.lo.x;
-            case 1: return w.hi.x - p.x;
-            case 2: return p.y - w.lo.y;
-            default: return w.hi.y - p.y;
+            case 0:
+                return p.x - w.lo.x;
+            case 1:
+                return w.hi.x - p.x;
+            case 2:
+                return p.y - w.lo.y;
+            default:
+                return w.hi.y - p.y;
             }
         };
         std::vector<Pt> out;
@@ -332,7 +336,9 @@ std::optional<std::vector<double>> dashesParse(const std::string& text) {
 std::optional<int> keyIndex(const std::string& key, const std::string& prefix, int count) {
     if (key.rfind(prefix, 0) != 0) return std::nullopt;
     const std::string digits = key.substr(prefix.size());
-    if (digits.empty() || digits.size() > 2 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) return std::nullopt;
+    if (digits.empty() || digits.size() > 2 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
     const int index = std::stoi(digits);
     return index < count ? std::optional<int>(index) : std::nullopt;
 }
@@ -438,7 +444,8 @@ void masksErase(cairo_surface_t* layer, int left, int top, const DgnRaster& r, c
 }
 
 // Draws one attachment's pixels under the picture pixels it covers.
-void drawRaster(cairo_t* cr, int width, int height, DgnRaster& r, const Affine& toPicture, std::vector<std::string>& notes) {
+void drawRaster(cairo_t* cr, int width, int height, DgnRaster& r, const Affine& toPicture,
+                std::vector<std::string>& notes) {
     const Affine fromDesign = designToRaster(r);
     const auto pictureToDesign = toPicture.inverse();
     const auto rasterToDesign = fromDesign.inverse();
@@ -465,7 +472,8 @@ void drawRaster(cairo_t* cr, int width, int height, DgnRaster& r, const Affine& 
 
     const Surface layer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, right - left, bottom - top));
     if (cairo_surface_status(layer.get()) != CAIRO_STATUS_SUCCESS) {
-        notes.push_back("raster " + r.path + " not shown: " + cairo_status_to_string(cairo_surface_status(layer.get())));
+        notes.push_back("raster " + r.path +
+                        " not shown: " + cairo_status_to_string(cairo_surface_status(layer.get())));
         return;
     }
     cairo_surface_flush(layer.get());
@@ -491,11 +499,11 @@ void drawRaster(cairo_t* cr, int width, int height, DgnRaster& r, const Affine& 
     // raster pixel whose centre it holds is ink. Rasters that lie square to the picture test the pixels
     // under it row by row; turned ones test n x n points spread over it (n: raster pixels a picture pixel
     // spans, at most 16).
-    const int n = std::max(1, int(within(std::ceil(std::max(std::hypot(toRaster.a, toRaster.d),
-                                                            std::hypot(toRaster.b, toRaster.e))),
-                                         16)));
-    const bool square = std::fabs(toRaster.b) <= 1e-9 * std::fabs(toRaster.a) &&
-                        std::fabs(toRaster.d) <= 1e-9 * std::fabs(toRaster.e);
+    const int n = std::max(
+        1,
+        int(within(std::ceil(std::max(std::hypot(toRaster.a, toRaster.d), std::hypot(toRaster.b, toRaster.e))), 16)));
+    const bool square =
+        std::fabs(toRaster.b) <= 1e-9 * std::fabs(toRaster.a) && std::fabs(toRaster.d) <= 1e-9 * std::fabs(toRaster.e);
     const auto inkUnder = [&](int x, int y) {
         if (square) {
             const double u0 = toRaster.a * x + toRaster.c, u1 = u0 + toRaster.a;
@@ -581,7 +589,7 @@ struct Run {
 // where the whole line's pattern stands there, so that cutting never moves a dash.
 std::vector<Run> visibleRuns(const std::vector<Pt>& points, const Window& window, double patternLength) {
     std::vector<Run> runs;
-    double phase = 0;  // distance along the pattern where the next segment starts
+    double phase = 0;     // distance along the pattern where the next segment starts
     bool joined = false;  // the last run ends where the next segment starts
     if (points.size() == 1) {
         double t0, t1;
@@ -596,7 +604,8 @@ std::vector<Run> visibleRuns(const std::vector<Pt>& points, const Window& window
             const Pt start{a.x + t0 * (b.x - a.x), a.y + t0 * (b.y - a.y)};
             const Pt end{a.x + t1 * (b.x - a.x), a.y + t1 * (b.y - a.y)};
             if (!joined || t0 > 0) {
-                const double offset = patternLength > 0 ? std::fmod(phase + std::fmod(t0 * len, patternLength), patternLength) : 0;
+                const double offset =
+                    patternLength > 0 ? std::fmod(phase + std::fmod(t0 * len, patternLength), patternLength) : 0;
                 runs.push_back({{start}, offset});
             }
             runs.back().points.push_back(end);
@@ -676,14 +685,16 @@ std::optional<Drawn> drawView(int view, int width, int height, std::string* erro
                     std::to_string(kMaxPicturePixels) + " pixels");
     const nlohmann::json* v = views.empty() ? nullptr : &views[std::size_t(view)];
     Affine toPicture;
-    if (!viewFrame(v, &width, &height, &toPicture, &problem)) return fail("view " + std::to_string(view) + ": " + problem);
+    if (!viewFrame(v, &width, &height, &toPicture, &problem))
+        return fail("view " + std::to_string(view) + ": " + problem);
 
     Drawn drawn;
     drawn.width = width;
     drawn.height = height;
     drawn.surface.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
     if (cairo_surface_status(drawn.surface.get()) != CAIRO_STATUS_SUCCESS)
-        return fail(std::string("no picture of that size: ") + cairo_status_to_string(cairo_surface_status(drawn.surface.get())));
+        return fail(std::string("no picture of that size: ") +
+                    cairo_status_to_string(cairo_surface_status(drawn.surface.get())));
     const Context cr(cairo_create(drawn.surface.get()));
     cairo_set_antialias(cr.get(), CAIRO_ANTIALIAS_NONE);
     cairo_set_source_rgb(cr.get(), 0, 0, 0);
@@ -735,8 +746,10 @@ bool renderViewToPng(const std::string& pngPath, int view, int width, int height
         problem = "it is a folder";
     } else if (auto temp = safefile::TempFile::create(pngPath, &problem)) {
         const cairo_status_t status = cairo_surface_write_to_png(drawn->surface.get(), temp->path().c_str());
-        if (status != CAIRO_STATUS_SUCCESS) problem = std::string("Cairo: ") + cairo_status_to_string(status);
-        else temp->commit(&problem);
+        if (status != CAIRO_STATUS_SUCCESS)
+            problem = std::string("Cairo: ") + cairo_status_to_string(status);
+        else
+            temp->commit(&problem);
     }
     if (!problem.empty()) {
         if (error) *error = pngPath + ": the picture cannot be written: " + problem;

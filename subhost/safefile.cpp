@@ -57,8 +57,8 @@ bool processRuns(long pid) {
 
 std::string temporaryNameFor(const std::string& target) {
     const fs::path p(target);
-    const std::string name = "." + p.filename().string() + ".pxmtmp-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(nextNumber());
+    const std::string name =
+        "." + p.filename().string() + ".pxmtmp-" + std::to_string(::getpid()) + "-" + std::to_string(nextNumber());
     return (p.parent_path() / name).string();
 }
 
@@ -79,7 +79,7 @@ int removeStaleWorkingFiles(const std::string& folder) {
         const std::string name = it->path().filename().string();
         const long owner = ownerOf(name);
         if (owner == 0 || processRuns(owner)) continue;
-        struct stat st{};
+        struct stat st {};
         if (::lstat(it->path().c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
         if (::unlink(it->path().c_str()) == 0) ++removed;
     }
@@ -114,7 +114,7 @@ TempFile::TempFile(TempFile&& other) noexcept
 
 TempFile::~TempFile() {
     if (committed_) return;
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path_.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(path_.c_str());
 }
 
@@ -129,13 +129,13 @@ bool TempFile::commit(std::string* error) {
     // The encoders may have reopened the file by name: it must still be the regular file made here.
     const int fd = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return failed("cannot reopen the temporary file " + path_, errno);
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int code = errno;
         ::close(fd);
         return failed("the temporary file " + path_ + " is no longer a regular file", code ? code : EINVAL);
     }
-    struct stat target{};
+    struct stat target {};
     if (::stat(target_.c_str(), &target) == 0 && ::fchmod(fd, target.st_mode & 07777) != 0) {
         const int code = errno;
         ::close(fd);
@@ -175,7 +175,8 @@ std::optional<FileLock> FileLock::acquire(const std::string& path, double waitSe
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             // Another writer may have replaced the file while this one waited: lock the file the
             // name holds now.
-            struct stat locked{}, named{};
+            struct stat locked {
+            }, named{};
             if (::fstat(fd, &locked) == 0 && ::stat(path.c_str(), &named) == 0 && locked.st_dev == named.st_dev &&
                 locked.st_ino == named.st_ino)
                 return FileLock(fd);

@@ -69,14 +69,16 @@ long wholeNumber(const std::string& text, const char* what) {
     char* end = nullptr;
     errno = 0;
     const long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != 0 || errno == ERANGE) fail(std::string(what) + " must be a whole number, not \"" + text + "\"");
+    if (text.empty() || *end != 0 || errno == ERANGE)
+        fail(std::string(what) + " must be a whole number, not \"" + text + "\"");
     return v;
 }
 
 double realNumber(const std::string& text, const char* what) {
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != 0 || !std::isfinite(v)) fail(std::string(what) + " must be a number, not \"" + text + "\"");
+    if (text.empty() || *end != 0 || !std::isfinite(v))
+        fail(std::string(what) + " must be a number, not \"" + text + "\"");
     return v;
 }
 
@@ -98,7 +100,8 @@ int answerAction(const std::string& word) {
     if (w == "cancel") return ACTIONBUTTON_CANCEL;
     char* end = nullptr;
     const long v = std::strtol(word.c_str(), &end, 10);
-    if (word.empty() || *end != 0 || v < -100000 || v > 100000) fail("answer must be ok, yes, no, cancel or a number, not \"" + word + "\"");
+    if (word.empty() || *end != 0 || v < -100000 || v > 100000)
+        fail("answer must be ok, yes, no, cancel or a number, not \"" + word + "\"");
     return static_cast<int>(v);
 }
 
@@ -144,7 +147,8 @@ std::vector<DPoint3d> fencePoints(const Words& w) {
     if (numbers < 6 || numbers % 2 != 0 || numbers / 2 > std::size_t(MAX_VERTICES))
         fail("usage: fence X Y X Y X Y ... [view N] (3 to 5000 points) | fence clear");
     std::vector<DPoint3d> points;
-    for (std::size_t i = 1; i + 1 < end; i += 2) points.push_back(DPoint3d{realNumber(w[i], "X"), realNumber(w[i + 1], "Y"), 0.0});
+    for (std::size_t i = 1; i + 1 < end; i += 2)
+        points.push_back(DPoint3d{realNumber(w[i], "X"), realNumber(w[i + 1], "Y"), 0.0});
     return points;
 }
 
@@ -476,7 +480,8 @@ std::optional<std::string> scriptText(const std::string& scriptPath) {
     std::error_code ec;
     const auto status = fs::status(scriptPath, ec);
     if (ec || !fs::is_regular_file(status)) {
-        lineError(0, "script " + scriptPath + ": " + (ec || !fs::exists(status) ? "file not found" : "not a regular file"));
+        lineError(
+            0, "script " + scriptPath + ": " + (ec || !fs::exists(status) ? "file not found" : "not a regular file"));
         return std::nullopt;
     }
     const auto size = fs::file_size(scriptPath, ec);
@@ -503,7 +508,8 @@ Words lineWords(std::string line) {
     if (line.size() > kMaxLineLength) fail("line longer than " + std::to_string(kMaxLineLength) + " characters");
     if (!line.empty() && line.back() == '\r') line.pop_back();
     for (unsigned char c : line)
-        if ((c < 32 && c != '\t') || c == 127) fail("binary data in the script (control character " + std::to_string(c) + ")");
+        if ((c < 32 && c != '\t') || c == 127)
+            fail("binary data in the script (control character " + std::to_string(c) + ")");
     const auto hash = line.find('#');
     if (hash != std::string::npos) line.erase(hash);
     return splitLine(line);
@@ -598,7 +604,8 @@ int runSession(const std::string& scriptPath, const SessionOptions& options, std
             err << "pixelmend: stopped at line " << output.scriptLine << ": " << stop.question() << "\n";
             code = stop.exitCode();
         } catch (const std::exception& e) {
-            recordEvent({{"event", "error"}, {"line", output.scriptLine}, {"message", std::string("failed: ") + e.what()}});
+            recordEvent(
+                {{"event", "error"}, {"line", output.scriptLine}, {"message", std::string("failed: ") + e.what()}});
             code = 2;
         }
     }

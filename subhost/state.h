@@ -49,16 +49,16 @@ struct ItemBinding {
 };
 
 struct ItemInstance {
-    DialogItem item{};                 // what hooks see; its address stays fixed while the dialog lives
+    DialogItem item{};  // what hooks see; its address stays fixed while the dialog lives
     const rsc::Item* rsc = nullptr;
     bool enabled = true;
     bool shown = true;
-    MSValueDescr value{};              // value shown by the item
-    std::wstring text;                 // text shown by the item
+    MSValueDescr value{};  // value shown by the item
+    std::wstring text;     // text shown by the item
     std::optional<ItemBinding> binding;
-    std::vector<DrawRecord> drawing;   // drawing calls of its last draw
-    int paletteSize = 0;               // colour pickers: entries of the colour table given
-    std::shared_ptr<RawItemHdr> raw;   // what item.rawItemP points at (the item's raw header)
+    std::vector<DrawRecord> drawing;     // drawing calls of its last draw
+    int paletteSize = 0;                 // colour pickers: entries of the colour table given
+    std::shared_ptr<RawItemHdr> raw;     // what item.rawItemP points at (the item's raw header)
     std::optional<double> scaleMaximum;  // scales: upper limit and label set by the application
     std::wstring scaleLabel;
 };
@@ -71,8 +71,8 @@ struct MSDialog {
     std::wstring title;
     MSWindow window;
     std::vector<std::unique_ptr<ItemInstance>> items;
-    std::vector<DrawRecord> drawing;   // drawing outside any item draw
-    int drawingItem = -1;              // item whose draw message is being handled
+    std::vector<DrawRecord> drawing;  // drawing outside any item draw
+    int drawingItem = -1;             // item whose draw message is being handled
 };
 
 struct TextPDMItem {
@@ -134,9 +134,9 @@ struct AnswerState {
 struct DesignState {
     bool open = false;
     std::string name;
-    std::string path;                  // the design description file
-    nlohmann::json rasters;            // raster attachments as the description lists them
-    nlohmann::json document;           // the whole description, written back by a save
+    std::string path;         // the design description file
+    nlohmann::json rasters;   // raster attachments as the description lists them
+    nlohmann::json document;  // the whole description, written back by a save
     DgnModelRef model;
     nlohmann::json views = nlohmann::json::array();
     std::array<RGBColorDef, 256> colorTable{};
@@ -172,13 +172,13 @@ struct AppState {
 struct QueuedWork {
     enum Kind { Command, Keyin, CloseDialog } kind = Command;
     CommandNumber number = 0;
-    std::string text;                  // argument or key-in
-    MSDialog* dialog = nullptr;        // CloseDialog
+    std::string text;            // argument or key-in
+    MSDialog* dialog = nullptr;  // CloseDialog
 };
 
 struct CommandState {
     std::deque<QueuedWork> queue;
-    int depth = 0;                     // nesting of host entries; the queue runs when it returns to 0
+    int depth = 0;  // nesting of host entries; the queue runs when it returns to 0
 };
 
 struct ToolState {
@@ -198,7 +198,7 @@ struct DialogState {
     std::vector<std::unique_ptr<MSDialog>> retired;           // closed during an entry, freed when it returns
     std::vector<std::unique_ptr<ItemInstance>> retiredItems;  // replaced tool settings items
     bool toolSettingsOpen = false;
-    int toolSettingsContent = 0;       // dialog shown in the tool settings window
+    int toolSettingsContent = 0;  // dialog shown in the tool settings window
     std::unique_ptr<MSDialog> toolSettings;
     RawItemHdr menuBar;
 };
@@ -232,22 +232,22 @@ namespace hosterrors {
 // The host's error numbers (what mdlErrno_get answers after a failed call).
 enum HostErrno : int {
     HOSTERR_None = 0,
-    HOSTERR_RasterFileClosed = 1,     // the attachment's file is not open
-    HOSTERR_RasterDecode = 2,         // the raster file could not be decoded
-    HOSTERR_BlockSize = 3,            // a negative block size
-    HOSTERR_ColorMode = 4,            // the buffer's colour mode does not fit the file
-    HOSTERR_BufferLength = 5,         // the buffer is shorter than the block
-    HOSTERR_OutOfMemory = 6,          // an image could not be allocated
-    HOSTERR_BadArgument = 10,         // an unknown handle or a missing argument
-    HOSTERR_FileOpen = 11,            // a raster file could not be opened or written
-    HOSTERR_NoClipMask = 12,          // no clip mask of that index
-    HOSTERR_NoClipBoundary = 13,      // the attachment has no clip boundary
-    HOSTERR_ReadOnly = 20,            // the attachment or its file is read-only
-    HOSTERR_ColorConversion = 21,     // no conversion to the colour mode asked for
-    HOSTERR_FileWrite = 22,           // a raster file could not be written
-    HOSTERR_FileNotFound = 30,        // a file search found nothing
-    HOSTERR_FileCopy = 31,            // a file could not be copied
-    HOSTERR_NoResource = 40,          // a resource (dialog, resource file) is missing
+    HOSTERR_RasterFileClosed = 1,  // the attachment's file is not open
+    HOSTERR_RasterDecode = 2,      // the raster file could not be decoded
+    HOSTERR_BlockSize = 3,         // a negative block size
+    HOSTERR_ColorMode = 4,         // the buffer's colour mode does not fit the file
+    HOSTERR_BufferLength = 5,      // the buffer is shorter than the block
+    HOSTERR_OutOfMemory = 6,       // an image could not be allocated
+    HOSTERR_BadArgument = 10,      // an unknown handle or a missing argument
+    HOSTERR_FileOpen = 11,         // a raster file could not be opened or written
+    HOSTERR_NoClipMask = 12,       // no clip mask of that index
+    HOSTERR_NoClipBoundary = 13,   // the attachment has no clip boundary
+    HOSTERR_ReadOnly = 20,         // the attachment or its file is read-only
+    HOSTERR_ColorConversion = 21,  // no conversion to the colour mode asked for
+    HOSTERR_FileWrite = 22,        // a raster file could not be written
+    HOSTERR_FileNotFound = 30,     // a file search found nothing
+    HOSTERR_FileCopy = 31,         // a file could not be copied
+    HOSTERR_NoResource = 40,       // a resource (dialog, resource file) is missing
 };
 }  // namespace hosterrors
 using namespace hosterrors;

@@ -87,8 +87,8 @@ int mdlElement_display(const MSElement* element, int drawMode) {
 TransDescr* mdlTransient_addElement(TransDescr* transient, const MSElement* element, int viewMask, int drawMode) {
     if (!element || !validRecord(*element)) return transient;
     ElementState& st = elementState();
-    const auto owned = std::find_if(st.transients.begin(), st.transients.end(),
-                                    [&](const auto& t) { return t.get() == transient; });
+    const auto owned =
+        std::find_if(st.transients.begin(), st.transients.end(), [&](const auto& t) { return t.get() == transient; });
     TransDescr* target = owned == st.transients.end() ? nullptr : owned->get();
     if (!target) {
         auto made = std::make_unique<TransDescr>();
@@ -122,8 +122,8 @@ void mdlTransient_eraseDisplay(TransDescr* transient) {
 void mdlTransient_free(TransDescr** transient) {
     if (!transient || !*transient) return;
     ElementState& st = elementState();
-    const auto it = std::find_if(st.transients.begin(), st.transients.end(),
-                                 [&](const auto& t) { return t.get() == *transient; });
+    const auto it =
+        std::find_if(st.transients.begin(), st.transients.end(), [&](const auto& t) { return t.get() == *transient; });
     if (it != st.transients.end()) {
         recordEvent({{"event", "transient"}, {"action", "freed"}, {"id", (*it)->id}});
         st.transients.erase(it);

@@ -36,5 +36,4 @@ void mdlVec_addPoint(DPoint3d* out, const DPoint3d* point, const DPoint3d* delta
 void mdlVec_addPointArray(DPoint3d* points, const DPoint3d* delta, int count) {
     for (int i = 0; i < count; ++i) mdlVec_addPoint(&points[i], &points[i], delta);
 }
-
 }

@@ -28,9 +28,7 @@ void mdlRMatrix_unrotatePointArray(DPoint3d* points, const RotMatrix* matrix, in
     for (int i = 0; i < count; ++i) mdlRMatrix_unrotatePoint(&points[i], matrix);
 }
 
-bool mdlView_isVisible(int view) {
-    return viewOf(view) != nullptr;
-}
+bool mdlView_isVisible(int view) { return viewOf(view) != nullptr; }
 
 int mdlView_updateSingle(int view) {
     if (!viewOf(view)) return ERROR;
@@ -38,8 +36,6 @@ int mdlView_updateSingle(int view) {
     return SUCCESS;
 }
 
-int mdlView_getCurrent() {
-    return subhost::host().design.views.empty() ? -1 : 0;
-}
+int mdlView_getCurrent() { return subhost::host().design.views.empty() ? -1 : 0; }
 
 }  // extern "C"

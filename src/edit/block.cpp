@@ -24,25 +24,20 @@ struct OperationStatesState {
 OperationStatesState g_operationStates;
 
 void v_call(void (*entry)()) {
-    if (entry)
-        entry();
+    if (entry) entry();
 }
 
 constexpr int BLOCK_POINTS = 5;
 constexpr int ALL_VIEWS = 0xFF;
 constexpr int TRANSIENT_DRAW_MODE = 3;
 
-bool b_fenceMode() {
-    return operationMode() == AREA_FENCE;
-}
+bool b_fenceMode() { return operationMode() == AREA_FENCE; }
 
 // A closed shape of count points with colour and the plain weight and style; null when it cannot be made.
 std::unique_ptr<MSElement> pv_outlineShape(const DPoint3d* points, int count, int color) {
-    if (count < 2)
-        return nullptr;
+    if (count < 2) return nullptr;
     auto shape = std::make_unique<MSElement>();
-    if (mdlShape_create(shape.get(), nullptr, points, std::min(count, MAX_VERTICES), 0) != 0)
-        return nullptr;
+    if (mdlShape_create(shape.get(), nullptr, points, std::min(count, MAX_VERTICES), 0) != 0) return nullptr;
     const int weight = 0, style = 0;
     mdlElement_setSymbology(shape.get(), &color, &weight, &style);
     return shape;
@@ -50,43 +45,28 @@ std::unique_ptr<MSElement> pv_outlineShape(const DPoint3d* points, int count, in
 
 }  // namespace
 
-void v_operationStatesInstall(const OperationStates& states) {
-    g_operationStates.states = states;
-}
+void v_operationStatesInstall(const OperationStates& states) { g_operationStates.states = states; }
 
-void v_operationStartAgain() {
-    v_call(g_operationStates.states.operationStart);
-}
+void v_operationStartAgain() { v_call(g_operationStates.states.operationStart); }
 
-void v_operationResetAgain() {
-    v_call(g_operationStates.states.operationReset);
-}
+void v_operationResetAgain() { v_call(g_operationStates.states.operationReset); }
 
-void v_fenceOperationStartInstalled() {
-    v_call(g_operationStates.states.fenceOperationStart);
-}
+void v_fenceOperationStartInstalled() { v_call(g_operationStates.states.fenceOperationStart); }
 
-void (*pf_rasterPickStart())() {
-    return g_operationStates.states.rasterPickStart;
-}
+void (*pf_rasterPickStart())() { return g_operationStates.states.rasterPickStart; }
 
 void v_blockReset() {
     // A transient of an earlier load belonged to a host session that has already ended.
     g_block = BlockState{};
 }
 
-void v_promptShow(int promptId) {
-    mdlOutput_rscPrintf(MSG_PROMPT, nullptr, rid::MESSAGES_PROMPTS, promptId);
-}
+void v_promptShow(int promptId) { mdlOutput_rscPrintf(MSG_PROMPT, nullptr, rid::MESSAGES_PROMPTS, promptId); }
 
 bool b_fenceToOutline() {
-    if (!mdlFence_isDefined())
-        return false;
-    if (!s__globals.HostVersion89)
-        return true;
+    if (!mdlFence_isDefined()) return false;
+    if (!s__globals.HostVersion89) return true;
     MSElementDescr* descriptor = nullptr;
-    if (mdlFence_toElement(&descriptor) != 0)
-        return false;
+    if (mdlFence_toElement(&descriptor) != 0) return false;
     DPoint3d* points = nullptr;
     int count = 0;
     if (mdlElmdscr_stroke(&points, &count, descriptor, 1.0) != 0) {
@@ -138,12 +118,10 @@ void v_blockRectangleDynamics(const DPoint3d* point, int view, int drawMode) {
     g_block.blockOutlineCount = BLOCK_POINTS;
     mdlRMatrix_unrotatePointArray(corners, &rotation, BLOCK_POINTS);
     mdlVec_addPointArray(corners, &g_block.anchorPoint, BLOCK_POINTS);
-    for (int i = 0; i < BLOCK_POINTS; ++i)
-        corners[i].z = g_block.anchorPoint.z;
+    for (int i = 0; i < BLOCK_POINTS; ++i) corners[i].z = g_block.anchorPoint.z;
 
     std::unique_ptr<MSElement> shape = pv_outlineShape(corners, BLOCK_POINTS, s__globals.BorderColor);
-    if (!shape)
-        return;
+    if (!shape) return;
     if (drawMode != 0) {
         mdlElement_display(shape.get(), drawMode);
     } else if (!b_fenceMode()) {
@@ -161,8 +139,7 @@ void v_blockOutlineDynamics(const DPoint3d* point, int /*view*/, int drawMode) {
     const int count = g_block.blockOutlineCount;
     v_blockPlace(placed.get(), g_block.blockOutline, point, count);
     std::unique_ptr<MSElement> shape = pv_outlineShape(placed.get(), count, s__globals.BorderColor);
-    if (!shape)
-        return;
+    if (!shape) return;
     if (drawMode != 0)
         mdlElement_display(shape.get(), drawMode);
     else if (b_fenceMode())
@@ -184,8 +161,7 @@ void v_blockPlace(DPoint3d* out, const DPoint3d* in, const DPoint3d* target, int
 }
 
 void v_blockTransientDrop() {
-    if (!g_block.blockTransientShown)
-        return;
+    if (!g_block.blockTransientShown) return;
     mdlTransient_eraseDisplay(g_block.blockTransient);
     mdlTransient_free(&g_block.blockTransient);
     g_block.blockTransient = nullptr;

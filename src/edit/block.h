@@ -14,9 +14,9 @@ struct BlockState {
     DPoint3d blockOutline[MAX_OUTLINE_POINTS] = {};
     int blockOutlineCount = 0;
     DPoint3d anchorPoint = {};
-    int blockPointCounter = 0;     // 1 once the current state took its first data point
-    int blockView = 0;             // view in which the fence was placed or the block finished
-    bool fenceExisted = false;     // the operation started on a fence that already existed
+    int blockPointCounter = 0;  // 1 once the current state took its first data point
+    int blockView = 0;          // view in which the fence was placed or the block finished
+    bool fenceExisted = false;  // the operation started on a fence that already existed
     TransDescr* blockTransient = nullptr;
     bool blockTransientShown = false;
 };

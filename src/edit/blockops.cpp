@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <memory>
+#include <string>
 
 #include "edit/block.h"
 #include "host/hostwrap.h"
@@ -34,7 +34,6 @@ struct BlockOpsState {
     PixelBlock stampBlock = {};      // block the stamp works on in area mode
 };
 
-
 BlockOpsState g_blockOps;
 
 // The area of an edit in one raster: pixel block, its lower-left design corner and the outline inside it.
@@ -47,9 +46,7 @@ struct PixelArea {
 };
 
 // Whole pixels of a block side, held within what a buffer size can say.
-std::int32_t n_sidePixels(double side) {
-    return static_cast<std::int32_t>(std::clamp(side, 0.0, 2147483647.0));
-}
+std::int32_t n_sidePixels(double side) { return static_cast<std::int32_t>(std::clamp(side, 0.0, 2147483647.0)); }
 
 PixelFormat pixelFormat(std::uint32_t colorMode) {
     PixelFormat format{};
@@ -57,13 +54,9 @@ PixelFormat pixelFormat(std::uint32_t colorMode) {
     return format;
 }
 
-int n_command() {
-    return activeCommand();
-}
+int n_command() { return activeCommand(); }
 
-bool b_areaMode() {
-    return operationMode() == AREA_FENCE || operationMode() == AREA_BLOCK;
-}
+bool b_areaMode() { return operationMode() == AREA_FENCE || operationMode() == AREA_BLOCK; }
 
 const char* pc_outsideText() {
     return operationMode() == AREA_FENCE ? "Fence is outside raster boundary." : "Block is outside raster boundary.";
@@ -92,8 +85,7 @@ RasterTarget* pv_areaTarget(int view, bool allowReadOnly) {
     }
     RasterTarget* target = pv_rasterTargetLoad(raster, allowReadOnly, false);
     v_commandRasterSelect(raster, target);
-    if (!target)
-        v_operationStartAgain();
+    if (!target) v_operationStartAgain();
     return target;
 }
 
@@ -104,12 +96,10 @@ constexpr double MAX_BUFFER_BYTES = 1.5e9;
 // held in memory; otherwise tells the user which of the two it is.
 bool b_sizeAcceptable(const BitmapSize& size) {
     const RasterTarget* target = currentTarget();
-    if (target == nullptr)
-        return false;
+    if (target == nullptr) return false;
     const double bytes = double(size.width) * double(size.height) * double(std::max(target->bitsPerPixel, 1u)) / 8.0;
     const bool empty = size.width <= 0 || size.height <= 0;
-    if (!empty && bytes <= MAX_BUFFER_BYTES)
-        return true;
+    if (!empty && bytes <= MAX_BUFFER_BYTES) return true;
     char text[512];
     std::snprintf(text, sizeof text,
                   empty ? "A block of %d x %d pixels of %s holds no whole pixel. Please choose an area at least one "
@@ -124,8 +114,7 @@ bool b_sizeAcceptable(const BitmapSize& size) {
 // Reads area of the current raster under the neutral rendering into buffer; host status (reported),
 // ERROR when the area is refused (the user has been told).
 int j_areaRead(PixelBuffer& buffer, PixelFormat& format, PixelArea& area) {
-    if (!b_sizeAcceptable(area.size))
-        return ERROR;
+    if (!b_sizeAcceptable(area.size)) return ERROR;
     NeutralRendering neutral;
     return j_bitmapRead(buffer.slot(), &format, &area.block, &area.size);
 }
@@ -137,23 +126,19 @@ MSElementDescr* pv_outlineDescriptor(const DPoint3d* points, int count) {
     if (mdlRaster_renderingInfoGet(&rendering, currentRaster()) == 0)
         mdlRaster_renderingInfoSet(&rendering, currentRaster(), RASTER_OPTION_UNDOABLE);
     auto shape = std::make_unique<MSElement>();
-    if (mdlShape_create(shape.get(), nullptr, points, std::min(count, MAX_VERTICES), 0) != 0)
-        return nullptr;
+    if (mdlShape_create(shape.get(), nullptr, points, std::min(count, MAX_VERTICES), 0) != 0) return nullptr;
     MSElementDescr* descriptor = nullptr;
-    if (mdlElmdscr_new(&descriptor, nullptr, shape.get()) != 0)
-        return nullptr;
+    if (mdlElmdscr_new(&descriptor, nullptr, shape.get()) != 0) return nullptr;
     return descriptor;
 }
 
 // Vector elements inside the fence go along with the pixels when HybridMode is set.
 void v_vectorsCarry(const DPoint3d* point) {
-    if (s__globals.HybridMode == 1 && operationMode() == AREA_FENCE)
-        mdlFence_process(point);
+    if (s__globals.HybridMode == 1 && operationMode() == AREA_FENCE) mdlFence_process(point);
 }
 
 void v_viewRefresh(int view) {
-    if (currentTarget() && currentTarget()->bitsPerPixel > 1)
-        mdlView_updateSingle(view);
+    if (currentTarget() && currentTarget()->bitsPerPixel > 1) mdlView_updateSingle(view);
 }
 
 // Copy, move and delete work on a fence or a block; on a whole picked raster they would have nothing to place.
@@ -178,20 +163,17 @@ struct Destination {
 // false to abandon the placement (the user has been asked or told).
 bool b_destinationChoose(Destination& dst, const DPoint3d* dstOutline, int view) {
     dst.newFile = s__globals.CreateNewFile != 0;
-    if (dst.newFile)
-        return true;
+    if (dst.newFile) return true;
     dst.raster = pv_rasterFindAtPoints(dstOutline, g_block.blockOutlineCount, view);
     if (!dst.raster) {
         char text[256];
         std::snprintf(text, sizeof text, "%s Would you like to create a new raster file?", pc_outsideText());
-        if (j_messageBox(MSGBOX_YESNO, text, ICON_QUESTION) != ACTIONBUTTON_YES)
-            return false;
+        if (j_messageBox(MSGBOX_YESNO, text, ICON_QUESTION) != ACTIONBUTTON_YES) return false;
         dst.newFile = true;
         return true;
     }
     dst.target = pv_rasterTargetLoad(dst.raster, false, true);
-    if (!dst.target)
-        return false;
+    if (!dst.target) return false;
     dst.grow = s__globals.ResizeDestination != 0;
     if (!dst.grow) {
         PixelBlock grown = dst.target->wholeBlock;
@@ -202,8 +184,7 @@ bool b_destinationChoose(Destination& dst, const DPoint3d* dstOutline, int view)
                 "A portion of the copied data falls outside the boundary of the destination raster file. Would you "
                 "like to resize the destination raster file's canvas so the copied data will fit?",
                 ICON_QUESTION);
-            if (answer == ACTIONBUTTON_CANCEL)
-                return false;
+            if (answer == ACTIONBUTTON_CANCEL) return false;
             dst.grow = answer == ACTIONBUTTON_YES;
         }
     }
@@ -222,8 +203,7 @@ PixelBuffer buf_grownCanvas(const PixelBlock& grown, BitmapSize& size) {
         return canvas;
     }
     PixelFormat format = pixelFormat(currentTarget()->transferColorMode);
-    if (j_bitmapRead(canvas.slot(), &format, &grown, &size) != SUCCESS)
-        canvas.v_release();
+    if (j_bitmapRead(canvas.slot(), &format, &grown, &size) != SUCCESS) canvas.v_release();
     return canvas;
 }
 
@@ -234,25 +214,20 @@ bool b_destinationGrow(EditScope& destination, const DPoint3d* dstOutline, bool 
     PixelBlock grown = target->wholeBlock;
     DPoint3d corner{};
     v_pixelBlockFromPoints(target, &grown, &corner, dstOutline, g_block.blockOutlineCount, 0);
-    if (grown.width == target->wholeBlock.width && grown.height == target->wholeBlock.height)
-        return true;
+    if (grown.width == target->wholeBlock.width && grown.height == target->wholeBlock.height) return true;
     BitmapSize size{n_sidePixels(grown.width), n_sidePixels(grown.height)};
-    if (!b_sizeAcceptable(size))
-        return false;
+    if (!b_sizeAcceptable(size)) return false;
     v_rasterClipMasks("OFF");
     PixelBuffer canvas = buf_grownCanvas(grown, size);
     DgnRasterP created = canvas ? pv_rasterCommitFile(canvas.get(), &size, &corner, nullptr, nullptr, "resized",
                                                       s__globals.ResizeCopy != 0, false, true)
                                 : nullptr;
     // The masks go back onto the raster that now shows the pixels: the grown one when there is one.
-    if (created)
-        destination.v_select(created, nullptr);
+    if (created) destination.v_select(created, nullptr);
     v_rasterClipMasks("ON");
-    if (!created)
-        return false;
+    if (!created) return false;
     destination.v_select(created, pv_rasterTargetLoad(created, false, true));
-    if (sameRaster)
-        g_blockOps.copySource = created;
+    if (sameRaster) g_blockOps.copySource = created;
     return destination.target() != nullptr;
 }
 
@@ -260,8 +235,7 @@ bool b_destinationGrow(EditScope& destination, const DPoint3d* dstOutline, bool 
 // 0, a host status (reported), or ERROR when the area is refused (the user has been told).
 int j_destinationPaste(PixelBuffer& src, const BitmapSize& srcSize, const DPoint3d* dstOutline) {
     PixelArea dst = area_ofOutline(dstOutline, g_block.blockOutlineCount);
-    if (!b_sizeAcceptable(dst.size))
-        return ERROR;
+    if (!b_sizeAcceptable(dst.size)) return ERROR;
     const bool mask = b_polygonNeedsMask(&dst.block, dst.polygon.get(), dst.count);
     const bool merge = s__globals.MergePixels != 0;
     PixelFormat format = pixelFormat(currentTarget()->transferColorMode);
@@ -269,10 +243,8 @@ int j_destinationPaste(PixelBuffer& src, const BitmapSize& srcSize, const DPoint
     PixelBuffer under;
     int status = j_bitmapRead(under.slot(), &format, &dst.block, &dst.size);
     // The host fits the source pixels into the destination block; reading them back gives them at its size.
-    if (status == SUCCESS)
-        status = j_bitmapWrite(src.get(), &format, &dst.block, &srcSize);
-    if (status != SUCCESS || !(mask || merge))
-        return status;
+    if (status == SUCCESS) status = j_bitmapWrite(src.get(), &format, &dst.block, &srcSize);
+    if (status != SUCCESS || !(mask || merge)) return status;
     src.v_release();
     status = j_bitmapRead(src.slot(), &format, &dst.block, &dst.size);
     if (status == SUCCESS && mask) {
@@ -282,15 +254,13 @@ int j_destinationPaste(PixelBuffer& src, const BitmapSize& srcSize, const DPoint
     }
     if (status == SUCCESS)
         status = j_bitmapMerge(under.get(), src.get(), pv_rasterTargetFind(g_blockOps.copySource), &dst.size);
-    if (status == SUCCESS)
-        status = j_bitmapWrite(under.get(), &format, &dst.block, &dst.size);
+    if (status == SUCCESS) status = j_bitmapWrite(under.get(), &format, &dst.block, &dst.size);
     return status;
 }
 
 // Base point of copy and move: the source raster and the block following the cursor.
 void v_copyMoveBase(const DPoint3d* point, int view) {
-    if (!pv_areaTarget(view, n_command() == CMD_COPY))
-        return;
+    if (!pv_areaTarget(view, n_command() == CMD_COPY)) return;
     g_blockOps.copySource = currentRaster();
     g_block.anchorPoint = *point;
     StateCallback::SetComplexDynamicsFunction(&v_blockOutlineDynamics);
@@ -300,15 +270,13 @@ void v_copyMoveBase(const DPoint3d* point, int view) {
 
 // src turned by the copy angle (nothing to do at angle 0); false when the image library failed (reported).
 bool b_blockTurn(PixelBuffer& src, BitmapSize& srcSize, const RasterTarget& source) {
-    if (s__globals.CopyAngle == 0)
-        return true;
+    if (s__globals.CopyAngle == 0) return true;
     std::uint8_t* turned = nullptr;
     BitmapSize turnedSize{};
     const int status = mdlImage_rotate(&turned, &turnedSize, src.get(), &srcSize, static_cast<int>(source.imageFormat),
                                        s__globals.CopyAngle);
     if (status != SUCCESS || turned == nullptr) {
-        if (turned)
-            dlmSystem_mdlFree(turned);
+        if (turned) dlmSystem_mdlFree(turned);
         v_hostErrorReport(status != SUCCESS ? status : MDLERR_INSFMEMORY);
         return false;
     }
@@ -321,8 +289,7 @@ bool b_blockTurn(PixelBuffer& src, BitmapSize& srcSize, const RasterTarget& sour
 void v_copyMovePlace(const DPoint3d* point, int view) {
     const bool move = n_command() == CMD_MOVE;
     EditScope source(g_blockOps.copySource);
-    if (!source.target())
-        return;
+    if (!source.target()) return;
     const RasterTarget& sourceTarget = *source.target();
     PixelArea srcArea = area_ofOutline(g_block.blockOutline, g_block.blockOutlineCount);
     PixelFormat format = pixelFormat(sourceTarget.transferColorMode);
@@ -330,8 +297,7 @@ void v_copyMovePlace(const DPoint3d* point, int view) {
     UndoGroup undo;
     PixelBuffer src;
     BitmapSize srcSize = srcArea.size;
-    if (j_areaRead(src, format, srcArea) != SUCCESS)
-        return;
+    if (j_areaRead(src, format, srcArea) != SUCCESS) return;
     PixelBuffer hole;
     if (move) {
         v_bitmapCopy(hole.slot(), src.get(), &srcSize);
@@ -344,8 +310,7 @@ void v_copyMovePlace(const DPoint3d* point, int view) {
     auto dstOutline = std::make_unique<DPoint3d[]>(MAX_OUTLINE_POINTS);
     v_blockPlace(dstOutline.get(), g_block.blockOutline, point, g_block.blockOutlineCount);
     Destination dst;
-    if (!b_destinationChoose(dst, dstOutline.get(), view))
-        return;
+    if (!b_destinationChoose(dst, dstOutline.get(), view)) return;
 
     // Within one raster the hole is written before anything lands, so a move never copies its own hole;
     // elsewhere it is written once the pixels have landed, so a placement that fails or is cancelled
@@ -353,35 +318,27 @@ void v_copyMovePlace(const DPoint3d* point, int view) {
     const bool holeFirst = dst.sameRaster;
     auto b_holeWrite = [&]() {
         int status = j_bitmapFillPolygon(hole.get(), &srcArea.size, srcArea.polygon.get(), srcArea.count, 0);
-        if (status == SUCCESS)
-            status = j_bitmapWrite(hole.get(), &format, &srcArea.block, &srcArea.size);
+        if (status == SUCCESS) status = j_bitmapWrite(hole.get(), &format, &srcArea.block, &srcArea.size);
         hole.v_release();
         return status == SUCCESS;
     };
-    if (move && holeFirst && !b_holeWrite())
-        return;
+    if (move && holeFirst && !b_holeWrite()) return;
 
     if (dst.newFile) {
         // A new file holds the unturned block; its placement carries the scales and the angle, so it is turned once.
         DPoint3d origin{};
         v_blockPlace(&origin, &srcArea.corner, point, 1);
-        if (j_bitmapFillPolygon(src.get(), &srcSize, srcArea.polygon.get(), srcArea.count, 1) != SUCCESS)
-            return;
+        if (j_bitmapFillPolygon(src.get(), &srcSize, srcArea.polygon.get(), srcArea.count, 1) != SUCCESS) return;
         const double scale[2] = {s__globals.ScaleX, s__globals.ScaleY};
-        if (!pv_rasterCommitFile(src.get(), &srcSize, &origin, scale, nullptr, "copied", true, true, false))
-            return;
+        if (!pv_rasterCommitFile(src.get(), &srcSize, &origin, scale, nullptr, "copied", true, true, false)) return;
     } else {
-        if (!b_blockTurn(src, srcSize, sourceTarget))
-            return;
+        if (!b_blockTurn(src, srcSize, sourceTarget)) return;
         EditScope destination(dst.raster, dst.target);
-        if (dst.grow && !b_destinationGrow(destination, dstOutline.get(), dst.sameRaster))
-            return;
-        if (j_destinationPaste(src, srcSize, dstOutline.get()) != SUCCESS)
-            return;
+        if (dst.grow && !b_destinationGrow(destination, dstOutline.get(), dst.sameRaster)) return;
+        if (j_destinationPaste(src, srcSize, dstOutline.get()) != SUCCESS) return;
     }
     src.v_release();
-    if (move && !holeFirst && !b_holeWrite())
-        return;
+    if (move && !holeFirst && !b_holeWrite()) return;
     v_vectorsCarry(point);
     v_viewRefresh(view);
 
@@ -409,13 +366,10 @@ void v_areaDelete(const DPoint3d* outline, int count, const DPoint3d* point, int
     PixelArea area = area_ofOutline(outline, count);
     PixelFormat format = pixelFormat(currentTarget()->transferColorMode);
     PixelBuffer buffer;
-    if (j_areaRead(buffer, format, area) != SUCCESS)
-        return;
+    if (j_areaRead(buffer, format, area) != SUCCESS) return;
     int status = j_bitmapFillPolygon(buffer.get(), &area.size, area.polygon.get(), area.count, 0);
-    if (status == SUCCESS)
-        status = j_bitmapWrite(buffer.get(), &format, &area.block, &area.size);
-    if (status != SUCCESS)
-        return;
+    if (status == SUCCESS) status = j_bitmapWrite(buffer.get(), &format, &area.block, &area.size);
+    if (status != SUCCESS) return;
     v_viewRefresh(view);
     v_vectorsCarry(point);
 }
@@ -448,20 +402,15 @@ void v_areaCrop() {
 }  // namespace
 
 bool b_stampAreaChoose(int view) {
-    if (!pv_areaTarget(view, false))
-        return false;
+    if (!pv_areaTarget(view, false)) return false;
     v_pixelBlockFromPoints(currentTarget(), &g_blockOps.stampBlock, nullptr, g_block.blockOutline,
                            g_block.blockOutlineCount, 1);
     return true;
 }
 
-PixelBlock stampBlock() {
-    return g_blockOps.stampBlock;
-}
+PixelBlock stampBlock() { return g_blockOps.stampBlock; }
 
-void v_blockOpsReset() {
-    g_blockOps = BlockOpsState{};
-}
+void v_blockOpsReset() { g_blockOps = BlockOpsState{}; }
 
 void v_copyMovePoint(const DPoint3d* point, int view) {
     if (g_block.blockPointCounter == 0)
@@ -472,8 +421,7 @@ void v_copyMovePoint(const DPoint3d* point, int view) {
 
 void v_areaProcessPoint(const DPoint3d* point, int view) {
     const bool allowReadOnly = n_command() == CMD_DELETE && s__globals.MaskMethod == 0;
-    if (!pv_areaTarget(view, allowReadOnly))
-        return;
+    if (!pv_areaTarget(view, allowReadOnly)) return;
     const DPoint3d* outline = g_block.blockOutline;
     auto placed = std::make_unique<DPoint3d[]>(MAX_OUTLINE_POINTS);
     if (g_block.blockPointCounter == 0) {
@@ -499,8 +447,7 @@ void v_operationProcessPoint(const DPoint3d* /*point*/, int view) {
         return;
     }
     if (command == CMD_CROP) {
-        if (!pv_areaTarget(view, s__globals.ClipMethod == 0))
-            return;
+        if (!pv_areaTarget(view, s__globals.ClipMethod == 0)) return;
         v_areaCrop();
         return;
     }
@@ -541,8 +488,7 @@ int j_elementTransform(MSElement* element) {
 }
 
 bool b_polygonNeedsMask(const PixelBlock* block, const DPoint2d* polygon, int count) {
-    if (count < 4)
-        return true;
+    if (count < 4) return true;
     // Only the block's own rectangle may skip the mask: every vertex near a corner, and every corner visited
     // (a right triangle on three corners of its bounding block still needs one).
     const DPoint2d corners[4] = {{0.0, 0.0}, {block->width, 0.0}, {0.0, block->height}, {block->width, block->height}};
@@ -555,8 +501,7 @@ bool b_polygonNeedsMask(const PixelBlock* block, const DPoint2d* polygon, int co
                 visited[c] = true;
             }
         }
-        if (!near)
-            return true;
+        if (!near) return true;
     }
     return !(visited[0] && visited[1] && visited[2] && visited[3]);
 }
@@ -582,8 +527,7 @@ void v_brushStart() {
 
 void v_brushOutlineDynamics(const DPoint3d* point, int /*view*/, int drawMode) {
     const RasterTarget* target = currentTarget();
-    if (!target)
-        return;
+    if (!target) return;
     const double hx = s__globals.BrushSize / 2.0 * target->pixelSizeX;
     const double hy = s__globals.BrushSize / 2.0 * target->pixelSizeY;
     DPoint3d* o = g_block.blockOutline;
@@ -593,11 +537,9 @@ void v_brushOutlineDynamics(const DPoint3d* point, int /*view*/, int drawMode) {
     o[3] = {point->x - hx, point->y + hy, point->z};
     o[4] = o[0];
     g_block.blockOutlineCount = 5;
-    if (drawMode == 0)
-        return;
+    if (drawMode == 0) return;
     auto shape = std::make_unique<MSElement>();
-    if (mdlShape_create(shape.get(), nullptr, o, 5, 0) != 0)
-        return;
+    if (mdlShape_create(shape.get(), nullptr, o, 5, 0) != 0) return;
     const int color = 0, weight = 0, style = 0;
     mdlElement_setSymbology(shape.get(), &color, &weight, &style);
     mdlElement_display(shape.get(), drawMode);

@@ -28,9 +28,7 @@ FrameState g_frame;
 
 }  // namespace
 
-const FrameState& frameState() {
-    return g_frame;
-}
+const FrameState& frameState() { return g_frame; }
 
 namespace {
 
@@ -52,17 +50,14 @@ void v_textCopy(char* buffer, std::size_t capacity, const std::string& text) {
 // trailing separator, and a leading "//" (network prefix) kept.
 std::string s_directoryOf(std::string path) {
     for (char& c : path)
-        if (c == '\\')
-            c = '/';
+        if (c == '\\') c = '/';
     const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return "./";
+    if (slash == std::string::npos) return "./";
     const std::string directory = path.substr(0, slash + 1);
     std::string result(1, directory[0]);
     for (std::size_t i = 1; i < directory.size(); ++i) {
         // A doubled separator is collapsed only when its first half is not the path's first character.
-        if (directory[i] == '/' && result.size() >= 2 && result.back() == '/')
-            continue;
+        if (directory[i] == '/' && result.size() >= 2 && result.back() == '/') continue;
         result.push_back(directory[i]);
     }
     return result;
@@ -80,8 +75,7 @@ void v_hostVersionFlags() {
 
 // First-run logic of an ordinary load: the display-preference warning.
 void v_displayWarning() {
-    if (s__globals.FirstRunUnderV10)
-        s__globals.DontShowV8iWarning = 0;
+    if (s__globals.FirstRunUnderV10) s__globals.DontShowV8iWarning = 0;
     s__globals.FirstRunUnderV10 = 0;
     if (s__globals.HostVersion811 == 1 && s__globals.DontShowV8iWarning == 0)
         j_messageBox(rid::DIALOG_WARNING, DISPLAY_WARNING, ICON_WARNING);
@@ -90,8 +84,7 @@ void v_displayWarning() {
 // Asks what to do with changed settings until they are saved, dropped or the unload is
 // cancelled; true to go on unloading.
 bool b_unloadSettingsSaved(int unloadType) {
-    if (!b_settingsChanged())
-        return true;
+    if (!b_settingsChanged()) return true;
     if (s__globals.SaveWithoutAsking) {
         j_settingsWrite(false, false);
         return true;
@@ -104,12 +97,10 @@ bool b_unloadSettingsSaved(int unloadType) {
         v_itemEnable(question, RTYPE_PushButton, rid::ITEM_SAVE_CANCEL, unloadType > 0);
         switch (j_messageBox(rid::DIALOG_SETTINGS_CHANGED, text, ICON_QUESTION)) {
         case ACTIONBUTTON_OK:
-            if (j_settingsWrite(false, true) == 0)
-                return true;
+            if (j_settingsWrite(false, true) == 0) return true;
             break;
         case ACTIONBUTTON_SAVEAS:
-            if (j_settingsWrite(true, true) == 0)
-                return true;
+            if (j_settingsWrite(true, true) == 0) return true;
             break;
         case ACTIONBUTTON_NO:
             return true;
@@ -156,8 +147,7 @@ int j_appInitialize(int argc, WCharCP argv[]) {
     v_settingDllIniFileName(g_settings.fileName, g_frame.settingsDatName, &g_frame.unusedFlag,
                             &g_frame.updateSettingsDat, "Pxmend", g_frame.appDirectory);
     v_settingsDefaults();
-    if (j_settingsRead(false, false) != 0)
-        j_settingsWrite(false, false);
+    if (j_settingsRead(false, false) != 0) j_settingsWrite(false, false);
     v_hostVersionFlags();
     SystemCallback::SetUnloadProgramFunction(&j_appUnload);
     SystemCallback::SetNewDesignFileFunction(&v_appNewDesignFile);
@@ -181,8 +171,7 @@ int j_appUnload(int unloadType) {
         v_menusSet(true);
         return 1;
     }
-    if (g_frame.updateSettingsDat)
-        b_settingDllUpdateSettingsDatFile(g_settings.fileName, g_frame.settingsDatName);
+    if (g_frame.updateSettingsDat) b_settingDllUpdateSettingsDatFile(g_settings.fileName, g_frame.settingsDatName);
     v_rasterTargetFreeAll();
     mdlRaster_terminate();
     v_menusSet(false);
@@ -204,18 +193,14 @@ void v_appNewDesignFile(WCharCP /*fileName*/, std::uint32_t reason) {
 void v_menusSet(bool install) {
     MSDialog* toolBox = mdlDialog_find(rid::DIALOG_TOOLBOX, mdlSystem_getCurrTaskID());
     RawItemHdr* menuBar = mdlDialog_menuBarGetCmdWinP();
-    if (!menuBar)
-        return;
+    if (!menuBar) return;
     TextPDM* menu = mdlDialog_menuBarFindMenu(menuBar, RTYPE_PulldownMenu, rid::MENU_PULLDOWN);
     if (install) {
-        if (!toolBox)
-            mdlDialog_open(nullptr, rid::DIALOG_TOOLBOX);
+        if (!toolBox) mdlDialog_open(nullptr, rid::DIALOG_TOOLBOX);
         v_commandsDisable();
     } else if (menu && mdlDialog_menuBarDeleteMenu(menu, menuBar, RTYPE_PulldownMenu, rid::MENU_PULLDOWN) != 0) {
         v_outputPrintf(MSG_ERROR, "Unable to remove pulldown menu");
     }
 }
 
-void v_appUnloadQueue() {
-    mdlDialog_cmdNumberQueue(false, CMD_MDL_UNLOAD, mdlSystem_getCurrTaskID(), true);
-}
+void v_appUnloadQueue() { mdlDialog_cmdNumberQueue(false, CMD_MDL_UNLOAD, mdlSystem_getCurrTaskID(), true); }

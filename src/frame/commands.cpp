@@ -27,8 +27,8 @@ constexpr int GATE_SLOTS = 16;
 
 // Module state of the commands: the running command's prompt and the switched-off commands.
 struct CommandState {
-    int promptId = 0;                        // prompt of the command's later tool states
-    int disabledCommands[GATE_SLOTS] = {};   // by gate slot: 1 when PXMEND_DISABLE switches the command off
+    int promptId = 0;                       // prompt of the command's later tool states
+    int disabledCommands[GATE_SLOTS] = {};  // by gate slot: 1 when PXMEND_DISABLE switches the command off
 };
 
 CommandState g_commands;
@@ -63,17 +63,13 @@ void v_resizeStartCommand() {
 }
 
 // Detaching arrives with the scratch raster area.
-void v_scratchDetachCommand() {
-    v_notAvailable(pc_commandName(activeCommand()));
-}
+void v_scratchDetachCommand() { v_notAvailable(pc_commandName(activeCommand())); }
 
 // Gate, running-command state, then the command's start.
 void v_editingCommandRun(const EditingCommand& command) {
-    if (!b_commandGate(command.slot, command.gateName))
-        return;
+    if (!b_commandGate(command.slot, command.gateName)) return;
     v_activeCommandSet(command.activeCommand);
-    if (command.promptId != rid::PROMPT_KEEP)
-        g_commands.promptId = command.promptId;
+    if (command.promptId != rid::PROMPT_KEEP) g_commands.promptId = command.promptId;
     command.start();
 }
 
@@ -87,7 +83,8 @@ constexpr EditingCommand DESPECKLE{7, "despeckle", CMD_DESPECKLE, rid::PROMPT_AC
 constexpr EditingCommand BRUSH{8, "brush", CMD_BRUSH, rid::PROMPT_IDENTIFY_RASTER, &v_rasterPickStart};
 constexpr EditingCommand RESIZE{9, "resize", CMD_RESIZE, rid::PROMPT_IDENTIFY_RASTER, &v_resizeStartCommand};
 constexpr EditingCommand EDIT{15, "edit", CMD_EDIT, rid::PROMPT_IDENTIFY_RASTER, &v_rasterPickStart};
-constexpr EditingCommand SCRATCH_ATTACH{11, "scratch", CMD_SCRATCH_ATTACH, rid::PROMPT_IDENTIFY_SCRATCH, &v_rasterPickStart};
+constexpr EditingCommand SCRATCH_ATTACH{11, "scratch", CMD_SCRATCH_ATTACH, rid::PROMPT_IDENTIFY_SCRATCH,
+                                        &v_rasterPickStart};
 constexpr EditingCommand SCRATCH_DETACH{12, "scratch", CMD_SCRATCH_DETACH, rid::PROMPT_KEEP, &v_scratchDetachCommand};
 
 void cmdCopy(WCharCP) { v_editingCommandRun(COPY); }
@@ -152,18 +149,16 @@ const MdlCommandNumber commandNumbers[] = {
 };
 
 // Switches off every command of the string list whose name equals piece.
-void v_commandDisable(const std::string& piece, StringList* names, MSDialog* toolBox, RawItemHdr* menuBar, TextPDM* menu) {
+void v_commandDisable(const std::string& piece, StringList* names, MSDialog* toolBox, RawItemHdr* menuBar,
+                      TextPDM* menu) {
     const long count = mdlStringList_size(names);
     for (long i = 0; i < count; ++i) {
         WCharCP text = nullptr;
         InfoField* info = nullptr;
-        if (mdlStringList_getMember(&text, &info, names, i) != 0 || !text || !info)
-            continue;
-        if (n_nameCompare(piece.c_str(), s_narrow(text).c_str()) != 0)
-            continue;
+        if (mdlStringList_getMember(&text, &info, names, i) != 0 || !text || !info) continue;
+        if (n_nameCompare(piece.c_str(), s_narrow(text).c_str()) != 0) continue;
         const long childIndex = info[0], slot = info[1];
-        if (slot < 0 || slot >= GATE_SLOTS)
-            continue;
+        if (slot < 0 || slot >= GATE_SLOTS) continue;
         v_commandSlotDisable(int(slot));
         if (toolBox && childIndex != -1)
             mdlDialog_toolBoxChildSetEnabledByIndex(toolBox, static_cast<int>(childIndex), false, false);
@@ -175,26 +170,17 @@ void v_commandDisable(const std::string& piece, StringList* names, MSDialog* too
 
 }  // namespace
 
-const MdlCommandNumber* pCommandNumberTable() {
-    return commandNumbers;
-}
+const MdlCommandNumber* pCommandNumberTable() { return commandNumbers; }
 
-int n_promptId() {
-    return g_commands.promptId;
-}
+int n_promptId() { return g_commands.promptId; }
 
-bool b_commandDisabled(int slot) {
-    return slot >= 0 && slot < GATE_SLOTS && g_commands.disabledCommands[slot] != 0;
-}
+bool b_commandDisabled(int slot) { return slot >= 0 && slot < GATE_SLOTS && g_commands.disabledCommands[slot] != 0; }
 
 void v_commandSlotDisable(int slot) {
-    if (slot >= 0 && slot < GATE_SLOTS)
-        g_commands.disabledCommands[slot] = 1;
+    if (slot >= 0 && slot < GATE_SLOTS) g_commands.disabledCommands[slot] = 1;
 }
 
-void v_commandsReset() {
-    g_commands = CommandState{};
-}
+void v_commandsReset() { g_commands = CommandState{}; }
 
 bool b_commandGate(int slot, const char* name) {
     if (mdlModelRef_isReadOnly(mdlModelRef_getActive())) {
@@ -214,29 +200,22 @@ bool b_commandGate(int slot, const char* name) {
 
 void v_commandsDisable() {
     RawItemHdr* menuBar = mdlDialog_menuBarGetCmdWinP();
-    if (!menuBar)
-        return;
+    if (!menuBar) return;
     TextPDM* menu = mdlDialog_menuBarFindMenu(menuBar, RTYPE_PulldownMenu, rid::MENU_PULLDOWN);
     MSDialog* toolBox = mdlDialog_find(rid::DIALOG_TOOLBOX, mdlSystem_getCurrTaskID());
     char value[256];
-    if (j_cfgVarGet(value, sizeof value, "PXMEND_DISABLE") != 0)
-        return;
+    if (j_cfgVarGet(value, sizeof value, "PXMEND_DISABLE") != 0) return;
     StringList* names = mdlStringList_loadResource(nullptr, rid::STRINGS_COMMANDS);
-    for (int& flag : g_commands.disabledCommands)
-        flag = 0;
-    if (!names)
-        return;
+    for (int& flag : g_commands.disabledCommands) flag = 0;
+    if (!names) return;
     const std::string list(value);
     std::size_t start = 0;
     while (start <= list.size()) {
         std::size_t comma = list.find(',', start);
-        if (comma == std::string::npos)
-            comma = list.size();
+        if (comma == std::string::npos) comma = list.size();
         std::size_t first = start;
-        while (first < comma && std::isspace(static_cast<unsigned char>(list[first])))
-            ++first;
-        if (first < comma)
-            v_commandDisable(list.substr(first, comma - first), names, toolBox, menuBar, menu);
+        while (first < comma && std::isspace(static_cast<unsigned char>(list[first]))) ++first;
+        if (first < comma) v_commandDisable(list.substr(first, comma - first), names, toolBox, menuBar, menu);
         start = comma + 1;
     }
     mdlStringList_destroy(names);
@@ -245,23 +224,17 @@ void v_commandsDisable() {
 namespace {
 
 // Commands that may work on a read-only file: they add clip masks, clip boundaries or new files.
-bool b_allowReadOnly(int command) {
-    return command == CMD_COPY || command == CMD_DELETE || command == CMD_CROP;
-}
+bool b_allowReadOnly(int command) { return command == CMD_COPY || command == CMD_DELETE || command == CMD_CROP; }
 
 void v_noRasterMessage() {
     j_messageBox(MSGBOX_NOTICE, "The active model doesn't contain any raster reference attachments.", ICON_ERROR);
 }
 
 // Reset of the raster pick: back to the host's default command.
-void v_rasterPickReset() {
-    mdlState_startDefaultCommand();
-}
+void v_rasterPickReset() { mdlState_startDefaultCommand(); }
 
 // Clean-up when the command ends: the block's transient goes.
-void v_operationCleanup() {
-    v_blockTransientDrop();
-}
+void v_operationCleanup() { v_blockTransientDrop(); }
 
 // Operations that arrive later tell the user so once their area or raster is chosen.
 bool b_operationLater(int command) {
@@ -286,8 +259,7 @@ void v_operationLaterNotice() {
 // Area-mode data point of stamp and despeckle: the area is chosen (the stamp's raster and block are
 // found), the operation is still to come.
 void v_operationLaterPoint(const DPoint3d*, int view) {
-    if (activeCommand() == CMD_STAMP && !b_stampAreaChoose(view))
-        return;
+    if (activeCommand() == CMD_STAMP && !b_stampAreaChoose(view)) return;
     v_operationLaterNotice();
 }
 
@@ -307,8 +279,7 @@ void v_operationReset() {
         mdlState_startDefaultCommand();
     } else {
         // The fence made from the two corners goes; the user's own fence stays.
-        if (operationMode() == AREA_FENCE)
-            mdlFence_clear(true);
+        if (operationMode() == AREA_FENCE) mdlFence_clear(true);
         v_operationStart();
     }
 }
@@ -321,8 +292,7 @@ void v_operationStart() {
         return;
     }
     const int command = activeCommand();
-    if (count == 1 && j_rasterCheckSupport(only, b_allowReadOnly(command), false) != 0)
-        return;
+    if (count == 1 && j_rasterCheckSupport(only, b_allowReadOnly(command), false) != 0) return;
     v_commandRasterSelect(nullptr, currentTarget());
     g_block.blockPointCounter = 0;
     v_toolSettingsRefresh();
@@ -357,8 +327,7 @@ void v_operationStart() {
 }
 
 void v_rasterPickStart() {
-    if (mdlDialog_getToolSettings())
-        mdlDialog_itemsSynch(mdlDialog_getToolSettings());
+    if (mdlDialog_getToolSettings()) mdlDialog_itemsSynch(mdlDialog_getToolSettings());
     v_commandRasterSelect(currentRaster(), nullptr);
     v_operationModeSet(AREA_WHOLE_RASTER);
     DgnRasterP only = nullptr;
@@ -371,13 +340,12 @@ void v_rasterPickStart() {
     const bool alwaysPick = command == CMD_STAMP || command == CMD_DESPECKLE || command == CMD_EDIT;
     if (count == 1 && !alwaysPick) {
         const bool allowReadOnly = b_allowReadOnly(command) || command == CMD_SCRATCH_ATTACH;
-        if (j_rasterCheckSupport(only, allowReadOnly, false) == 0)
-            j_rasterDispatch(only, 0);
+        if (j_rasterCheckSupport(only, allowReadOnly, false) == 0) j_rasterDispatch(only, 0);
         return;
     }
-    mdlState_startPrimitive(
-        [](const DPoint3d* point, int view) { j_rasterPickData(point, view); }, &v_rasterPickReset, command,
-        command == CMD_SCRATCH_ATTACH ? rid::PROMPT_IDENTIFY_SCRATCH : rid::PROMPT_IDENTIFY_RASTER);
+    mdlState_startPrimitive([](const DPoint3d* point, int view) { j_rasterPickData(point, view); }, &v_rasterPickReset,
+                            command,
+                            command == CMD_SCRATCH_ATTACH ? rid::PROMPT_IDENTIFY_SCRATCH : rid::PROMPT_IDENTIFY_RASTER);
 }
 
 int j_rasterPickData(const DPoint3d* point, int view) {
@@ -396,8 +364,7 @@ int j_rasterDispatch(DgnRasterP raster, int view) {
     const bool allowReadOnly = command == CMD_SCRATCH_ATTACH || command == CMD_EDIT;
     RasterTarget* target = pv_rasterTargetLoad(raster, allowReadOnly, false);
     v_commandRasterSelect(raster, target);
-    if (!target)
-        return ERROR;
+    if (!target) return ERROR;
     if (command == CMD_BRUSH) {
         v_brushStart();
         return 0;

@@ -31,8 +31,7 @@ DialogState g_dialogs;
 // Redisplays the item of type and id from its bound value; nothing when it is missing.
 void v_itemSynch(MSDialog* dialog, std::uint32_t type, int id) {
     const int index = n_itemIndex(dialog, type, id);
-    if (index >= 0)
-        mdlDialog_itemSynch(dialog, index);
+    if (index >= 0) mdlDialog_itemSynch(dialog, index);
 }
 
 // Rectangle of width x height centred in the item's rectangle.
@@ -43,13 +42,11 @@ BSIRect centredRect(const BSIRect& itemRect, int width, int height) {
 }
 
 void v_iconLoad(void*& handle, int iconId) {
-    if (!handle)
-        handle = mdlResource_load(nullptr, RTYPE_Icon, iconId);
+    if (!handle) handle = mdlResource_load(nullptr, RTYPE_Icon, iconId);
 }
 
 void v_iconFree(void*& handle) {
-    if (handle)
-        mdlResource_free(handle);
+    if (handle) mdlResource_free(handle);
     handle = nullptr;
 }
 
@@ -65,8 +62,7 @@ void v_lineDraw(MSWindow* window, Point2d from, Point2d to) {
 // cannot be described (no file information, no palette), so that the no-raster layout applies.
 bool b_toolSettingsRasterColors(MSDialog* toolSettings, DgnRasterP raster, bool enableOptions, bool showColor) {
     RasterFileInfo info{};
-    if (j_rasterFileInfo(&info, raster) != SUCCESS)
-        return false;
+    if (j_rasterFileInfo(&info, raster) != SUCCESS) return false;
     if (info.colorMode == IMAGECOLOR_RGB || info.colorMode == IMAGECOLOR_RGBA) {
         v_itemShow(toolSettings, RTYPE_ColorPicker, rid::ITEM_COLOR_PICKER, false);
         v_itemShow(toolSettings, RTYPE_Generic, rid::ITEM_COLOR_SWATCH, showColor);
@@ -74,8 +70,7 @@ bool b_toolSettingsRasterColors(MSDialog* toolSettings, DgnRasterP raster, bool 
         return true;
     }
     ColorPaletteEntry palette[256] = {};
-    if (mdlRaster_paletteGet(palette, raster) != SUCCESS)
-        return false;
+    if (mdlRaster_paletteGet(palette, raster) != SUCCESS) return false;
     v_itemShow(toolSettings, RTYPE_Generic, rid::ITEM_COLOR_SWATCH, false);
     v_itemShow(toolSettings, RTYPE_ColorPicker, rid::ITEM_COLOR_PICKER, showColor);
     if (DialogItem* picker = mdlDialog_itemGetByTypeAndId(toolSettings, RTYPE_ColorPicker, rid::ITEM_COLOR_PICKER, 0))
@@ -94,9 +89,7 @@ void v_toolSettingsNoRaster(MSDialog* toolSettings) {
 // ---- Hooks -----------------------------------------------------------------------------
 
 // Marks the message handled or not, as the host expects of every hook.
-void v_understood(DialogItemMessage* message, bool handled) {
-    message->msgUnderstood = handled;
-}
+void v_understood(DialogItemMessage* message, bool handled) { message->msgUnderstood = handled; }
 
 // Hook 2: with the scale lock on, a changed scale field copies its value to the other one.
 void v_scaleHook(DialogItemMessage* message) {
@@ -105,8 +98,7 @@ void v_scaleHook(DialogItemMessage* message) {
         return;
     }
     v_understood(message, true);
-    if (!s__globals.ScaleLock || !message->dialogItemP)
-        return;
+    if (!s__globals.ScaleLock || !message->dialogItemP) return;
     if (message->dialogItemP->id == rid::ITEM_SCALE_X) {
         s__globals.ScaleY = s__globals.ScaleX;
         v_itemSynch(message->db, RTYPE_Text, rid::ITEM_SCALE_Y);
@@ -147,8 +139,7 @@ void v_scaleLockHook(DialogItemMessage* message) {
         break;
     case DITEM_MESSAGE_DRAW: {
         MSWindow* window = mdlDialog_getWindow(message->db);
-        if (!window || !item)
-            break;
+        if (!window || !item) break;
         const int x = item->rect.origin.x, y = item->rect.origin.y;
         v_lineDraw(window, {x, y}, {x - 9, y});
         v_lineDraw(window, {x, y}, {x, y + 3});
@@ -176,8 +167,7 @@ void v_scaleLockHook(DialogItemMessage* message) {
 
 // Hybrid mode only goes with fence mode and a filling mask method: clears it otherwise.
 void v_hybridModeCheck(MSDialog* dialog, bool allowed) {
-    if (!allowed)
-        s__globals.HybridMode = 0;
+    if (!allowed) s__globals.HybridMode = 0;
     v_itemSynch(dialog, RTYPE_OptionButton, rid::ITEM_HYBRID_MODE);
 }
 
@@ -219,7 +209,8 @@ void v_plainIconHook(DialogItemMessage* message) {
     case DITEM_MESSAGE_DRAW: {
         MSWindow* window = mdlDialog_getWindow(message->db);
         if (window && message->dialogItemP) {
-            const BSIRect iconRect = centredRect(message->dialogItemP->rect, rid::ICON_PLAIN_WIDTH, rid::ICON_PLAIN_HEIGHT);
+            const BSIRect iconRect =
+                centredRect(message->dialogItemP->rect, rid::ICON_PLAIN_WIDTH, rid::ICON_PLAIN_HEIGHT);
             mdlWindow_iconDraw(window, &iconRect, rid::ICON_PLAIN);
         }
         break;
@@ -235,8 +226,7 @@ void v_plainIconHook(DialogItemMessage* message) {
 double d_itemNumber(MSDialog* dialog, int itemIndex) {
     MSValueDescr value;
     WChar text[64] = {};
-    if (mdlDialog_itemGetValue(&value, text, dialog, itemIndex, 64) != 0)
-        return 0.0;
+    if (mdlDialog_itemGetValue(&value, text, dialog, itemIndex, 64) != 0) return 0.0;
     double number = 0.0;
     if (value.kind == MSValueDescr::Double)
         number = value.doubleValue;
@@ -270,8 +260,7 @@ void v_maskMethodHook(DialogItemMessage* message) {
     case DITEM_MESSAGE_STATECHANGED:
     case DITEM_MESSAGE_ALLCREATED:
         v_hybridModeCheck(message->db, s__globals.MaskMethod > 0);
-        if (message->messageType == DITEM_MESSAGE_STATECHANGED)
-            v_toolSettingsRefresh();
+        if (message->messageType == DITEM_MESSAGE_STATECHANGED) v_toolSettingsRefresh();
         v_understood(message, true);
         break;
     default:
@@ -297,8 +286,7 @@ void v_resizeHook(DialogItemMessage* message) {
     }
     const t_globals& g = s__globals;
     const bool amounts = g.ResizeRowsEnd || g.ResizeRowsStart || g.ResizeColumnsStart || g.ResizeColumnsEnd;
-    v_itemEnable(message->db, RTYPE_PushButton, rid::ITEM_RESIZE_APPLY,
-                 currentTarget() != nullptr && amounts);
+    v_itemEnable(message->db, RTYPE_PushButton, rid::ITEM_RESIZE_APPLY, currentTarget() != nullptr && amounts);
     v_understood(message, true);
 }
 
@@ -308,8 +296,7 @@ void v_colorSwatchHook(DialogItemMessage* message) {
     switch (message->messageType) {
     case DITEM_MESSAGE_DRAW: {
         MSWindow* window = mdlDialog_getWindow(message->db);
-        if (!window || !item)
-            break;
+        if (!window || !item) break;
         mdlDialog_rectDrawBeveled(window, &item->rect, false, false);
         const BSIRect inside{{item->rect.origin.x + 2, item->rect.origin.y + 2},
                              {item->rect.corner.x - 2, item->rect.corner.y - 2}};
@@ -319,7 +306,8 @@ void v_colorSwatchHook(DialogItemMessage* message) {
     }
     case DITEM_MESSAGE_BUTTON:
         if (message->buttonTrans == BUTTONTRANS_UP) {
-            std::uint8_t rgb[3] = {s__globals.CanvasColor.red, s__globals.CanvasColor.green, s__globals.CanvasColor.blue};
+            std::uint8_t rgb[3] = {s__globals.CanvasColor.red, s__globals.CanvasColor.green,
+                                   s__globals.CanvasColor.blue};
             if (j_chooseColor(rgb) == 0) {
                 s__globals.CanvasColor = CanvasRgb{rgb[0], rgb[1], rgb[2]};
                 mdlDialog_itemDraw(message->db, message->itemIndex);
@@ -361,20 +349,16 @@ void v_colorOptionHook(DialogItemMessage* message) {
 }
 
 // Hooks whose buttons arrive with help and deskew: every message stays unhandled until then.
-void v_unhandledHook(DialogItemMessage* message) {
-    v_understood(message, false);
-}
+void v_unhandledHook(DialogItemMessage* message) { v_understood(message, false); }
 
 }  // namespace
 
 void v_toolSettingsRefresh() {
     MSDialog* toolSettings = mdlDialog_getToolSettings();
-    if (!toolSettings)
-        return;
+    if (!toolSettings) return;
     bool enableOptions = true;
     bool showColor = s__globals.CanvasAuto == 0;
-    if (activeCommand() == CMD_DELETE && s__globals.MaskMethod == 0)
-        enableOptions = showColor = false;
+    if (activeCommand() == CMD_DELETE && s__globals.MaskMethod == 0) enableOptions = showColor = false;
     DgnRasterP raster = currentRaster();
     if (!raster || !b_toolSettingsRasterColors(toolSettings, raster, enableOptions, showColor))
         v_toolSettingsNoRaster(toolSettings);
@@ -411,15 +395,13 @@ void v_dialogsReset() {
 }
 
 extern "C" int j_chooseColor(std::uint8_t* rgb) {
-    if (!rgb)
-        return -1;
+    if (!rgb) return -1;
     CHOOSECOLORA choose{};
     choose.lStructSize = sizeof(choose);
     choose.rgbResult = rgb[0] + rgb[1] * 256u + rgb[2] * 65536u;
     choose.lpCustColors = g_dialogs.customColors;
     choose.Flags = CC_RGBINIT | CC_FULLOPEN;
-    if (!ChooseColorA(&choose))
-        return -1;
+    if (!ChooseColorA(&choose)) return -1;
     rgb[0] = static_cast<std::uint8_t>(choose.rgbResult & 0xFF);
     rgb[1] = static_cast<std::uint8_t>((choose.rgbResult >> 8) & 0xFF);
     rgb[2] = static_cast<std::uint8_t>((choose.rgbResult >> 16) & 0xFF);

@@ -70,8 +70,8 @@ struct DialogItem {
     std::uint32_t type;
     int id;
     int itemIndex;
-    long itemArg;      // the number the resource stores with the item
-    BSIRect rect;      // position inside its window
+    long itemArg;  // the number the resource stores with the item
+    BSIRect rect;  // position inside its window
     RawItemHdr* rawItemP;
 };
 
@@ -91,9 +91,9 @@ struct DialogMessage {
     MSDialog* db;
     int dialogId;
     bool msgUnderstood;
-    int flags;   // DIALOG_MESSAGE_CREATE: interest flags the hook may set
-    int value1;  // DESTROY: closing action; ACTIONBUTTON: the button's action
-    int value2;  // DESTROY: DIALOG_CLOSE_BY_USER when the user closed the window
+    int flags;         // DIALOG_MESSAGE_CREATE: interest flags the hook may set
+    int value1;        // DESTROY: closing action; ACTIONBUTTON: the button's action
+    int value2;        // DESTROY: DIALOG_CLOSE_BY_USER when the user closed the window
     bool abortAction;  // ACTIONBUTTON: set to keep the dialog open
 };
 

@@ -31,19 +31,19 @@ constexpr int MODIFY_REPLACE = 2;
 
 // One element as the add-on builds or receives it (a fixed-size buffer, like the host's element record).
 struct MSElement {
-    int type;                        // *_ELM
-    int color;                       // colour index of the design's colour table
-    int weight;                      // 0-31
-    int style;                       // line style 0-7
+    int type;    // *_ELM
+    int color;   // colour index of the design's colour table
+    int weight;  // 0-31
+    int style;   // line style 0-7
     int level;
-    bool filled;                     // shapes and ellipses
+    bool filled;  // shapes and ellipses
     int fillColor;
-    int numPoints;                   // lines, line strings, shapes
+    int numPoints;  // lines, line strings, shapes
     DPoint3d points[MAX_VERTICES];
-    DPoint3d center;                 // arcs and ellipses
-    double primary, secondary;       // axis radii
-    double rotation;                 // degrees
-    double start, sweep;             // arcs: degrees
+    DPoint3d center;            // arcs and ellipses
+    double primary, secondary;  // axis radii
+    double rotation;            // degrees
+    double start, sweep;        // arcs: degrees
 };
 
 // A transform: rows of a 3 x 3 matrix and a translation.
@@ -117,5 +117,4 @@ int mdlView_getCurrent();
 
 // A scale item's upper limit and its label.
 int mdlDialog_scaleSetInfo(void* item, double maximum, WCharCP label);
-
 }

@@ -20,5 +20,4 @@ void mdlRMatrix_rotatePointArray(DPoint3d* points, const RotMatrix* matrix, int 
 void mdlVec_addPoint(DPoint3d* out, const DPoint3d* point, const DPoint3d* delta);
 // Adds delta to count points in place.
 void mdlVec_addPointArray(DPoint3d* points, const DPoint3d* delta, int count);
-
 }

@@ -79,7 +79,7 @@ struct PixelFormat {
 struct RasterFileInfo {
     WChar fullPath[MAXFILELENGTH];
     int fileFormat;
-    int formatSubCode;   // handed back unchanged to mdlRaster_fileExport
+    int formatSubCode;  // handed back unchanged to mdlRaster_fileExport
     int compression;
     int colorMode;
     int widthPx;
@@ -88,23 +88,23 @@ struct RasterFileInfo {
 };
 
 struct RasterGeoReference {
-    DPoint3d origin;   // design coordinates of the origin (lower-left) corner
-    double extentX;    // size in design units along the raster's rows
-    double extentY;    // size in design units across them
-    double rotation;   // degrees
-    double affinity;   // shear angle, degrees
+    DPoint3d origin;  // design coordinates of the origin (lower-left) corner
+    double extentX;   // size in design units along the raster's rows
+    double extentY;   // size in design units across them
+    double rotation;  // degrees
+    double affinity;  // shear angle, degrees
 };
 
 // Display settings of an attachment; the layout is the host's record.
 struct RasterRenderingInfo {
-    std::uint16_t transparencyFlags;   // bytes 0-1
-    std::uint8_t reserved2[3];         // bytes 2-4
-    std::uint8_t foreground[3];        // bytes 5-7: r, g, b of set monochrome pixels
-    std::uint8_t background[3];        // bytes 8-10: r, g, b of clear monochrome pixels
+    std::uint16_t transparencyFlags;     // bytes 0-1
+    std::uint8_t reserved2[3];           // bytes 2-4
+    std::uint8_t foreground[3];          // bytes 5-7: r, g, b of set monochrome pixels
+    std::uint8_t background[3];          // bytes 8-10: r, g, b of clear monochrome pixels
     std::uint8_t backgroundTransparent;  // byte 11
     std::uint8_t foregroundTransparent;  // byte 12 (monochrome)
-    std::uint8_t reserved13[19];       // bytes 13-31
-    double contrastFactor;             // byte 32: 1.0 shows the pixels as they are
+    std::uint8_t reserved13[19];         // bytes 13-31
+    double contrastFactor;               // byte 32: 1.0 shows the pixels as they are
 };
 static_assert(offsetof(RasterRenderingInfo, foreground) == 5);
 static_assert(offsetof(RasterRenderingInfo, background) == 8);
@@ -130,7 +130,9 @@ struct RasterColorMode {
 struct RasterCompressionType {
     int compression;
     int ratio;
-    static RasterCompressionType Create(int compression, int ratio) { return RasterCompressionType{compression, ratio}; }
+    static RasterCompressionType Create(int compression, int ratio) {
+        return RasterCompressionType{compression, ratio};
+    }
 };
 
 // The raster attachments of a model, in attachment order.
@@ -217,8 +219,8 @@ int mdlImage_RGBSeparateToRGB(std::uint8_t* rgb, const std::uint8_t* planes, con
 
 // New raster files from buffers: 0, MDLERR_CANNOTWRITEFORMAT (-119) for a format the host cannot write,
 // or another status. Monochrome buffers: a set bit is white in TIFF files and black in all other formats.
-int mdlImage_createFileFromBitMap(WCharCP name, int fileFormat, const BitmapSize* size, const std::uint8_t* bytes,
-                                  int, int, int);
+int mdlImage_createFileFromBitMap(WCharCP name, int fileFormat, const BitmapSize* size, const std::uint8_t* bytes, int,
+                                  int, int);
 // 8-bit buffer with a palette split into red, green, blue arrays of paletteCount entries (null: a grey ramp).
 int mdlImage_extCreateFileFromMap(WCharCP name, int fileFormat, int colorMode, const BitmapSize* size,
                                   const std::uint8_t* bytes, const std::uint8_t* red, const std::uint8_t* green,
@@ -239,5 +241,4 @@ void mdlElmdscr_freeAll(MSElementDescr** descriptor);
 
 // Frees a buffer the host handed out.
 void dlmSystem_mdlFree(void* buffer);
-
 }

@@ -18,10 +18,10 @@ namespace rsc {
 // A node of the key-in command tree. The command number of a key-in is made of
 // the indexes of the words along its path, one byte each from the top byte down.
 struct CommandEntry {
-    int index;                         // 1-255 within its table
-    const char* word;                  // key-in word (matched ignoring case, unique prefixes allowed)
-    std::span<const CommandEntry> sub; // next words; empty for a leaf
-    int toolSettingsDialog;            // dialog shown in the tool settings window, 0 for none
+    int index;                          // 1-255 within its table
+    const char* word;                   // key-in word (matched ignoring case, unique prefixes allowed)
+    std::span<const CommandEntry> sub;  // next words; empty for a leaf
+    int toolSettingsDialog;             // dialog shown in the tool settings window, 0 for none
 };
 
 struct Message {
@@ -52,30 +52,30 @@ struct OptionChoice {
 };
 
 struct Item {
-    std::uint32_t type;                 // RTYPE_ value
+    std::uint32_t type;  // RTYPE_ value
     int id;
     const char* label;
-    const char* access;                 // e.g. "s__globals.ScaleX", "s__globals.LineStyle[3]"; empty for none
-    long hookId;                        // 0 for none
-    long itemArg;                       // number handed to the hook with the item
+    const char* access;  // e.g. "s__globals.ScaleX", "s__globals.LineStyle[3]"; empty for none
+    long hookId;         // 0 for none
+    long itemArg;        // number handed to the hook with the item
     bool enabled;
     bool shown;
     std::span<const OptionChoice> choices;  // option buttons
-    int action;                         // push buttons: the action they close the dialog with, 0 for none
-    CommandNumber command;              // icon commands and push buttons: command queued on press
-    int iconId;                         // icon commands and icon items
+    int action;                             // push buttons: the action they close the dialog with, 0 for none
+    CommandNumber command;                  // icon commands and push buttons: command queued on press
+    int iconId;                             // icon commands and icon items
 };
 
 struct Dialog {
     int id;
-    std::uint32_t type;                 // RTYPE_DialogBox or RTYPE_ToolBox
+    std::uint32_t type;  // RTYPE_DialogBox or RTYPE_ToolBox
     const char* title;
     long hookId;
     std::span<const Item> items;
 };
 
 struct ItemList {
-    int id;                             // loaded as RTYPE_DialogItemList
+    int id;  // loaded as RTYPE_DialogItemList
     std::span<const Item> items;
 };
 
@@ -83,11 +83,11 @@ struct MenuItem {
     const char* label;
     long searchValue;
     CommandNumber command;
-    const char* argument;               // command argument text, may be empty
+    const char* argument;  // command argument text, may be empty
 };
 
 struct Menu {
-    std::uint32_t type;                 // RTYPE_PulldownMenu
+    std::uint32_t type;  // RTYPE_PulldownMenu
     int id;
     const char* title;
     std::span<const MenuItem> items;
@@ -107,8 +107,8 @@ struct Field {
     const char* name;
     std::size_t offset;
     FieldKind kind;
-    int arrayCount;                     // 1 for a plain field
-    std::size_t elementSize;            // text capacity for Text fields
+    int arrayCount;           // 1 for a plain field
+    std::size_t elementSize;  // text capacity for Text fields
 };
 
 struct RecordType {
@@ -120,8 +120,8 @@ struct RecordType {
 struct File {
     const char* taskId;
     std::span<const CommandEntry> commandTable;
-    int commandNameList;                // message list of command names (tool-state command ids)
-    int promptList;                     // message list of prompts (tool-state prompt ids)
+    int commandNameList;  // message list of command names (tool-state command ids)
+    int promptList;       // message list of prompts (tool-state prompt ids)
     std::span<const MessageList> messageLists;
     std::span<const StringList> stringLists;
     std::span<const Dialog> dialogs;

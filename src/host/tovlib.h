@@ -20,5 +20,4 @@ int j_htmabout2(const char* productName, const char* moduleName, const char* ver
                 const char* extraText);
 // Writes the date (year, month 1-12, day) as the library's date text into buffer (64 bytes).
 void v_dateText(char* buffer, int year, int month, int day);
-
 }

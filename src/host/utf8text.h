@@ -24,9 +24,7 @@ constexpr std::uint32_t UTF8TEXT_ESCAPE_LAST = 0xDCFF;
 constexpr std::uint32_t UTF8TEXT_REPLACEMENT = 0xFFFD;
 
 // Takes a wide character's value, gives true when it is a Unicode scalar value (has a UTF-8 form).
-constexpr bool b_utf8Encodable(std::uint32_t code) {
-    return code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-}
+constexpr bool b_utf8Encodable(std::uint32_t code) { return code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF); }
 
 // Takes a narrow (UTF-8) text, gives its wide form; bytes that are not UTF-8 are escaped as above. Never fails.
 inline std::wstring w_utf8Widen(std::string_view text) {

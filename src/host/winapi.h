@@ -12,7 +12,7 @@ struct CHOOSECOLORA {
     std::uint32_t lStructSize;
     void* hwndOwner;
     void* hInstance;
-    COLORREF rgbResult;   // red + green * 256 + blue * 65536
+    COLORREF rgbResult;      // red + green * 256 + blue * 65536
     COLORREF* lpCustColors;  // 16 custom colours, kept by the caller
     std::uint32_t Flags;
 };

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "host/hostio.h"
-#include "host/messages.h"
 #include "host/mdlsystem.h"
+#include "host/messages.h"
 #include "raster/clip.h"
 #include "raster/commit.h"
 #include "raster/context.h"
@@ -21,9 +21,7 @@ constexpr int SAMPLE_LIMIT = 2000;  // statistics look at no more than 2000 x 20
 constexpr int PROBE_SIDE = 32;
 constexpr int PROBE_BYTES = 128;
 
-bool despeckling() {
-    return editContext().b_despeckling();
-}
+bool despeckling() { return editContext().b_despeckling(); }
 
 void invertBytes(std::uint8_t* bytes, int length) {
     for (int i = 0; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
@@ -82,9 +80,7 @@ PixelBuffer& PixelBuffer::operator=(PixelBuffer&& other) noexcept {
     return *this;
 }
 
-std::uint8_t** PixelBuffer::slot() {
-    return &bytes_;
-}
+std::uint8_t** PixelBuffer::slot() { return &bytes_; }
 
 void PixelBuffer::v_adoptHost(std::uint8_t* bytes) {
     v_release();
@@ -149,8 +145,7 @@ int j_bitmapWrite(std::uint8_t* bytes, PixelFormat* format, const PixelBlock* bl
         invertBytes(bytes, length);
     j_rasterBackup(true, target.filePath, nullptr);
     if (format->colorMode == IMAGECOLOR_MonochromeAlt) format->colorMode = IMAGECOLOR_Monochrome;
-    const int status = mdlRaster_bitmapSet(bytes, length, format, block, size, currentRaster(),
-                                           RASTER_OPTION_UNDOABLE);
+    const int status = mdlRaster_bitmapSet(bytes, length, format, block, size, currentRaster(), RASTER_OPTION_UNDOABLE);
     v_hostErrorReport(status);
     return status;
 }
@@ -217,8 +212,9 @@ int j_bitmapFillPolygon(std::uint8_t* bytes, const BitmapSize* size, const DPoin
     const t_globals& g = s__globals;
     int status = SUCCESS;
     if (target.bitsPerPixel == 24) {
-        const RGBColorDef colour = g.CanvasAuto ? RGBColorDef{target.bgColor[0], target.bgColor[1], target.bgColor[2]}
-                                                : RGBColorDef{g.CanvasColor.red, g.CanvasColor.green, g.CanvasColor.blue};
+        const RGBColorDef colour = g.CanvasAuto
+                                       ? RGBColorDef{target.bgColor[0], target.bgColor[1], target.bgColor[2]}
+                                       : RGBColorDef{g.CanvasColor.red, g.CanvasColor.green, g.CanvasColor.blue};
         const size_t planeBytes = size_t(std::max(size->width, 0)) * size_t(std::max(size->height, 0)) * 3;
         PixelBuffer planes(static_cast<std::uint8_t*>(std::malloc(std::max<size_t>(planeBytes, 1))));
         if (!planes) {

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/messages.h"
 #include "host/mdlsystem.h"
+#include "host/messages.h"
 #include "raster/context.h"
 
 namespace {
@@ -51,9 +51,7 @@ void v_rasterClipMasks(const char* mode) {
 
 namespace {
 
-void setRgb(std::uint8_t* rgb, std::uint8_t value) {
-    rgb[0] = rgb[1] = rgb[2] = value;
-}
+void setRgb(std::uint8_t* rgb, std::uint8_t value) { rgb[0] = rgb[1] = rgb[2] = value; }
 
 // The neutral rendering: no transparency, factor 1, and for monochrome rasters
 // set bits shown black on white (reversed for a black background, and again
@@ -94,13 +92,9 @@ void v_clipReset() {
     g_clip = ClipState{};
 }
 
-void v_undoGroupStart() {
-    mdlUndo_startGroup();
-}
+void v_undoGroupStart() { mdlUndo_startGroup(); }
 
-void v_undoGroupEnd() {
-    mdlUndo_endGroup();
-}
+void v_undoGroupEnd() { mdlUndo_endGroup(); }
 
 void v_hostErrorReport(int status) {
     if (status == SUCCESS) return;

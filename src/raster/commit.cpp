@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "host/hostwrap.h"
-#include "host/messages.h"
 #include "host/mdlelement.h"
 #include "host/mdlraster.h"
+#include "host/messages.h"
 #include "raster/bitmap.h"
 #include "raster/context.h"
 #include "raster/target.h"
@@ -154,10 +154,7 @@ void v_commitReplaceHookSet(void (*beforeReplace)(const char* replacement, const
     g_commit.beforeReplace = beforeReplace;
 }
 
-void v_commitReset() {
-    g_commit = CommitState{};
-}
-
+void v_commitReset() { g_commit = CommitState{}; }
 
 namespace {
 
@@ -169,9 +166,7 @@ struct PathParts {
     explicit PathParts(const char* path) { v_fileParseName(path, device, directory, stem, extension); }
 };
 
-void refuse(const char* text) {
-    j_messageBox(MSGBOX_NOTICE, text, ICON_ERROR);
-}
+void refuse(const char* text) { j_messageBox(MSGBOX_NOTICE, text, ICON_ERROR); }
 
 void clearStats(DgnRasterP raster) {
     if (RasterTarget* t = pv_rasterTargetFind(raster)) t->statsValid = 0;
@@ -193,9 +188,12 @@ void replaceExtensionWithTif(char* path) {
 // with the opposite convention of the others, CIT files always inverted.
 void invertForFormat(std::uint8_t* bytes, int length, int format, const RasterTarget& target) {
     bool invert = false;
-    if (format == IMAGEFILE_TIFF || format == IMAGEFILE_RLE || format == IMAGEFILE_HMR) invert = !target.backgroundBlack;
-    else if (format == IMAGEFILE_CIT) invert = true;
-    else invert = target.backgroundBlack != 0;
+    if (format == IMAGEFILE_TIFF || format == IMAGEFILE_RLE || format == IMAGEFILE_HMR)
+        invert = !target.backgroundBlack;
+    else if (format == IMAGEFILE_CIT)
+        invert = true;
+    else
+        invert = target.backgroundBlack != 0;
     if (!invert) return;
     for (int i = 0; i < length; ++i) bytes[i] = std::uint8_t(~bytes[i]);
 }
@@ -313,7 +311,8 @@ int j_bitmapSaveFile(const char* name, int fileFormat, const std::uint8_t* bytes
                                              palette ? blue : nullptr, count, int(target.compression), 0, 0);
     }
     case 24: {
-        const std::size_t planeBytes = std::size_t(std::max(size->width, 0)) * std::size_t(std::max(size->height, 0)) * 3;
+        const std::size_t planeBytes =
+            std::size_t(std::max(size->width, 0)) * std::size_t(std::max(size->height, 0)) * 3;
         PixelBuffer planes(static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(planeBytes, 1))));
         if (!planes) return MDLERR_INSFMEMORY;
         mdlImage_RGBToRGBSeparate(planes.get(), bytes, size, int(target.colorMode));
@@ -326,14 +325,16 @@ int j_bitmapSaveFile(const char* name, int fileFormat, const std::uint8_t* bytes
 }
 
 DgnRasterP pv_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoint3d* origin, const double* scale,
-                        const char* outputName, const char* suffix, bool keepSource, bool askOutput,
-                        bool detachSource) {
+                               const char* outputName, const char* suffix, bool keepSource, bool askOutput,
+                               bool detachSource) {
     RasterTarget* target = currentTarget();
     DgnRasterP source = currentRaster();
     if (target == nullptr || source == nullptr || bytes == nullptr) return nullptr;
     char output[MAXFILELENGTH];
-    if (outputName) std::snprintf(output, sizeof output, "%s", outputName);
-    else v_uniqueFileName(output, target->filePath, suffix);
+    if (outputName)
+        std::snprintf(output, sizeof output, "%s", outputName);
+    else
+        v_uniqueFileName(output, target->filePath, suffix);
     int format = outputName ? IMAGEFILE_TIFF : int(target->fileFormat);
 
     if (target->colorMode == IMAGECOLOR_Monochrome) invertForFormat(bytes, j_bitmapBytes(size), format, *target);
@@ -353,8 +354,8 @@ DgnRasterP pv_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, cons
         const int rowIn = j_bitmapBytes(&rowInSize);
         const int rowOut = j_bitmapBytes(&rowOutSize);
         for (int y = 0; y < probe.height && rowIn > 0; ++y)
-            std::memcpy(corner.data() + std::size_t(y) * std::size_t(rowOut), bytes + std::size_t(y) * std::size_t(rowIn),
-                        std::size_t(rowOut));
+            std::memcpy(corner.data() + std::size_t(y) * std::size_t(rowOut),
+                        bytes + std::size_t(y) * std::size_t(rowIn), std::size_t(rowOut));
         const int status = j_bitmapSaveFile(output, format, corner.data(), &probe);
         std::remove(output);
         if (status == MDLERR_CANNOTWRITEFORMAT) {
@@ -420,7 +421,8 @@ DgnRasterP pv_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, cons
     if (const int status = mdlRaster_fileOpen(&created, w_widen(output).c_str(), mdlModelRef_getActive(),
                                               RASTER_OPEN_READWRITE, RASTER_OPTION_UNDOABLE);
         status != SUCCESS) {
-        std::snprintf(text, sizeof text, "Unable to attach new raster <%s> as raster reference. rc=%d.", output, status);
+        std::snprintf(text, sizeof text, "Unable to attach new raster <%s> as raster reference. rc=%d.", output,
+                      status);
         commitError(text);
         return nullptr;
     }

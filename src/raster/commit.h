@@ -2,8 +2,8 @@
 // block edits) committing buffers as new raster files.
 #pragma once
 
-#include "host/mdldialog.h"
 #include <cstdint>
+#include "host/mdldialog.h"
 
 #include "host/mdlraster.h"
 
@@ -36,7 +36,7 @@ int j_bitmapSaveFile(const char* name, int fileFormat, const std::uint8_t* bytes
 // beside the source (keepSource) or in its place; the new attachment, or null when the user cancelled or it
 // failed (failures are reported). The edit context is left as it was.
 DgnRasterP pv_rasterCommitFile(std::uint8_t* bytes, const BitmapSize* size, const DPoint3d* origin, const double* scale,
-                        const char* outputName, const char* suffix, bool keepSource, bool askOutput,
-                        bool detachSource);
+                               const char* outputName, const char* suffix, bool keepSource, bool askOutput,
+                               bool detachSource);
 // Re-opens *raster on path (read-only or not), keeping its georeference and rendering; 0, or ERROR.
 int j_rasterReopen(DgnRasterP* raster, const char* path, bool readOnly);

@@ -13,29 +13,17 @@ const EditContext& editContext() {
     return g_editContext.innermost ? g_editContext.innermost->context_ : g_editContext.selected;
 }
 
-DgnRasterP currentRaster() {
-    return editContext().raster;
-}
+DgnRasterP currentRaster() { return editContext().raster; }
 
-RasterTarget* currentTarget() {
-    return editContext().target;
-}
+RasterTarget* currentTarget() { return editContext().target; }
 
-int activeCommand() {
-    return g_editContext.selected.command;
-}
+int activeCommand() { return g_editContext.selected.command; }
 
-int operationMode() {
-    return g_editContext.selected.operationMode;
-}
+int operationMode() { return g_editContext.selected.operationMode; }
 
-void v_activeCommandSet(int command) {
-    g_editContext.selected.command = command;
-}
+void v_activeCommandSet(int command) { g_editContext.selected.command = command; }
 
-void v_operationModeSet(int mode) {
-    g_editContext.selected.operationMode = mode;
-}
+void v_operationModeSet(int mode) { g_editContext.selected.operationMode = mode; }
 
 void v_commandRasterSelect(DgnRasterP raster, RasterTarget* target) {
     g_editContext.selected.raster = raster;
@@ -44,13 +32,10 @@ void v_commandRasterSelect(DgnRasterP raster, RasterTarget* target) {
 
 void v_editContextForgetTargets() {
     g_editContext.selected.target = nullptr;
-    for (EditScope* scope = g_editContext.innermost; scope; scope = scope->enclosing_)
-        scope->context_.target = nullptr;
+    for (EditScope* scope = g_editContext.innermost; scope; scope = scope->enclosing_) scope->context_.target = nullptr;
 }
 
-void v_editContextReset() {
-    g_editContext = EditContextState{};
-}
+void v_editContextReset() { g_editContext = EditContextState{}; }
 
 EditScope::EditScope(DgnRasterP raster, RasterTarget* target) : enclosing_(g_editContext.innermost) {
     context_ = editContext();
@@ -58,9 +43,7 @@ EditScope::EditScope(DgnRasterP raster, RasterTarget* target) : enclosing_(g_edi
     g_editContext.innermost = this;
 }
 
-EditScope::~EditScope() {
-    g_editContext.innermost = enclosing_;
-}
+EditScope::~EditScope() { g_editContext.innermost = enclosing_; }
 
 void EditScope::v_select(DgnRasterP raster, RasterTarget* target) {
     context_.raster = raster;

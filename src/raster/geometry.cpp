@@ -8,9 +8,7 @@
 
 namespace {
 
-const RasterTarget* targetOrCurrent(const RasterTarget* target) {
-    return target ? target : currentTarget();
-}
+const RasterTarget* targetOrCurrent(const RasterTarget* target) { return target ? target : currentTarget(); }
 
 RotMatrix rotationOf(const RasterTarget& target) {
     RotMatrix r;

@@ -24,9 +24,7 @@ struct RasterTargetState {
 
 RasterTargetState g_rasterTargets;
 
-bool isMonochrome(int colorMode) {
-    return colorMode == IMAGECOLOR_Monochrome || colorMode == IMAGECOLOR_MonochromeAlt;
-}
+bool isMonochrome(int colorMode) { return colorMode == IMAGECOLOR_Monochrome || colorMode == IMAGECOLOR_MonochromeAlt; }
 
 bool isSupportedMode(int colorMode) {
     switch (colorMode) {
@@ -243,11 +241,11 @@ void v_rasterTargetFreeAll() {
 
 const char* pc_formatName(int fileFormat) {
     static const char* const names[42] = {
-        nullptr,     "RGB",      "TGA",      "TIFF",  "PICT",      "PCX",        "PS",    "GIF",      "WPG",
-        "BMP",       "SUNRASTER", "IMGMAPPED", "IMGRGB", "RLE",     nullptr,      nullptr, "BUMP",     "COT",
-        "JPEG",      "CIT",      "TG4",      "FAX",   "CALS",      "INGR",       "RLC",   "PACKBYTE", nullptr,
-        "PROCEDURE", "PNG",      "GEOTIFF",  "HMR",   "ITIFF",     "C29",        "MRSID", "ERMAPPER", "TIFFINTGR",
-        "MULTICHANNEL", "C30",   "C31",      "EPX",   "BIL",       "JPEG2000"};
+        nullptr,        "RGB",       "TGA",       "TIFF",   "PICT",  "PCX",     "PS",    "GIF",      "WPG",
+        "BMP",          "SUNRASTER", "IMGMAPPED", "IMGRGB", "RLE",   nullptr,   nullptr, "BUMP",     "COT",
+        "JPEG",         "CIT",       "TG4",       "FAX",    "CALS",  "INGR",    "RLC",   "PACKBYTE", nullptr,
+        "PROCEDURE",    "PNG",       "GEOTIFF",   "HMR",    "ITIFF", "C29",     "MRSID", "ERMAPPER", "TIFFINTGR",
+        "MULTICHANNEL", "C30",       "C31",       "EPX",    "BIL",   "JPEG2000"};
     if (fileFormat < 0 || fileFormat > 41 || names[fileFormat] == nullptr) return "UNKNOWN";
     return names[fileFormat];
 }

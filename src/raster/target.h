@@ -7,26 +7,26 @@
 #include "host/mdlraster.h"
 
 struct RasterTarget {
-    std::uint32_t statsValid;        // polarity / background statistics done for the current file
+    std::uint32_t statsValid;  // polarity / background statistics done for the current file
     std::uint8_t palette[256][3];
     std::int32_t paletteCount;
-    DgnRasterP raster;               // the attachment; key of the table
+    DgnRasterP raster;  // the attachment; key of the table
     char filePath[256];
     DPoint3d origin;
     DPoint3d corners[4];
-    double rotation;                 // degrees
-    double affinity;                 // degrees
+    double rotation;  // degrees
+    double affinity;  // degrees
     double halfPixel;
-    double pixelSizeX, pixelSizeY;   // design units per pixel
+    double pixelSizeX, pixelSizeY;  // design units per pixel
     double widthPx, heightPx;
-    double extentX, extentY;         // design units
+    double extentX, extentY;  // design units
     PixelBlock wholeBlock;
     std::uint8_t bgColor[3];
     std::uint8_t bgIndex;
     std::uint32_t bgDominant;
     std::uint8_t readOnly;
     std::uint8_t hasPalette;
-    std::uint32_t imageFormat;       // IMAGEFORMAT_ of every buffer of this raster
+    std::uint32_t imageFormat;  // IMAGEFORMAT_ of every buffer of this raster
     std::uint32_t compression;
     std::uint32_t colorMode;
     std::uint32_t transferColorMode;

@@ -13,7 +13,7 @@ constexpr const char* TASK_ID = "PXMEND";
 
 // Dialogs.
 constexpr int DIALOG_TOOLBOX = 2;
-constexpr int DIALOG_WARNING = 10;            // one-button message box of the display warning
+constexpr int DIALOG_WARNING = 10;  // one-button message box of the display warning
 constexpr int DIALOG_SETTINGS_CHANGED = 144002;
 
 // Tool settings dialogs of the commands.
@@ -37,7 +37,7 @@ constexpr int MESSAGES_PROMPTS = 2;
 constexpr int STRINGS_COMMANDS = 100;
 
 // Prompts of the tool states (message list MESSAGES_PROMPTS).
-constexpr int PROMPT_KEEP = 0;                 // a command that keeps the prompt shown before it
+constexpr int PROMPT_KEEP = 0;  // a command that keeps the prompt shown before it
 constexpr int PROMPT_FENCE_FIRST = 21;
 constexpr int PROMPT_FENCE_SECOND = 22;
 constexpr int PROMPT_BASE_POINT = 23;
@@ -52,7 +52,7 @@ constexpr int PROMPT_SCRATCH_SECOND = 31;
 constexpr int PROMPT_BLOCK_FIRST = 32;
 constexpr int PROMPT_BLOCK_SECOND = 33;
 constexpr int PROMPT_DESKEW_ACCEPT = 34;
-constexpr int PROMPT_WORKING = 35;         // command names: field 0 tool box child, field 1 gate slot
+constexpr int PROMPT_WORKING = 35;  // command names: field 0 tool box child, field 1 gate slot
 
 // Icons, with the size used to centre them in their items.
 constexpr int ICON_PLAIN = 29;
@@ -64,23 +64,23 @@ constexpr int ICON_PLAIN_WIDTH = 24;
 constexpr int ICON_PLAIN_HEIGHT = 24;
 
 // Items the code looks up by type and id.
-constexpr int ITEM_COLOR_PICKER = 1;          // 'cPck'
-constexpr int ITEM_COLOR_SWATCH = 3;          // 'gnrc'
-constexpr int ITEM_COLOR_OPTION = 11;         // 'oBtn', canvas colour option
-constexpr int ITEM_AREA_MODE = 1;             // 'oBtn'
-constexpr int ITEM_HYBRID_MODE = 2;           // 'oBtn'
-constexpr int ITEM_HYBRID_ELEMENTS = -102;    // 'oBtn'
-constexpr int ITEM_MASK_METHOD = 12;          // 'oBtn'
-constexpr int ITEM_SCALE_X = 1;               // 'dTxt'
-constexpr int ITEM_SCALE_Y = 2;               // 'dTxt'
-constexpr int ITEM_SCALE_LOCK = 2;            // 'gnrc'
-constexpr int ITEM_PLAIN_ICON = 6;            // 'gnrc'
-constexpr int ITEM_DESKEW_ANGLE = 9;          // 'dTxt'
-constexpr int ITEM_DESKEW_APPLY = -3;         // 'pBtn'
-constexpr int ITEM_RESIZE_APPLY = 1;          // 'pBtn'
-constexpr int ITEM_TOGGLE_NEW_FILE = 2;       // 'tgBt'
-constexpr int ITEM_TOGGLE_ENLARGE = 4;        // 'tgBt'
-constexpr int ITEM_SAVE_CANCEL = -4;          // 'pBtn' of the settings-changed dialog
+constexpr int ITEM_COLOR_PICKER = 1;        // 'cPck'
+constexpr int ITEM_COLOR_SWATCH = 3;        // 'gnrc'
+constexpr int ITEM_COLOR_OPTION = 11;       // 'oBtn', canvas colour option
+constexpr int ITEM_AREA_MODE = 1;           // 'oBtn'
+constexpr int ITEM_HYBRID_MODE = 2;         // 'oBtn'
+constexpr int ITEM_HYBRID_ELEMENTS = -102;  // 'oBtn'
+constexpr int ITEM_MASK_METHOD = 12;        // 'oBtn'
+constexpr int ITEM_SCALE_X = 1;             // 'dTxt'
+constexpr int ITEM_SCALE_Y = 2;             // 'dTxt'
+constexpr int ITEM_SCALE_LOCK = 2;          // 'gnrc'
+constexpr int ITEM_PLAIN_ICON = 6;          // 'gnrc'
+constexpr int ITEM_DESKEW_ANGLE = 9;        // 'dTxt'
+constexpr int ITEM_DESKEW_APPLY = -3;       // 'pBtn'
+constexpr int ITEM_RESIZE_APPLY = 1;        // 'pBtn'
+constexpr int ITEM_TOGGLE_NEW_FILE = 2;     // 'tgBt'
+constexpr int ITEM_TOGGLE_ENLARGE = 4;      // 'tgBt'
+constexpr int ITEM_SAVE_CANCEL = -4;        // 'pBtn' of the settings-changed dialog
 
 // Dialog hooks published at start-up.
 enum Hook : long {

@@ -29,12 +29,8 @@ const CommandEntry scratchWords[] = {
 };
 
 const CommandEntry settingsWords[] = {
-    {1, "OPEN", {}, 0},
-    {2, "SAVE", {}, 0},
-    {3, "SAVEAS", {}, 0},
-    {4, "AUTOSAVE", {}, 0},
-    {5, "DEFAULTS", {}, 0},
-    {6, "DIALOG", {}, 0},
+    {1, "OPEN", {}, 0},     {2, "SAVE", {}, 0},     {3, "SAVEAS", {}, 0},
+    {4, "AUTOSAVE", {}, 0}, {5, "DEFAULTS", {}, 0}, {6, "DIALOG", {}, 0},
 };
 
 const CommandEntry helpWords[] = {
@@ -69,18 +65,10 @@ const CommandEntry commandTable[] = {
 // ---- Messages ---------------------------------------------------------------
 
 const rsc::Message commandNames[] = {
-    {1, "Copy Raster Block"},
-    {2, "Move Raster Block"},
-    {3, "Delete Raster Block"},
-    {4, "Crop Raster"},
-    {5, "Stamp Elements"},
-    {6, "Deskew Raster"},
-    {7, "Despeckle Raster"},
-    {8, "Raster Brush"},
-    {9, "Resize Raster Canvas"},
-    {11, "Attach Scratch Area"},
-    {12, "Detach Scratch Area"},
-    {15, "Edit Raster Externally"},
+    {1, "Copy Raster Block"},    {2, "Move Raster Block"},    {3, "Delete Raster Block"},
+    {4, "Crop Raster"},          {5, "Stamp Elements"},       {6, "Deskew Raster"},
+    {7, "Despeckle Raster"},     {8, "Raster Brush"},         {9, "Resize Raster Canvas"},
+    {11, "Attach Scratch Area"}, {12, "Detach Scratch Area"}, {15, "Edit Raster Externally"},
 };
 
 const rsc::Message prompts[] = {
@@ -170,9 +158,7 @@ constexpr Item displayField(int id, const char* label, const char* access) {
     return item;
 }
 
-constexpr Item generic(int id, const char* label, long hook) {
-    return makeItem(RTYPE_Generic, id, label, "", hook);
-}
+constexpr Item generic(int id, const char* label, long hook) { return makeItem(RTYPE_Generic, id, label, "", hook); }
 
 constexpr Item iconCommand(int childIndex, const char* label, CommandNumber command, int iconId) {
     Item item = makeItem(RTYPE_IconCmd, childIndex, label, "", 0);
@@ -224,10 +210,10 @@ const OptionChoice deskewCorners[] = {{"Lower Left", 0}, {"Lower Right", 1}, {"U
 const OptionChoice shellActions[] = {{"Edit", 0}, {"Open With...", 1}};
 
 // The canvas colour group shared by every command that fills new pixels.
-#define CANVAS_COLOUR_ITEMS                                                                                  \
-    optionButton(rid::ITEM_COLOR_OPTION, "Canvas Color", "s__globals.CanvasAuto", rid::HOOK_COLOR_OPTION,    \
-                 canvasChoices),                                                                             \
-        makeItem(RTYPE_ColorPicker, rid::ITEM_COLOR_PICKER, "Color", "s__globals.CanvasColorIndex", 0),      \
+#define CANVAS_COLOUR_ITEMS                                                                               \
+    optionButton(rid::ITEM_COLOR_OPTION, "Canvas Color", "s__globals.CanvasAuto", rid::HOOK_COLOR_OPTION, \
+                 canvasChoices),                                                                          \
+        makeItem(RTYPE_ColorPicker, rid::ITEM_COLOR_PICKER, "Color", "s__globals.CanvasColorIndex", 0),   \
         generic(rid::ITEM_COLOR_SWATCH, "Color", rid::HOOK_COLOR_SWATCH)
 
 #define HELP_BUTTON pushButton(99, "Help", 0, 0, rid::HOOK_HELP_TOOLSETTINGS)
@@ -389,7 +375,8 @@ const rsc::Icon icons[] = {
 
 // ---- The settings record as dialog items and `dump settings` see it ------------
 
-#define FIELD(name, kind, count, size) rsc::Field{#name, offsetof(t_globals, name), rsc::FieldKind::kind, count, size}
+#define FIELD(name, kind, count, size) \
+    rsc::Field { #name, offsetof(t_globals, name), rsc::FieldKind::kind, count, size }
 #define INT_FIELD(name) FIELD(name, Int32, 1, sizeof(int))
 #define DOUBLE_FIELD(name) FIELD(name, Double, 1, sizeof(double))
 #define TEXT_FIELD(name) FIELD(name, Text, 1, sizeof(t_globals::name))
@@ -476,18 +463,14 @@ const rsc::File resourceFile = {
 
 }  // namespace
 
-extern "C" const rsc::File* MdlResources() {
-    return &resourceFile;
-}
+extern "C" const rsc::File* MdlResources() { return &resourceFile; }
 
 const char* pc_commandName(int command) {
     const rsc::File* resources = MdlResources();
     for (const rsc::MessageList& list : resources->messageLists) {
-        if (list.id != resources->commandNameList)
-            continue;
+        if (list.id != resources->commandNameList) continue;
         for (const rsc::Message& message : list.messages)
-            if (message.id == command)
-                return message.text;
+            if (message.id == command) return message.text;
     }
     return "PixelMend";
 }

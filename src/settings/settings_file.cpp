@@ -9,8 +9,8 @@
 #include <string>
 
 #include "host/hostio.h"
-#include "host/messages.h"
 #include "host/hostwrap.h"
+#include "host/messages.h"
 #include "settings/settings_file.h"
 
 namespace {
@@ -104,9 +104,15 @@ void v_settingApply(t_globals& record, const char* key, const char* value) {
     for (const SettingsKey& k : k_keys) {
         if (std::strcmp(key, k.name) != 0) continue;
         switch (k.kind) {
-            case K::Number: record.*k.number = j_settingsNumber(value); break;
-            case K::Text: v_fieldTextSet(record.ScratchDir, value); break;
-            case K::Rgb: v_canvasColorParse(record.CanvasColor, value); break;
+        case K::Number:
+            record.*k.number = j_settingsNumber(value);
+            break;
+        case K::Text:
+            v_fieldTextSet(record.ScratchDir, value);
+            break;
+        case K::Rgb:
+            v_canvasColorParse(record.CanvasColor, value);
+            break;
         }
         return;
     }
@@ -226,11 +232,15 @@ std::string s_settingsText(const t_globals& r, const char* dateText) {
     v_lineAdd(text, "Date created=%s", dateText ? dateText : "");
     for (const SettingsKey& k : k_keys) {
         switch (k.kind) {
-            case K::Number: v_lineAdd(text, "%s=%d", k.name, r.*k.number); break;
-            case K::Text: v_lineAdd(text, "%s=%s", k.name, r.ScratchDir); break;
-            case K::Rgb:
-                v_lineAdd(text, "%s=%d,%d,%d", k.name, r.CanvasColor.red, r.CanvasColor.green, r.CanvasColor.blue);
-                break;
+        case K::Number:
+            v_lineAdd(text, "%s=%d", k.name, r.*k.number);
+            break;
+        case K::Text:
+            v_lineAdd(text, "%s=%s", k.name, r.ScratchDir);
+            break;
+        case K::Rgb:
+            v_lineAdd(text, "%s=%d,%d,%d", k.name, r.CanvasColor.red, r.CanvasColor.green, r.CanvasColor.blue);
+            break;
         }
     }
     for (int i = 0; i < 32; ++i) v_lineAdd(text, "LineWeight%d=%d", i, r.LineWeight[i]);

@@ -168,11 +168,21 @@ void bmpInfoFrom(const BmpHeader& h, ImageInfo& info) {
     info.bitsPerSample = h.bitCount <= 8 ? h.bitCount : 8;
     info.samplesPerPixel = h.bitCount == 24 ? 3 : h.bitCount == 32 ? 4 : 1;
     switch (h.bitCount) {
-    case 1: info.mode = ColorMode::Mono; break;
-    case 4: info.mode = ColorMode::Palette4; break;
-    case 8: info.mode = isGreyRamp(h) ? ColorMode::Grey8 : ColorMode::Palette8; break;
-    case 24: info.mode = ColorMode::Rgb; break;
-    default: info.mode = ColorMode::Rgba; break;
+    case 1:
+        info.mode = ColorMode::Mono;
+        break;
+    case 4:
+        info.mode = ColorMode::Palette4;
+        break;
+    case 8:
+        info.mode = isGreyRamp(h) ? ColorMode::Grey8 : ColorMode::Palette8;
+        break;
+    case 24:
+        info.mode = ColorMode::Rgb;
+        break;
+    default:
+        info.mode = ColorMode::Rgba;
+        break;
     }
     if (info.mode == ColorMode::Mono)
         info.photometric = lighter(h.palette[0], h.palette[1]) ? Photometric::MinIsWhite : Photometric::MinIsBlack;
@@ -202,7 +212,9 @@ void bmpRowIn(const std::uint8_t* src, std::uint8_t* dst, const Image& image, in
     const std::size_t w = static_cast<std::size_t>(image.width);
     switch (bitCount) {
     case 1:
-    case 8: std::memcpy(dst, src, image.stride); break;
+    case 8:
+        std::memcpy(dst, src, image.stride);
+        break;
     case 4:
         for (std::size_t i = 0; i < w; ++i) dst[i] = (i & 1) ? (src[i / 2] & 0x0F) : (src[i / 2] >> 4);
         break;
@@ -230,7 +242,9 @@ void bmpRowOut(const std::uint8_t* src, std::uint8_t* dst, const Image& image) {
     switch (image.mode) {
     case ColorMode::Mono:
     case ColorMode::Palette8:
-    case ColorMode::Grey8: std::memcpy(dst, src, image.stride); break;
+    case ColorMode::Grey8:
+        std::memcpy(dst, src, image.stride);
+        break;
     case ColorMode::Palette4:
         for (std::size_t i = 0; i < w; i += 2)
             dst[i / 2] = static_cast<std::uint8_t>(((src[i] & 0x0F) << 4) | (i + 1 < w ? (src[i + 1] & 0x0F) : 0));
@@ -318,11 +332,18 @@ bool bmpWrite(const std::string& path, const Image& image, const WriteSettings& 
             table[static_cast<std::size_t>(i)] = Rgb8{v, v, v};
         }
         break;
-    case ColorMode::Rgb: bitCount = 24; break;
-    case ColorMode::Rgba: bitCount = 32; break;
-    default: why = "colour mode not writable as BMP"; return false;
+    case ColorMode::Rgb:
+        bitCount = 24;
+        break;
+    case ColorMode::Rgba:
+        bitCount = 32;
+        break;
+    default:
+        why = "colour mode not writable as BMP";
+        return false;
     }
-    const std::uint64_t fileRow = (static_cast<std::uint64_t>(image.width) * static_cast<std::uint64_t>(bitCount) + 31) / 32 * 4;
+    const std::uint64_t fileRow =
+        (static_cast<std::uint64_t>(image.width) * static_cast<std::uint64_t>(bitCount) + 31) / 32 * 4;
     const std::uint64_t offset = kFileHeaderSize + kInfoHeaderSize + 4ull * static_cast<std::uint64_t>(tableEntries);
     const std::uint64_t total = offset + fileRow * static_cast<std::uint64_t>(image.height);
     if (total > 0xFFFFFFFFull) {

@@ -92,8 +92,7 @@ bool gifFirstImage(GifFileType* gif, FileDetails& details, std::string& why) {
                 return false;
             }
             GraphicsControlBlock control{};
-            if (code == GRAPHICS_EXT_FUNC_CODE && block &&
-                DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK)
+            if (code == GRAPHICS_EXT_FUNC_CODE && block && DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK)
                 details.gifTransparent = control.TransparentColor;
             while (block) {
                 if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) {
@@ -166,7 +165,8 @@ bool gifReadInfo(const Source& source, ImageInfo& info, std::string& why) {
     setDefaultPalette(info);
     std::string damaged;
     FileDetails details = info.details;
-    const ColorMapObject* map = gifFirstImage(g, details, damaged) && g->Image.ColorMap ? g->Image.ColorMap : g->SColorMap;
+    const ColorMapObject* map =
+        gifFirstImage(g, details, damaged) && g->Image.ColorMap ? g->Image.ColorMap : g->SColorMap;
     gifPaletteFrom(map, info);
     return true;
 }

@@ -87,8 +87,8 @@ bool checkDecodable(const ImageInfo& info, std::string& why) {
                      info.samplesPerPixel);
         return false;
     }
-    std::uint64_t bytes = static_cast<std::uint64_t>(rowBytes(info.mode, info.width)) *
-                          static_cast<std::uint64_t>(info.height);
+    std::uint64_t bytes =
+        static_cast<std::uint64_t>(rowBytes(info.mode, info.width)) * static_cast<std::uint64_t>(info.height);
     const std::uint64_t share = memoryShare();
     const std::uint64_t limit = std::min(kMaxDecodedBytes, share);
     if (bytes > limit) {
@@ -170,7 +170,8 @@ bool allocatePixels(Image& image, std::string& why) {
         image.pixels.clear();
         image.pixels.resize(image.stride * static_cast<std::size_t>(image.height));  // left unset: decoders fill it
     } catch (const std::bad_alloc&) {
-        why = format("not enough memory for %zu bytes of pixels", image.stride * static_cast<std::size_t>(image.height));
+        why =
+            format("not enough memory for %zu bytes of pixels", image.stride * static_cast<std::size_t>(image.height));
         return false;
     }
     return true;
@@ -220,7 +221,7 @@ FileFormat sniffFormat(const unsigned char* head, std::size_t n) {
 // those of the file every reader then reads.
 bool openSource(const std::string& path, FilePtr& holder, Source& source, FileFormat& format, std::string& why) {
     // The kind is looked at before opening: opening a pipe would wait for a writer.
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         why = errno == ENOENT ? "the file does not exist" : std::strerror(errno);
         return false;
@@ -262,12 +263,19 @@ bool openSource(const std::string& path, FilePtr& holder, Source& source, FileFo
 // Takes an open source and its format, fills the header facts and palette; false with the reason.
 bool readHeader(const Source& source, FileFormat format, ImageInfo& info, std::string& why) {
     switch (format) {
-    case FileFormat::Tiff: return tiffReadInfo(source, info, why);
-    case FileFormat::Png: return pngReadInfo(source, info, why);
-    case FileFormat::Jpeg: return jpegReadInfo(source, info, why);
-    case FileFormat::Bmp: return bmpReadInfo(source, info, why);
-    case FileFormat::Gif: return gifReadInfo(source, info, why);
-    default: why = "unknown format"; return false;
+    case FileFormat::Tiff:
+        return tiffReadInfo(source, info, why);
+    case FileFormat::Png:
+        return pngReadInfo(source, info, why);
+    case FileFormat::Jpeg:
+        return jpegReadInfo(source, info, why);
+    case FileFormat::Bmp:
+        return bmpReadInfo(source, info, why);
+    case FileFormat::Gif:
+        return gifReadInfo(source, info, why);
+    default:
+        why = "unknown format";
+        return false;
     }
 }
 
@@ -275,12 +283,19 @@ bool readHeader(const Source& source, FileFormat format, ImageInfo& info, std::s
 bool decode(const Source& source, FileFormat format, Image& image, DamageReport& damage, std::string& why) {
     countDecode(source.path);
     switch (format) {
-    case FileFormat::Tiff: return tiffRead(source, image, damage, why);
-    case FileFormat::Png: return pngRead(source, image, damage, why);
-    case FileFormat::Jpeg: return jpegRead(source, image, damage, why);
-    case FileFormat::Bmp: return bmpRead(source, image, why);
-    case FileFormat::Gif: return gifRead(source, image, why);
-    default: why = "unknown format"; return false;
+    case FileFormat::Tiff:
+        return tiffRead(source, image, damage, why);
+    case FileFormat::Png:
+        return pngRead(source, image, damage, why);
+    case FileFormat::Jpeg:
+        return jpegRead(source, image, damage, why);
+    case FileFormat::Bmp:
+        return bmpRead(source, image, why);
+    case FileFormat::Gif:
+        return gifRead(source, image, why);
+    default:
+        why = "unknown format";
+        return false;
     }
 }
 
@@ -348,7 +363,8 @@ Compression compressionFor(FileFormat format, ColorMode mode, Compression wish) 
 std::string imageFault(const Image& image) {
     std::string why;
     if (!checkDecodable(image, why)) return why;
-    if (image.stride != rowBytes(image.mode, image.width)) return format("row length %zu does not match the width", image.stride);
+    if (image.stride != rowBytes(image.mode, image.width))
+        return format("row length %zu does not match the width", image.stride);
     if (image.pixels.size() < image.stride * static_cast<std::size_t>(image.height))
         return format("pixel buffer of %zu bytes is shorter than the image", image.pixels.size());
     return {};
@@ -363,7 +379,7 @@ WriteStatus writeThroughTemporary(const std::string& path, const Image& image, F
     if (!fault.empty()) return writeFailure(kStatusError, path, fault);
     // A file whose permission bits allow no writing stays as it is, even for a
     // user (such as root) whom the system would let replace it.
-    struct stat target{};
+    struct stat target {};
     const bool exists = ::stat(path.c_str(), &target) == 0;
     if (exists && (target.st_mode & 0222) == 0) return writeFailure(kStatusError, path, "the file is read-only");
     // Through a symbolic link the file it names is replaced, and the link stays.
@@ -385,12 +401,24 @@ WriteStatus writeThroughTemporary(const std::string& path, const Image& image, F
     const std::string& temp = temporary->path();
     bool ok = false;
     switch (fileFormat) {
-    case FileFormat::Tiff: ok = tiffWrite(temp, image, ws, why); break;
-    case FileFormat::Png: ok = pngWrite(temp, image, ws, why); break;
-    case FileFormat::Jpeg: ok = jpegWrite(temp, image, ws, why); break;
-    case FileFormat::Bmp: ok = bmpWrite(temp, image, ws, why); break;
-    case FileFormat::Gif: ok = gifWrite(temp, image, ws, why); break;
-    default: why = "format not writable"; break;
+    case FileFormat::Tiff:
+        ok = tiffWrite(temp, image, ws, why);
+        break;
+    case FileFormat::Png:
+        ok = pngWrite(temp, image, ws, why);
+        break;
+    case FileFormat::Jpeg:
+        ok = jpegWrite(temp, image, ws, why);
+        break;
+    case FileFormat::Bmp:
+        ok = bmpWrite(temp, image, ws, why);
+        break;
+    case FileFormat::Gif:
+        ok = gifWrite(temp, image, ws, why);
+        break;
+    default:
+        why = "format not writable";
+        break;
     }
     // The commit keeps the original's permission bits, flushes to disk and renames over it.
     if (!ok || !temporary->commit(&why)) return writeFailure(kStatusError, path, why);
@@ -404,13 +432,18 @@ std::size_t rowBytes(ColorMode mode, int width) {
     if (width <= 0) return 0;
     auto w = static_cast<std::size_t>(width);
     switch (mode) {
-    case ColorMode::Mono: return (w + 7) / 8;
+    case ColorMode::Mono:
+        return (w + 7) / 8;
     case ColorMode::Palette4:
     case ColorMode::Palette8:
-    case ColorMode::Grey8: return w;
-    case ColorMode::Rgb: return 3 * w;
-    case ColorMode::Rgba: return 4 * w;
-    default: return 0;
+    case ColorMode::Grey8:
+        return w;
+    case ColorMode::Rgb:
+        return 3 * w;
+    case ColorMode::Rgba:
+        return 4 * w;
+    default:
+        return 0;
     }
 }
 
@@ -428,9 +461,7 @@ void* allocatePixelMemory(std::size_t bytes) {
     return p;
 }
 
-void freePixelMemory(void* memory) noexcept {
-    std::free(memory);
-}
+void freePixelMemory(void* memory) noexcept { std::free(memory); }
 
 ImageResult makeImage(int width, int height, ColorMode mode, bool blank) {
     ImageResult result;
@@ -539,11 +570,12 @@ bool withinReadLimits(const ImageInfo& info, const ReadOptions& options, std::st
     if (!checkDecodable(info, why)) return false;
     const std::uint64_t pixels = static_cast<std::uint64_t>(info.width) * static_cast<std::uint64_t>(info.height);
     if (pixels > options.maxPixels) {
-        why = format("the image is %d x %d pixels (%llu pixels), over the limit of %llu pixels (PXMEND_MAX_PIXELS "
-                     "sets the limit; default %llu)",
-                     info.width, info.height, static_cast<unsigned long long>(pixels),
-                     static_cast<unsigned long long>(options.maxPixels),
-                     static_cast<unsigned long long>(ReadOptions{}.maxPixels));
+        why = format(
+            "the image is %d x %d pixels (%llu pixels), over the limit of %llu pixels (PXMEND_MAX_PIXELS "
+            "sets the limit; default %llu)",
+            info.width, info.height, static_cast<unsigned long long>(pixels),
+            static_cast<unsigned long long>(options.maxPixels),
+            static_cast<unsigned long long>(ReadOptions{}.maxPixels));
         return false;
     }
     return true;
@@ -573,9 +605,7 @@ bool canWriteFormat(FileFormat format) {
            format == FileFormat::Bmp;
 }
 
-bool canWriteBack(FileFormat format) {
-    return canWriteFormat(format) || format == FileFormat::Gif;
-}
+bool canWriteBack(FileFormat format) { return canWriteFormat(format) || format == FileFormat::Gif; }
 
 WriteStatus writeImage(const std::string& path, const Image& image) {
     if (!canWriteBack(image.format))

@@ -142,9 +142,9 @@ struct Layout {
 // in-memory form of its value, `count` elements.
 struct TiffTag {
     std::uint32_t tag = 0;
-    int type = 0;             // TIFFDataType
-    bool passCount = false;   // value set with its count (else a text)
-    bool wideCount = false;   // the count is 32-bit
+    int type = 0;            // TIFFDataType
+    bool passCount = false;  // value set with its count (else a text)
+    bool wideCount = false;  // the count is 32-bit
     std::uint32_t count = 0;
     std::vector<std::uint8_t> data;
 };
@@ -153,16 +153,16 @@ struct TiffTag {
 // write-back produces the same kind of file. New images may leave the defaults.
 struct FileDetails {
     // TIFF
-    std::uint16_t tiffPhotometric = 0;  // 0: derived from the colour mode
-    std::uint16_t fillOrder = 1;        // 1 most significant bit first, 2 least
-    std::uint16_t orientation = 1;      // kept as found; rows are decoded in file order
+    std::uint16_t tiffPhotometric = 0;            // 0: derived from the colour mode
+    std::uint16_t fillOrder = 1;                  // 1 most significant bit first, 2 least
+    std::uint16_t orientation = 1;                // kept as found; rows are decoded in file order
     std::uint16_t chromaSubsampling[2] = {2, 2};  // YCbCr JPEG: horizontal, vertical
-    std::uint16_t predictor = 1;        // 1 none, 2 horizontal, 3 floating point
-    std::uint16_t extraSample = 2;      // alpha: 1 associated, 2 unassociated
-    std::uint32_t group3Options = 0;    // T4Options of a CCITT G3 file
+    std::uint16_t predictor = 1;                  // 1 none, 2 horizontal, 3 floating point
+    std::uint16_t extraSample = 2;                // alpha: 1 associated, 2 unassociated
+    std::uint32_t group3Options = 0;              // T4Options of a CCITT G3 file
     bool bigTiff = false;
     bool bigEndian = false;
-    std::vector<TiffTag> tiffTags;      // other tags, written back as found
+    std::vector<TiffTag> tiffTags;  // other tags, written back as found
     // TIFF JPEG and JPEG files: quality used when encoding (not stored in files)
     int jpegQuality = 90;
     // PNG and GIF
@@ -192,7 +192,7 @@ struct ImageInfo {
     Resolution resolution;
     Layout layout;
     FileDetails details;
-    int bitsPerSample = 0;     // as the file stores them
+    int bitsPerSample = 0;  // as the file stores them
     int samplesPerPixel = 0;
     // The palette as documented above, from the header: a question about the colours never
     // needs the pixels decoded.
@@ -240,8 +240,8 @@ using PixelBytes = std::vector<std::uint8_t, DefaultInitAllocator<std::uint8_t>>
 
 // A decoded image: header facts, palette and packed pixels (layout above).
 struct Image : ImageInfo {
-    std::size_t stride = 0;            // bytes per row
-    PixelBytes pixels;                 // stride * height bytes
+    std::size_t stride = 0;  // bytes per row
+    PixelBytes pixels;       // stride * height bytes
 };
 
 struct ImageResult {
@@ -276,7 +276,7 @@ struct WriteStatus {
 constexpr int kStatusOk = 0;
 constexpr int kStatusCannotWriteFormat = -119;  // the host reads but cannot write this format
 constexpr int kStatusNoMemory = -116;
-constexpr int kStatusError = 32768;             // any other failure, error text says why
+constexpr int kStatusError = 32768;  // any other failure, error text says why
 
 constexpr std::int64_t kMaxSide = 1000000;
 constexpr std::uint64_t kMaxDecodedBytes = 4ull << 30;  // 4 GiB
@@ -328,7 +328,6 @@ WriteStatus writeImage(const std::string& path, const Image& image);
 // gives kStatusCannotWriteFormat for a format or colour mode the host cannot
 // write new files in (GIF among them), kStatusError with the reason for other failures.
 WriteStatus createImageFile(const std::string& path, FileFormat format, const Image& image);
-
 
 // How often the host's readers and writers touched one file since the counts were last reset:
 // what shows that an edit opens and decodes its file no more often than it needs.

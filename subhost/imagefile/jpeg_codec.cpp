@@ -28,9 +28,9 @@ struct JpegError {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
-    int watching;       // pixel data is being decoded: warnings are damage
-    int damaged;        // a warning about the pixel data came
-    long damagedRow;    // the first row being decoded when it came
+    int watching;     // pixel data is being decoded: warnings are damage
+    int damaged;      // a warning about the pixel data came
+    long damagedRow;  // the first row being decoded when it came
     char damage[JMSG_LENGTH_MAX];
 };
 
@@ -213,7 +213,8 @@ bool jpegRead(const Source& source, Image& image, DamageReport& damage, std::str
     jpegInfoFrom(reader.cinfo, image);
     if (!allocatePixels(image, why)) return false;
     long rowsRead = 0;
-    const bool finished = jpegReadRows(&reader, image.pixels.data(), image.stride, image.mode == ColorMode::Rgb, &rowsRead);
+    const bool finished =
+        jpegReadRows(&reader, image.pixels.data(), image.stride, image.mode == ColorMode::Rgb, &rowsRead);
     const JpegError& e = reader.error;
     if (finished && !e.damaged && rowsRead == image.height) return true;
     if (!finished && rowsRead == 0) {

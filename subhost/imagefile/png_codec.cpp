@@ -87,8 +87,8 @@ bool pngReadHeader(png_structp png, png_infop info, std::FILE* file, PngHeader* 
     png_init_io(png, file);
     png_set_user_limits(png, static_cast<png_uint_32>(kMaxSide), static_cast<png_uint_32>(kMaxSide));
     png_read_info(png, info);
-    png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth, &header->colorType,
-                 &header->interlace, nullptr, nullptr);
+    png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth, &header->colorType, &header->interlace,
+                 nullptr, nullptr);
     header->hasPhys = png_get_pHYs(png, info, &header->resX, &header->resY, &header->resUnit) != 0;
     header->paletteCount = 0;
     png_colorp palette = nullptr;
@@ -159,9 +159,12 @@ ColorMode pngColorMode(const PngHeader& h) {
                : h.bitDepth == 4 ? ColorMode::Palette4
                : h.bitDepth == 8 ? ColorMode::Palette8
                                  : ColorMode::Other;
-    case PNG_COLOR_TYPE_RGB: return h.bitDepth == 8 ? ColorMode::Rgb : ColorMode::Other;
-    case PNG_COLOR_TYPE_RGB_ALPHA: return h.bitDepth == 8 ? ColorMode::Rgba : ColorMode::Other;
-    default: return ColorMode::Other;
+    case PNG_COLOR_TYPE_RGB:
+        return h.bitDepth == 8 ? ColorMode::Rgb : ColorMode::Other;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+        return h.bitDepth == 8 ? ColorMode::Rgba : ColorMode::Other;
+    default:
+        return ColorMode::Other;
     }
 }
 
@@ -169,8 +172,8 @@ void pngInfoFrom(const PngHeader& h, ImageInfo& info) {
     info.width = static_cast<int>(h.width);
     info.height = static_cast<int>(h.height);
     info.bitsPerSample = h.bitDepth;
-    info.samplesPerPixel = h.colorType == PNG_COLOR_TYPE_RGB       ? 3
-                           : h.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+    info.samplesPerPixel = h.colorType == PNG_COLOR_TYPE_RGB          ? 3
+                           : h.colorType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
                            : h.colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
                                                                       : 1;
     info.mode = pngColorMode(h);
@@ -235,15 +238,15 @@ bool pngRead(const Source& source, Image& image, DamageReport& damage, std::stri
     if (!allocatePixels(image, why)) return false;
     std::vector<png_bytep> rows(static_cast<std::size_t>(image.height));
     for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = image.pixels.data() + r * image.stride;
-    const bool finished = pngReadRows(handle.png, handle.info, rows.data(), h.height,
-                                      image.mode == ColorMode::Palette4, &messages);
+    const bool finished =
+        pngReadRows(handle.png, handle.info, rows.data(), h.height, image.mode == ColorMode::Palette4, &messages);
     if (finished && messages.warning[0] == '\0') return true;
     // An interlaced image's rows are all unfinished until its last pass: nothing to keep.
     const long rowsRead = h.interlace != PNG_INTERLACE_NONE && !finished ? 0 : messages.rowsRead;
-    const std::string text =
-        finished ? format("damaged PNG data in row %ld (libpng: %s)", std::min<long>(messages.warningRow, image.height - 1),
-                          messages.warning)
-                 : format("damaged PNG data in row %ld (%s)", rowsRead, libpngSays(messages).c_str());
+    const std::string text = finished
+                                 ? format("damaged PNG data in row %ld (libpng: %s)",
+                                          std::min<long>(messages.warningRow, image.height - 1), messages.warning)
+                                 : format("damaged PNG data in row %ld (%s)", rowsRead, libpngSays(messages).c_str());
     damage.what = text;
     if (!damage.accept || rowsRead == 0) {
         why = text;
@@ -295,10 +298,21 @@ bool pngWrite(const std::string& path, const Image& image, const WriteSettings& 
         layout.colorType = PNG_COLOR_TYPE_PALETTE;
         setPalette(std::clamp(image.paletteCount, 1, 256));
         break;
-    case ColorMode::Grey8: layout.bitDepth = 8; layout.colorType = PNG_COLOR_TYPE_GRAY; break;
-    case ColorMode::Rgb: layout.bitDepth = 8; layout.colorType = PNG_COLOR_TYPE_RGB; break;
-    case ColorMode::Rgba: layout.bitDepth = 8; layout.colorType = PNG_COLOR_TYPE_RGB_ALPHA; break;
-    default: why = "colour mode not writable as PNG"; return false;
+    case ColorMode::Grey8:
+        layout.bitDepth = 8;
+        layout.colorType = PNG_COLOR_TYPE_GRAY;
+        break;
+    case ColorMode::Rgb:
+        layout.bitDepth = 8;
+        layout.colorType = PNG_COLOR_TYPE_RGB;
+        break;
+    case ColorMode::Rgba:
+        layout.bitDepth = 8;
+        layout.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+        break;
+    default:
+        why = "colour mode not writable as PNG";
+        return false;
     }
     if (image.resolution.x > 0 && image.resolution.y > 0) {
         layout.hasPhys = 1;

@@ -181,29 +181,46 @@ std::string libtiffSays(const TiffMessages& messages, const std::string& operati
 
 Compression hostCompression(std::uint16_t code) {
     switch (code) {
-    case COMPRESSION_NONE: return Compression::None;
-    case COMPRESSION_CCITTRLE: return Compression::CcittRle;
-    case COMPRESSION_CCITTFAX3: return Compression::CcittG3;
-    case COMPRESSION_CCITTFAX4: return Compression::CcittG4;
-    case COMPRESSION_LZW: return Compression::Lzw;
-    case COMPRESSION_PACKBITS: return Compression::PackBits;
-    case COMPRESSION_JPEG: return Compression::Jpeg;
+    case COMPRESSION_NONE:
+        return Compression::None;
+    case COMPRESSION_CCITTRLE:
+        return Compression::CcittRle;
+    case COMPRESSION_CCITTFAX3:
+        return Compression::CcittG3;
+    case COMPRESSION_CCITTFAX4:
+        return Compression::CcittG4;
+    case COMPRESSION_LZW:
+        return Compression::Lzw;
+    case COMPRESSION_PACKBITS:
+        return Compression::PackBits;
+    case COMPRESSION_JPEG:
+        return Compression::Jpeg;
     case COMPRESSION_ADOBE_DEFLATE:
-    case COMPRESSION_DEFLATE: return Compression::Deflate;
-    default: return Compression::Unknown;
+    case COMPRESSION_DEFLATE:
+        return Compression::Deflate;
+    default:
+        return Compression::Unknown;
     }
 }
 
 std::uint16_t tiffCompression(Compression compression) {
     switch (compression) {
-    case Compression::CcittRle: return COMPRESSION_CCITTRLE;
-    case Compression::CcittG3: return COMPRESSION_CCITTFAX3;
-    case Compression::CcittG4: return COMPRESSION_CCITTFAX4;
-    case Compression::Lzw: return COMPRESSION_LZW;
-    case Compression::PackBits: return COMPRESSION_PACKBITS;
-    case Compression::Jpeg: return COMPRESSION_JPEG;
-    case Compression::Deflate: return COMPRESSION_ADOBE_DEFLATE;
-    default: return COMPRESSION_NONE;
+    case Compression::CcittRle:
+        return COMPRESSION_CCITTRLE;
+    case Compression::CcittG3:
+        return COMPRESSION_CCITTFAX3;
+    case Compression::CcittG4:
+        return COMPRESSION_CCITTFAX4;
+    case Compression::Lzw:
+        return COMPRESSION_LZW;
+    case Compression::PackBits:
+        return COMPRESSION_PACKBITS;
+    case Compression::Jpeg:
+        return COMPRESSION_JPEG;
+    case Compression::Deflate:
+        return COMPRESSION_ADOBE_DEFLATE;
+    default:
+        return COMPRESSION_NONE;
     }
 }
 
@@ -325,8 +342,9 @@ bool tiffSetCarriedTags(TIFF* tif, const FileDetails& d) {
         if (t.data.empty()) continue;
         if (!TIFFFindField(tif, t.tag, TIFF_ANY)) {
             if (!t.passCount || !t.wideCount) continue;
-            const TIFFFieldInfo info{t.tag, TIFF_VARIABLE2, TIFF_VARIABLE2, static_cast<TIFFDataType>(t.type),
-                                     FIELD_CUSTOM, 1, 1, carriedName};
+            const TIFFFieldInfo info{
+                t.tag, TIFF_VARIABLE2, TIFF_VARIABLE2, static_cast<TIFFDataType>(t.type), FIELD_CUSTOM, 1,
+                1,     carriedName};
             if (TIFFMergeFieldInfo(tif, &info, 1) != 0) continue;
         }
         int ok = 0;
@@ -349,11 +367,14 @@ bool tiffReadPalette(TIFF* tif, ImageInfo& image, std::string& why);
 bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::string& why) {
     tdir_t directories = TIFFNumberOfDirectories(tif);
     if (!messages.error.empty() || !messages.loop.empty()) {
-        why = "damaged directory chain (" + (messages.loop.empty() ? libtiffSays(messages, "reading the directories") : "libtiff: " + messages.loop) + ")";
+        why = "damaged directory chain (" +
+              (messages.loop.empty() ? libtiffSays(messages, "reading the directories") : "libtiff: " + messages.loop) +
+              ")";
         return false;
     }
     if (directories > 1) {
-        why = format("holds %u images; the host edits single-image TIFF files only", static_cast<unsigned>(directories));
+        why =
+            format("holds %u images; the host edits single-image TIFF files only", static_cast<unsigned>(directories));
         return false;
     }
     std::uint32_t width = 0, height = 0;
@@ -443,9 +464,9 @@ bool tiffReadPalette(TIFF* tif, ImageInfo& image, std::string& why) {
     int shift = eightBit ? 0 : 8;
     image.palette.fill(Rgb8{0, 0, 0});
     for (int i = 0; i < count; ++i)
-        image.palette[static_cast<std::size_t>(i)] = Rgb8{static_cast<std::uint8_t>(red[i] >> shift),
-                                                          static_cast<std::uint8_t>(green[i] >> shift),
-                                                          static_cast<std::uint8_t>(blue[i] >> shift)};
+        image.palette[static_cast<std::size_t>(i)] =
+            Rgb8{static_cast<std::uint8_t>(red[i] >> shift), static_cast<std::uint8_t>(green[i] >> shift),
+                 static_cast<std::uint8_t>(blue[i] >> shift)};
     image.paletteCount = count;
     return true;
 }
@@ -473,12 +494,18 @@ const char* codingName(Compression compression) {
     switch (compression) {
     case Compression::CcittRle:
     case Compression::CcittG3:
-    case Compression::CcittG4: return "CCITT";
-    case Compression::Lzw: return "LZW";
-    case Compression::PackBits: return "PackBits";
-    case Compression::Jpeg: return "JPEG";
-    case Compression::Deflate: return "Deflate";
-    default: return "uncompressed TIFF";
+    case Compression::CcittG4:
+        return "CCITT";
+    case Compression::Lzw:
+        return "LZW";
+    case Compression::PackBits:
+        return "PackBits";
+    case Compression::Jpeg:
+        return "JPEG";
+    case Compression::Deflate:
+        return "Deflate";
+    default:
+        return "uncompressed TIFF";
     }
 }
 
@@ -494,7 +521,8 @@ struct TiffBlock {
 };
 
 tmsize_t tiffDecode(TIFF* tif, const TiffBlock& b, std::uint8_t* buffer) {
-    return b.tiled ? TIFFReadEncodedTile(tif, b.index, buffer, b.size) : TIFFReadEncodedStrip(tif, b.index, buffer, b.size);
+    return b.tiled ? TIFFReadEncodedTile(tif, b.index, buffer, b.size)
+                   : TIFFReadEncodedStrip(tif, b.index, buffer, b.size);
 }
 
 // Decodes one strip or tile. A decode that fails, comes out short or makes libtiff warn is
@@ -507,11 +535,10 @@ bool tiffDecodeBlock(TIFF* tif, TiffMessages& messages, const Image& image, cons
     messages.recent.clear();
     const tmsize_t got = tiffDecode(tif, b, b.buffer);
     if (got == b.size && messages.recent.empty()) return true;
-    const std::string said =
-        messages.recent.empty()
-            ? format("it decodes to %lld of %lld bytes", static_cast<long long>(std::max<tmsize_t>(got, 0)),
-                     static_cast<long long>(b.size))
-            : "libtiff: " + messages.recent;
+    const std::string said = messages.recent.empty() ? format("it decodes to %lld of %lld bytes",
+                                                              static_cast<long long>(std::max<tmsize_t>(got, 0)),
+                                                              static_cast<long long>(b.size))
+                                                     : "libtiff: " + messages.recent;
     const std::uint8_t paperPixel = paperValue(image);
     const std::uint8_t paper =
         image.mode == ColorMode::Palette4 ? static_cast<std::uint8_t>((paperPixel << 4) | paperPixel) : paperPixel;
@@ -533,8 +560,8 @@ bool tiffDecodeBlock(TIFF* tif, TiffMessages& messages, const Image& image, cons
     unsigned faxLine = 0;
     char of[8] = "";
     if (line != std::string::npos &&
-        std::sscanf(messages.recent.c_str() + line, " at line %u %7s", &faxLine, of) == 2 && std::strcmp(of, "of") == 0 &&
-        faxLine < b.rows) {
+        std::sscanf(messages.recent.c_str() + line, " at line %u %7s", &faxLine, of) == 2 &&
+        std::strcmp(of, "of") == 0 && faxLine < b.rows) {
         where = format("row %zu", b.firstRow + faxLine);
     } else if (produced < bytes && b.rowBytes > 0) {
         // A break at the start of a row came from the row before it.
@@ -577,7 +604,8 @@ bool tiffReadStrips(TIFF* tif, TiffMessages& messages, Image& image, DamageRepor
         rowsRead = static_cast<std::size_t>(firstRow) + rows;
         if (!scratch.empty())
             for (std::size_t r = 0; r < rows; ++r)
-                unpackNibbles(scratch.data() + r * fileRow, dst + r * image.stride, static_cast<std::size_t>(image.width));
+                unpackNibbles(scratch.data() + r * fileRow, dst + r * image.stride,
+                              static_cast<std::size_t>(image.width));
     }
     // Rows no strip covers (a file with too few strips) are missing data.
     if (rowsRead < static_cast<std::size_t>(image.height)) {
@@ -647,8 +675,10 @@ std::uint16_t tiffPhotometricFor(const Image& image, const WriteSettings& ws) {
     case ColorMode::Mono:
         return image.photometric == Photometric::MinIsBlack ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_MINISWHITE;
     case ColorMode::Palette4:
-    case ColorMode::Palette8: return PHOTOMETRIC_PALETTE;
-    case ColorMode::Grey8: return PHOTOMETRIC_MINISBLACK;
+    case ColorMode::Palette8:
+        return PHOTOMETRIC_PALETTE;
+    case ColorMode::Grey8:
+        return PHOTOMETRIC_MINISBLACK;
     default:
         return ws.compression == Compression::Jpeg && ws.details.tiffPhotometric == PHOTOMETRIC_YCBCR
                    ? PHOTOMETRIC_YCBCR
@@ -663,16 +693,16 @@ bool tiffSetTags(TIFF* tif, const Image& image, const WriteSettings& ws, std::st
     const std::uint16_t spp = image.mode == ColorMode::Rgb ? 3 : image.mode == ColorMode::Rgba ? 4 : 1;
     const std::uint16_t photometric = tiffPhotometricFor(image, ws);
     const std::uint16_t compression = tiffCompression(ws.compression);
-    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(image.width)) &&
-              TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(image.height)) &&
-              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp) &&
-              TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              TIFFSetField(tif, TIFFTAG_ORIENTATION,
-                           ws.details.orientation >= ORIENTATION_TOPLEFT && ws.details.orientation <= ORIENTATION_LEFTBOT
-                               ? ws.details.orientation
-                               : ORIENTATION_TOPLEFT) &&
-              TIFFSetField(tif, TIFFTAG_COMPRESSION, compression) &&
-              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    bool ok =
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(image.width)) &&
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(image.height)) &&
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp) &&
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+        TIFFSetField(tif, TIFFTAG_ORIENTATION,
+                     ws.details.orientation >= ORIENTATION_TOPLEFT && ws.details.orientation <= ORIENTATION_LEFTBOT
+                         ? ws.details.orientation
+                         : ORIENTATION_TOPLEFT) &&
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, compression) && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
     if (ok && ws.details.fillOrder == FILLORDER_LSB2MSB) ok = TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
     if (ok && image.mode == ColorMode::Rgba) {
         std::uint16_t extra = ws.details.extraSample == 1 ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
@@ -741,8 +771,7 @@ void fileRows(const Image& image, std::size_t firstRow, std::size_t rows, std::s
     }
 }
 
-bool tiffWriteStrips(TIFF* tif, TiffMessages& messages, const Image& image, const WriteSettings& ws,
-                     std::string& why) {
+bool tiffWriteStrips(TIFF* tif, TiffMessages& messages, const Image& image, const WriteSettings& ws, std::string& why) {
     std::uint32_t rps = 0;
     TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rps);
     rps = std::max<std::uint32_t>(rps, 1);
@@ -772,8 +801,7 @@ bool tiffWriteStrips(TIFF* tif, TiffMessages& messages, const Image& image, cons
     return true;
 }
 
-bool tiffWriteTiles(TIFF* tif, TiffMessages& messages, const Image& image, const WriteSettings& ws,
-                    std::string& why) {
+bool tiffWriteTiles(TIFF* tif, TiffMessages& messages, const Image& image, const WriteSettings& ws, std::string& why) {
     const std::uint32_t tw = ws.layout.tileWidth, th = ws.layout.tileHeight;
     const std::size_t tileRow = fileRowBytes(image, tw);
     std::vector<std::uint8_t> tile(static_cast<std::size_t>(std::max<tmsize_t>(TIFFTileSize(tif), 0)));

@@ -51,7 +51,8 @@ bool flag(const nlohmann::json& j, const char* key, bool fallback, const char* w
 }
 
 DPoint3d point(const nlohmann::json& j, const char* what) {
-    if (!j.is_array() || j.size() < 2 || j.size() > 3) throw std::runtime_error(std::string(what) + " must be [x, y] or [x, y, z]");
+    if (!j.is_array() || j.size() < 2 || j.size() > 3)
+        throw std::runtime_error(std::string(what) + " must be [x, y] or [x, y, z]");
     for (const auto& v : j) {
         if (!v.is_number()) throw std::runtime_error(std::string(what) + " must hold numbers");
     }
@@ -69,7 +70,8 @@ Polygon polygon(const nlohmann::json& j, const char* what) {
 void colour(const nlohmann::json& j, const char* key, std::uint8_t* rgb) {
     if (!j.contains(key)) return;
     const auto& c = j[key];
-    if (!c.is_array() || c.size() != 3) throw std::runtime_error(std::string("rendering \"") + key + "\" must be [r, g, b]");
+    if (!c.is_array() || c.size() != 3)
+        throw std::runtime_error(std::string("rendering \"") + key + "\" must be [r, g, b]");
     for (int i = 0; i < 3; ++i) {
         if (!c[i].is_number_integer() || c[i].get<int>() < 0 || c[i].get<int>() > 255)
             throw std::runtime_error(std::string("rendering \"") + key + "\" values must be 0-255");
@@ -77,9 +79,7 @@ void colour(const nlohmann::json& j, const char* key, std::uint8_t* rgb) {
     }
 }
 
-nlohmann::json pointJson(const DPoint3d& p) {
-    return nlohmann::json::array({p.x, p.y, p.z});
-}
+nlohmann::json pointJson(const DPoint3d& p) { return nlohmann::json::array({p.x, p.y, p.z}); }
 
 nlohmann::json polygonJson(const Polygon& poly) {
     nlohmann::json j = nlohmann::json::array();
@@ -97,7 +97,8 @@ RasterRenderingInfo defaultRendering() {
 // One attachment from its design entry; throws with the reason when the entry is malformed.
 std::unique_ptr<DgnRaster> attachmentFrom(const nlohmann::json& entry, const std::string& designDir) {
     if (!entry.is_object()) throw std::runtime_error("a raster entry must be an object");
-    if (!entry.contains("file") || !entry["file"].is_string()) throw std::runtime_error("a raster entry needs \"file\"");
+    if (!entry.contains("file") || !entry["file"].is_string())
+        throw std::runtime_error("a raster entry needs \"file\"");
     // A file name is handed to the system as a C string: a NUL inside would silently cut it short.
     const std::string& name = entry["file"].get_ref<const std::string&>();
     if (name.empty() || name.find('\0') != std::string::npos)
@@ -140,7 +141,8 @@ std::unique_ptr<DgnRaster> attachmentFrom(const nlohmann::json& entry, const std
         raster->clipBoundary = polygon(entry["clipBoundary"], "\"clipBoundary\"");
     if (entry.contains("extended")) {
         const auto& e = entry["extended"];
-        if (!e.is_array() || e.size() > sizeof raster->extended.data) throw std::runtime_error("\"extended\" must be up to 64 bytes");
+        if (!e.is_array() || e.size() > sizeof raster->extended.data)
+            throw std::runtime_error("\"extended\" must be up to 64 bytes");
         for (std::size_t i = 0; i < e.size(); ++i) {
             if (!e[i].is_number_integer() || e[i].get<std::int64_t>() < 0 || e[i].get<std::int64_t>() > 255)
                 throw std::runtime_error("\"extended\" must hold whole numbers from 0 to 255, not " + e[i].dump());
@@ -219,8 +221,14 @@ std::shared_ptr<RasterFile> openFile(const std::string& path, std::string* error
 DiskStamp diskStampOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return {};
-    return DiskStamp{true, st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
-                     st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+    return DiskStamp{true,
+                     st.st_dev,
+                     st.st_ino,
+                     st.st_size,
+                     st.st_mtim.tv_sec,
+                     st.st_mtim.tv_nsec,
+                     st.st_ctim.tv_sec,
+                     st.st_ctim.tv_nsec};
 }
 
 namespace {
@@ -243,12 +251,12 @@ std::string describe(const imagefile::ImageInfo& info) {
                        : info.mode == ColorMode::Rgb      ? "colour"
                        : info.mode == ColorMode::Rgba     ? "colour with alpha"
                                                           : "other";
-    const char* format = info.format == FileFormat::Tiff  ? "TIFF"
-                         : info.format == FileFormat::Png ? "PNG"
+    const char* format = info.format == FileFormat::Tiff   ? "TIFF"
+                         : info.format == FileFormat::Png  ? "PNG"
                          : info.format == FileFormat::Jpeg ? "JPEG"
-                         : info.format == FileFormat::Bmp ? "BMP"
-                         : info.format == FileFormat::Gif ? "GIF"
-                                                          : "file";
+                         : info.format == FileFormat::Bmp  ? "BMP"
+                         : info.format == FileFormat::Gif  ? "GIF"
+                                                           : "file";
     return std::to_string(info.width) + " x " + std::to_string(info.height) + " " + mode + " " + format;
 }
 
@@ -311,14 +319,15 @@ bool ensureDecoded(RasterFile& file, std::string* error) {
     }
     if (!result.ok) {
         *error = result.error;
-        recordEvent({{"event", "messageCenter"},
-                     {"priority", 10},
-                     {"brief", result.error},
-                     {"detail", !result.damage.empty()
-                                    ? "the file's pixel data is damaged; with the configuration variable "
-                                      "PXMEND_ACCEPT_DAMAGED set to 1 (pixelmend --accept-damaged) it is edited all the "
-                                      "same, what could not be decoded filled with white"
-                                    : "while reading the pixels of the attached raster file " + file.path}});
+        recordEvent(
+            {{"event", "messageCenter"},
+             {"priority", 10},
+             {"brief", result.error},
+             {"detail", !result.damage.empty()
+                            ? "the file's pixel data is damaged; with the configuration variable "
+                              "PXMEND_ACCEPT_DAMAGED set to 1 (pixelmend --accept-damaged) it is edited all the "
+                              "same, what could not be decoded filled with white"
+                            : "while reading the pixels of the attached raster file " + file.path}});
         return false;
     }
     if (!result.damage.empty()) {
@@ -327,8 +336,9 @@ bool ensureDecoded(RasterFile& file, std::string* error) {
         recordEvent({{"event", "messageCenter"},
                      {"priority", 11},
                      {"brief", "Raster file " + file.path + " is damaged: " + result.damage},
-                     {"detail", "edited as PXMEND_ACCEPT_DAMAGED asks; what could not be decoded is white (in a "
-                                "palette image the palette's lightest colour)"}});
+                     {"detail",
+                      "edited as PXMEND_ACCEPT_DAMAGED asks; what could not be decoded is white (in a "
+                      "palette image the palette's lightest colour)"}});
     }
     file.image = std::move(result.image);
     file.info = *file.image;
@@ -364,22 +374,25 @@ bool keepEditBeside(RasterFile& file) {
     const std::string kept = conflictPath(file.path);
     const imagefile::WriteStatus status = imagefile::writeImage(kept, *file.image);
     if (status.status != imagefile::kStatusOk) {
-        recordEvent({{"event", "messageCenter"},
-                     {"priority", 10},
-                     {"brief", "Raster file " + file.path +
-                                   " was changed or removed by another program since it was read; it is left as it is, and the "
-                                   "edit could not be kept beside it"},
-                     {"detail", status.error}});
+        recordEvent(
+            {{"event", "messageCenter"},
+             {"priority", 10},
+             {"brief", "Raster file " + file.path +
+                           " was changed or removed by another program since it was read; it is left as it is, and the "
+                           "edit could not be kept beside it"},
+             {"detail", status.error}});
         return false;
     }
     file.dirty = false;
     recordEvent({{"event", "fileWritten"}, {"path", kept}});
-    recordEvent({{"event", "messageCenter"},
-                 {"priority", 10},
-                 {"brief", "Raster file " + file.path +
-                               " was changed or removed by another program since it was read; it is left as it is, and the "
-                               "edit is kept in " + kept},
-                 {"detail", "its size, modification time or inode differ from those of the version the host read"}});
+    recordEvent(
+        {{"event", "messageCenter"},
+         {"priority", 10},
+         {"brief", "Raster file " + file.path +
+                       " was changed or removed by another program since it was read; it is left as it is, and the "
+                       "edit is kept in " +
+                       kept},
+         {"detail", "its size, modification time or inode differ from those of the version the host read"}});
     return false;
 }
 
@@ -463,9 +476,10 @@ nlohmann::json saveAttachments(const std::string& designDir) {
         e["rotation"] = r->geo.rotation;
         e["affinity"] = r->geo.affinity;
         e["readOnly"] = r->readOnlyFlag;
-        e["rendering"] = {{"foreground", {r->rendering.foreground[0], r->rendering.foreground[1], r->rendering.foreground[2]}},
-                          {"background", {r->rendering.background[0], r->rendering.background[1], r->rendering.background[2]}},
-                          {"transparentBackground", r->rendering.backgroundTransparent != 0}};
+        e["rendering"] = {
+            {"foreground", {r->rendering.foreground[0], r->rendering.foreground[1], r->rendering.foreground[2]}},
+            {"background", {r->rendering.background[0], r->rendering.background[1], r->rendering.background[2]}},
+            {"transparentBackground", r->rendering.backgroundTransparent != 0}};
         nlohmann::json masks = nlohmann::json::array();
         for (const Polygon& m : r->clipMasks) masks.push_back(polygonJson(m));
         e["clipMasks"] = masks;

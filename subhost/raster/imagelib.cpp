@@ -16,9 +16,7 @@ namespace {
 
 namespace img = subhost::imagefile;
 
-bool validSize(const BitmapSize* size) {
-    return size && size->width > 0 && size->height > 0;
-}
+bool validSize(const BitmapSize* size) { return size && size->width > 0 && size->height > 0; }
 
 // x positions where the polygon's edges cross the horizontal line y (even-odd rule, half-open edges).
 void crossings(const DPoint2d* points, int count, double y, std::vector<double>& xs) {
@@ -193,16 +191,22 @@ int mdlImage_mirror(std::uint8_t* image, const BitmapSize* size, int imageFormat
     return SUCCESS;
 }
 
-
 int mdlImage_memorySize(const BitmapSize* size, int imageFormat) {
     if (!validSize(size)) return 0;
     const long long w = size->width, h = size->height;
     long long bytes = 0;
     switch (imageFormat) {
-    case IMAGEFORMAT_BitMap: bytes = (w + 7) / 8 * h; break;
-    case IMAGEFORMAT_ByteMap: bytes = w * h; break;
-    case IMAGEFORMAT_RGB: bytes = w * h * 3; break;
-    default: return 0;
+    case IMAGEFORMAT_BitMap:
+        bytes = (w + 7) / 8 * h;
+        break;
+    case IMAGEFORMAT_ByteMap:
+        bytes = w * h;
+        break;
+    case IMAGEFORMAT_RGB:
+        bytes = w * h * 3;
+        break;
+    default:
+        return 0;
     }
     return bytes > 0x7fffffffLL ? 0 : int(bytes);
 }
@@ -212,12 +216,15 @@ int mdlImage_setMapPolygon(std::uint8_t* image, std::uint8_t*, const BitmapSize*
     if (image == nullptr || !validSize(size) || points == nullptr || count < 3) return ERROR;
     if (imageFormat != IMAGEFORMAT_BitMap && imageFormat != IMAGEFORMAT_ByteMap) return ERROR;
     std::vector<double> xs;
-    const std::size_t stride = imageFormat == IMAGEFORMAT_BitMap ? std::size_t(size->width + 7) / 8 : std::size_t(size->width);
+    const std::size_t stride =
+        imageFormat == IMAGEFORMAT_BitMap ? std::size_t(size->width + 7) / 8 : std::size_t(size->width);
     for (int j = 0; j < size->height; ++j) {
         std::uint8_t* row = image + std::size_t(j) * stride;
         forEachSpan(points, count, size->width, j, outside != 0, xs, [&](int from, int to) {
-            if (imageFormat == IMAGEFORMAT_BitMap) fillBits(row, from, to, (value & 0xFF) != 0);
-            else std::memset(row + from, value & 0xFF, std::size_t(to - from));
+            if (imageFormat == IMAGEFORMAT_BitMap)
+                fillBits(row, from, to, (value & 0xFF) != 0);
+            else
+                std::memset(row + from, value & 0xFF, std::size_t(to - from));
         });
     }
     return SUCCESS;
@@ -261,8 +268,8 @@ int mdlImage_RGBSeparateToRGB(std::uint8_t* rgb, const std::uint8_t* planes, con
     return SUCCESS;
 }
 
-int mdlImage_createFileFromBitMap(WCharCP name, int fileFormat, const BitmapSize* size, const std::uint8_t* bytes,
-                                  int, int, int) {
+int mdlImage_createFileFromBitMap(WCharCP name, int fileFormat, const BitmapSize* size, const std::uint8_t* bytes, int,
+                                  int, int) {
     if (name == nullptr || bytes == nullptr) return ERROR;
     if (!img::canWriteFormat(img::FileFormat(fileFormat))) return MDLERR_CANNOTWRITEFORMAT;
     img::Image image;
@@ -296,8 +303,8 @@ int mdlImage_extCreateFileFromMap(WCharCP name, int fileFormat, int colorMode, c
     return writeNew(name, fileFormat, image);
 }
 
-int mdlImage_extCreateFileFromRGB(WCharCP name, int fileFormat, int, const BitmapSize* size,
-                                  const std::uint8_t* planes, int compression, int, int) {
+int mdlImage_extCreateFileFromRGB(WCharCP name, int fileFormat, int, const BitmapSize* size, const std::uint8_t* planes,
+                                  int compression, int, int) {
     if (name == nullptr || planes == nullptr) return ERROR;
     if (!img::canWriteFormat(img::FileFormat(fileFormat))) return MDLERR_CANNOTWRITEFORMAT;
     img::Image image;

@@ -42,7 +42,7 @@ void forgetOpenFile(const std::string& path) {
 }  // namespace
 
 KeptFile::KeptFile(const std::string& path) : path_(path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     const std::filesystem::path p(path);
     link_ = (p.parent_path() / ("." + p.filename().string() + ".undo-" + std::to_string(::getpid()) + "-" +
@@ -63,7 +63,7 @@ KeptFile::~KeptFile() {
 
 void KeptFile::restore() const {
     if (link_.empty()) return;
-    struct stat st{};
+    struct stat st {};
     if (::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_) return;
     forgetOpenFile(path_);
     // Link under a temporary name, then rename over the path: the path always holds a whole file.

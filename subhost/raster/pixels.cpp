@@ -61,9 +61,7 @@ bool bufferShape(std::uint32_t colorMode, ColorMode fileMode, int width, BufferS
     }
 }
 
-double luminance(const std::uint8_t* rgb) {
-    return 0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2];
-}
+double luminance(const std::uint8_t* rgb) { return 0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2]; }
 
 // True when bit value 0 of the file is its darker colour (its foreground).
 bool zeroIsDark(const imagefile::Image& image) {
@@ -118,24 +116,20 @@ void copyBits(const std::uint8_t* src, std::size_t srcBytes, long srcBit, std::u
     }
 }
 
-bool getBit(const std::uint8_t* row, long x) {
-    return (row[x >> 3] >> (7 - (x & 7))) & 1;
-}
+bool getBit(const std::uint8_t* row, long x) { return (row[x >> 3] >> (7 - (x & 7))) & 1; }
 
 void setBit(std::uint8_t* row, long x, bool on) {
     const std::uint8_t m = std::uint8_t(0x80 >> (x & 7));
     row[x >> 3] = on ? std::uint8_t(row[x >> 3] | m) : std::uint8_t(row[x >> 3] & ~m);
 }
 
-std::size_t fileBytesPerPixel(ColorMode mode) {
-    return mode == ColorMode::Rgba ? 4 : mode == ColorMode::Rgb ? 3 : 1;
-}
+std::size_t fileBytesPerPixel(ColorMode mode) { return mode == ColorMode::Rgba ? 4 : mode == ColorMode::Rgb ? 3 : 1; }
 
 // Where a block lands in the image: its integer origin and size, and the image rows.
 struct Placement {
-    long x0, y0;      // block's lower-left pixel
-    long bw, bh;      // block size in pixels
-    long imageTop;    // image row of the block's top row (may be outside the image)
+    long x0, y0;    // block's lower-left pixel
+    long bw, bh;    // block size in pixels
+    long imageTop;  // image row of the block's top row (may be outside the image)
 };
 
 Placement placeBlock(const PixelBlock& block, long imageHeight) {
@@ -178,20 +172,28 @@ void transfer(imagefile::Image& image, const DgnRaster& raster, const Placement&
             if (c0 >= c1) continue;
             const long b0 = c0 - p.x0, n = c1 - c0;
             if (shape.layout == Layout::Bits) {
-                if (read) copyBits(imageRow, image.stride, c0, bufRow, b0, n, xorMask);
-                else copyBits(bufRow, shape.stride, b0, imageRow, c0, n, xorMask);
+                if (read)
+                    copyBits(imageRow, image.stride, c0, bufRow, b0, n, xorMask);
+                else
+                    copyBits(bufRow, shape.stride, b0, imageRow, c0, n, xorMask);
             } else if (shape.layout == Layout::Bytes) {
-                if (read) std::memcpy(bufRow + b0, imageRow + c0, std::size_t(n));
-                else std::memcpy(imageRow + c0, bufRow + b0, std::size_t(n));
+                if (read)
+                    std::memcpy(bufRow + b0, imageRow + c0, std::size_t(n));
+                else
+                    std::memcpy(imageRow + c0, bufRow + b0, std::size_t(n));
             } else if (fileBpp == 3) {
-                if (read) std::memcpy(bufRow + b0 * 3, imageRow + c0 * 3, std::size_t(n) * 3);
-                else std::memcpy(imageRow + c0 * 3, bufRow + b0 * 3, std::size_t(n) * 3);
+                if (read)
+                    std::memcpy(bufRow + b0 * 3, imageRow + c0 * 3, std::size_t(n) * 3);
+                else
+                    std::memcpy(imageRow + c0 * 3, bufRow + b0 * 3, std::size_t(n) * 3);
             } else {
                 for (long i = 0; i < n; ++i) {
                     std::uint8_t* px = imageRow + (c0 + i) * 4;
                     std::uint8_t* bp = bufRow + (b0 + i) * 3;
-                    if (read) std::memcpy(bp, px, 3);
-                    else std::memcpy(px, bp, 3);
+                    if (read)
+                        std::memcpy(bp, px, 3);
+                    else
+                        std::memcpy(px, bp, 3);
                 }
             }
             continue;
@@ -202,16 +204,22 @@ void transfer(imagefile::Image& image, const DgnRaster& raster, const Placement&
             if (ic < 0 || ic >= W) continue;
             switch (shape.layout) {
             case Layout::Bits:
-                if (read) setBit(bufRow, bx, getBit(imageRow, ic) != flip);
-                else setBit(imageRow, ic, getBit(bufRow, bx) != flip);
+                if (read)
+                    setBit(bufRow, bx, getBit(imageRow, ic) != flip);
+                else
+                    setBit(imageRow, ic, getBit(bufRow, bx) != flip);
                 break;
             case Layout::Bytes:
-                if (read) bufRow[bx] = imageRow[ic];
-                else imageRow[ic] = bufRow[bx];
+                if (read)
+                    bufRow[bx] = imageRow[ic];
+                else
+                    imageRow[ic] = bufRow[bx];
                 break;
             case Layout::Rgb:
-                if (read) std::memcpy(bufRow + bx * 3, imageRow + ic * long(fileBpp), 3);
-                else std::memcpy(imageRow + ic * long(fileBpp), bufRow + bx * 3, 3);
+                if (read)
+                    std::memcpy(bufRow + bx * 3, imageRow + ic * long(fileBpp), 3);
+                else
+                    std::memcpy(imageRow + ic * long(fileBpp), bufRow + bx * 3, 3);
                 break;
             }
         }
@@ -235,7 +243,6 @@ struct Region {
         return true;
     }
 };
-
 
 // Checks the call and gives the decoded image and the buffer's shape.
 int prepare(DgnRaster& raster, int length, std::uint32_t colorMode, const BitmapSize& size, imagefile::Image** image,

@@ -57,12 +57,12 @@ struct RasterFile {
 
 // One raster attachment; the handle the add-on holds.
 struct DgnRaster {
-    std::string path;                       // full path of the attached file
+    std::string path;  // full path of the attached file
     RasterGeoReference geo{};
     RasterRenderingInfo rendering{};
     RasterExtendedInfo extended{};
-    bool readOnlyFlag = false;              // attached read-only
-    bool attached = false;                  // part of the model's raster collection
+    bool readOnlyFlag = false;                       // attached read-only
+    bool attached = false;                           // part of the model's raster collection
     std::deque<subhost::raster::Polygon> clipMasks;  // taken off at the front and put back at the end
     std::optional<subhost::raster::Polygon> clipBoundary;
     // Test switches: make monochrome writes land inverted, or inverted on every

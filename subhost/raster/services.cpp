@@ -28,7 +28,6 @@ bool valid(DgnRasterP raster) {
     return false;
 }
 
-
 // Records an undoable change of an attachment's property: apply now, put back on undo.
 template <typename T>
 void changeUndoably(DgnRasterP raster, T DgnRaster::*member, T value, int option, const char* what) {
@@ -103,9 +102,11 @@ int mdlRaster_fileInfoGet(RasterFileInfo* info, DgnRasterP raster) {
         subhost::recordEvent(
             {{"event", "messageCenter"},
              {"priority", 10},
-             {"brief", "Cannot open raster file \"" + raster->path + "\": " +
-                           (code == ENOENT ? std::string("the file does not exist; it was removed or renamed after it was attached")
-                                           : std::string(std::strerror(code)))},
+             {"brief",
+              "Cannot open raster file \"" + raster->path + "\": " +
+                  (code == ENOENT
+                       ? std::string("the file does not exist; it was removed or renamed after it was attached")
+                       : std::string(std::strerror(code)))},
              {"detail", "while looking up the attached raster file for an edit"}});
     }
     if (!raster->file) {
@@ -214,8 +215,9 @@ int mdlRaster_clipMaskRemove(int index, DgnRasterP raster, int option) {
     raster->clipMasks.erase(raster->clipMasks.begin() + index);
     // Undo keeps the one mask, not the list: taking many masks off costs time and memory in their number.
     if (option == RASTER_OPTION_UNDOABLE)
-        subhost::undo::record([raster, index, removed] { raster->clipMasks.insert(raster->clipMasks.begin() + index, *removed); },
-                              [raster, index] { raster->clipMasks.erase(raster->clipMasks.begin() + index); }, "clip mask");
+        subhost::undo::record(
+            [raster, index, removed] { raster->clipMasks.insert(raster->clipMasks.begin() + index, *removed); },
+            [raster, index] { raster->clipMasks.erase(raster->clipMasks.begin() + index); }, "clip mask");
     return SUCCESS;
 }
 
@@ -291,9 +293,7 @@ void mdlElmdscr_freeAll(MSElementDescr** descriptor) {
     *descriptor = nullptr;
 }
 
-void dlmSystem_mdlFree(void* buffer) {
-    std::free(buffer);
-}
+void dlmSystem_mdlFree(void* buffer) { std::free(buffer); }
 
 }  // extern "C"
 
@@ -379,14 +379,16 @@ int mdlRaster_detach(DgnRasterP raster, int) {
 int mdlRaster_fileExport(WCharCP path, const RasterFileFormat* format, const RasterColorMode* colorMode,
                          const RasterCompressionType* compression, double, DgnRasterP source) {
     namespace img = subhost::imagefile;
-    if (!valid(source) || path == nullptr || format == nullptr || colorMode == nullptr || !source->file) return hostFail(HOSTERR_BadArgument);
+    if (!valid(source) || path == nullptr || format == nullptr || colorMode == nullptr || !source->file)
+        return hostFail(HOSTERR_BadArgument);
     std::string error;
     if (!subhost::raster::ensureDecoded(*source->file, &error)) return hostFail(HOSTERR_RasterDecode);
     img::Image image = *source->file->image;
     const img::ColorMode wanted = img::ColorMode(colorMode->mode);
     if (wanted != image.mode) {
         // The one conversion exports need: 32-bit colour to 24-bit colour, dropping alpha.
-        if (!(image.mode == img::ColorMode::Rgba && wanted == img::ColorMode::Rgb)) return hostFail(HOSTERR_ColorConversion);
+        if (!(image.mode == img::ColorMode::Rgba && wanted == img::ColorMode::Rgb))
+            return hostFail(HOSTERR_ColorConversion);
         img::ImageResult rgb = img::makeImage(image.width, image.height, img::ColorMode::Rgb);
         if (!rgb.ok) return hostFail(HOSTERR_OutOfMemory);
         const std::size_t n = std::size_t(image.width) * std::size_t(image.height);

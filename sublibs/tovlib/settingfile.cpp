@@ -105,7 +105,8 @@ void v_settingDllIniFileName(char* settingsFileName, char* settingsDatName, int*
     std::string path = s_cfgVar(L"PXMEND_SETTINGS");
     if (!path.empty()) path = s_fullPath(path);
     if (path.size() >= k_settingsNameBytes) {
-        v_locationWarn("The full path of PXMEND_SETTINGS is longer than 255 characters; the default settings file is used.");
+        v_locationWarn(
+            "The full path of PXMEND_SETTINGS is longer than 255 characters; the default settings file is used.");
         path.clear();
     }
     if (path.empty()) path = s_fullPath(s_defaultFolder(appDirectory) + module + ".ini");

@@ -27,36 +27,55 @@ namespace fs = std::filesystem;
 // ISO C library functions (and the C math library) the add-on may import.
 const std::set<std::string> k_isoC = {
     // <stdlib.h>, <string.h>, <stdio.h>
-    "malloc", "calloc", "realloc", "free", "aligned_alloc", "abort", "exit", "atexit", "getenv", "qsort",
-    "bsearch", "abs", "labs", "llabs", "div", "ldiv", "strtol", "strtoul", "strtoll", "strtoull", "strtod",
-    "strtof", "strtold", "atoi", "atol", "atof", "rand", "srand", "memcpy", "memmove", "memset", "memcmp",
-    "memchr", "strlen", "strcmp", "strncmp", "strcpy", "strncpy", "strcat", "strncat", "strchr", "strrchr",
-    "strstr", "strspn", "strcspn", "strpbrk", "strtok", "strerror", "strcoll", "strxfrm", "snprintf",
-    "sprintf", "vsnprintf", "vsprintf", "printf", "fprintf", "vfprintf", "sscanf", "fopen", "fclose",
-    "fread", "fwrite", "fflush", "fgets", "fputs", "fputc", "putc", "puts", "fseek", "ftell", "rewind",
-    "ferror", "feof", "remove", "rename", "tmpfile", "setvbuf",
+    "malloc", "calloc", "realloc", "free", "aligned_alloc", "abort", "exit", "atexit", "getenv", "qsort", "bsearch",
+    "abs", "labs", "llabs", "div", "ldiv", "strtol", "strtoul", "strtoll", "strtoull", "strtod", "strtof", "strtold",
+    "atoi", "atol", "atof", "rand", "srand", "memcpy", "memmove", "memset", "memcmp", "memchr", "strlen", "strcmp",
+    "strncmp", "strcpy", "strncpy", "strcat", "strncat", "strchr", "strrchr", "strstr", "strspn", "strcspn", "strpbrk",
+    "strtok", "strerror", "strcoll", "strxfrm", "snprintf", "sprintf", "vsnprintf", "vsprintf", "printf", "fprintf",
+    "vfprintf", "sscanf", "fopen", "fclose", "fread", "fwrite", "fflush", "fgets", "fputs", "fputc", "putc", "puts",
+    "fseek", "ftell", "rewind", "ferror", "feof", "remove", "rename", "tmpfile", "setvbuf",
     // <ctype.h>, <wchar.h>, <wctype.h>, <time.h>, <locale.h>, <setjmp.h>, <signal.h>
-    "isalpha", "isdigit", "isalnum", "isspace", "isupper", "islower", "isprint", "ispunct", "isxdigit",
-    "iscntrl", "isgraph", "tolower", "toupper", "wcslen", "wcscmp", "wcsncmp", "wcscpy", "wcsncpy", "wcschr",
-    "wcsrchr", "wcstol", "wcstod", "wmemcpy", "wmemmove", "wmemset", "wmemcmp", "wmemchr", "swprintf",
-    "mbstowcs", "wcstombs", "mbrtowc", "wcrtomb", "btowc", "wctob", "towlower", "towupper", "iswspace",
-    "time", "clock", "difftime", "mktime", "localtime", "gmtime", "strftime", "timespec_get", "setlocale",
-    "localeconv", "longjmp", "raise", "signal",
+    "isalpha", "isdigit", "isalnum", "isspace", "isupper", "islower", "isprint", "ispunct", "isxdigit", "iscntrl",
+    "isgraph", "tolower", "toupper", "wcslen", "wcscmp", "wcsncmp", "wcscpy", "wcsncpy", "wcschr", "wcsrchr", "wcstol",
+    "wcstod", "wmemcpy", "wmemmove", "wmemset", "wmemcmp", "wmemchr", "swprintf", "mbstowcs", "wcstombs", "mbrtowc",
+    "wcrtomb", "btowc", "wctob", "towlower", "towupper", "iswspace", "time", "clock", "difftime", "mktime", "localtime",
+    "gmtime", "strftime", "timespec_get", "setlocale", "localeconv", "longjmp", "raise", "signal",
     // <math.h>, and sincos, which the compiler makes of a sin and a cos of one angle
-    "sin", "cos", "tan", "asin", "acos", "atan", "atan2", "sinh", "cosh", "tanh", "exp", "exp2", "log",
-    "log10", "log2", "pow", "sqrt", "cbrt", "hypot", "fabs", "floor", "ceil", "round", "lround", "llround",
-    "trunc", "fmod", "remainder", "fmin", "fmax", "frexp", "ldexp", "modf", "nearbyint", "rint", "lrint",
-    "sinf", "cosf", "tanf", "atan2f", "sqrtf", "powf", "expf", "logf", "floorf", "ceilf", "roundf", "fmodf",
-    "fminf", "fmaxf", "hypotf", "sincos", "sincosf"};
+    "sin", "cos", "tan", "asin", "acos", "atan", "atan2", "sinh", "cosh", "tanh", "exp", "exp2", "log", "log10", "log2",
+    "pow", "sqrt", "cbrt", "hypot", "fabs", "floor", "ceil", "round", "lround", "llround", "trunc", "fmod", "remainder",
+    "fmin", "fmax", "frexp", "ldexp", "modf", "nearbyint", "rint", "lrint", "sinf", "cosf", "tanf", "atan2f", "sqrtf",
+    "powf", "expf", "logf", "floorf", "ceilf", "roundf", "fmodf", "fminf", "fmaxf", "hypotf", "sincos", "sincosf"};
 
 // Names the C and C++ runtimes and the compiler call under the ISO functions and language features:
 // errno, assert, the checked (fortified) and ISO-scanf variants, the exception and unwinding ABI,
 // compiler helper routines, start-up hooks and the sanitizers' instrumentation.
-const char* const k_runtimePrefixes[] = {
-    "__cxa_", "_Unwind_", "__gxx_personality_", "_ITM_", "__gmon_start__", "__errno_location", "__assert_fail",
-    "__stack_chk_fail", "__isoc99_", "__isoc23_", "__ctype_", "__popcount", "__clz", "__ctz", "__mul", "__div",
-    "__udiv", "__mod", "__umod", "__tls_get_addr", "__dynamic_cast", "__libc_single_threaded", "__asan_",
-    "__ubsan_", "__sanitizer_", "__lsan_", "__sancov_"};
+const char* const k_runtimePrefixes[] = {"__cxa_",
+                                         "_Unwind_",
+                                         "__gxx_personality_",
+                                         "_ITM_",
+                                         "__gmon_start__",
+                                         "__errno_location",
+                                         "__assert_fail",
+                                         "__stack_chk_fail",
+                                         "__isoc99_",
+                                         "__isoc23_",
+                                         "__ctype_",
+                                         "__popcount",
+                                         "__clz",
+                                         "__ctz",
+                                         "__mul",
+                                         "__div",
+                                         "__udiv",
+                                         "__mod",
+                                         "__umod",
+                                         "__tls_get_addr",
+                                         "__dynamic_cast",
+                                         "__libc_single_threaded",
+                                         "__asan_",
+                                         "__ubsan_",
+                                         "__sanitizer_",
+                                         "__lsan_",
+                                         "__sancov_"};
 
 // Fortified forms of ISO functions (-D_FORTIFY_SOURCE): "__memcpy_chk" is memcpy.
 bool b_fortifiedIso(const std::string& name) {
@@ -251,9 +270,9 @@ TEST(AddonBoundary, ModuleImportsOnlyHostDeclarationsAndTheStandardRuntime) {
 // host declarations and the runtime pass.
 TEST(AddonBoundary, PlatformCallsAreRefusedHostAndRuntimePass) {
     const std::set<std::string> declared = declaredNames(hostHeaders());
-    for (const char* posix : {"open", "close", "read", "pread", "pwrite", "fsync", "ftruncate", "fstat", "stat",
-                              "access", "umask", "mkstemp", "unlink", "flock", "getpid", "localtime_r", "strnlen",
-                              "mkdir", "dlopen"})
+    for (const char* posix :
+         {"open", "close", "read", "pread", "pwrite", "fsync", "ftruncate", "fstat", "stat", "access", "umask",
+          "mkstemp", "unlink", "flock", "getpid", "localtime_r", "strnlen", "mkdir", "dlopen"})
         EXPECT_EQ(s_importReason(posix, declared), "") << posix;
     EXPECT_EQ(s_importReason("j_hostFileReplace", declared), "host");
     EXPECT_EQ(s_importReason("mdlSystem_getCfgVar", declared), "host");

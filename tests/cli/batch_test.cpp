@@ -22,8 +22,8 @@ protected:
                 const bool inside = x >= x0 && x < x0 + w && row >= y0 && row < y0 + h;
                 const int want = inside ? value : patternAt(x, row);
                 if (at(image, x, row) != want)
-                    return ::testing::AssertionFailure() << "pixel (" << x << ", " << row << ") is " << at(image, x, row)
-                                                         << ", not " << want;
+                    return ::testing::AssertionFailure()
+                           << "pixel (" << x << ", " << row << ") is " << at(image, x, row) << ", not " << want;
             }
         return ::testing::AssertionSuccess();
     }
@@ -150,8 +150,8 @@ TEST_F(BatchTest, UsageErrorsTouchNoFile) {
     const std::string before = bytes("scan.tif");
     for (const std::string args :
          {"delete scan.tif", "delete scan.tif --block 1,2,3", "delete scan.tif --block 1,2,0,4",
-          "delete scan.tif --block 1,2,a,4", "delete scan.tif --block 0,0,5,5 --to 1,1", "copy scan.tif --block 0,0,5,5",
-          "delete --block 0,0,5,5", "delete scan.tif --block 0,0,5,5 --yes --no",
+          "delete scan.tif --block 1,2,a,4", "delete scan.tif --block 0,0,5,5 --to 1,1",
+          "copy scan.tif --block 0,0,5,5", "delete --block 0,0,5,5", "delete scan.tif --block 0,0,5,5 --yes --no",
           "delete scan.tif --block 0,0,5,5 --set ModifyMode=0", "delete scan.tif --block 0,0,5,5 --set NoSuchField=1",
           "delete scan.tif --block 0,0,5,5 --settings nowhere.ini", "delete scan.tif --block 0,0,5,5 --frobnicate"}) {
         const Run r = pixelmend(args);
@@ -184,7 +184,9 @@ TEST_F(BatchTest, DeleteOnANegativeScanFillsWithItsBlackPaper) {
     negative.paletteCount = 2;
     std::fill(negative.pixels.begin(), negative.pixels.end(), std::uint8_t(0xFF));
     for (int row = 0; row < 48; ++row)  // white lines every fourth column
-        for (int x = 2; x < 64; x += 4) negative.pixels[std::size_t(row) * negative.stride + std::size_t(x / 8)] &= std::uint8_t(~(0x80 >> (x % 8)));
+        for (int x = 2; x < 64; x += 4)
+            negative.pixels[std::size_t(row) * negative.stride + std::size_t(x / 8)] &=
+                std::uint8_t(~(0x80 >> (x % 8)));
     write("neg.tif", negative);
     const Run r = pixelmend("delete neg.tif --block 8,4,10,6 --set Backup=0");
     ASSERT_EQ(r.code, 0) << r.out;
@@ -237,7 +239,7 @@ TEST_F(BatchTest, ThirtyTwoBitLzwFileIsConvertedWithItsOriginalKeptOrLeftAsItWas
     EXPECT_EQ(bytes("yes-backup.tif"), original);
     const img::Image converted = image("yes.tif");
     EXPECT_EQ(converted.mode, img::ColorMode::Rgb);
-    EXPECT_EQ(converted.pixels[(3 * 40 + 3) * 3], 0);           // inside the block
+    EXPECT_EQ(converted.pixels[(3 * 40 + 3) * 3], 0);  // inside the block
     EXPECT_EQ(converted.pixels[(20 * 40 + 20) * 3], patternAt(20, 20));
 
     // The copy runs again on the converted file and then needs a new file, which a batch cannot choose.

@@ -99,8 +99,9 @@ TEST_F(CliTest, UnreadableDesignIsRefusedNamingTheFile) {
 TEST_F(CliTest, AddOnLoadsUnloadsAndLoadsAgain) {
     if (!haveApp()) GTEST_SKIP() << "the add-on is not built";
     const std::string settings = (dir / "Pxmend.ini").string();
-    const std::string script = write("reload.session", "cfg PXMEND_SETTINGS " + settings +
-                                                           "\nload\nunload 0\nload\nkeyin dialog toolbox 113 rastmgr\n");
+    const std::string script =
+        write("reload.session",
+              "cfg PXMEND_SETTINGS " + settings + "\nload\nunload 0\nload\nkeyin dialog toolbox 113 rastmgr\n");
     const Result r = runPixelmend("session " + script + " --answers no --app " + kApp);
     EXPECT_EQ(r.code, 0) << r.out;
     std::vector<std::string> names;
@@ -162,8 +163,8 @@ TEST_F(CliTest, DemoWritesItsFilesAndRuns) {
     EXPECT_EQ(count("command: Move Raster Block"), 1) << "a tool naming its command at each step is one command";
     EXPECT_EQ(count("command: Crop Raster"), 1);
     EXPECT_EQ(count("command: Copy Raster Block"), 2) << "copied once, then started again for its tool settings";
-    EXPECT_EQ(count("question: \"Your PixelMend settings have changed. Settings file name: " + (dir / "demo" / "Pxmend.ini").string() +
-                    "\" -> answer: ok"),
+    EXPECT_EQ(count("question: \"Your PixelMend settings have changed. Settings file name: " +
+                    (dir / "demo" / "Pxmend.ini").string() + "\" -> answer: ok"),
               1);
     EXPECT_EQ(count("  wrote photo-cropped.png"), 1) << "one write told once";
     EXPECT_EQ(count("  wrote scan.tif"), 1);
@@ -185,7 +186,9 @@ TEST_F(CliTest, DemoWritesItsFilesAndRuns) {
 }
 
 TEST_F(CliTest, HostOnlySessionGivesExactlyThisTranscript) {
-    write("site.json", R"({"name": "site.dgn", "readOnly": true, "views": [{"rotation": 0, "origin": [0, 0, 0], "extent": [10, 10, 0], "fill": true}]})");
+    write(
+        "site.json",
+        R"({"name": "site.dgn", "readOnly": true, "views": [{"rotation": 0, "origin": [0, 0, 0], "extent": [10, 10, 0], "fill": true}]})");
     const std::string script = write("host.session",
                                      "design site.json\n"
                                      "keyin dialog toolbox 113 rastmgr\n"
@@ -195,10 +198,13 @@ TEST_F(CliTest, HostOnlySessionGivesExactlyThisTranscript) {
     const Result r = runPixelmend("session " + script);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out,
-              "{\"event\":\"design\",\"action\":\"opened\",\"name\":\"site.dgn\",\"path\":\"\",\"readOnly\":true,\"views\":1}\n"
-              "{\"event\":\"keyin\",\"id\":0,\"keyin\":\"dialog toolbox 113 rastmgr\",\"list\":0,\"missing\":false,\"text\":\"\"}\n"
+              "{\"event\":\"design\",\"action\":\"opened\",\"name\":\"site.dgn\",\"path\":\"\",\"readOnly\":true,"
+              "\"views\":1}\n"
+              "{\"event\":\"keyin\",\"id\":0,\"keyin\":\"dialog toolbox 113 "
+              "rastmgr\",\"list\":0,\"missing\":false,\"text\":\"\"}\n"
               "{\"event\":\"keyinUnknown\",\"keyin\":\"pxmend copy\"}\n"
               "{\"event\":\"undo\",\"count\":1,\"groups\":0}\n"
               "{\"event\":\"menus\",\"menus\":[]}\n"
-              "{\"event\":\"design\",\"action\":\"closed\",\"name\":\"site.dgn\",\"path\":\"\",\"readOnly\":false,\"views\":0}\n");
+              "{\"event\":\"design\",\"action\":\"closed\",\"name\":\"site.dgn\",\"path\":\"\",\"readOnly\":false,"
+              "\"views\":0}\n");
 }

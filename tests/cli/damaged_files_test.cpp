@@ -47,8 +47,9 @@ TEST_F(DamagedFilesCli, InfoReportsDamageAndDescribesOversizedFilesWithoutDecodi
         const Run huge = timed(std::string("info ") + name, seconds);
         EXPECT_EQ(huge.code, 1) << huge.out;
         EXPECT_TRUE(huge.says("size: 65500 x 65500 pixels")) << huge.out;
-        EXPECT_TRUE(huge.says("pixels: not decoded: the image is 65500 x 65500 pixels (4290250000 pixels), over the "
-                              "limit of 2000000000 pixels"))
+        EXPECT_TRUE(
+            huge.says("pixels: not decoded: the image is 65500 x 65500 pixels (4290250000 pixels), over the "
+                      "limit of 2000000000 pixels"))
             << huge.out;
         EXPECT_LT(seconds, 5.0) << name;
     }

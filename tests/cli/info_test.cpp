@@ -7,7 +7,8 @@ namespace img = subhost::imagefile;
 
 class InfoTest : public RasterFilesTest {
 protected:
-    // A 30 x 20 monochrome TIFF whose bits (padding too) are 1 where one(x, row) says, with the given meaning of a 1 bit.
+    // A 30 x 20 monochrome TIFF whose bits (padding too) are 1 where one(x, row) says, with the given meaning of a 1
+    // bit.
     template <class One>
     std::string monoFile(const std::string& name, img::Photometric photometric, One one) {
         img::Image image = img::makeImage(30, 20, img::ColorMode::Mono).image;
@@ -17,7 +18,8 @@ protected:
         image.paletteCount = 2;
         for (int row = 0; row < 20; ++row)
             for (int x = 0; x < 32; ++x)  // also the 2 padding bits of each row
-                if (one(x, row)) image.pixels[std::size_t(row) * image.stride + std::size_t(x / 8)] |= std::uint8_t(0x80 >> (x % 8));
+                if (one(x, row))
+                    image.pixels[std::size_t(row) * image.stride + std::size_t(x / 8)] |= std::uint8_t(0x80 >> (x % 8));
         return write(name, image);
     }
 };

@@ -27,9 +27,9 @@ protected:
     std::filesystem::path dir;
 
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("pixelmend-files-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir =
+            std::filesystem::temp_directory_path() / ("pixelmend-files-" + std::to_string(::getpid()) + "-" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir / "config");
     }

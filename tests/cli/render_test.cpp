@@ -107,13 +107,16 @@ protected:
 TEST_F(RenderTest, RastersLandPixelForPixelInTheirRenderingColours) {
     const std::string scan = image("scan.png", 8, 6, img::ColorMode::Mono, [](img::Image& im) { setBit(im, 2, 1); });
     // A negative: 1 bits are white, so the one clear bit is the ink.
-    const std::string negative = image("negative.tif", 8, 6, img::ColorMode::Mono, [](img::Image& im) {
-        im.photometric = img::Photometric::MinIsBlack;
-        im.palette[0] = {0, 0, 0};
-        im.palette[1] = {255, 255, 255};
-        std::fill(im.pixels.begin(), im.pixels.end(), 0xFF);
-        im.pixels[5 * im.stride] = 0x7F;  // bottom row, first pixel clear
-    }, img::FileFormat::Tiff);
+    const std::string negative = image(
+        "negative.tif", 8, 6, img::ColorMode::Mono,
+        [](img::Image& im) {
+            im.photometric = img::Photometric::MinIsBlack;
+            im.palette[0] = {0, 0, 0};
+            im.palette[1] = {255, 255, 255};
+            std::fill(im.pixels.begin(), im.pixels.end(), 0xFF);
+            im.pixels[5 * im.stride] = 0x7F;  // bottom row, first pixel clear
+        },
+        img::FileFormat::Tiff);
     const std::string patch = plain("patch.png", 2, 2, kGreen);
     const json rendering = {{"foreground", {255, 0, 0}}, {"background", {0, 0, 255}}};
     const auto picture = render({{"views", {view(0, 0, 16, 6)}},
@@ -147,8 +150,9 @@ TEST_F(RenderTest, ThinInkSurvivesASmallerPicture) {
     EXPECT_EQ(count(picture, kBlack), 8 + 8 - 1);
 
     // Turned a quarter: column 45 becomes the line through design y 45..46, picture row 2.
-    const auto turned = render({{"views", {view(0, 0, 64, 64)}}, {"rasters", {{{"file", scan}, {"origin", {64, 0, 0}}, {"rotation", 90}}}}},
-                               0, 8, 8);
+    const auto turned = render(
+        {{"views", {view(0, 0, 64, 64)}}, {"rasters", {{{"file", scan}, {"origin", {64, 0, 0}}, {"rotation", 90}}}}}, 0,
+        8, 8);
     for (int x = 0; x < 8; ++x) EXPECT_EQ(at(turned, x, 2), kBlack) << x;
     EXPECT_EQ(count(turned, kBlack), 8 + 8 - 1);
 }
@@ -179,9 +183,9 @@ TEST_F(RenderTest, TurnedRastersAndViewsAndTheFittedView) {
     EXPECT_EQ(picture.width, 532);
     EXPECT_EQ(at(picture, 266, 5), kBlack);
     EXPECT_EQ(at(picture, 266, 1018), kBlack);
-    EXPECT_EQ(at(picture, 100, 512), kRed);    // the top row lies at the left
-    EXPECT_EQ(at(picture, 400, 512), kBlue);   // the bottom row at the right
-    EXPECT_EQ(at(picture, 400, 40), kGreen);   // the last pixel of the bottom row, at the top
+    EXPECT_EQ(at(picture, 100, 512), kRed);   // the top row lies at the left
+    EXPECT_EQ(at(picture, 400, 512), kBlue);  // the bottom row at the right
+    EXPECT_EQ(at(picture, 400, 40), kGreen);  // the last pixel of the bottom row, at the top
 }
 
 // The clip boundary shows only its inside, masks hide theirs, and a transparent background lets the raster
@@ -194,10 +198,10 @@ TEST_F(RenderTest, ClipMasksBoundaryAndTransparency) {
                 {"clipMasks", {{{1, 1}, {3, 1}, {3, 3}, {1, 3}}}}};
     auto picture = render({{"views", {view(0, 0, 10, 10)}}, {"rasters", {{{"file", under}}, top}}}, 0, 10, 10);
     ASSERT_EQ(picture.width, 10) << lastError;
-    EXPECT_EQ(at(picture, 0, 9), kBlack);   // the ink inside the boundary
+    EXPECT_EQ(at(picture, 0, 9), kBlack);  // the ink inside the boundary
     EXPECT_EQ(at(picture, 4, 0), kWhite);
-    EXPECT_EQ(at(picture, 5, 0), kGreen);   // outside the boundary
-    EXPECT_EQ(at(picture, 1, 8), kGreen);   // inside the mask: design (1..3, 1..3) is rows 7 and 8
+    EXPECT_EQ(at(picture, 5, 0), kGreen);  // outside the boundary
+    EXPECT_EQ(at(picture, 1, 8), kGreen);  // inside the mask: design (1..3, 1..3) is rows 7 and 8
     EXPECT_EQ(at(picture, 2, 7), kGreen);
     EXPECT_EQ(at(picture, 3, 8), kWhite);
     EXPECT_EQ(count(picture, kGreen), 50 + 4);
@@ -220,8 +224,8 @@ TEST_F(RenderTest, ClipMasksBoundaryAndTransparency) {
 // Filled shapes show their fill colour inside their outline when the view fills; elements lie over rasters.
 TEST_F(RenderTest, FilledShapesFollowTheViewsFill) {
     const std::string under = plain("under.png", 20, 20, kWhite);
-    const json square = {{"id", 1}, {"type", "shape"}, {"points", {{2, 2}, {8, 2}, {8, 8}, {2, 8}}},
-                         {"color", 3}, {"filled", true}, {"fillColor", 2}};
+    const json square = {{"id", 1},    {"type", "shape"}, {"points", {{2, 2}, {8, 2}, {8, 8}, {2, 8}}},
+                         {"color", 3}, {"filled", true},  {"fillColor", 2}};
     json v = view(0, 0, 20, 20);
     auto picture = render({{"views", {v}}, {"rasters", {{{"file", under}}}}, {"elements", {square}}}, 0, 20, 20);
     ASSERT_EQ(picture.width, 20) << lastError;
@@ -271,8 +275,12 @@ TEST_F(RenderTest, LineWeightsStylesAndDrawingOrder) {
 // the whole line has it, and a shape around the whole picture fills all of it.
 TEST_F(RenderTest, FarOffGeometryIsCutNotLost) {
     const json elements = {
-        {{"id", 1}, {"type", "shape"}, {"points", {{-1e12, -1e12}, {1e12, -1e12}, {1e12, 1e12}, {-1e12, 1e12}}},
-         {"color", 3}, {"filled", true}, {"fillColor", 2}},
+        {{"id", 1},
+         {"type", "shape"},
+         {"points", {{-1e12, -1e12}, {1e12, -1e12}, {1e12, 1e12}, {-1e12, 1e12}}},
+         {"color", 3},
+         {"filled", true},
+         {"fillColor", 2}},
         // 1e9 units from its start to the picture's left edge: a whole number of 6-on, 4-off periods.
         {{"id", 2}, {"type", "line"}, {"points", {{-1e9, 50.5}, {1e15, 50.5}}}, {"color", 1}, {"style", 2}},
         {{"id", 3}, {"type", "line"}, {"points", {{20.5, -1e12}, {20.5, 1e12}}}, {"color", 4}},
@@ -340,8 +348,8 @@ static CommandOutput pixelmend(const std::string& args) {
 // existing picture as it was.
 TEST_F(RenderTest, CommandWritesThePictureOrLeavesItAlone) {
     const std::string file = plain("photo.png", 40, 20, kBlue);
-    const std::string path = design({{"views", {view(0, 0, 40, 20)}},
-                                     {"rasters", {{{"file", file}}, {{"file", "missing.tif"}}}}});
+    const std::string path =
+        design({{"views", {view(0, 0, 40, 20)}}, {"rasters", {{{"file", file}}, {{"file", "missing.tif"}}}}});
     const std::string out = (dir / "view.png").string();
     CommandOutput r = pixelmend("render " + path + " --size 80x40 -o " + out);
     EXPECT_EQ(r.code, 0) << r.out;
@@ -353,8 +361,8 @@ TEST_F(RenderTest, CommandWritesThePictureOrLeavesItAlone) {
     EXPECT_EQ(written.image.pixels[2], 255);
 
     const auto before = fs::file_size(out);
-    for (const std::string& args :
-         {std::string("render " + path + " --size 80 -o " + out), "render " + path + " -o out.jpg", "render -o " + out}) {
+    for (const std::string& args : {std::string("render " + path + " --size 80 -o " + out),
+                                    "render " + path + " -o out.jpg", "render -o " + out}) {
         r = pixelmend(args);
         EXPECT_EQ(r.code, 2) << args << "\n" << r.out;
     }

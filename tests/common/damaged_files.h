@@ -87,15 +87,16 @@ inline bool writeCutJpeg(const std::string& path, int width, int height) {
 
 // A GIF whose screen claims 65 500 x 65 500 pixels, holding one 1 x 1 image: 35 bytes.
 inline std::vector<std::uint8_t> hugeGif() {
-    return {'G', 'I', 'F', '8', '9', 'a', 0xDC, 0xFF, 0xDC, 0xFF, 0x80, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF,
-            0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, 0x3B};
+    return {'G',  'I',  'F', '8', '9', 'a', 0xDC, 0xFF, 0xDC, 0xFF, 0x80, 0, 0, 0,    0,    0, 0xFF, 0xFF,
+            0xFF, 0x2C, 0,   0,   0,   0,   1,    0,    1,    0,    0,    2, 2, 0x44, 0x01, 0, 0x3B};
 }
 
 // A 16 x 16 grey JPEG whose frame header claims 65 500 x 65 500 pixels; false when it cannot be made.
 inline bool writeHugeJpeg(const std::string& path) {
     namespace img = subhost::imagefile;
     img::ImageResult made = img::makeImage(16, 16, img::ColorMode::Grey8);
-    if (!made.ok || img::createImageFile(path, img::FileFormat::Jpeg, made.image).status != img::kStatusOk) return false;
+    if (!made.ok || img::createImageFile(path, img::FileFormat::Jpeg, made.image).status != img::kStatusOk)
+        return false;
     std::vector<std::uint8_t> bytes = bytesOf(path);
     for (std::size_t i = 2; i + 9 < bytes.size(); ++i) {
         if (bytes[i] != 0xFF || bytes[i + 1] != 0xC0) continue;

@@ -59,7 +59,7 @@ TEST_F(DeleteTest, BlockOffEveryRasterIsRefusedAndStartsAgain) {
 TEST_F(DeleteTest, ResetBeforeAnyCornerEndsAndAfterTheFirstStartsANewCorner) {
     command(rid::CMD_DELETE);
     point(80.5, 80.5);
-    subhost::resetButton();          // the first corner is forgotten
+    subhost::resetButton();  // the first corner is forgotten
     points({{10.5, 10.5}, {20.5, 20.5}, {0, 0}});
     EXPECT_EQ(at(15, 15), 255);
     EXPECT_EQ(at(85, 85), patternAt(85, 14));
@@ -281,8 +281,7 @@ TEST_F(DeleteTest, UnreadableRasterIsReportedWithTheHostErrorNumber) {
     const int hostErrno = mdlErrno_get();
     EXPECT_NE(hostErrno, 0);
     EXPECT_NE(hostErrno, ERROR);
-    EXPECT_TRUE(shown("MDL error number: " + std::to_string(hostErrno) + "."))
-        << testing::PrintToString(messages());
+    EXPECT_TRUE(shown("MDL error number: " + std::to_string(hostErrno) + ".")) << testing::PrintToString(messages());
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ TEST_F(ChangedFileTest, MessageCentreNamesTheFileAndWhy) {
         ASSERT_FALSE(errors.empty());
         const std::string path = (dir / "scan.tif").string();
         bool named = false;
-        for (const auto& text : errors) named |= text.find(path) != std::string::npos && text.find(c.why) != std::string::npos;
+        for (const auto& text : errors)
+            named |= text.find(path) != std::string::npos && text.find(c.why) != std::string::npos;
         EXPECT_TRUE(named) << errors.front();
     }
 }

@@ -36,10 +36,10 @@ TEST_F(CopyMoveTest, MoveToAnOverlappingPlaceShowsTheMovedPixelsOverTheHole) {
     const int corner = at(r, 11, 11);
     const int farCorner = at(r, 29, 29);
     blockAndBase(rid::CMD_MOVE);
-    point(20.5, 20.5);  // moved by 10, 10: overlaps its old place
-    EXPECT_EQ(at(r, 21, 21), corner);     // moved pixels over the old area
+    point(20.5, 20.5);                 // moved by 10, 10: overlaps its old place
+    EXPECT_EQ(at(r, 21, 21), corner);  // moved pixels over the old area
     EXPECT_EQ(at(r, 39, 39), farCorner);
-    EXPECT_EQ(at(r, 15, 15), 255);        // the uncovered part of the hole
+    EXPECT_EQ(at(r, 15, 15), 255);  // the uncovered part of the hole
     subhost::undo::undoGroups(1);
     EXPECT_EQ(at(r, 15, 15), patternAt(15, 84));
     EXPECT_EQ(at(r, 21, 21), patternAt(21, 78));
@@ -94,10 +94,14 @@ TEST_F(CopyMoveTest, MergeOrsMonochromePixels) {
             const int ink = pixel(r, x, row);
             const bool v = pixel(r, x - 50, row) != 0;
             const bool h = row % 4 == 0;
-            if (v && h) both += ink;
-            else if (v) vertical += ink;
-            else if (h) horizontal += ink;
-            else EXPECT_EQ(ink, 0) << x << "," << row;
+            if (v && h)
+                both += ink;
+            else if (v)
+                vertical += ink;
+            else if (h)
+                horizontal += ink;
+            else
+                EXPECT_EQ(ink, 0) << x << "," << row;
         }
     }
     EXPECT_GT(vertical, 0);

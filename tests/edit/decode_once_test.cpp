@@ -31,8 +31,8 @@ img::Image busySheet() {
             const bool hatched = (x / 1000 + y / 1000) % 3 == 0 && (x + y) % 24 < 2;
             // Character-sized marks: 20 x 28 cells, each with a pattern of strokes of its own.
             const int cell = (x / 24) * 7919 + (y / 36) * 104729;
-            const bool text = (y / 36) % 4 == 1 && (x % 24) < 20 && (y % 36) < 28 &&
-                              (((x % 24) / 4 + (y % 36) / 4 + cell) % 5 == 0);
+            const bool text =
+                (y / 36) % 4 == 1 && (x % 24) < 20 && (y % 36) < 28 && (((x % 24) / 4 + (y % 36) / 4 + cell) % 5 == 0);
             if (frame || ruled || hatched || text) ink(x, y);
         }
     }

@@ -8,20 +8,19 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "edit/block.h"
-#include "frame/app.h"
-#include "raster/context.h"
 #include "edit/blockops.h"
 #include "frame/app.h"
 #include "frame/commands.h"
 #include "host/mdlresource.h"
 #include "raster/commit.h"
+#include "raster/context.h"
 #include "raster/target.h"
 #include "resources/ids.h"
 #include "settings/settings.h"
@@ -91,8 +90,7 @@ protected:
                                  {"readOnly", readOnly},
                                  {"views", {{{"rotation", 0}, {"origin", {0, 0, 0}}, {"extent", {400, 400, 0}}}}},
                                  {"rasters", rasters}};
-        if (extra.is_object())
-            design.update(extra);
+        if (extra.is_object()) design.update(extra);
         const auto path = dir / "site.json";
         std::ofstream(path) << design.dump();
         std::string error;
@@ -123,8 +121,7 @@ protected:
     static std::vector<DgnRasterP> rasters() {
         std::vector<DgnRasterP> out;
         const DgnRasterCollection all = DgnRasterCollection::GetRasters(nullptr);
-        for (auto it = all.begin(); it.IsDifferent(all.end()); it.MoveToNext())
-            out.push_back(it.GetCurrent());
+        for (auto it = all.begin(); it.IsDifferent(all.end()); it.MoveToNext()) out.push_back(it.GetCurrent());
         return out;
     }
 
@@ -141,8 +138,7 @@ protected:
     std::vector<std::string> messages() const {
         std::vector<std::string> out;
         for (const auto& e : subhost::transcript())
-            if (e.value("event", "") == "messageBox")
-                out.push_back(e.value("text", ""));
+            if (e.value("event", "") == "messageBox") out.push_back(e.value("text", ""));
         return out;
     }
 
@@ -150,15 +146,13 @@ protected:
     static std::vector<nlohmann::json> events(const std::string& event) {
         std::vector<nlohmann::json> out;
         for (const auto& e : subhost::transcript())
-            if (e.value("event", "") == event)
-                out.push_back(e);
+            if (e.value("event", "") == event) out.push_back(e);
         return out;
     }
 
     bool shown(const std::string& text) const {
         for (const auto& m : messages())
-            if (m.find(text) != std::string::npos)
-                return true;
+            if (m.find(text) != std::string::npos) return true;
         return false;
     }
 };

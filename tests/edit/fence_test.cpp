@@ -16,8 +16,8 @@ protected:
     // A 100 x 100 grey raster at the origin with a triangular fence and a line inside it.
     void startWithFence(const nlohmann::json& rasterEntry = {{"file", "scan.tif"}}) {
         greyFile("scan.tif", 100, 100);
-        const nlohmann::json extra = {
-            {"fence", triangle}, {"elements", {{{"id", 1}, {"type", "line"}, {"points", {{12, 12}, {20, 12}}}}}}};
+        const nlohmann::json extra = {{"fence", triangle},
+                                      {"elements", {{{"id", 1}, {"type", "line"}, {"points", {{12, 12}, {20, 12}}}}}}};
         start(nlohmann::json::array({rasterEntry}), false, extra);
         ASSERT_EQ(rasters().size(), 1u) << nlohmann::json(subhost::transcript()).dump();
         raster = rasters().at(0);
@@ -106,7 +106,6 @@ TEST_F(FenceTest, FenceModeWithoutFenceMakesOneFromTheCorners) {
     point(0, 0);
     EXPECT_EQ(at(15, 15), 255);
 }
-
 
 // Bounds (min x, min y, max x, max y) of the points of the last dynamics shape.
 std::array<double, 4> dynamicsBounds() {

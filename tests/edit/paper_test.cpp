@@ -11,8 +11,8 @@ struct PaperCase {
     const char* file;
     img::FileFormat format;
     img::Photometric photometric;
-    bool negative;         // black sheet, white drawing
-    bool shownLightOnDark; // the attachment's rendering: white foreground on black
+    bool negative;          // black sheet, white drawing
+    bool shownLightOnDark;  // the attachment's rendering: white foreground on black
 };
 
 std::string caseName(const ::testing::TestParamInfo<PaperCase>& info) {
@@ -58,8 +58,7 @@ protected:
         ASSERT_EQ(status.status, 0) << status.error;
         original = img::readImage(path).image;
         nlohmann::json entry = {{"file", c.file}};
-        if (c.shownLightOnDark)
-            entry["rendering"] = {{"foreground", {255, 255, 255}}, {"background", {0, 0, 0}}};
+        if (c.shownLightOnDark) entry["rendering"] = {{"foreground", {255, 255, 255}}, {"background", {0, 0, 0}}};
         entry.update(extraEntry);
         start(nlohmann::json::array({entry}), false, extra);
         ASSERT_EQ(rasters().size(), 1u) << nlohmann::json(subhost::transcript()).dump();
@@ -147,15 +146,15 @@ TEST_P(PaperColour, DeleteOnATurnedRasterWritesPaperOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     ScansAndRenderings, PaperColour,
-    ::testing::Values(
-        PaperCase{"neg-minwhite.tif", img::FileFormat::Tiff, img::Photometric::MinIsWhite, true, false},
-        PaperCase{"neg-minblack.tif", img::FileFormat::Tiff, img::Photometric::MinIsBlack, true, false},
-        PaperCase{"neg.png", img::FileFormat::Png, img::Photometric::MinIsBlack, true, false},
-        PaperCase{"neg.bmp", img::FileFormat::Bmp, img::Photometric::MinIsWhite, true, false},
-        PaperCase{"neg-shown-light.tif", img::FileFormat::Tiff, img::Photometric::MinIsWhite, true, true},
-        PaperCase{"pos-shown-light.tif", img::FileFormat::Tiff, img::Photometric::MinIsWhite, false, true},
-        PaperCase{"pos-minblack.png", img::FileFormat::Png, img::Photometric::MinIsBlack, false, false},
-        PaperCase{"pos.bmp", img::FileFormat::Bmp, img::Photometric::MinIsWhite, false, false}),
+    ::testing::Values(PaperCase{"neg-minwhite.tif", img::FileFormat::Tiff, img::Photometric::MinIsWhite, true, false},
+                      PaperCase{"neg-minblack.tif", img::FileFormat::Tiff, img::Photometric::MinIsBlack, true, false},
+                      PaperCase{"neg.png", img::FileFormat::Png, img::Photometric::MinIsBlack, true, false},
+                      PaperCase{"neg.bmp", img::FileFormat::Bmp, img::Photometric::MinIsWhite, true, false},
+                      PaperCase{"neg-shown-light.tif", img::FileFormat::Tiff, img::Photometric::MinIsWhite, true, true},
+                      PaperCase{"pos-shown-light.tif", img::FileFormat::Tiff, img::Photometric::MinIsWhite, false,
+                                true},
+                      PaperCase{"pos-minblack.png", img::FileFormat::Png, img::Photometric::MinIsBlack, false, false},
+                      PaperCase{"pos.bmp", img::FileFormat::Bmp, img::Photometric::MinIsWhite, false, false}),
     caseName);
 
 }  // namespace

@@ -9,8 +9,7 @@ class Commands : public FrameTest {
 protected:
     void start(const char* disable = nullptr, bool readOnly = false) {
         writeSettings("FirstRunUnderV10=0\nDontShowV8iWarning=1\n");
-        if (disable)
-            subhost::setCfgVar("PXMEND_DISABLE", disable);
+        if (disable) subhost::setCfgVar("PXMEND_DISABLE", disable);
         openDesign(readOnly);
         load();
         subhost::clearTranscript();
@@ -19,8 +18,7 @@ protected:
     std::vector<int> disabledSlots() {
         std::vector<int> slots;
         for (int slot = 0; slot < 16; ++slot)
-            if (b_commandDisabled(slot))
-                slots.push_back(slot);
+            if (b_commandDisabled(slot)) slots.push_back(slot);
         return slots;
     }
 };
@@ -98,11 +96,16 @@ TEST_F(Commands, PassedGateSetsCommandAndPrompt) {
         const char* name;
     };
     const Case cases[] = {
-        {"PXMEND COPY", 1, 23, "Copy Raster Block"},       {"PXMEND MOVE", 2, 23, "Move Raster Block"},
-        {"PXMEND DELETE", 3, 25, "Delete Raster Block"},   {"PXMEND STAMP", 5, 26, "Stamp Elements"},
-        {"PXMEND CROP", 4, 25, "Crop Raster"},             {"PXMEND DESKEW", 6, 26, "Deskew Raster"},
-        {"PXMEND DESPECKLE", 7, 25, "Despeckle Raster"},   {"PXMEND BRUSH", 8, 26, "Raster Brush"},
-        {"PXMEND RESIZE", 9, 26, "Resize Raster Canvas"},  {"PXMEND EDIT", 15, 26, "Edit Raster Externally"},
+        {"PXMEND COPY", 1, 23, "Copy Raster Block"},
+        {"PXMEND MOVE", 2, 23, "Move Raster Block"},
+        {"PXMEND DELETE", 3, 25, "Delete Raster Block"},
+        {"PXMEND STAMP", 5, 26, "Stamp Elements"},
+        {"PXMEND CROP", 4, 25, "Crop Raster"},
+        {"PXMEND DESKEW", 6, 26, "Deskew Raster"},
+        {"PXMEND DESPECKLE", 7, 25, "Despeckle Raster"},
+        {"PXMEND BRUSH", 8, 26, "Raster Brush"},
+        {"PXMEND RESIZE", 9, 26, "Resize Raster Canvas"},
+        {"PXMEND EDIT", 15, 26, "Edit Raster Externally"},
         {"pxmend scratch attach", 11, 27, "Attach Scratch Area"},
     };
     for (const Case& c : cases) {
@@ -160,15 +163,34 @@ TEST_F(Commands, RasterToolsSendsHostKeyin) {
 
 TEST_F(Commands, EveryKeyinReachesARegisteredCommand) {
     start();
-    const char* keyins[] = {"PXMEND COPY", "PXMEND MOVE", "PXMEND DELETE", "PXMEND STAMP", "PXMEND CROP",
-                            "PXMEND DESKEW", "PXMEND DESPECKLE", "PXMEND BRUSH", "PXMEND RESIZE",
-                            "PXMEND RESIZE APPLY", "PXMEND RESIZE CANCEL", "PXMEND EDIT", "PXMEND SCRATCH ATTACH",
-                            "PXMEND SCRATCH DETACH", "PXMEND RASTERTOOLS", "PXMEND TOOLBOX",
-                            "PXMEND SETTINGS OPEN", "PXMEND SETTINGS SAVE", "PXMEND SETTINGS SAVEAS",
-                            "PXMEND SETTINGS AUTOSAVE", "PXMEND SETTINGS DEFAULTS", "PXMEND SETTINGS DIALOG",
-                            "PXMEND HELP ABOUT", "PXMEND HELP TOPIC copy", "PXMEND GATE", "pxm desp", "PXMEND DES"};
-    for (const char* text : keyins)
-        keyin(text);
+    const char* keyins[] = {"PXMEND COPY",
+                            "PXMEND MOVE",
+                            "PXMEND DELETE",
+                            "PXMEND STAMP",
+                            "PXMEND CROP",
+                            "PXMEND DESKEW",
+                            "PXMEND DESPECKLE",
+                            "PXMEND BRUSH",
+                            "PXMEND RESIZE",
+                            "PXMEND RESIZE APPLY",
+                            "PXMEND RESIZE CANCEL",
+                            "PXMEND EDIT",
+                            "PXMEND SCRATCH ATTACH",
+                            "PXMEND SCRATCH DETACH",
+                            "PXMEND RASTERTOOLS",
+                            "PXMEND TOOLBOX",
+                            "PXMEND SETTINGS OPEN",
+                            "PXMEND SETTINGS SAVE",
+                            "PXMEND SETTINGS SAVEAS",
+                            "PXMEND SETTINGS AUTOSAVE",
+                            "PXMEND SETTINGS DEFAULTS",
+                            "PXMEND SETTINGS DIALOG",
+                            "PXMEND HELP ABOUT",
+                            "PXMEND HELP TOPIC copy",
+                            "PXMEND GATE",
+                            "pxm desp",
+                            "PXMEND DES"};
+    for (const char* text : keyins) keyin(text);
     // "DES" is ambiguous (deskew, despeckle): the only key-in without a command.
     const auto unknown = events("commandUnknown");
     ASSERT_EQ(unknown.size(), 1u);

@@ -46,15 +46,13 @@ protected:
     // Loads the add-on as the host does from a key-in (or how); asserts success.
     void load(const std::string& how = "KEYIN") {
         std::string error;
-        ASSERT_TRUE(subhost::loadLinkedApplication(&MdlMain, &MdlResources, (dir / "bin" / "pxmend.so").string(), how,
-                                                   &error))
+        ASSERT_TRUE(
+            subhost::loadLinkedApplication(&MdlMain, &MdlResources, (dir / "bin" / "pxmend.so").string(), how, &error))
             << error;
     }
 
     // Writes text as the settings file.
-    void writeSettings(const std::string& text) {
-        std::ofstream(settingsPath) << text;
-    }
+    void writeSettings(const std::string& text) { std::ofstream(settingsPath) << text; }
 
     std::string readFile(const std::filesystem::path& path) {
         std::ifstream in(path);
@@ -66,8 +64,9 @@ protected:
     // A design file with one view; readOnly as given.
     std::filesystem::path writeDesign(bool readOnly, const std::string& name = "site.dgn") {
         const auto path = dir / (name + ".json");
-        std::ofstream(path) << R"({"name": ")" << name << R"(", "readOnly": )" << (readOnly ? "true" : "false")
-                            << R"(, "views": [{"rotation": 0, "origin": [0, 0, 0], "extent": [100, 100, 0], "fill": true}]})";
+        std::ofstream(path)
+            << R"({"name": ")" << name << R"(", "readOnly": )" << (readOnly ? "true" : "false")
+            << R"(, "views": [{"rotation": 0, "origin": [0, 0, 0], "extent": [100, 100, 0], "fill": true}]})";
         return path;
     }
 
@@ -85,8 +84,7 @@ protected:
     std::vector<nlohmann::json> events(const std::string& event) {
         std::vector<nlohmann::json> found;
         for (const auto& e : subhost::transcript())
-            if (e.value("event", "") == event)
-                found.push_back(e);
+            if (e.value("event", "") == event) found.push_back(e);
         return found;
     }
 
@@ -94,8 +92,7 @@ protected:
     std::vector<nlohmann::json> boxes(int dialogId) {
         std::vector<nlohmann::json> found;
         for (const auto& e : events("messageBox"))
-            if (e.value("dialog", 0) == dialogId)
-                found.push_back(e);
+            if (e.value("dialog", 0) == dialogId) found.push_back(e);
         return found;
     }
 
@@ -103,8 +100,7 @@ protected:
     nlohmann::json item(const std::string& dialog, const std::string& type, int id) {
         const nlohmann::json dump = subhost::dumpItems(dialog);
         for (const auto& i : dump.value("items", nlohmann::json::array()))
-            if (i.value("type", "") == type && i.value("id", 0) == id)
-                return i;
+            if (i.value("type", "") == type && i.value("id", 0) == id) return i;
         ADD_FAILURE() << "no item " << type << " " << id << " in dialog " << dialog << ": " << dump.dump();
         return nlohmann::json::object();
     }

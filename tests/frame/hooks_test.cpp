@@ -60,8 +60,7 @@ TEST_F(Hooks, LockedScaleCopiesEitherFieldUnlockedScalesStayApart) {
 std::vector<nlohmann::json> drawn(const nlohmann::json& item, const std::string& kind) {
     std::vector<nlohmann::json> found;
     for (const auto& call : item.value("drawing", nlohmann::json::array()))
-        if (call.value("kind", "") == kind)
-            found.push_back(call);
+        if (call.value("kind", "") == kind) found.push_back(call);
     return found;
 }
 

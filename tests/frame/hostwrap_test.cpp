@@ -34,10 +34,16 @@ TEST(HostText, Utf8BothWays) {
 // encoding still names its file. A wide character with no UTF-8 form becomes U+FFFD.
 TEST(HostText, InvalidTextIsEscapedNotDropped) {
     const TextCase escaped[] = {
-        {"a\xFF" "b", L"a\xDCFF" L"b"},
-        {"jos\xE9", L"jos\xDCE9"},                // Latin-1
-        {"\xC3", L"\xDCC3"},                      // cut short at the end
-        {"\xE2\x82" "A", L"\xDCE2\xDC82" L"A"},   // cut short before another character
+        {"a\xFF"
+         "b",
+         L"a\xDCFF"
+         L"b"},
+        {"jos\xE9", L"jos\xDCE9"},  // Latin-1
+        {"\xC3", L"\xDCC3"},        // cut short at the end
+        {"\xE2\x82"
+         "A",
+         L"\xDCE2\xDC82"
+         L"A"},                                   // cut short before another character
         {"\xC0\xAF", L"\xDCC0\xDCAF"},            // overlong
         {"\xED\xA0\x80", L"\xDCED\xDCA0\xDC80"},  // an encoded surrogate
     };
@@ -73,12 +79,12 @@ TEST(HostText, NameCompareIgnoresAsciiCaseOnly) {
         {"Photo.TIF", "photo.tif", 0},
         {"/Data/Sheet-1.HMR", "/data/sheet-1.hmr", 0},
         {"a", "B", -1},
-        {"[", "a", -1},                       // '[' lies between 'Z' and 'a': case is folded first
+        {"[", "a", -1},  // '[' lies between 'Z' and 'a': case is folded first
         {"abc", "ab", 1},
         {"ab", "abc", -1},
-        {"jos\xC3\xA9", "JOS\xC3\xA9", 0},   // the bytes of a non-ASCII letter are compared as they are
-        {"jos\xC3\xA9", "jos\xC3\x89", 1},   // not folded: U+00E9 and U+00C9 differ
-        {"z", "\xC3", -1},                    // bytes above 127 sort after ASCII
+        {"jos\xC3\xA9", "JOS\xC3\xA9", 0},  // the bytes of a non-ASCII letter are compared as they are
+        {"jos\xC3\xA9", "jos\xC3\x89", 1},  // not folded: U+00E9 and U+00C9 differ
+        {"z", "\xC3", -1},                  // bytes above 127 sort after ASCII
     };
     auto sign = [](int n) { return (n > 0) - (n < 0); };
     for (const Case& c : cases) {

@@ -8,9 +8,7 @@
 
 namespace {
 
-bool toolBoxOpen() {
-    return mdlDialog_find(2, L"PXMEND") != nullptr;
-}
+bool toolBoxOpen() { return mdlDialog_find(2, L"PXMEND") != nullptr; }
 
 // ---- Host version flags and the warning that goes with 8.11 and later ----
 
@@ -168,17 +166,14 @@ TEST_P(AppDirectory, OneSeparatorBetweenPartsAndATrailingOne) {
     EXPECT_STREQ(frameState().appDirectory, GetParam().directory);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, AppDirectory,
-    ::testing::Values(DirectoryCase{L"/opt/pixelmend/bin/pxmend.so", "/opt/pixelmend/bin/"},
-                      DirectoryCase{L"/opt//pixelmend///bin/pxmend.so", "/opt/pixelmend/bin/"},
-                      DirectoryCase{L"//server/share//apps/pxmend.so", "//server/share/apps/"},
-                      DirectoryCase{L"\\\\server\\share\\pxmend.so", "//server/share/"},
-                      DirectoryCase{L"///pxmend.so", "//"},
-                      DirectoryCase{L"/pxmend.so", "/"},
-                      DirectoryCase{L"pxmend.so", "./"},
-                      DirectoryCase{L"", "./"},
-                      DirectoryCase{nullptr, "./"}));
+INSTANTIATE_TEST_SUITE_P(Paths, AppDirectory,
+                         ::testing::Values(DirectoryCase{L"/opt/pixelmend/bin/pxmend.so", "/opt/pixelmend/bin/"},
+                                           DirectoryCase{L"/opt//pixelmend///bin/pxmend.so", "/opt/pixelmend/bin/"},
+                                           DirectoryCase{L"//server/share//apps/pxmend.so", "//server/share/apps/"},
+                                           DirectoryCase{L"\\\\server\\share\\pxmend.so", "//server/share/"},
+                                           DirectoryCase{L"///pxmend.so", "//"}, DirectoryCase{L"/pxmend.so", "/"},
+                                           DirectoryCase{L"pxmend.so", "./"}, DirectoryCase{L"", "./"},
+                                           DirectoryCase{nullptr, "./"}));
 
 TEST(AppDirectoryLimits, OverlongPathIsCutToTheBuffer) {
     const std::wstring longPath = L"/" + std::wstring(400, L'a') + L"/pxmend.so";

@@ -26,9 +26,9 @@ namespace {
 struct Kind {
     const char* name;
     int (*fuzzOne)(const std::uint8_t*, std::size_t);
-    int cases;                        // mutated cases in the plain build
-    std::size_t maxSize;              // largest case
-    std::vector<std::string> words;   // words of the input's language (text kinds)
+    int cases;                       // mutated cases in the plain build
+    std::size_t maxSize;             // largest case
+    std::vector<std::string> words;  // words of the input's language (text kinds)
 };
 
 // Cases per kind: the kind's own count (half of it under the sanitizers, which run
@@ -67,8 +67,10 @@ std::string runCase(const Kind& kind, const fuzzloop::Bytes& data, int number) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (fault.empty() && seconds > kMaxSeconds) fault = "took " + std::to_string(seconds) + " s";
     if (fault.empty()) return fault;
-    const fs::path kept = fs::temp_directory_path() / ("pxmend-fuzz-" + std::string(kind.name) + "-" + std::to_string(number) + ".bin");
-    std::ofstream(kept, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    const fs::path kept =
+        fs::temp_directory_path() / ("pxmend-fuzz-" + std::string(kind.name) + "-" + std::to_string(number) + ".bin");
+    std::ofstream(kept, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
     return "case " + std::to_string(number) + " (" + kept.string() + "): " + fault;
 }
 
@@ -95,20 +97,44 @@ void runKind(const Kind& kind) {
 
 }  // namespace
 
-TEST(FuzzLoop, RasterFilesThroughTheCodecs) {
-    runKind({"raster", &pxfuzz::raster::fuzzOne, 600, 64 << 10, {}});
-}
+TEST(FuzzLoop, RasterFilesThroughTheCodecs) { runKind({"raster", &pxfuzz::raster::fuzzOne, 600, 64 << 10, {}}); }
 
 TEST(FuzzLoop, SessionScripts) {
     runKind({"script",
              &pxfuzz::script::fuzzOne,
              240,
              8 << 10,
-             {"\n", " ", "design site.json\n", "load\n", "unload\n", "keyin PXMEND DELETE\n", "keyin PXMEND CROP\n",
-              "keyin PXMEND COPY\n", "keyin PXMEND MOVE\n", "keyin PXMEND RESIZE\n", "keyin PXMEND SETTINGS SAVE\n",
-              "point 10 10\n", "point 40 30\n", "point 1e308 -1e308\n", "reset\n", "undo\n", "redo\n", "save\n",
-              "answer yes\n", "answer no\n", "fence 1 1 50 1 50 40\n", "render out.png size 16x16\n", "set ModifyMode 1\n",
-              "cfg PXMEND_SETTINGS s.ini\n", "dump rasters\n", "\xEF\xBB\xBF", "\r\n", "view 7", "-0", "nan", "0x"}});
+             {"\n",
+              " ",
+              "design site.json\n",
+              "load\n",
+              "unload\n",
+              "keyin PXMEND DELETE\n",
+              "keyin PXMEND CROP\n",
+              "keyin PXMEND COPY\n",
+              "keyin PXMEND MOVE\n",
+              "keyin PXMEND RESIZE\n",
+              "keyin PXMEND SETTINGS SAVE\n",
+              "point 10 10\n",
+              "point 40 30\n",
+              "point 1e308 -1e308\n",
+              "reset\n",
+              "undo\n",
+              "redo\n",
+              "save\n",
+              "answer yes\n",
+              "answer no\n",
+              "fence 1 1 50 1 50 40\n",
+              "render out.png size 16x16\n",
+              "set ModifyMode 1\n",
+              "cfg PXMEND_SETTINGS s.ini\n",
+              "dump rasters\n",
+              "\xEF\xBB\xBF",
+              "\r\n",
+              "view 7",
+              "-0",
+              "nan",
+              "0x"}});
 }
 
 TEST(FuzzLoop, DesignFiles) {
@@ -116,9 +142,36 @@ TEST(FuzzLoop, DesignFiles) {
              &pxfuzz::design::fuzzOne,
              500,
              16 << 10,
-             {"null", "true", "\"\"", "[]", "{}", "-1", "1e400", "0.5", "\"scan.tif\"", "\"photo.png\"", "\"file\"",
-              "\"rasters\"", "\"views\"", "\"elements\"", "\"extent\"", "\"origin\"", "\"rendering\"", "\"clipMasks\"",
-              "\"readOnly\"", "\"transparentBackground\"", "\"colorTable\"", "\"fence\"", "\"selection\"",
-              "\"type\"", "\"points\"", "\"color\"",
-              "\"ellipse\"", "\"shape\"", "\"text\"", "[[0,0],[1,1],[2,0]]", "\"\\u0000\"", "[0,0,0]"}});
+             {"null",
+              "true",
+              "\"\"",
+              "[]",
+              "{}",
+              "-1",
+              "1e400",
+              "0.5",
+              "\"scan.tif\"",
+              "\"photo.png\"",
+              "\"file\"",
+              "\"rasters\"",
+              "\"views\"",
+              "\"elements\"",
+              "\"extent\"",
+              "\"origin\"",
+              "\"rendering\"",
+              "\"clipMasks\"",
+              "\"readOnly\"",
+              "\"transparentBackground\"",
+              "\"colorTable\"",
+              "\"fence\"",
+              "\"selection\"",
+              "\"type\"",
+              "\"points\"",
+              "\"color\"",
+              "\"ellipse\"",
+              "\"shape\"",
+              "\"text\"",
+              "[[0,0],[1,1],[2,0]]",
+              "\"\\u0000\"",
+              "[0,0,0]"}});
 }

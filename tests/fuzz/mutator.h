@@ -17,7 +17,8 @@ class Mutator {
 public:
     // Takes the seeds to mutate (at least one), words to insert (may be empty) and the
     // largest case size.
-    Mutator(std::vector<Bytes> seeds, std::vector<std::string> words, std::size_t maxSize, std::uint32_t seed = 20261206)
+    Mutator(std::vector<Bytes> seeds, std::vector<std::string> words, std::size_t maxSize,
+            std::uint32_t seed = 20261206)
         : seeds_(std::move(seeds)), words_(std::move(words)), maxSize_(maxSize), random_(seed) {}
 
     // Gives the next case: a seed with one to four mutations.
@@ -41,7 +42,8 @@ private:
             break;
         case 1: {  // insert a few random bytes
             const std::size_t at = below(data.size() + 1), n = 1 + below(8);
-            for (std::size_t i = 0; i < n; ++i) data.insert(data.begin() + static_cast<long>(at), static_cast<std::uint8_t>(random_()));
+            for (std::size_t i = 0; i < n; ++i)
+                data.insert(data.begin() + static_cast<long>(at), static_cast<std::uint8_t>(random_()));
             break;
         }
         case 2: {  // delete a run of bytes
@@ -58,8 +60,9 @@ private:
             break;
         }
         case 4: {  // an interesting value over 1, 2 or 4 bytes, either byte order
-            static const std::uint32_t values[] = {0, 1, 2, 0x7F, 0x80, 0xFF, 0x100, 0x7FFF, 0x8000, 0xFFFF,
-                                                   0x10000, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu, 16, 64, 1000};
+            static const std::uint32_t values[] = {0,           1,           2,      0x7F,   0x80,    0xFF,
+                                                   0x100,       0x7FFF,      0x8000, 0xFFFF, 0x10000, 0x7FFFFFFF,
+                                                   0x80000000u, 0xFFFFFFFFu, 16,     64,     1000};
             if (data.empty()) break;
             const std::uint32_t v = values[below(sizeof values / sizeof values[0])];
             const std::size_t width = std::size_t{1} << below(3), at = below(data.size());

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "raster/bitmap.h"
 #include "host/hostwrap.h"
+#include "raster/bitmap.h"
 #include "raster/clip.h"
 #include "raster/commit.h"
 #include "raster_fixture.h"
@@ -20,9 +20,7 @@ using DerivedNames = RasterTest;
 using Backups = RasterTest;
 using Commit = RasterTest;
 
-void touch(const std::string& path) {
-    std::ofstream(path) << "x";
-}
+void touch(const std::string& path) { std::ofstream(path) << "x"; }
 
 std::string fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -52,9 +50,7 @@ img::Image rgbaWithAlpha() {
 }
 
 // Stops the process the way a kill does (nothing runs after it).
-void killNow(const char*, const char*) {
-    ::kill(::getpid(), SIGKILL);
-}
+void killNow(const char*, const char*) { ::kill(::getpid(), SIGKILL); }
 
 TEST_F(DerivedNames, CountUpFromTheFirstFreeName) {
     char name[256];
@@ -145,7 +141,8 @@ TEST_P(CommittedFileShowsAsItsSource, InItsOwnFormatAndAsTiff) {
                                       false, false),
                   nullptr);
         std::free(bytes);
-        const std::string made = output ? out : path(std::string(c.file).insert(std::string(c.file).rfind('.'), "-copied"));
+        const std::string made =
+            output ? out : path(std::string(c.file).insert(std::string(c.file).rfind('.'), "-copied"));
         ASSERT_TRUE(fs::exists(made)) << made;
         EXPECT_EQ(shownBlack(made), shownBlack(source)) << made;
     }
@@ -369,7 +366,7 @@ TEST_F(Commit, OutputFileIsReplacedOnlyAfterAYesAndNeverWhenNotAFile) {
     const BitmapSize size{16, 16};
     const std::vector<std::uint8_t> bytes(32, 0x0F);
     EXPECT_NE(j_bitmapSaveFile(path("pipe.png").c_str(), IMAGEFILE_PNG, bytes.data(), &size), SUCCESS);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(path("pipe.png").c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }

@@ -8,9 +8,7 @@
 
 namespace {
 
-DgnRasterP fakeRaster(int n) {
-    return reinterpret_cast<DgnRasterP>(static_cast<std::uintptr_t>(0x1000 * n));
-}
+DgnRasterP fakeRaster(int n) { return reinterpret_cast<DgnRasterP>(static_cast<std::uintptr_t>(0x1000 * n)); }
 
 class EditContextTest : public ::testing::Test {
 protected:
@@ -22,8 +20,7 @@ protected:
 // Returns early from inside a scope, as a handler does on a refused step.
 bool b_refusedInsideScope(DgnRasterP raster, RasterTarget* target) {
     EditScope scope(raster, target);
-    if (currentRaster() == raster)
-        return false;
+    if (currentRaster() == raster) return false;
     return true;
 }
 
@@ -51,8 +48,7 @@ TEST_F(EditContextTest, ScopesNestAndGiveTheEnclosingContextBackOnEveryWayOut) {
     try {
         EditScope thrown(fakeRaster(2), &second);
         throw 1;
-    } catch (int) {
-    }
+    } catch (int) {}
     EXPECT_EQ(currentRaster(), fakeRaster(1));
 }
 

@@ -14,8 +14,8 @@
 
 #include "frame/app.h"
 #include "frame/commands.h"
-#include "raster/context.h"
 #include "raster/commit.h"
+#include "raster/context.h"
 #include "raster/target.h"
 #include "settings/settings.h"
 #include "subhost/host.h"

@@ -261,8 +261,8 @@ TEST_F(ClipMasks, MasksAndBoundaryComeBackInOrder) {
     const nlohmann::json square2 = {{10, 10}, {15, 10}, {15, 15}};
     const nlohmann::json square3 = {{20, 20}, {25, 20}, {25, 25}};
     const nlohmann::json boundary = {{1, 1}, {29, 1}, {29, 29}, {1, 29}};
-    auto rasters = attach(
-        {{{"file", "c.png"}, {"clipMasks", {square1, square2, square3}}, {"clipBoundary", boundary}}});
+    auto rasters =
+        attach({{{"file", "c.png"}, {"clipMasks", {square1, square2, square3}}, {"clipBoundary", boundary}}});
     EditScope scope(rasters[0]);
     const nlohmann::json before = subhost::raster::dumpRasters();
     v_rasterClipMasks("OFF");
@@ -311,7 +311,8 @@ TEST_F(SupportChecks, ExtendedBytesOutOfRangeAndNulInANameAreRefused) {
     EXPECT_TRUE(attach({{{"file", "c.png"}, {"extended", {-1}}}}).empty());
     int refused = 0;
     for (const auto& e : subhost::transcript())
-        refused += e.value("event", "") == "rasterRefused" && e.value("reason", "").find("0 to 255") != std::string::npos;
+        refused +=
+            e.value("event", "") == "rasterRefused" && e.value("reason", "").find("0 to 255") != std::string::npos;
     EXPECT_EQ(refused, 2);
     // "c.png\0.tif" must not attach c.png.
     EXPECT_TRUE(attach({{{"file", std::string("c.png\0.tif", 11)}}}).empty());
@@ -320,7 +321,8 @@ TEST_F(SupportChecks, ExtendedBytesOutOfRangeAndNulInANameAreRefused) {
 
 TEST_F(ClipMasks, NeutralRenderingShowsInkBlackAndIsPutBack) {
     write("n.tif", monoImage(64, 64, img::Photometric::MinIsWhite, false));
-    auto rasters = attach({{{"file", "n.tif"}, {"rendering", {{"foreground", {200, 0, 0}}, {"background", {0, 0, 90}}}}}});
+    auto rasters =
+        attach({{{"file", "n.tif"}, {"rendering", {{"foreground", {200, 0, 0}}, {"background", {0, 0, 90}}}}}});
     RasterTarget* t = load(rasters[0]);
     ASSERT_NE(t, nullptr);
     v_rasterDisplayModeCurrent("OFF");

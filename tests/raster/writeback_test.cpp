@@ -28,7 +28,7 @@ std::string fileBytes(const std::string& path) {
 }
 
 struct stat statOf(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
     return st;
 }
@@ -37,7 +37,7 @@ struct stat statOf(const std::string& path) {
 void editAll(RasterTarget* target) {
     ASSERT_NE(target, nullptr);
     std::uint8_t* bytes = nullptr;
-    PixelFormat format{int(target->transferColorMode), 0, {}};
+    PixelFormat format{target->transferColorMode, 0, {}};
     BitmapSize size{};
     ASSERT_EQ(j_bitmapRead(&bytes, &format, &target->wholeBlock, &size), SUCCESS);
     std::fill(bytes, bytes + j_bitmapBytes(&size), std::uint8_t(7));

@@ -97,8 +97,8 @@ TEST_F(SettingsWriterTest, ReaderRules) {
         {"ScratchDir= /a=b \n", {"ScratchDir= /a=b "}},
         {"ModifyMode=  -12abc\nStampMode=abc\nDeskewMode=+7\nDespeckleX=99999999999\nLineWeight4=\t6 px\n",
          {"ModifyMode=-12", "StampMode=0", "DeskewMode=7", "DespeckleX=2147483647", "LineWeight4=6"}},
-        {"LineWeight32=5\nLineWeight-1=5\nLineStyle8=3\nLineStyle0=" + std::string(64, '1') + "\nScratchDir=" +
-             std::string(256, 'd') + "\n",
+        {"LineWeight32=5\nLineWeight-1=5\nLineStyle8=3\nLineStyle0=" + std::string(64, '1') +
+             "\nScratchDir=" + std::string(256, 'd') + "\n",
          {}},
         {"LineWeight31=5\nLineStyle7=" + std::string(63, '2') + "\nScratchDir=" + std::string(255, 'e'),
          {"LineWeight31=5", "LineStyle7=" + std::string(63, '2'), "ScratchDir=" + std::string(255, 'e')}},
@@ -145,8 +145,7 @@ TEST_F(SettingsWriterTest, MissingUnreadableAndHostileFiles) {
     EXPECT_EQ(s__globals.Backup, 0);  // a failed read changes nothing
     const std::vector<std::string> expected = {
         "Settings file " + (dir / "Pxmend.ini").string() + " doesn't exist.", messageTexts()[1],
-        "Unable to read settings file " + (dir / "pipe.ini").string() + ".",
-        "Unable to read settings file /dev/zero."};
+        "Unable to read settings file " + (dir / "pipe.ini").string() + ".", "Unable to read settings file /dev/zero."};
     EXPECT_EQ(messageTexts(), expected);
 }
 
@@ -216,7 +215,8 @@ TEST_F(SettingsWriterTest, WritableFileInLockedFolderIsRewrittenInPlace) {
     EXPECT_EQ(failed, 0);
     EXPECT_EQ(fileText(settingsPath()), old);
 
-    const int written = j_writeInLockedFolder(folder, settingsPath(), [] { return j_settingsWrite(false, true) == 0 ? 0 : 1; });
+    const int written =
+        j_writeInLockedFolder(folder, settingsPath(), [] { return j_settingsWrite(false, true) == 0 ? 0 : 1; });
     EXPECT_EQ(written, 0);
     EXPECT_EQ(afterFirstLine(fileText(settingsPath())), keyedText());
     struct stat after {};

@@ -11,8 +11,8 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -75,8 +75,7 @@ inline int j_writeInLockedFolder(const fs::path& folder, const fs::path& file, c
         ::_exit(write());
     }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
     ::chmod(folder.c_str(), 0755);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -72,7 +72,8 @@ TEST_F(SettingsRecordTest, EveryWrittenKeyIsReadBackAndCountsAsAChange) {
         const std::string changed = otherValue(value);
         v_settingsParse(s__globals, key + "=" + changed + "\n");
         const std::string again = s_settingsText(s__globals, "today");
-        EXPECT_NE(again.find("\n" + key + "=" + changed + "\n"), std::string::npos) << key << " not read back as " << changed;
+        EXPECT_NE(again.find("\n" + key + "=" + changed + "\n"), std::string::npos)
+            << key << " not read back as " << changed;
         EXPECT_EQ(keyLines(again).size(), lines.size()) << key;
         EXPECT_EQ(b_settingsChanged(), key != "FirstRunUnderV10") << key;
         s__globals = factory;

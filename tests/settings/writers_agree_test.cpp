@@ -45,7 +45,7 @@ const std::string k_old = "old text\n";
 struct Target {
     const char* name;
     std::function<fs::path(const fs::path& folder)> setUp;  // gives the path to write
-    fs::path written;                                      // relative to the folder
+    fs::path written;                                       // relative to the folder
     Outcome expected;
 };
 
@@ -70,11 +70,12 @@ protected:
              },
              [](const std::string& bytes) {
                  return bytes.find('\n') != std::string::npos &&
-                        bytes.substr(bytes.find('\n') + 1) ==
-                            afterDate(s_settingsText(s__globals, ""));
+                        bytes.substr(bytes.find('\n') + 1) == afterDate(s_settingsText(s__globals, ""));
              }},
             {"data file",
-             [datText](const fs::path& path) { return b_settingDllUpdateSettingsDatFile(datText.c_str(), path.c_str()); },
+             [datText](const fs::path& path) {
+                 return b_settingDllUpdateSettingsDatFile(datText.c_str(), path.c_str());
+             },
              [datText](const std::string& bytes) { return bytes == datText + "\n"; }},
         };
     }
@@ -112,8 +113,13 @@ fs::path oldFile(const fs::path& path, mode_t mode) {
 
 TEST_F(WritersAgreeTest, EveryKindOfTargetEndsTheSameThroughBothWriters) {
     const Target targets[] = {
-        {"new file", [](const fs::path& f) { return f / "Pxmend.ini"; }, "Pxmend.ini", {true, true, false, 0644, false, 1}},
-        {"file with its own mode", [](const fs::path& f) { return oldFile(f / "Pxmend.ini", 0600); }, "Pxmend.ini",
+        {"new file",
+         [](const fs::path& f) { return f / "Pxmend.ini"; },
+         "Pxmend.ini",
+         {true, true, false, 0644, false, 1}},
+        {"file with its own mode",
+         [](const fs::path& f) { return oldFile(f / "Pxmend.ini", 0600); },
+         "Pxmend.ini",
          {true, true, false, 0600, false, 1}},
         {"symbolic link",
          [](const fs::path& f) {
@@ -122,15 +128,19 @@ TEST_F(WritersAgreeTest, EveryKindOfTargetEndsTheSameThroughBothWriters) {
              fs::create_symlink("real/Pxmend.ini", f / "Pxmend.ini");
              return f / "Pxmend.ini";
          },
-         "real/Pxmend.ini", {true, true, false, 0640, true, 2}},
-        {"write-protected file", [](const fs::path& f) { return oldFile(f / "Pxmend.ini", 0444); }, "Pxmend.ini",
+         "real/Pxmend.ini",
+         {true, true, false, 0640, true, 2}},
+        {"write-protected file",
+         [](const fs::path& f) { return oldFile(f / "Pxmend.ini", 0444); },
+         "Pxmend.ini",
          {false, false, true, 0444, false, 1}},
         {"folder in the way",
          [](const fs::path& f) {
              fs::create_directory(f / "Pxmend.ini");
              return f / "Pxmend.ini";
          },
-         "Pxmend.ini", {false, false, false, 0755, false, 1}},
+         "Pxmend.ini",
+         {false, false, false, 0755, false, 1}},
     };
     int n = 0;
     for (const Target& target : targets) {
@@ -163,7 +173,8 @@ TEST_F(WritersAgreeTest, FileInLockedFolderIsRewrittenInPlaceThroughBothWriters)
         EXPECT_EQ(failed, 0) << writer.name << ": the write past the size limit did not fail";
         EXPECT_EQ(fileText(path), k_old) << writer.name;
 
-        const int written = j_writeInLockedFolder(folder, path, [&writer, &path] { return writer.write(path) ? 0 : 1; });
+        const int written =
+            j_writeInLockedFolder(folder, path, [&writer, &path] { return writer.write(path) ? 0 : 1; });
         EXPECT_EQ(written, 0) << writer.name << ": the file was not rewritten";
         EXPECT_TRUE(writer.isNew(fileText(path))) << writer.name;
         struct stat after {};

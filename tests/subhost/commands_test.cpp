@@ -5,7 +5,8 @@ using Log = std::vector<std::string>;
 
 TEST_F(HostTest, LoadCallsMainWithPathAndHowAndInstallsMenus) {
     std::string error;
-    ASSERT_TRUE(subhost::loadLinkedApplication(testapp::mdlMain, testapp::resources, "/apps/t.so", "MS_DGNAPPS", &error));
+    ASSERT_TRUE(
+        subhost::loadLinkedApplication(testapp::mdlMain, testapp::resources, "/apps/t.so", "MS_DGNAPPS", &error));
     EXPECT_EQ(log(), Log{"main:2:MS_DGNAPPS"});
     EXPECT_EQ(std::wstring(mdlSystem_getCurrTaskID()), L"TESTAPP");
     EXPECT_NE(mdlDialog_menuBarFindMenu(mdlDialog_menuBarGetCmdWinP(), RTYPE_PulldownMenu, 111), nullptr);
@@ -18,7 +19,7 @@ TEST_F(HostTest, KeyinWordsIgnoreCaseAndTakeUniquePrefixes) {
     std::string error;
     ASSERT_TRUE(subhost::keyin("alpha one", &error));
     ASSERT_TRUE(subhost::keyin("ALPHA ON extra words", &error));  // "ON" only fits ONE
-    ASSERT_TRUE(subhost::keyin("alpi", &error));                   // ALPINE by prefix
+    ASSERT_TRUE(subhost::keyin("alpi", &error));                  // ALPINE by prefix
     ASSERT_TRUE(subhost::keyin("b  some   text ", &error));
     EXPECT_EQ(log(), (Log{"one:", "one:extra words", "alpine:", "beta:some   text"}));
 }
@@ -26,7 +27,7 @@ TEST_F(HostTest, KeyinWordsIgnoreCaseAndTakeUniquePrefixes) {
 TEST_F(HostTest, AmbiguousOrUnknownKeyinsAreReportedNotRun) {
     load();
     std::string error;
-    ASSERT_TRUE(subhost::keyin("alp", &error));    // ALPHA or ALPINE
+    ASSERT_TRUE(subhost::keyin("alp", &error));  // ALPHA or ALPINE
     ASSERT_TRUE(subhost::keyin("gamma", &error));
     EXPECT_TRUE(log().empty());
     ASSERT_EQ(events("keyinUnknown").size(), 2u);

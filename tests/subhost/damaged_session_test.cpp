@@ -44,7 +44,8 @@ protected:
     int deleteBlock(const std::string& cfgLines) {
         std::ofstream(dir / "test.session", std::ios::binary)
             << "cfg PXMEND_SETTINGS " << (dir / "Pxmend.ini").string() << "\n"
-            << cfgLines << "design site.json\nload\nkeyin PXMEND DELETE\npoint 10 100\npoint 40 115\npoint 10 100\nsave\n";
+            << cfgLines
+            << "design site.json\nload\nkeyin PXMEND DELETE\npoint 10 100\npoint 40 115\npoint 10 100\nsave\n";
         subhost::SessionOptions options;
         options.linkedMain = &MdlMain;
         options.linkedResources = &MdlResources;
@@ -103,7 +104,8 @@ TEST_F(DamagedSessionTest, EditOfADamagedScanIsRefusedUnlessAcceptedAndThenTheSa
     EXPECT_TRUE(read.damage.empty());
     const auto& pixels = read.image.pixels;
     const std::size_t lastRow = std::size_t(read.image.height - 1) * read.image.stride;
-    EXPECT_TRUE(std::all_of(pixels.begin() + std::ptrdiff_t(lastRow), pixels.end(), [](std::uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(pixels.begin() + std::ptrdiff_t(lastRow), pixels.end(), [](std::uint8_t b) { return b == 0; }));
 
     // A value that is neither 1 nor 0 refuses the file, saying so.
     damaged_files::writeBytes(scan, damaged);
@@ -116,7 +118,8 @@ TEST_F(DamagedSessionTest, RastersOverThePixelLimitAreNotDecoded) {
     damaged_files::writeBytes((dir / "huge.gif").string(), damaged_files::hugeGif());
     attach("huge.gif");
     deleteBlock("");
-    EXPECT_TRUE(errorSays("65500 x 65500 pixels (4290250000 pixels), over the limit of 2000000000 pixels")) << out.str();
+    EXPECT_TRUE(errorSays("65500 x 65500 pixels (4290250000 pixels), over the limit of 2000000000 pixels"))
+        << out.str();
 
     // PXMEND_MAX_PIXELS lowers the limit below an ordinary small scan.
     const std::string scan = (dir / "scan.tif").string();

@@ -25,8 +25,8 @@ TEST_F(DialogTest, OpeningSendsCreateThenAllCreatedAndShowsTheRecord) {
     MSDialog* other = mdlDialog_create(nullptr, 400);
     ASSERT_NE(other, nullptr);
     // Dialog hook first, then 50 to each hooked item, then 73 to each.
-    EXPECT_EQ(log(), (Log{"dialog:0:0:0", "item:1:50", "item:2:50", "item:3:50", "item:4:50", "item:1:73",
-                          "item:2:73", "item:3:73", "item:4:73"}));
+    EXPECT_EQ(log(), (Log{"dialog:0:0:0", "item:1:50", "item:2:50", "item:3:50", "item:4:50", "item:1:73", "item:2:73",
+                          "item:3:73", "item:4:73"}));
     wchar_t text[32];
     MSValueDescr value;
     ASSERT_EQ(mdlDialog_itemGetValue(&value, text, other, 0, 32), 0);

@@ -47,7 +47,8 @@ TEST_F(ErrorTexts, WrongTypeInARasterEntryNamesTheKey) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.field);
         subhost::hostReset();
-        nlohmann::json doc = nlohmann::json::parse(std::string(R"({"rasters": [{"file": "scan.tif", )") + c.field + "}]}");
+        nlohmann::json doc =
+            nlohmann::json::parse(std::string(R"({"rasters": [{"file": "scan.tif", )") + c.field + "}]}");
         std::string error;
         ASSERT_TRUE(subhost::openDesignDocument(doc, dir.string(), &error)) << error;
         const auto refused = events("rasterRefused");
@@ -61,7 +62,8 @@ TEST_F(ErrorTexts, WrongTypeInARasterEntryNamesTheKey) {
 // A UTF-8 byte-order mark at the start of a script is not part of its first command.
 TEST_F(ErrorTexts, ByteOrderMarkBeforeTheFirstCommandIsSkipped) {
     std::ofstream(dir / "site.json") << R"({"name": "site.dgn"})";
-    std::ofstream(dir / "bom.session", std::ios::binary) << "\xEF\xBB\xBF" "design site.json\n";
+    std::ofstream(dir / "bom.session", std::ios::binary) << "\xEF\xBB\xBF"
+                                                            "design site.json\n";
     subhost::SessionOptions options;
     options.linkedMain = testapp::mdlMain;
     options.linkedResources = testapp::resources;

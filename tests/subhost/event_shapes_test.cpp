@@ -83,7 +83,8 @@ protected:
     // The events parsed from the transcript it wrote are added to `seen`.
     int session(const std::string& script) {
         std::ofstream(dir / "test.session", std::ios::binary)
-            << "cfg PXMEND_SETTINGS " << (dir / "Pxmend.ini").string() << "\n" << script;
+            << "cfg PXMEND_SETTINGS " << (dir / "Pxmend.ini").string() << "\n"
+            << script;
         subhost::SessionOptions options;
         options.linkedMain = &MdlMain;
         options.linkedResources = &MdlResources;
@@ -114,7 +115,8 @@ TEST_F(EventShapes, EveryEventOfSampleSessionsHasExactlyItsDocumentedFields) {
         << transcriptText;
     // A line that fails while running, then a question nobody answers.
     EXPECT_EQ(session("design missing.json\n"), 2) << transcriptText;
-    EXPECT_EQ(session("design site.json\nload\nset SaveWithoutAsking 0\nset StampMode 3\nunload\n"), 3) << transcriptText;
+    EXPECT_EQ(session("design site.json\nload\nset SaveWithoutAsking 0\nset StampMode 3\nunload\n"), 3)
+        << transcriptText;
 
     // The test application's output texts of every type, from lists and missing from them.
     subhost::hostReset();
@@ -157,8 +159,12 @@ TEST_F(EventShapes, FieldsThatDoNotApplyHoldEmptyValues) {
     subhost::recordEvent({{"event", "error"}, {"message", "m"}});
     const auto& t = subhost::transcript();
     ASSERT_EQ(t.size(), 2u);
-    EXPECT_EQ(t[0], (nlohmann::json{{"event", "design"}, {"action", "closed"}, {"name", "x.dgn"}, {"readOnly", false},
-                                    {"views", 0}, {"path", ""}}));
+    EXPECT_EQ(t[0], (nlohmann::json{{"event", "design"},
+                                    {"action", "closed"},
+                                    {"name", "x.dgn"},
+                                    {"readOnly", false},
+                                    {"views", 0},
+                                    {"path", ""}}));
     EXPECT_EQ(t[1]["line"], 0);
     EXPECT_EQ(t[1]["allowed"], nlohmann::json::array());
     EXPECT_EQ(t[1]["text"], "");

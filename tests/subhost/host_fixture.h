@@ -20,7 +20,8 @@ protected:
 
     void load(const std::string& how = "KEYIN") {
         std::string error;
-        ASSERT_TRUE(subhost::loadLinkedApplication(testapp::mdlMain, testapp::resources, "/apps/testapp.so", how, &error))
+        ASSERT_TRUE(
+            subhost::loadLinkedApplication(testapp::mdlMain, testapp::resources, "/apps/testapp.so", how, &error))
             << error;
         testapp::state().log.clear();
     }

@@ -15,7 +15,9 @@ TEST_F(HostTest, NoticeTakesNoQueuedAnswer) {
     EXPECT_EQ(box(MSGBOX_YESNO), ACTIONBUTTON_NO);
     const auto boxes = events("messageBox");
     ASSERT_EQ(boxes.size(), 3u);
-    EXPECT_EQ(boxes[0], (nlohmann::json{{"event", "messageBox"}, {"dialog", -97}, {"icon", 2}, {"text", "Question?"}, {"answer", "ok"}}));
+    EXPECT_EQ(boxes[0],
+              (nlohmann::json{
+                  {"event", "messageBox"}, {"dialog", -97}, {"icon", 2}, {"text", "Question?"}, {"answer", "ok"}}));
     EXPECT_EQ(boxes[2]["answer"], "no");
 }
 
@@ -103,7 +105,7 @@ TEST_F(HostTest, FileDialogsTakeQueuedPathsOrCancel) {
     EXPECT_THROW(mdlDialog_fileOpen(name, nullptr, 0, L"", L"*", L"", L"Open"), subhost::SessionStop);
     subhost::queueFileAnswer("/tmp/" + std::string(300, 'x'));
     EXPECT_NE(mdlDialog_fileOpen(name, nullptr, 0, L"", L"*", L"", L"Open"), 0);  // too long to hand back
-    subhost::setDefaultAnswer(ACTIONBUTTON_NO);  // --answers no cancels file dialogs
+    subhost::setDefaultAnswer(ACTIONBUTTON_NO);                                   // --answers no cancels file dialogs
     EXPECT_NE(mdlDialog_fileOpen(name, nullptr, 0, L"", L"*", L"", L"Open"), 0);
 }
 
@@ -133,7 +135,9 @@ TEST_F(HostTest, OutputBecomesEventsWithTheExactTexts) {
     const auto& t = subhost::transcript();
     ASSERT_GE(t.size(), 5u);
     const auto tail = std::vector<nlohmann::json>(t.end() - 5, t.end());
-    EXPECT_EQ(tail[0], (nlohmann::json{{"event", "status"}, {"text", "Done: 3 files"}, {"list", 0}, {"id", 0}, {"missing", false}}));
+    EXPECT_EQ(
+        tail[0],
+        (nlohmann::json{{"event", "status"}, {"text", "Done: 3 files"}, {"list", 0}, {"id", 0}, {"missing", false}}));
     EXPECT_EQ(tail[1]["event"], "error");
     EXPECT_EQ(tail[2]["text"], "Enter a point");
     EXPECT_EQ(tail[3]["missing"], true);

@@ -98,7 +98,8 @@ TEST_F(SafeFile, LinksPlantedAtTheOldTemporaryNamesAreNotFollowed) {
     EXPECT_EQ(read(dir / "scan-backup.tif"), "raster bytes");
     EXPECT_NE(read(dir / "site.json").find("site.dgn"), std::string::npos);
     // No temporary is left behind.
-    for (const auto& e : fs::directory_iterator(dir)) EXPECT_FALSE(sf::isWorkingFileName(e.path().filename())) << e.path();
+    for (const auto& e : fs::directory_iterator(dir))
+        EXPECT_FALSE(sf::isWorkingFileName(e.path().filename())) << e.path();
 }
 
 TEST_F(SafeFile, TwoWritersOfOneFileUseTwoTemporariesAndTheLastRenameWins) {

@@ -5,12 +5,12 @@
 
 #include <unistd.h>
 
-#include "subhost/safefile.h"
 #include "frame/app.h"
 #include "host/mdlresource.h"
 #include "subhost/host_fixture.h"
 #include "subhost/imagefile/gif_fixture.h"
 #include "subhost/imagefile/imagefile.h"
+#include "subhost/safefile.h"
 
 namespace fs = std::filesystem;
 
@@ -85,15 +85,15 @@ protected:
 
 TEST_F(SessionTest, CleanScriptRunsAndShutsDownAtTheEnd) {
     std::ofstream(dir / "site.json") << R"({"name": "site.dgn"})";
-    const int code = run(
-        "# comment line\n"
-        "design site.json   # relative to the script\n"
-        "load\n"
-        "keyin alpha one  first\n"
-        "command 0x0300000000000000 arg\n"
-        "command 216172782113783808\n"  // 0x0300... in decimal
-        "set Number 12\n"
-        "item 400 dTxt 1 set 3\n");
+    const int code =
+        run("# comment line\n"
+            "design site.json   # relative to the script\n"
+            "load\n"
+            "keyin alpha one  first\n"
+            "command 0x0300000000000000 arg\n"
+            "command 216172782113783808\n"  // 0x0300... in decimal
+            "set Number 12\n"
+            "item 400 dTxt 1 set 3\n");
     // Dialog 400 is not open: that line fails.
     EXPECT_EQ(code, 2);
     EXPECT_EQ(lines().back()["line"], 8);
@@ -112,9 +112,18 @@ TEST_F(SessionTest, EndOfScriptClosesTheDesignThenUnloadsWithTypeZero) {
 }
 
 TEST_F(SessionTest, MalformedLineStopsBeforeAnythingRuns) {
-    const char* bad[] = {"frobnicate\n", "version ten\n", "point 1\n", "answer maybe\n", "color 1 2 300\n",
-                         "item 400 dTxtX 1 set 3\n", "item 400 dTxt 1 poke\n", "toolsettings maybe\n",
-                         "command -5\n", "unload x\n", "dump everything\n", "point 1 2 view 9\n"};
+    const char* bad[] = {"frobnicate\n",
+                         "version ten\n",
+                         "point 1\n",
+                         "answer maybe\n",
+                         "color 1 2 300\n",
+                         "item 400 dTxtX 1 set 3\n",
+                         "item 400 dTxt 1 poke\n",
+                         "toolsettings maybe\n",
+                         "command -5\n",
+                         "unload x\n",
+                         "dump everything\n",
+                         "point 1 2 view 9\n"};
     for (const char* line : bad) {
         const int code = run(std::string("cfg SHOULD_NOT be set\n") + line);
         EXPECT_EQ(code, 2) << line;
@@ -241,9 +250,11 @@ TEST_F(SessionTest, CropOfAnAttachedGifStillOffersTheConversionToTiff) {
     EXPECT_EQ(code, 0) << out.str() << err.str();
     bool offered = false;
     for (const auto& e : linesNamed("messageBox"))
-        offered = offered || e.value("text", "").find("PixelMend does not support crop/resize operations on this type "
-                                                      "of raster (GIF). Would you like us to convert this raster to a "
-                                                      "standard TIFF") != std::string::npos;
+        offered = offered || e.value("text", "")
+                                     .find(
+                                         "PixelMend does not support crop/resize operations on this type "
+                                         "of raster (GIF). Would you like us to convert this raster to a "
+                                         "standard TIFF") != std::string::npos;
     EXPECT_TRUE(offered) << out.str();
     EXPECT_EQ(bytesOf(dir / "g.gif"), original);
 }

@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 class TempDir {
 public:
     TempDir() {
-        path_ = fs::temp_directory_path() / ("subhost-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter()++));
+        path_ = fs::temp_directory_path() /
+                ("subhost-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter()++));
         fs::create_directories(path_);
     }
     ~TempDir() {
@@ -100,14 +101,16 @@ TEST_F(HostTest, OpeningADesignClosesThePreviousOne) {
     std::string error;
     ASSERT_TRUE(subhost::openDesign(dir.file("a.json", "{\"name\": \"a.dgn\", \"readOnly\": true}"), &error)) << error;
     EXPECT_TRUE(mdlModelRef_isReadOnly(mdlModelRef_getActive()));
-    const std::string second = dir.file("b.json", "{\"views\": [{\"rotation\": 0, \"origin\": [0,0,0], \"extent\": [1,1,0], \"fill\": true}]}");
+    const std::string second = dir.file(
+        "b.json", "{\"views\": [{\"rotation\": 0, \"origin\": [0,0,0], \"extent\": [1,1,0], \"fill\": true}]}");
     ASSERT_TRUE(subhost::openDesign(second, &error)) << error;
     EXPECT_FALSE(mdlModelRef_isReadOnly(mdlModelRef_getActive()));
     // A refused file leaves the open one as it is.
     EXPECT_FALSE(subhost::openDesign(dir.file("c.json", "junk"), &error));
     EXPECT_NE(mdlModelRef_getActive(), nullptr);
     subhost::closeDesign();
-    EXPECT_EQ(log(), (std::vector<std::string>{"design:1:a.dgn", "design:0:a.dgn", "design:1:" + second, "design:0:" + second}));
+    EXPECT_EQ(log(), (std::vector<std::string>{"design:1:a.dgn", "design:0:a.dgn", "design:1:" + second,
+                                               "design:0:" + second}));
 }
 
 TEST_F(HostTest, ElementColourIsTheNearestOfTheTable) {

@@ -23,8 +23,8 @@ const rsc::CommandEntry kAlphaSub[] = {
     {3, "TWO", {}, 0},
 };
 const rsc::CommandEntry kTable[] = {
-    {1, "ALPHA", kAlphaSub, 0}, {2, "ALPINE", {}, 0},   {3, "BETA", {}, 301},
-    {4, "QUEUE", {}, 0},        {5, "TOOL", {}, 0},     {6, "UNLOADME", {}, 0}, {7, "ASK", {}, 0},
+    {1, "ALPHA", kAlphaSub, 0}, {2, "ALPINE", {}, 0},   {3, "BETA", {}, 301}, {4, "QUEUE", {}, 0},
+    {5, "TOOL", {}, 0},         {6, "UNLOADME", {}, 0}, {7, "ASK", {}, 0},
 };
 const rsc::Message kNames[] = {{1, "Test Tool"}};
 const rsc::Message kPrompts[] = {{1, "Enter a point"}};
@@ -59,7 +59,7 @@ const rsc::Item kNoticeItems[] = {item(RTYPE_PushButton, 1, "", 0, true, ACTIONB
 const rsc::Item kToolA[] = {item(RTYPE_Text, 1, "s__rec.Number", 41)};
 const rsc::Item kToolB[] = {item(RTYPE_ToggleButton, 3, "s__rec.Flag", 41)};
 const rsc::Dialog kDialogs[] = {
-    {400, RTYPE_DialogBox, "Main", 40, kMainItems}, {500, RTYPE_DialogBox, "Question", 0, kBoxItems},
+    {400, RTYPE_DialogBox, "Main", 40, kMainItems},    {500, RTYPE_DialogBox, "Question", 0, kBoxItems},
     {501, RTYPE_DialogBox, "Notice", 0, kNoticeItems}, {300, RTYPE_DialogBox, "Tool A", 0, kToolA},
     {301, RTYPE_DialogBox, "Tool B", 0, kToolB},
 };
@@ -76,14 +76,13 @@ const rsc::Field kFields[] = {
     {"Color", offsetof(Record, Color), rsc::FieldKind::Rgb, 1, 3},
 };
 const rsc::RecordType kTypes[] = {{"t_rec", sizeof(Record), kFields}};
-const rsc::File kFile{"TESTAPP", kTable, 1,     2,      kLists, kStringLists, kDialogs,
-                      {},        kMenus, kIcons, kTypes};
+const rsc::File kFile{"TESTAPP", kTable, 1, 2, kLists, kStringLists, kDialogs, {}, kMenus, kIcons, kTypes};
 
 // ---- Hooks ----
 
 void itemHook(DialogItemMessage* msg) {
-    std::string entry = "item:" + std::to_string(msg->dialogItemP ? msg->dialogItemP->id : 0) + ":" +
-                        std::to_string(msg->messageType);
+    std::string entry =
+        "item:" + std::to_string(msg->dialogItemP ? msg->dialogItemP->id : 0) + ":" + std::to_string(msg->messageType);
     if (msg->messageType == DITEM_MESSAGE_BUTTON) entry += ":" + std::to_string(msg->buttonTrans);
     if (msg->messageType == DITEM_MESSAGE_STATECHANGED) entry += msg->reallyChanged ? ":changed" : ":same";
     if (msg->messageType == DITEM_MESSAGE_JUSTIFY) {
@@ -148,8 +147,8 @@ int unloadFunc(int type) {
 void newDesign(WCharCP name, std::uint32_t reason) { log("design:" + std::to_string(reason) + ":" + narrow(name)); }
 
 const MdlCommandNumber kCommands[] = {
-    {cmdOne, kAlphaOne}, {cmdOther, kAlphaOther}, {cmdTwo, kAlphaTwo}, {cmdAlpine, kAlpine}, {cmdBeta, kBeta},
-    {cmdQueue, kQueueing}, {cmdTool, kTool},      {cmdUnloadMe, kUnloadMe}, {cmdAsk, kAsk}, {nullptr, 0},
+    {cmdOne, kAlphaOne},   {cmdOther, kAlphaOther}, {cmdTwo, kAlphaTwo},      {cmdAlpine, kAlpine}, {cmdBeta, kBeta},
+    {cmdQueue, kQueueing}, {cmdTool, kTool},        {cmdUnloadMe, kUnloadMe}, {cmdAsk, kAsk},       {nullptr, 0},
 };
 
 }  // namespace

@@ -35,9 +35,9 @@ constexpr CommandNumber kAsk = 0x0700000000000000ULL;
 struct State {
     std::vector<std::string> log;
     Record record;
-    int unloadAnswer = 0;          // what the unload function returns
-    bool abortAction = false;      // the dialog hook keeps the dialog open on an action button
-    std::string valueAtJustify;    // item text seen at message 59
+    int unloadAnswer = 0;              // what the unload function returns
+    bool abortAction = false;          // the dialog hook keeps the dialog open on an action button
+    std::string valueAtJustify;        // item text seen at message 59
     std::int32_t numberAtJustify = 0;  // record value seen at message 59
 };
 

@@ -26,8 +26,8 @@ using subhost::elements::elementState;
 
 // What the test's fence command and modify functions do and saw.
 struct Probe {
-    std::vector<int> visited;     // ids seen by the content function
-    int action = 0;               // 0 visit only, MODIFY_COPY, MODIFY_REPLACE, 3 delete
+    std::vector<int> visited;  // ids seen by the content function
+    int action = 0;            // 0 visit only, MODIFY_COPY, MODIFY_REPLACE, 3 delete
     DPoint3d anchor{}, dest{};
     double angle = 0, scale = 1;
 };
@@ -125,7 +125,9 @@ json line(int id, double x0, double y0, double x1, double y1) {
 }
 
 json square(int id, double x, double y, double side) {
-    return {{"id", id}, {"type", "shape"}, {"points", {{x, y}, {x + side, y}, {x + side, y + side}, {x, y + side}}},
+    return {{"id", id},
+            {"type", "shape"},
+            {"points", {{x, y}, {x + side, y}, {x + side, y + side}, {x, y + side}}},
             {"filled", true}};
 }
 
@@ -150,8 +152,12 @@ double distance(const DPoint3d& a, const DPoint3d& b) { return std::hypot(a.x - 
 
 TEST_F(Elements, FenceProcessVisitsExactlyTheElementsWhollyInside) {
     open({{"elements",
-           {line(1, 1, 1, 9, 9), square(2, 2, 2, 3), arc(3, 5, 5, 2, 0, 180), line(4, 5, 5, 15, 5),
-            {{"id", 5}, {"type", "ellipse"}, {"center", {5, 5}}, {"axes", {6, 1}}}, line(6, 20, 20, 30, 30),
+           {line(1, 1, 1, 9, 9),
+            square(2, 2, 2, 3),
+            arc(3, 5, 5, 2, 0, 180),
+            line(4, 5, 5, 15, 5),
+            {{"id", 5}, {"type", "ellipse"}, {"center", {5, 5}}, {"axes", {6, 1}}},
+            line(6, 20, 20, 30, 30),
             line(7, 0, 0, 10, 0)}}});  // 7 lies on the fence edge: inside
     ASSERT_EQ(mdlState_startFenceCommand(fenceContent, nullptr, fencePoint, noReset, 1, 1, 1), SUCCESS);
     subhost::dataPoint({0, 0, 0}, 0);
@@ -343,7 +349,8 @@ TEST_F(Elements, BadElementsAreRefusedWithTheFileAndTheProblem) {
 
 TEST_F(Elements, MoreThanTheMostElementsIsRefused) {
     json list = json::array();
-    for (std::size_t i = 0; i <= subhost::elements::kMaxElements; ++i) list.push_back({{"id", i + 1}, {"type", "line"}});
+    for (std::size_t i = 0; i <= subhost::elements::kMaxElements; ++i)
+        list.push_back({{"id", i + 1}, {"type", "line"}});
     EXPECT_NE(refusal({{"elements", list}}).find("too many elements (100001"), std::string::npos);
 }
 

@@ -47,9 +47,9 @@ TEST(DiskFull, EveryWriterSaysTheDiskIsFull) {
 TEST(CodecErrors, GifCutInsideTheImageDescriptorSaysTheDataEndsEarly) {
     ScratchDir dir;
     const std::vector<std::uint8_t> bytes = {
-        'G', 'I', 'F', '8', '9', 'a', 4, 0, 4, 0, 0x80, 0, 0,  // 4 x 4 screen, 2-colour table
-        0, 0, 0, 255, 255, 255,                                // the table
-        0x2C, 0, 0, 0, 0, 4, 0, 4, 0, 0};                      // image descriptor; no LZW code size follows
+        'G',  'I', 'F', '8', '9', 'a', 4, 0, 4, 0, 0x80, 0, 0,  // 4 x 4 screen, 2-colour table
+        0,    0,   0,   255, 255, 255,                          // the table
+        0x2C, 0,   0,   0,   0,   4,   0, 4, 0, 0};             // image descriptor; no LZW code size follows
     writeBytes(dir.path("cut.gif"), bytes);
     const ImageResult read = readImage(dir.path("cut.gif"));
     ASSERT_FALSE(read.ok);

@@ -118,8 +118,8 @@ TEST_F(DamagedFiles, ImagesOverThePixelLimitAreRefusedFromTheHeaderAlone) {
         const ImageResult read = readImage(path);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_FALSE(read.ok);
-        for (const char* part : {path.c_str(), "65500 x 65500", "4290250000 pixels", "limit of 2000000000 pixels",
-                                 "PXMEND_MAX_PIXELS"})
+        for (const char* part :
+             {path.c_str(), "65500 x 65500", "4290250000 pixels", "limit of 2000000000 pixels", "PXMEND_MAX_PIXELS"})
             EXPECT_NE(read.error.find(part), std::string::npos) << read.error;
         EXPECT_LT(seconds, 3.0);  // no pixel memory taken: before, 10 s and 4 GB
     }

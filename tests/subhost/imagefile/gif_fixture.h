@@ -36,9 +36,9 @@ struct HandMadeGif {
     int height = 0;
     std::vector<int> pixels;  // indices 0..3, rows top to bottom
     bool interlaced = false;
-    int background = 0;       // screen background colour index
-    int transparent = -1;     // >= 0: a graphic control extension with this transparent index
-    bool secondImage = false; // the same image again after the first (an animation of two)
+    int background = 0;        // screen background colour index
+    int transparent = -1;      // >= 0: a graphic control extension with this transparent index
+    bool secondImage = false;  // the same image again after the first (an animation of two)
 };
 
 // A GIF built by hand: 4 colours, LZW with a clear code before every 2 literals
@@ -46,13 +46,25 @@ struct HandMadeGif {
 inline std::vector<std::uint8_t> handMadeGif(const HandMadeGif& g) {
     auto lo = [](int v) { return static_cast<std::uint8_t>(v & 0xFF); };
     auto hi = [](int v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); };
-    std::vector<std::uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', lo(g.width), hi(g.width), lo(g.height),
-                                     hi(g.height), 0x81, static_cast<std::uint8_t>(g.background), 0};
+    std::vector<std::uint8_t> gif = {'G',
+                                     'I',
+                                     'F',
+                                     '8',
+                                     '9',
+                                     'a',
+                                     lo(g.width),
+                                     hi(g.width),
+                                     lo(g.height),
+                                     hi(g.height),
+                                     0x81,
+                                     static_cast<std::uint8_t>(g.background),
+                                     0};
     for (const auto& c : handMadeColours()) gif.insert(gif.end(), c.begin(), c.end());
     std::vector<int> rows;
     if (g.interlaced) {
         for (int start : {0, 4, 2, 1})
-            for (int y = start; y < g.height; y += start == 0 ? 8 : start == 4 ? 8 : start == 2 ? 4 : 2) rows.push_back(y);
+            for (int y = start; y < g.height; y += start == 0 ? 8 : start == 4 ? 8 : start == 2 ? 4 : 2)
+                rows.push_back(y);
     } else {
         for (int y = 0; y < g.height; ++y) rows.push_back(y);
     }
@@ -154,8 +166,8 @@ inline OutsideDecode decodeWithGiftopnm(const std::string& path, const std::stri
         return d;
     }
     const std::string ppm = scratch + "/outside.ppm", said = scratch + "/outside.txt";
-    const std::string line = std::string(kGiftopnm) + (verbose ? " -verbose '" : " '") + path + "' >'" + ppm +
-                             "' 2>'" + said + "'";
+    const std::string line =
+        std::string(kGiftopnm) + (verbose ? " -verbose '" : " '") + path + "' >'" + ppm + "' 2>'" + said + "'";
     const int status = std::system(line.c_str());
     d.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     {
@@ -190,8 +202,8 @@ inline std::size_t pixelsUnlike(const OutsideDecode& d, const subhost::imagefile
     for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * image.stride + static_cast<std::size_t>(x);
-            const std::size_t pixel = static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) +
-                                      static_cast<std::size_t>(x);
+            const std::size_t pixel =
+                static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) + static_cast<std::size_t>(x);
             const auto& c = image.palette[image.pixels[at]];
             const std::uint8_t* p = d.rgb.data() + 3 * pixel;
             if (p[0] != c[0] || p[1] != c[1] || p[2] != c[2]) ++unlike;

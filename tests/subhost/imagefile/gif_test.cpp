@@ -2,9 +2,9 @@
 // giflib's writer, and every written file read again by giflib alone and by an
 // outside decoder (netpbm's giftopnm). New GIF files are still refused (-119),
 // which is what makes crop and resize of a GIF offer the conversion to TIFF.
-#include "subhost/safefile.h"
 #include "gif_fixture.h"
 #include "imagefile_fixture.h"
+#include "subhost/safefile.h"
 
 namespace imagefile_test {
 namespace {

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <random>
 
-#include "subhost/safefile.h"
 #include "imagefile_fixture.h"
+#include "subhost/safefile.h"
 
 namespace imagefile_test {
 namespace {
@@ -362,7 +362,7 @@ TEST_F(SafeWrites, ReadOnlyFileIsRefusedEvenForRoot) {
 TEST_F(SafeWrites, WriteBackKeepsPermissionBitsAndLeavesNoTemporary) {
     ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
     ASSERT_EQ(writeImage(path, image).status, kStatusOk);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0604u);
     EXPECT_EQ(subhost::safefile::countWorkingFiles(std::filesystem::path(path).parent_path().string()), 0);

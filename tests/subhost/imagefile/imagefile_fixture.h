@@ -79,8 +79,9 @@ inline Image picture(ColorMode mode, int width, int height, unsigned seed = 1) {
     }
     if (mode == ColorMode::Palette4 || mode == ColorMode::Palette8) {
         for (int i = 0; i < image.paletteCount; ++i)
-            image.palette[static_cast<std::size_t>(i)] = Rgb8{static_cast<std::uint8_t>(i * 7), static_cast<std::uint8_t>(255 - i),
-                                                              static_cast<std::uint8_t>(i * 31)};
+            image.palette[static_cast<std::size_t>(i)] =
+                Rgb8{static_cast<std::uint8_t>(i * 7), static_cast<std::uint8_t>(255 - i),
+                     static_cast<std::uint8_t>(i * 31)};
     }
     image.resolution = Resolution{300, 200, ResolutionUnit::Inch};
     return image;
@@ -104,12 +105,12 @@ inline bool writeTiffWithLibtiff(const std::string& path, const Image& image, co
     if (!tif) return false;
     std::uint16_t spp = image.mode == ColorMode::Rgb ? 3 : image.mode == ColorMode::Rgba ? 4 : 1;
     std::uint16_t bps = image.mode == ColorMode::Mono ? 1 : image.mode == ColorMode::Palette4 ? 4 : 8;
-    std::uint16_t photometric = image.mode == ColorMode::Mono
-                                    ? (shape.photometric == Photometric::MinIsBlack ? PHOTOMETRIC_MINISBLACK
-                                                                                   : PHOTOMETRIC_MINISWHITE)
-                                : image.mode == ColorMode::Palette8 || image.mode == ColorMode::Palette4 ? PHOTOMETRIC_PALETTE
-                                : image.mode == ColorMode::Grey8                                        ? PHOTOMETRIC_MINISBLACK
-                                                                                                        : PHOTOMETRIC_RGB;
+    std::uint16_t photometric =
+        image.mode == ColorMode::Mono
+            ? (shape.photometric == Photometric::MinIsBlack ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_MINISWHITE)
+        : image.mode == ColorMode::Palette8 || image.mode == ColorMode::Palette4 ? PHOTOMETRIC_PALETTE
+        : image.mode == ColorMode::Grey8                                         ? PHOTOMETRIC_MINISBLACK
+                                                                                 : PHOTOMETRIC_RGB;
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.width);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.height);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps);
@@ -137,7 +138,8 @@ inline bool writeTiffWithLibtiff(const std::string& path, const Image& image, co
         TIFFSetField(tif, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
     }
     // Rows as the file stores them (4-bit packed two a byte).
-    std::size_t fileRow = image.mode == ColorMode::Palette4 ? (static_cast<std::size_t>(image.width) + 1) / 2 : image.stride;
+    std::size_t fileRow =
+        image.mode == ColorMode::Palette4 ? (static_cast<std::size_t>(image.width) + 1) / 2 : image.stride;
     auto fileRowAt = [&](int y, std::vector<std::uint8_t>& out) {
         out.assign(fileRow, 0);
         const std::uint8_t* src = image.pixels.data() + static_cast<std::size_t>(y) * image.stride;
@@ -153,16 +155,21 @@ inline bool writeTiffWithLibtiff(const std::string& path, const Image& image, co
     if (shape.tiled) {
         TIFFSetField(tif, TIFFTAG_TILEWIDTH, shape.tileSize);
         TIFFSetField(tif, TIFFTAG_TILELENGTH, shape.tileSize);
-        std::size_t tileRow = image.mode == ColorMode::Palette4 ? shape.tileSize / 2 : rowBytes(image.mode, static_cast<int>(shape.tileSize));
+        std::size_t tileRow = image.mode == ColorMode::Palette4
+                                  ? shape.tileSize / 2
+                                  : rowBytes(image.mode, static_cast<int>(shape.tileSize));
         std::vector<std::uint8_t> tile(static_cast<std::size_t>(TIFFTileSize(tif)));
         for (std::uint32_t ty = 0; ty < static_cast<std::uint32_t>(image.height); ty += shape.tileSize)
             for (std::uint32_t tx = 0; tx < static_cast<std::uint32_t>(image.width); tx += shape.tileSize) {
                 std::fill(tile.begin(), tile.end(), 0);
-                std::size_t skip = image.mode == ColorMode::Palette4 ? tx / 2 : rowBytes(image.mode, static_cast<int>(tx));
-                for (std::uint32_t y = ty; y < ty + shape.tileSize && y < static_cast<std::uint32_t>(image.height); ++y) {
+                std::size_t skip =
+                    image.mode == ColorMode::Palette4 ? tx / 2 : rowBytes(image.mode, static_cast<int>(tx));
+                for (std::uint32_t y = ty; y < ty + shape.tileSize && y < static_cast<std::uint32_t>(image.height);
+                     ++y) {
                     fileRowAt(static_cast<int>(y), row);
                     std::size_t n = std::min(tileRow, fileRow - skip);
-                    std::copy(row.begin() + static_cast<std::ptrdiff_t>(skip), row.begin() + static_cast<std::ptrdiff_t>(skip + n),
+                    std::copy(row.begin() + static_cast<std::ptrdiff_t>(skip),
+                              row.begin() + static_cast<std::ptrdiff_t>(skip + n),
                               tile.begin() + static_cast<std::ptrdiff_t>((y - ty) * tileRow));
                 }
                 ok = ok && TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0) >= 0;
@@ -211,7 +218,8 @@ inline bool writePngWithLibpng(const std::string& path, int width, int height, i
     }
     png_init_io(png, f);
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), bitDepth, colorType,
-                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
     png_set_pHYs(png, info, 11811, 11811, PNG_RESOLUTION_METER);  // 300 dpi
     png_write_info(png, info);

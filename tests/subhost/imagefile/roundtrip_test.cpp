@@ -1,12 +1,12 @@
 // Round trips through the raster codecs: files written by libtiff or libpng are
 // decoded exactly, written back with the same format facts, and decode to the
 // same pixels again (and, for TIFF, libtiff alone reads our output the same).
-#include <span>
 #include <cmath>
 #include <cstdlib>
+#include <span>
 
-#include "subhost/safefile.h"
 #include "imagefile_fixture.h"
+#include "subhost/safefile.h"
 
 namespace imagefile_test {
 namespace {
@@ -21,7 +21,7 @@ struct TiffCase {
 std::ostream& operator<<(std::ostream& os, const TiffCase& c) { return os << c.name; }
 
 TiffShape shape(std::uint16_t compression, Photometric photometric = Photometric::MinIsWhite, bool tiled = false,
-              std::uint16_t predictor = 1, std::uint32_t g3 = 0, std::uint16_t fillOrder = FILLORDER_MSB2LSB) {
+                std::uint16_t predictor = 1, std::uint32_t g3 = 0, std::uint16_t fillOrder = FILLORDER_MSB2LSB) {
     TiffShape s;
     s.compression = compression;
     s.photometric = photometric;
@@ -48,7 +48,9 @@ TEST_P(TiffRoundTrip, PixelsAndFileFactsSurviveReadAndWriteBack) {
     EXPECT_EQ(image.mode, c.mode);
     EXPECT_EQ(image.compression, c.expected);
     EXPECT_EQ(image.layout.tiled, c.shape.tiled);
-    if (c.mode == ColorMode::Mono) { EXPECT_EQ(image.photometric, c.shape.photometric); }
+    if (c.mode == ColorMode::Mono) {
+        EXPECT_EQ(image.photometric, c.shape.photometric);
+    }
     EXPECT_DOUBLE_EQ(image.resolution.x, 300);
     EXPECT_DOUBLE_EQ(image.resolution.y, 200);
     EXPECT_EQ(image.resolution.unit, ResolutionUnit::Inch);
@@ -103,8 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
         TiffCase{"MonoG4MinIsBlack", ColorMode::Mono, shape(COMPRESSION_CCITTFAX4, kBlack), Compression::CcittG4},
         TiffCase{"MonoG4LsbFirst", ColorMode::Mono,
                  shape(COMPRESSION_CCITTFAX4, kWhite, false, 1, 0, FILLORDER_LSB2MSB), Compression::CcittG4},
-        TiffCase{"MonoNoneLsbFirst", ColorMode::Mono,
-                 shape(COMPRESSION_NONE, kWhite, false, 1, 0, FILLORDER_LSB2MSB), Compression::None},
+        TiffCase{"MonoNoneLsbFirst", ColorMode::Mono, shape(COMPRESSION_NONE, kWhite, false, 1, 0, FILLORDER_LSB2MSB),
+                 Compression::None},
         TiffCase{"MonoG4Tiled", ColorMode::Mono, shape(COMPRESSION_CCITTFAX4, kBlack, true), Compression::CcittG4},
         TiffCase{"MonoNoneTiled", ColorMode::Mono, shape(COMPRESSION_NONE, kWhite, true), Compression::None},
         TiffCase{"GreyNone", ColorMode::Grey8, shape(COMPRESSION_NONE), Compression::None},
@@ -169,7 +171,9 @@ TEST(JpegCompressedRasters, StayCloseAndKeepTheirCodingThroughWriteBack) {
             ImageResult again = readImage(path);
             ASSERT_TRUE(again.ok) << again.error;
             EXPECT_EQ(again.image.details.tiffPhotometric, read.image.details.tiffPhotometric);
-            if (tiffRgb) { EXPECT_EQ(again.image.details.chromaSubsampling[0], 1); }
+            if (tiffRgb) {
+                EXPECT_EQ(again.image.details.chromaSubsampling[0], 1);
+            }
             EXPECT_LT(meanDifference(again.image.pixels, source.pixels), 4.0);
         }
     }
@@ -185,12 +189,10 @@ TEST(PngRasters, EveryKindDecodesExactlyAndWritesBackUnchanged) {
         int bitDepth, colorType;
         bool interlaced;
     };
-    const Case cases[] = {{ColorMode::Mono, 1, PNG_COLOR_TYPE_GRAY, false},
-                          {ColorMode::Mono, 1, PNG_COLOR_TYPE_PALETTE, false},
-                          {ColorMode::Palette8, 8, PNG_COLOR_TYPE_PALETTE, false},
-                          {ColorMode::Grey8, 8, PNG_COLOR_TYPE_GRAY, true},
-                          {ColorMode::Rgb, 8, PNG_COLOR_TYPE_RGB, false},
-                          {ColorMode::Rgba, 8, PNG_COLOR_TYPE_RGB_ALPHA, true}};
+    const Case cases[] = {
+        {ColorMode::Mono, 1, PNG_COLOR_TYPE_GRAY, false},        {ColorMode::Mono, 1, PNG_COLOR_TYPE_PALETTE, false},
+        {ColorMode::Palette8, 8, PNG_COLOR_TYPE_PALETTE, false}, {ColorMode::Grey8, 8, PNG_COLOR_TYPE_GRAY, true},
+        {ColorMode::Rgb, 8, PNG_COLOR_TYPE_RGB, false},          {ColorMode::Rgba, 8, PNG_COLOR_TYPE_RGB_ALPHA, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.mode) * 100 + c.colorType);
         ScratchDir dir;
@@ -199,7 +201,8 @@ TEST(PngRasters, EveryKindDecodesExactlyAndWritesBackUnchanged) {
         std::vector<png_color> palette;
         if (c.colorType == PNG_COLOR_TYPE_PALETTE && c.mode == ColorMode::Mono) palette = {{255, 255, 255}, {0, 0, 0}};
         if (c.mode == ColorMode::Palette8)
-            for (int i = 0; i < 256; ++i) palette.push_back(png_color{source.palette[i][0], source.palette[i][1], source.palette[i][2]});
+            for (int i = 0; i < 256; ++i)
+                palette.push_back(png_color{source.palette[i][0], source.palette[i][1], source.palette[i][2]});
         ASSERT_TRUE(writePngWithLibpng(path, 53, 21, c.bitDepth, c.colorType, rowsOf(source), palette, c.interlaced));
         ImageResult read = readImage(path);
         ASSERT_TRUE(read.ok) << read.error;
@@ -208,7 +211,8 @@ TEST(PngRasters, EveryKindDecodesExactlyAndWritesBackUnchanged) {
         EXPECT_EQ(read.image.details.interlaced, c.interlaced);
         EXPECT_NEAR(read.image.resolution.x * 2.54, 300, 0.1);
         if (c.mode == ColorMode::Mono) {
-            EXPECT_EQ(read.image.photometric, c.colorType == PNG_COLOR_TYPE_GRAY ? Photometric::MinIsBlack : Photometric::MinIsWhite);
+            EXPECT_EQ(read.image.photometric,
+                      c.colorType == PNG_COLOR_TYPE_GRAY ? Photometric::MinIsBlack : Photometric::MinIsWhite);
         }
         ASSERT_EQ(read.image.pixels, source.pixels);
         ASSERT_EQ(writeImage(path, read.image).status, kStatusOk);
@@ -252,8 +256,12 @@ TEST(BmpRasters, EveryDepthRoundTripsThroughCreateAndWriteBack) {
         EXPECT_EQ(read.image.mode, mode);
         EXPECT_EQ(read.image.pixels, source.pixels);
         EXPECT_NEAR(read.image.resolution.x * 2.54, 300, 0.1);
-        if (mode == ColorMode::Mono) { EXPECT_EQ(read.image.photometric, Photometric::MinIsBlack); }
-        if (mode == ColorMode::Palette8) { EXPECT_EQ(read.image.palette[200], source.palette[200]); }
+        if (mode == ColorMode::Mono) {
+            EXPECT_EQ(read.image.photometric, Photometric::MinIsBlack);
+        }
+        if (mode == ColorMode::Palette8) {
+            EXPECT_EQ(read.image.palette[200], source.palette[200]);
+        }
         read.image.details.topDown = true;
         ASSERT_EQ(writeImage(path, read.image).status, kStatusOk);
         ImageResult again = readImage(path);
@@ -266,8 +274,8 @@ TEST(BmpRasters, EveryDepthRoundTripsThroughCreateAndWriteBack) {
 TEST(BmpRasters, HandMadeFileReadsBottomUpAndBgr) {
     // 2 x 2, 24-bit, bottom-up: the first stored row is the picture's lower row.
     std::vector<std::uint8_t> bmp = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  // file header
-                                     40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0,
-                                     16, 0, 0, 0, 0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                     40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 16, 0, 0, 0, 0x13,
+                                     0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                      // lower row: blue, green (B, G, R order) + 2 padding bytes
                                      255, 0, 0, 0, 255, 0, 0, 0,
                                      // upper row: red, white

@@ -45,8 +45,10 @@ void expectPaletteFromHeader(const std::string& path) {
 TEST(HeaderPalette, EveryFormatGivesItsPaletteWithoutDecodingAndOpensOnce) {
     imagefile_test::ScratchDir dir;
     const img::Image palette = paletteImage();
-    for (const auto& [name, format] : std::vector<std::pair<std::string, img::FileFormat>>{
-             {"palette.tif", img::FileFormat::Tiff}, {"palette.png", img::FileFormat::Png}, {"palette.bmp", img::FileFormat::Bmp}}) {
+    for (const auto& [name, format] :
+         std::vector<std::pair<std::string, img::FileFormat>>{{"palette.tif", img::FileFormat::Tiff},
+                                                              {"palette.png", img::FileFormat::Png},
+                                                              {"palette.bmp", img::FileFormat::Bmp}}) {
         ASSERT_EQ(img::createImageFile(dir.path(name), format, palette).status, 0) << name;
         const img::InfoResult header = img::readInfo(dir.path(name));
         ASSERT_TRUE(header.ok) << header.error;

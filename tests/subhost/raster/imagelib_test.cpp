@@ -1,7 +1,7 @@
 // The host's image library: polygon fills, planar RGB, and the monochrome
 // conventions of new files.
-#include <span>
 #include <gtest/gtest.h>
+#include <span>
 
 #include <unistd.h>
 
@@ -40,8 +40,8 @@ TEST(PolygonFill, OutsideFillsTheComplementAndEvenOddLeavesTheHole) {
     // A square ring drawn as one polygon that runs around twice: outer square, then inner square.
     const DPoint2d ring[] = {{0, 0}, {8, 0}, {8, 8}, {0, 8}, {0, 0}, {2, 2}, {6, 2}, {6, 6}, {2, 6}, {2, 2}};
     ASSERT_EQ(mdlImage_setMapPolygon(map.data(), nullptr, &size, IMAGEFORMAT_ByteMap, ring, 10, 1, 7), SUCCESS);
-    EXPECT_EQ(map[0], 1);            // in the ring: inside, kept
-    EXPECT_EQ(map[3 * 8 + 3], 7);    // in the hole: outside, filled
+    EXPECT_EQ(map[0], 1);          // in the ring: inside, kept
+    EXPECT_EQ(map[3 * 8 + 3], 7);  // in the hole: outside, filled
 }
 
 TEST(PolygonFill, BitmapSpansKeepNeighbouringBits) {
@@ -145,8 +145,8 @@ TEST_F(NewFiles, PaletteAndRgbBuffersKeepTheirValues) {
 
     std::vector<std::uint8_t> planes(18);
     for (std::size_t i = 0; i < 18; ++i) planes[i] = std::uint8_t(i * 10);
-    ASSERT_EQ(mdlImage_extCreateFileFromRGB(wpath("c.png").c_str(), IMAGEFILE_PNG, IMAGECOLOR_RGB, &size,
-                                            planes.data(), 0, 0, 0),
+    ASSERT_EQ(mdlImage_extCreateFileFromRGB(wpath("c.png").c_str(), IMAGEFILE_PNG, IMAGECOLOR_RGB, &size, planes.data(),
+                                            0, 0, 0),
               SUCCESS);
     const img::Image c = img::readImage(path("c.png")).image;
     EXPECT_EQ(c.pixels[0], 0);    // red of pixel 0 from the red plane
@@ -177,9 +177,9 @@ TEST(Rotate, OddAngleEnlargesAndLeavesNewPixelsZero) {
     std::uint8_t* out = nullptr;
     BitmapSize outSize{};
     ASSERT_EQ(mdlImage_rotate(&out, &outSize, src.data(), &size, IMAGEFORMAT_BitMap, 30.0), SUCCESS);
-    EXPECT_EQ(outSize.width, 112);   // ceil(100 cos 30 + 50 sin 30) = ceil(111.6)
-    EXPECT_EQ(outSize.height, 94);   // ceil(100 sin 30 + 50 cos 30) = ceil(93.3)
-    EXPECT_EQ(out[0] & 0x80, 0);     // corner outside the turned image
+    EXPECT_EQ(outSize.width, 112);  // ceil(100 cos 30 + 50 sin 30) = ceil(111.6)
+    EXPECT_EQ(outSize.height, 94);  // ceil(100 sin 30 + 50 cos 30) = ceil(93.3)
+    EXPECT_EQ(out[0] & 0x80, 0);    // corner outside the turned image
     const std::size_t stride = (112 + 7) / 8;
     EXPECT_NE(out[47 * stride + 7] & (0x80 >> 0), 0);  // centre pixel (56, 47) set
     dlmSystem_mdlFree(out);

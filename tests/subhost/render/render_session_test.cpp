@@ -89,8 +89,7 @@ struct LineLook {
 
 LineLook look(const img::Image& image) {
     LineLook l;
-    for (int y = 0; y < image.height; ++y)
-        l.width += at(image, 50, y) == kGreen;
+    for (int y = 0; y < image.height; ++y) l.width += at(image, 50, y) == kGreen;
     bool on = true;
     int run = 0;
     for (int x = 0; x < image.width; ++x) {
@@ -136,10 +135,10 @@ TEST_F(RenderSessionTest, BadRenderLinesAreSessionErrors) {
     write(dir / "old.png", "not touched");
     std::filesystem::create_directory(dir / "folder.png");
     std::vector<std::string> messages;
-    for (const std::string line : {"render", "render old.jpg", "render old.png size 0x10", "render old.png size 20",
-                                    "render old.png view 8", "render old.png view", "render old.png colour red",
-                                    "render old.png view 1", "render old.png size 16384x16384",
-                                    "render nowhere/old.png", "render folder.png"}) {
+    for (const std::string line :
+         {"render", "render old.jpg", "render old.png size 0x10", "render old.png size 20", "render old.png view 8",
+          "render old.png view", "render old.png colour red", "render old.png view 1",
+          "render old.png size 16384x16384", "render nowhere/old.png", "render folder.png"}) {
         EXPECT_EQ(run(line + "\n"), 2) << line;
         ASSERT_FALSE(named("error").empty()) << line;
         EXPECT_EQ(named("error").back()["line"], 2) << line;
@@ -185,19 +184,19 @@ TEST_F(RenderSessionTest, WeightsAndStylesComeFromTheSettingsFileInUse) {
 TEST_F(RenderSessionTest, HostileSettingsFallBackOrAreLimited) {
     subhost::setCfgVar("PXMEND_SETTINGS", (dir / "bad.ini").string());
     write(dir / "bad.ini",
-          "LineWeight0=500\n"         // widest pen
-          "LineWeight1=-3\n"          // narrowest
-          "LineWeight2=wide\n"        // factory
-          "LineWeight3 =7\n"          // a blank before '=' makes another key
-          "#LineWeight5=9\n"          // comment
-          "LineWeight32=9\n"          // no such weight
+          "LineWeight0=500\n"   // widest pen
+          "LineWeight1=-3\n"    // narrowest
+          "LineWeight2=wide\n"  // factory
+          "LineWeight3 =7\n"    // a blank before '=' makes another key
+          "#LineWeight5=9\n"    // comment
+          "LineWeight32=9\n"    // no such weight
           "LineWeight=9\nLineStyle=9\nLineWeight006=9\n"
           "LineStyle0=4,4\n"
           "LineStyle1=0,99999999999999999999\n"
-          "LineStyle3=7\n"            // one length: solid
-          "LineStyle4=2,,2\n"         // damaged: factory
+          "LineStyle3=7\n"     // one length: solid
+          "LineStyle4=2,,2\n"  // damaged: factory
           "LineStyle5=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28,29,30,31,32,33,34\n"
-          "LineStyle6=\n"             // no lengths: solid
+          "LineStyle6=\n"  // no lengths: solid
           "LineStyle7= 3 , 1\n"
           "garbage line without equals\n");
     subhost::LineSymbology s = subhost::lineSymbologyFromSettings();
@@ -219,7 +218,10 @@ TEST_F(RenderSessionTest, HostileSettingsFallBackOrAreLimited) {
     EXPECT_EQ(s.dashes[2], (std::vector<double>{6, 4}));
 
     // Not a file, or far too large for a settings file: every value is the factory one.
-    for (const auto& prepare : {std::function<void()>([&] { fs::remove(dir / "bad.ini"); fs::create_directory(dir / "bad.ini"); }),
+    for (const auto& prepare : {std::function<void()>([&] {
+                                    fs::remove(dir / "bad.ini");
+                                    fs::create_directory(dir / "bad.ini");
+                                }),
                                 std::function<void()>([&] {
                                     fs::remove(dir / "bad.ini");
                                     std::ofstream big(dir / "bad.ini");
