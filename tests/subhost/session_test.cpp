@@ -47,6 +47,18 @@ protected:
         err.str("");
         return subhost::runSession((dir / "test.session").string(), options, out, err);
     }
+    // Loads the add-on on site.json, deletes the block from (10, 10) to (20, 20) and saves; the exit code.
+    int runDeleteAndSave() {
+        return runAddOn("cfg PXMEND_SETTINGS " + (dir / "Pxmend.ini").string() +
+                        "\n"
+                        "design site.json\n"
+                        "load\n"
+                        "keyin PXMEND DELETE\n"
+                        "point 10 10\n"
+                        "point 20 20\n"
+                        "point 10 10\n"
+                        "save\n");
+    }
     // A 40 x 30 four-colour GIF g.gif (pixels (x / 5 + y / 5) % 4) attached at the origin of
     // site.json, one design unit a pixel; its bytes.
     std::vector<std::uint8_t> attachGif(bool animation = false) {
@@ -174,15 +186,7 @@ TEST_F(SessionTest, DumpsAndUndoAreEvents) {
 
 TEST_F(SessionTest, DeletedBlockOfAnAttachedGifIsSavedIntoTheGifAndReadsBackEverywhere) {
     const std::vector<std::uint8_t> original = attachGif();
-    const int code = runAddOn("cfg PXMEND_SETTINGS " + (dir / "Pxmend.ini").string() +
-                              "\n"
-                              "design site.json\n"
-                              "load\n"
-                              "keyin PXMEND DELETE\n"
-                              "point 10 10\n"
-                              "point 20 20\n"
-                              "point 10 10\n"
-                              "save\n");
+    const int code = runDeleteAndSave();
     EXPECT_EQ(code, 0) << out.str() << err.str();
     for (const auto& e : linesNamed("messageCenter"))
         EXPECT_EQ(e.value("brief", "").find("Unable to write"), std::string::npos) << e.dump();
@@ -262,15 +266,7 @@ TEST_F(SessionTest, CropOfAnAttachedGifStillOffersTheConversionToTiff) {
 TEST_F(SessionTest, AnEditOfAnAnimatedGifIsNotSavedOverItsOtherImages) {
     // The host reads an animation as its first image; writing that back would lose the others.
     const std::vector<std::uint8_t> original = attachGif(true);
-    const int code = runAddOn("cfg PXMEND_SETTINGS " + (dir / "Pxmend.ini").string() +
-                              "\n"
-                              "design site.json\n"
-                              "load\n"
-                              "keyin PXMEND DELETE\n"
-                              "point 10 10\n"
-                              "point 20 20\n"
-                              "point 10 10\n"
-                              "save\n");
+    const int code = runDeleteAndSave();
     EXPECT_EQ(code, 2) << out.str();
     const std::string gif = (dir / "g.gif").string();
     bool told = false;
