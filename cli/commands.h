@@ -22,5 +22,7 @@ int runRender(Args args);
 int runBatch(const std::string& command, Args args);
 // `info FILE...`: prints what the host knows of raster files.
 int runInfo(Args args);
+// `import-dxf DRAWING.dxf -o DESIGN.json`: writes a design description of a DXF drawing's entities.
+int runImportDxf(Args args);
 
 }  // namespace pixelmend

@@ -14,6 +14,7 @@ PACKAGES=(
   netpbm                                       # giftopnm: a GIF decoder apart from giflib, for the GIF tests
   libcairo2-dev                                # drawing surface
   libleptonica-dev                             # skew detection, rotation, speckle removal
+  libdxflib-dev                                # AutoCAD DXF drawings (import-dxf)
   clang-format git                             # the layout check of the test suite
 )
 
