@@ -136,9 +136,11 @@ public:
         polyline_->kind = rs_.entityKind;
         polyline_->line = rs_.entityLine;
         polyline_->placement = plane(rs_.entityKind.c_str());
+        // Without a vertex count dxflib hands on the vertices of the LWPOLYLINE before.
+        polyline_->ignoreVertices = rs_.entityKind == "LWPOLYLINE" && !rs_.polylineCounted;
     }
     void addVertex(const DL_VertexData& data) override {
-        if (polyline_) polyline_->vertices.push_back({{data.x, data.y}, data.bulge});
+        if (polyline_ && !polyline_->ignoreVertices) polyline_->vertices.push_back({{data.x, data.y}, data.bulge});
     }
     void endSequence() override { finishPolyline(); }
 
@@ -260,7 +262,7 @@ private:
     struct PendingPolyline {
         Symbology sym;
         std::vector<Vertex> vertices;
-        bool closed = false, mesh = false;
+        bool closed = false, mesh = false, ignoreVertices = false;
         std::string kind;
         long line = 0;
         std::optional<Affine> placement;
@@ -450,7 +452,8 @@ private:
         if (paperSpace()) return skip("HATCH (paper space)");
         if (!rs_.hatch.hasBoundary) return skip("HATCH (no boundary)");
         json shapes = json::array();
-        for (const auto& loop : h.loops) {
+        for (auto& loop : h.loops) {
+            if (loop.size() > 1 && loop.front() == loop.back()) loop.pop_back();  // the host closes shapes
             if (loop.size() < 3) continue;
             if (loop.size() > kMaxPoints) return skip("HATCH (boundary over 5000 points)");
             json pts = json::array();

@@ -207,6 +207,7 @@ private:
         st_.entityLine = objectLine_;
         st_.entityKind = objectKind_;
         st_.hatch = objectHatch_;
+        st_.polylineCounted = polylineCounted_;
         objectLine_ = line;
         objectKind_ = kind;
         objectHatch_ = HatchExtras{};

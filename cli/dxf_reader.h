@@ -40,6 +40,7 @@ struct ReaderState {
     std::map<std::string, int> skipped;  // entities not imported, by kind
     int shortenedValues = 0;             // texts cut to kMaxFedValueBytes
     HatchExtras hatch;                   // of the object dxflib is finishing now
+    bool polylineCounted = false;        // ... and whether it gave an LWPOLYLINE vertex count
     std::string error;                   // the first problem ("line N: ..."); reading stops at it
 };
 
