@@ -56,6 +56,11 @@ bool mapCurve(json& e, const Affine& m) {
         e["start"] = degrees(std::atan2(v / minor, u / major));
         if (m.det() < 0) e["sweep"] = -e["sweep"].get<double>();
     }
+    if (major - minor <= 1e-12 * major) {
+        // A circle: no rotation, the start angle measured from the x axis.
+        if (e.contains("start")) e["start"] = e["start"].get<double>() + e["rotation"].get<double>();
+        e["rotation"] = 0.0;
+    }
     return true;
 }
 

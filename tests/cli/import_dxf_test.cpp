@@ -437,3 +437,33 @@ TEST_F(ImportDxfTest, DxfElementLimitHoldsForEntitiesAndForExpandedInserts) {
     ASSERT_EQ(r.code, 0) << r.out;
     EXPECT_TRUE(r.says("imported 1 elements")) << r.out;
 }
+
+TEST_F(ImportDxfTest, DxfEntitiesSeenFromBelowAreMirroredAndTiltedOnesSkipped) {
+    const std::string blocks = block("TICK", 0, 0, line(0, 0, 2, 1));
+    const std::string entities =
+        // Object coordinates seen from below: x runs the other way, and so do the angles.
+        pairs({{0, "ARC"},
+               {8, "0"},
+               {10, "60"},
+               {20, "25"},
+               {40, "4"},
+               {50, "350"},
+               {51, "10"},
+               {210, "0"},
+               {220, "0"},
+               {230, "-1"}}) +
+        pairs({{0, "INSERT"}, {8, "0"}, {2, "TICK"}, {10, "5"}, {20, "5"}, {230, "-1"}}) +
+        pairs({{0, "CIRCLE"}, {8, "0"}, {10, "1"}, {20, "1"}, {40, "1"}, {210, "1"}, {220, "0"}, {230, "0"}});
+    const auto [r, design] = import(drawing(entities, blocks));
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(r.says("(skipped: 1 CIRCLE (not in the drawing plane))")) << r.out;
+    const json& e = design["elements"];
+    ASSERT_EQ(e.size(), 2u) << design.dump();
+    expectPoint(e[0]["center"], -60, 25, "mirrored centre");
+    EXPECT_NEAR(e[0]["rotation"].get<double>(), 0, 1e-9);
+    EXPECT_NEAR(std::fmod(e[0]["start"].get<double>() + 360, 360), 190, 1e-9) << e[0].dump();
+    EXPECT_NEAR(e[0]["sweep"].get<double>(), -20, 1e-9) << "from 190 clockwise to 170 degrees";
+    const json& tick = e[1]["components"][0];
+    expectPoint(tick["points"][0], -5, 5, "mirrored insert point");
+    expectPoint(tick["points"][1], -7, 6, "mirrored block content");
+}
