@@ -113,7 +113,8 @@ public:
         const double a = std::hypot(data.mx, data.my), b = a * data.ratio;
         if (!(a > 0) || !(b > 0)) return skip("ELLIPSE (axis 0)");
         const double sweep = degrees(data.angle2 - data.angle1);
-        const bool whole = std::fabs(std::fmod(std::fabs(sweep), 360.0)) < 1e-9 && sweep != 0;
+        const double turns = std::fmod(std::fabs(sweep), 360.0);
+        const bool whole = sweep != 0 && (turns < 1e-6 || turns > 360.0 - 1e-6);
         json e = {{"type", whole ? "ellipse" : "arc"},
                   {"center", pointJson({data.cx, data.cy})},
                   {"axes", {a, b}},
@@ -333,6 +334,7 @@ private:
     // Keeps an item; past the element limit the reading stops with the problem.
     void store(Item item) {
         if (!rs_.error.empty()) return;
+        if (!item.insert && !allFinite(item.element)) return skip(rs_.entityKind + " (coordinates out of range)");
         if (++d_.stored > kMaxElements) {
             rs_.error = "line " + std::to_string(item.line) + ": more than " + std::to_string(kMaxElements) +
                         " entities (the host's limit for a design)";

@@ -35,8 +35,17 @@ public:
 
 private:
     Drawing& d_;
-    std::size_t made_ = 0;
+    static constexpr std::size_t kMaxVisits = 10 * kMaxElements;
+    std::size_t made_ = 0, visits_ = 0;
     std::vector<std::string> expanding_;
+
+    // Every entity visited while expanding inserts, kept or not: inserts of blocks that come to
+    // nothing must not go on for ever either.
+    void visit() {
+        if (++visits_ > kMaxVisits)
+            throw TooManyElements("block inserts nest too deeply to expand (more than " + std::to_string(kMaxVisits) +
+                                  " entities visited)");
+    }
 
     void count() {
         if (++made_ > kMaxElements)
@@ -61,12 +70,11 @@ private:
         int color = sym.color;
         if (color == 0) color = outer ? outer->color : 7;
         if (color == 256) color = std::abs(layer.color);
-        color = std::abs(color);
-        r.color = color >= 1 && color <= 255 ? color : 7;
+        r.color = color >= -255 && color <= 255 && color != 0 ? std::abs(color) : 7;
         int weight = sym.lineweight;
         if (weight == -2) weight = outer ? outer->lineweight : 0;
         if (weight == -1) weight = layer.lineweight;
-        r.lineweight = std::max(weight, 0);
+        r.lineweight = std::clamp(weight, 0, 1000);
         return r;
     }
 
@@ -82,6 +90,7 @@ private:
     }
 
     std::optional<json> resolve(const Item& item, const Affine& m, const Resolved* outer, int depth) {
+        visit();
         const Resolved r = resolveSymbology(item.sym, outer);
         if (item.insert) return insertCell(*item.insert, m, r, depth);
         std::optional<json> e = outer ? transformElement(item.element, m) : std::optional<json>(item.element);
@@ -125,13 +134,15 @@ private:
         const Block& block = it->second;
         expanding_.push_back(ref.block);
         json copies = json::array();
-        for (int row = 0; row < ref.rows; ++row)
-            for (int col = 0; col < ref.cols; ++col) {
+        bool nothing = false;
+        for (int row = 0; row < ref.rows && !nothing; ++row)
+            for (int col = 0; col < ref.cols && !nothing; ++col) {
                 const Affine place = compose(m, placement(ref, block.base, col, row));
                 json components = json::array();
                 for (const Item& inner : block.items)
                     if (auto c = resolve(inner, place, &r, depth + 1)) components.push_back(std::move(*c));
-                if (components.empty()) continue;
+                nothing = components.empty();  // then every copy would come to nothing
+                if (nothing) break;
                 json cell = {{"type", "cell"},
                              {"name", ref.block},
                              {"origin", json::array({place.apply(block.base)[0], place.apply(block.base)[1]})},

@@ -116,6 +116,14 @@ bool mapPattern(json& pattern, const Affine& m) {
 
 }  // namespace
 
+bool allFinite(const json& e) {
+    if (e.is_number_float()) return std::isfinite(e.get<double>());
+    if (e.is_array() || e.is_object())
+        for (const json& v : e)
+            if (!allFinite(v)) return false;
+    return true;
+}
+
 double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
 double degrees(double radians) { return radians * 180.0 / std::numbers::pi; }
 
@@ -157,7 +165,7 @@ std::optional<json> transformElement(const json& element, const Affine& m) {
         }
     }
     if (good && e.contains("pattern")) good = mapPattern(e["pattern"], m);
-    if (!good) return std::nullopt;
+    if (!good || !allFinite(e)) return std::nullopt;
     return e;
 }
 

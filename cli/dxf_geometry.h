@@ -46,6 +46,9 @@ std::vector<Point> bulgeSegment(Point p, Point q, double bulge);
 // estimate of their box, cells by their components).
 void growExtent(const nlohmann::json& element, Point* min, Point* max);
 
+// True when every number in the element is finite.
+bool allFinite(const nlohmann::json& element);
+
 // Degrees to radians and back.
 double radians(double degrees);
 double degrees(double radians);

@@ -432,6 +432,24 @@ TEST_F(ImportDxfTest, DxfElementLimitHoldsForEntitiesAndForExpandedInserts) {
     EXPECT_TRUE(r.says("more than 100000 elements once block inserts are expanded")) << r.out;
     EXPECT_FALSE(exists("out.json"));
 
+    // Inserts that come to nothing cost no time however often they are repeated or nested: an
+    // array of 30000 x 30000 inserts of a block holding only itself, and ten inserts a level of
+    // twenty levels ending in an empty block.
+    std::tie(r, design) =
+        import(drawing(pairs({{0, "INSERT"}, {2, "SELF"}, {70, "30000"}, {71, "30000"}}) + line(0, 0, 1, 1),
+                       block("SELF", 0, 0, insert("SELF", 1, 1))));
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(r.says("imported 1 elements")) << r.out;
+    std::string hollow = block("H20", 0, 0, "");
+    for (int b = 0; b < 20; ++b) {
+        std::string body;
+        for (int i = 0; i < 10; ++i) body += insert("H" + std::to_string(b + 1), i, 0);
+        hollow += block("H" + std::to_string(b), 0, 0, body);
+    }
+    std::tie(r, design) = import(drawing(insert("H0", 0, 0), hollow));
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_TRUE(r.says("block inserts nest too deeply to expand")) << r.out;
+
     // Four levels of the same blocks fit: 10^4 lines, 1111 cells.
     std::tie(r, design) = import(drawing(insert("B4", 0, 0), blocks));
     ASSERT_EQ(r.code, 0) << r.out;
