@@ -334,7 +334,7 @@ private:
     // Keeps an item; past the element limit the reading stops with the problem.
     void store(Item item) {
         if (!rs_.error.empty()) return;
-        if (!item.insert && !allFinite(item.element)) return skip(rs_.entityKind + " (coordinates out of range)");
+        if (!item.insert && !withinRange(item.element)) return skip(rs_.entityKind + " (coordinates out of range)");
         if (++d_.stored > kMaxElements) {
             rs_.error = "line " + std::to_string(item.line) + ": more than " + std::to_string(kMaxElements) +
                         " entities (the host's limit for a design)";

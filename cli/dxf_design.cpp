@@ -143,10 +143,13 @@ private:
                     if (auto c = resolve(inner, place, &r, depth + 1)) components.push_back(std::move(*c));
                 nothing = components.empty();  // then every copy would come to nothing
                 if (nothing) break;
+                const Point origin = place.apply(block.base);
                 json cell = {{"type", "cell"},
                              {"name", ref.block},
-                             {"origin", json::array({place.apply(block.base)[0], place.apply(block.base)[1]})},
+                             {"origin", json::array({origin[0], origin[1]})},
                              {"components", std::move(components)}};
+                nothing = !withinRange(cell["origin"]);
+                if (nothing) break;
                 applySymbologyToCell(cell, r);
                 count();
                 copies.push_back(std::move(cell));

@@ -116,11 +116,11 @@ bool mapPattern(json& pattern, const Affine& m) {
 
 }  // namespace
 
-bool allFinite(const json& e) {
-    if (e.is_number_float()) return std::isfinite(e.get<double>());
+bool withinRange(const json& e) {
+    if (e.is_number()) return std::isfinite(e.get<double>()) && std::fabs(e.get<double>()) <= kMaxMagnitude;
     if (e.is_array() || e.is_object())
         for (const json& v : e)
-            if (!allFinite(v)) return false;
+            if (!withinRange(v)) return false;
     return true;
 }
 
@@ -165,7 +165,7 @@ std::optional<json> transformElement(const json& element, const Affine& m) {
         }
     }
     if (good && e.contains("pattern")) good = mapPattern(e["pattern"], m);
-    if (!good || !allFinite(e)) return std::nullopt;
+    if (!good || !withinRange(e)) return std::nullopt;
     return e;
 }
 

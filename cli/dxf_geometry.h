@@ -46,8 +46,11 @@ std::vector<Point> bulgeSegment(Point p, Point q, double bulge);
 // estimate of their box, cells by their components).
 void growExtent(const nlohmann::json& element, Point* min, Point* max);
 
-// True when every number in the element is finite.
-bool allFinite(const nlohmann::json& element);
+// Largest coordinate, size or angle kept: extents and views of such elements stay finite.
+constexpr double kMaxMagnitude = 1e15;
+
+// True when every number in the element is finite and at most kMaxMagnitude in size.
+bool withinRange(const nlohmann::json& element);
 
 // Degrees to radians and back.
 double radians(double degrees);

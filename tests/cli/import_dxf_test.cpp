@@ -330,14 +330,16 @@ TEST_F(ImportDxfTest, DxfDimensionsHatchesAndUnsupportedEntities) {
         pairs({{0, "SPLINE"}, {8, "0"}, {70, "8"}, {71, "3"}, {72, "2000000000"}, {73, "2000000000"}}) +
         pairs({{0, "SOLID"}, {8, "0"}, {10, "0"}, {20, "0"}}) + pairs({{0, "SPLINE"}, {8, "0"}}) +
         pairs({{0, "LINE"}, {8, "0"}, {67, "1"}, {10, "0"}, {20, "0"}, {11, "1"}, {21, "1"}}) +
+        // Far beyond any drawing: the view around it would not be a finite number.
+        pairs({{0, "LINE"}, {8, "0"}, {10, "-1e308"}, {20, "0"}, {11, "1e308"}, {21, "1"}}) +
         // An LWPOLYLINE and a HATCH without vertices or loops are not copies of the ones before.
         pairs({{0, "LWPOLYLINE"}, {8, "0"}, {90, "2"}, {10, "7"}, {20, "7"}, {10, "8"}, {20, "8"}}) +
         pairs({{0, "LWPOLYLINE"}, {8, "0"}, {70, "0"}}) + pairs({{0, "HATCH"}, {8, "0"}, {70, "1"}, {91, "0"}});
     const auto [r, design] = import(drawing(entities));
     ASSERT_EQ(r.code, 0) << r.out;
     EXPECT_TRUE(
-        r.says("imported 5 elements from in.dxf (skipped: 1 HATCH (no boundary), 1 LINE (paper space), 1 LWPOLYLINE "
-               "(fewer than 2 points), 1 SOLID, 2 SPLINE)"))
+        r.says("imported 5 elements from in.dxf (skipped: 1 HATCH (no boundary), 1 LINE (coordinates out of range), 1 "
+               "LINE (paper space), 1 LWPOLYLINE (fewer than 2 points), 1 SOLID, 2 SPLINE)"))
         << r.out;
     const json& e = design["elements"];
     ASSERT_EQ(e.size(), 5u) << design.dump();
