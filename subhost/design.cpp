@@ -200,7 +200,7 @@ bool openDesignFrom(const json& doc, const std::string& path, const std::string&
     std::string problem;
     auto design = designFrom(doc, defaultName, &problem);
     elements::ElementState parsed;
-    if (design && !elements::parseDesign(design->document, &parsed, &problem)) design.reset();
+    if (design && !elements::parseDesign(design->document, rasterDir, &parsed, &problem)) design.reset();
     if (!design) {
         if (error) *error = what + ": " + problem;
         return false;

@@ -19,108 +19,7 @@ using nlohmann::json;
 
 constexpr double kDegrees = 3.14159265358979323846 / 180.0;
 
-struct TypeName {
-    int type;
-    const char* name;
-};
-constexpr TypeName kTypeNames[] = {{LINE_ELM, "line"},
-                                   {LINE_STRING_ELM, "lineString"},
-                                   {SHAPE_ELM, "shape"},
-                                   {ARC_ELM, "arc"},
-                                   {ELLIPSE_ELM, "ellipse"}};
-
-const char* typeName(int type) {
-    for (const auto& t : kTypeNames)
-        if (t.type == type) return t.name;
-    return "unknown";
-}
-
 bool isCurve(int type) { return type == ARC_ELM || type == ELLIPSE_ELM; }
-
-bool finite(const json& v) { return v.is_number() && std::isfinite(v.get<double>()); }
-
-// Reads [x, y] or [x, y, z]; false when it is not that.
-bool readPoint(const json& v, DPoint3d* p) {
-    if (!v.is_array() || v.size() < 2 || v.size() > 3) return false;
-    for (const auto& c : v)
-        if (!finite(c)) return false;
-    *p = DPoint3d{v[0].get<double>(), v[1].get<double>(), v.size() == 3 ? v[2].get<double>() : 0.0};
-    return true;
-}
-
-// Reads an integer key within [low, high] into *out (kept when absent); an empty text or the problem.
-std::string readInt(const json& e, const char* key, int low, int high, int* out) {
-    if (!e.contains(key)) return {};
-    const json& v = e[key];
-    if (!v.is_number_integer() || v.get<long long>() < low || v.get<long long>() > high)
-        return std::string("\"") + key + "\" must be a whole number " + std::to_string(low) + "-" +
-               std::to_string(high);
-    *out = int(v.get<long long>());
-    return {};
-}
-
-std::string readDouble(const json& e, const char* key, double* out) {
-    if (!e.contains(key)) return {};
-    if (!finite(e[key])) return std::string("\"") + key + "\" must be a number";
-    *out = e[key].get<double>();
-    return {};
-}
-
-// Checks one "elements" entry and reads it; an empty text when good, else what is wrong.
-std::string readElement(const json& e, DesignElement* out) {
-    if (!e.is_object()) return "must be an object";
-    if (!e.contains("id") || !e["id"].is_number_integer() || e["id"].get<long long>() < 1 ||
-        e["id"].get<long long>() > 1000000000)
-        return "\"id\" must be a whole number from 1";
-    out->id = int(e["id"].get<long long>());
-    if (!e.contains("type") || !e["type"].is_string()) return "\"type\" must be a text";
-    const std::string type = e["type"].get<std::string>();
-    Shape& s = out->shape;
-    s.type = 0;
-    for (const auto& t : kTypeNames)
-        if (type == t.name) s.type = t.type;
-    if (s.type == 0) return "unknown type \"" + type + "\" (line, lineString, shape, arc or ellipse)";
-    std::string problem;
-    if (!(problem = readInt(e, "color", 0, 255, &s.color)).empty()) return problem;
-    if (!(problem = readInt(e, "weight", 0, 31, &s.weight)).empty()) return problem;
-    if (!(problem = readInt(e, "style", 0, 7, &s.style)).empty()) return problem;
-    if (!(problem = readInt(e, "level", -1000000, 1000000, &s.level)).empty()) return problem;
-    if (!(problem = readInt(e, "fillColor", 0, 255, &s.fillColor)).empty()) return problem;
-    if (e.contains("filled")) {
-        if (!e["filled"].is_boolean()) return "\"filled\" must be true or false";
-        s.filled = e["filled"].get<bool>();
-    }
-    if (isCurve(s.type)) {
-        if (!e.contains("center") || !readPoint(e["center"], &s.center))
-            return "\"center\" must be [x, y] or [x, y, z]";
-        const json& axes = e.value("axes", json());
-        if (!axes.is_array() || axes.size() != 2 || !finite(axes[0]) || !finite(axes[1]) ||
-            axes[0].get<double>() <= 0 || axes[1].get<double>() <= 0)
-            return "\"axes\" must be two positive numbers";
-        s.primary = axes[0].get<double>();
-        s.secondary = axes[1].get<double>();
-        if (!(problem = readDouble(e, "rotation", &s.rotation)).empty()) return problem;
-        if (!(problem = readDouble(e, "start", &s.start)).empty()) return problem;
-        if (!(problem = readDouble(e, "sweep", &s.sweep)).empty()) return problem;
-        if (s.type == ELLIPSE_ELM) s.start = 0, s.sweep = 360;
-        if (std::fabs(s.sweep) > 360) return "\"sweep\" must be within -360 and 360 degrees";
-        return {};
-    }
-    const json& points = e.value("points", json());
-    if (!points.is_array()) return "\"points\" must be a list of points";
-    if (points.size() > std::size_t(MAX_VERTICES))
-        return "too many points (" + std::to_string(points.size()) + ", at most " + std::to_string(MAX_VERTICES) + ")";
-    const std::size_t least = s.type == SHAPE_ELM ? 3 : 2;
-    if (points.size() < least || (s.type == LINE_ELM && points.size() != 2))
-        return s.type == LINE_ELM ? "a line has 2 points" : "too few points (at least " + std::to_string(least) + ")";
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        DPoint3d p;
-        if (!readPoint(points[i], &p)) return "point " + std::to_string(i) + " must be [x, y] or [x, y, z]";
-        s.points.push_back(p);
-    }
-    if (s.type == SHAPE_ELM) closeShape(s.points);
-    return {};
-}
 
 // Adds an element at the end of the model; its file position.
 std::uint32_t append(ElementState& st, DesignElement element) {
@@ -175,128 +74,55 @@ void closeShape(std::vector<DPoint3d>& points) {
     if ((a.x != b.x || a.y != b.y || a.z != b.z) && points.size() < std::size_t(MAX_VERTICES)) points.push_back(a);
 }
 
+bool isSimple(int type) {
+    return type == LINE_ELM || type == LINE_STRING_ELM || type == SHAPE_ELM || type == ARC_ELM || type == ELLIPSE_ELM;
+}
+
+bool isClosed(const Element& e) { return e.type == SHAPE_ELM || e.type == ELLIPSE_ELM; }
+
+std::uint32_t headerWord(const Element& e, bool component) {
+    return (std::uint32_t(e.type) & HEADER_TYPE_MASK) | (component ? HEADER_COMPLEX_BIT : 0u) |
+           (e.skip ? HEADER_SKIP_BIT : 0u);
+}
+
+const Definitions& definitionsOf(DgnModelRefP model) {
+    static const Definitions none;
+    ElementState& st = elementState();
+    if (model == nullptr || model == &host().design.model) return st.definitions;
+    for (const auto& r : st.references)
+        if (&r->model == model) return r->definitions;
+    return none;
+}
+
+const std::map<std::uint32_t, DesignElement>* elementsOf(DgnModelRefP model) {
+    ElementState& st = elementState();
+    if (model == &host().design.model) return &st.elements;
+    for (const auto& r : st.references)
+        if (&r->model == model) return &r->elements;
+    return nullptr;
+}
+
+std::unique_ptr<MSElementDescr> chainOf(std::vector<Element> elements) {
+    std::unique_ptr<MSElementDescr> head;
+    MSElementDescr* last = nullptr;
+    for (Element& e : elements) {
+        auto d = std::make_unique<MSElementDescr>(std::move(e));
+        MSElementDescr* raw = d.get();
+        if (last)
+            last->next = std::move(d);
+        else
+            head = std::move(d);
+        last = raw;
+    }
+    return head;
+}
+
 ElementState& elementState() {
     static ElementState state;
     return state;
 }
 
 void clear() { elementState() = ElementState{}; }
-
-bool parseDesign(const json& doc, ElementState* out, std::string* problem) {
-    ElementState st;
-    if (doc.contains("elements")) {
-        const json& list = doc["elements"];
-        if (!list.is_array()) {
-            *problem = "\"elements\" must be a list";
-            return false;
-        }
-        if (list.size() > kMaxElements) {
-            *problem =
-                "too many elements (" + std::to_string(list.size()) + ", at most " + std::to_string(kMaxElements) + ")";
-            return false;
-        }
-        std::map<int, bool> seen;
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            DesignElement element;
-            const std::string why = readElement(list[i], &element);
-            if (!why.empty()) {
-                *problem = "element " + std::to_string(i) + ": " + why;
-                return false;
-            }
-            if (seen[element.id]) {
-                *problem = "element " + std::to_string(i) + ": id " + std::to_string(element.id) + " used twice";
-                return false;
-            }
-            seen[element.id] = true;
-            append(st, std::move(element));
-        }
-    }
-    if (doc.contains("fence")) {
-        const json& fence = doc["fence"];
-        const json& points = fence.is_object() ? fence.value("points", json()) : json();
-        if (!points.is_array() || points.size() < 3 || points.size() > std::size_t(MAX_VERTICES)) {
-            *problem = "\"fence\" must be an object with 3 to 5000 \"points\"";
-            return false;
-        }
-        std::vector<DPoint3d> polygon;
-        for (const auto& v : points) {
-            DPoint3d p;
-            if (!readPoint(v, &p)) {
-                *problem = "\"fence\" points must be [x, y] or [x, y, z]";
-                return false;
-            }
-            polygon.push_back(p);
-        }
-        if (fence.contains("view") && (!fence["view"].is_number_integer() || fence["view"].get<long long>() < 0 ||
-                                       fence["view"].get<long long>() > 7)) {
-            *problem = "\"fence\" \"view\" must be a view number 0-7";
-            return false;
-        }
-        st.fence = std::move(polygon);
-        st.fenceView = int(fence.value("view", 0LL));
-    }
-    if (doc.contains("selection")) {
-        const json& sel = doc["selection"];
-        if (!sel.is_array() || sel.size() > kMaxElements) {
-            *problem = "\"selection\" must be a list of element ids";
-            return false;
-        }
-        for (const auto& v : sel) {
-            if (!v.is_number_integer() || v.get<long long>() < 1 || v.get<long long>() > 1000000000) {
-                *problem = "\"selection\" must be a list of element ids";
-                return false;
-            }
-            st.selection.push_back(int(v.get<long long>()));
-        }
-    }
-    *out = std::move(st);
-    return true;
-}
-
-json shapeJson(const Shape& s) {
-    json j = {{"type", typeName(s.type)}};
-    if (isCurve(s.type)) {
-        j["center"] = {s.center.x, s.center.y, s.center.z};
-        j["axes"] = {s.primary, s.secondary};
-        j["rotation"] = s.rotation;
-        if (s.type == ARC_ELM) {
-            j["start"] = s.start;
-            j["sweep"] = s.sweep;
-        }
-    } else {
-        json points = json::array();
-        for (const DPoint3d& p : s.points) points.push_back({p.x, p.y, p.z});
-        j["points"] = std::move(points);
-    }
-    j["color"] = s.color;
-    j["weight"] = s.weight;
-    j["style"] = s.style;
-    j["level"] = s.level;
-    if (s.type == SHAPE_ELM || s.type == ELLIPSE_ELM) {
-        j["filled"] = s.filled;
-        if (s.filled) j["fillColor"] = s.fillColor;
-    }
-    return j;
-}
-
-void saveInto(json& doc) {
-    const ElementState& st = elementState();
-    json list = json::array();
-    for (const auto& [pos, element] : st.elements) {
-        json j = shapeJson(element.shape);
-        j["id"] = element.id;
-        list.push_back(std::move(j));
-    }
-    if (!list.empty() || doc.contains("elements")) doc["elements"] = std::move(list);
-    if (st.fence) {
-        json points = json::array();
-        for (const DPoint3d& p : *st.fence) points.push_back({p.x, p.y});
-        doc["fence"] = {{"points", points}, {"view", st.fenceView}};
-    } else {
-        doc.erase("fence");
-    }
-    if (!st.selection.empty() || doc.contains("selection")) doc["selection"] = st.selection;
-}
 
 std::vector<DPoint3d> stroke(const Shape& s, double tolerance) {
     if (!isCurve(s.type)) {
@@ -421,6 +247,12 @@ void transformShape(Shape& s, const Transform& t) {
 using namespace subhost;
 using namespace subhost::elements;
 
+MSElementDescr::~MSElementDescr() {
+    // A long chain (thousands of glyph outlines) is freed in a loop, not by nested destructors.
+    std::unique_ptr<MSElementDescr> rest = std::move(next);
+    while (rest) rest = std::move(rest->next);
+}
+
 extern "C" {
 
 int mdlShape_create(MSElement* element, const MSElement* templateElement, const DPoint3d* points, int count, int fill) {
@@ -447,7 +279,11 @@ int mdlElement_setSymbology(MSElement* element, const int* color, const int* wei
     return SUCCESS;
 }
 
-std::uint32_t mdlElement_getFilePos(int /*which*/) { return elementState().processing; }
+std::uint32_t mdlElement_getFilePos(int which, DgnModelRefP* model) {
+    if (model) *model = &host().design.model;
+    if (which == FILEPOS_EOF) return elementState().nextFilePos;
+    return which == FILEPOS_CURRENT ? elementState().processing : 0;
+}
 
 int mdlElement_offset(MSElement* element, const DPoint3d* delta) {
     if (!element || !delta) return ERROR;

@@ -14,28 +14,99 @@
 
 #include "host/mdlelement.h"
 #include "host/mdltypes.h"
+#include "subhost/state.h"
 
 namespace subhost::elements {
 
-// One element's geometry and symbology: vertices for lines, line strings and
-// shapes; centre, axes, rotation and sweep (degrees) for arcs and ellipses.
-struct Shape {
+// An area pattern: parallel hatch lines at angle (degrees), spacing apart (design units).
+struct Pattern {
+    double angle = 0, spacing = 0;
+    int color = 0, weight = 0;
+};
+
+// One line of a multi-line: its offset to the left of the path, and its symbology.
+struct MlineLine {
+    double offset = 0;
+    int color = 0, weight = 0, style = 0;
+};
+
+// Justification of text: horizontal 0 left, 1 centre, 2 right; vertical 0 top, 1 centre, 2 bottom.
+struct Justification {
+    int horizontal = 0, vertical = 2;
+};
+
+// One element of any kind, its geometry and symbology. Simple kinds: vertices for lines, line strings
+// and shapes; centre, axes, rotation and sweep (degrees) for arcs and ellipses. Complex kinds keep what
+// defines them; the host expands them to simple elements when they are shown, stroked or clipped.
+struct Element {
     int type = SHAPE_ELM;
-    std::vector<DPoint3d> points;  // vertices in design coordinates
+    // Lines, line strings, shapes, multi-line paths, the two measured points of a dimension, the 4
+    // corners of a raster frame; the origin of text, text nodes, cells and shared cell instances.
+    std::vector<DPoint3d> points;
     DPoint3d center{};
     double primary = 0, secondary = 0;
-    double rotation = 0;
+    double rotation = 0;  // arcs, ellipses, text, text nodes, shared cell instances (degrees)
     double start = 0, sweep = 360;
     int color = 0, weight = 0, style = 0, level = 0;
     bool filled = false;
     int fillColor = 0;
+    bool hole = false;  // a hole (not a solid) of a grouped-hole cell
+    bool skip = false;  // bit 30 of the header's first word
+    std::optional<Pattern> pattern;
+
+    // Text (one line) and text nodes (lines as text components).
+    std::string text;
+    std::string font;  // family name; empty: the default font
+    double height = 0, widthFactor = 1, lineSpacing = 0;
+    Justification justification;
+
+    // Cells and text nodes: components in order; cells and shared cells: the name.
+    std::string name;
+    std::vector<Element> components;
+    bool groupedHole = false;
+
+    // Shared cell instances: scale in x and y (rotation above, origin points[0]).
+    double scaleX = 1, scaleY = 1;
+
+    // Dimensions: offset of the dimension line, text height, arrowhead length, decimals of the measured text.
+    double offset = 0, arrow = 0;
+    int precision = 2;
+
+    // Multi-lines.
+    std::vector<MlineLine> mlines;
+    bool startCap = false, endCap = false;
+};
+
+// Kept for the simple elements the raster services and dynamics use.
+using Shape = Element;
+
+// A custom line code: dash and gap lengths (design units, starting with a dash) and a width (0: none).
+struct LineStyleDef {
+    std::string name;
+    std::vector<double> dashes;
+    double width = 0;
+};
+
+// What a model defines for its elements: shared cell definitions and custom line codes.
+struct Definitions {
+    std::map<std::string, Element> sharedCells;  // a definition: origin points[0], components
+    std::map<int, LineStyleDef> lineStyles;
 };
 
 }  // namespace subhost::elements
 
-// A descriptor: one element (the clip masks and boundaries of the raster
-// services are closed shapes: type 6 with their points).
-struct MSElementDescr : subhost::elements::Shape {};
+// A descriptor: one element, in a chain of descriptors; a complex element's components form a chain of
+// their own, made when first asked for. Clip masks and boundaries of the raster services are closed shapes.
+struct MSElementDescr : subhost::elements::Element {
+    MSElementDescr() = default;
+    explicit MSElementDescr(subhost::elements::Element e) : subhost::elements::Element(std::move(e)) {}
+    MSElementDescr(const MSElementDescr&) = delete;
+    MSElementDescr& operator=(const MSElementDescr&) = delete;
+    ~MSElementDescr();  // frees the chain after it without recursion
+    std::unique_ptr<MSElementDescr> next;
+    mutable std::unique_ptr<MSElementDescr> firstComponent;  // made from components on demand
+    const MSElementDescr* header = nullptr;                  // the complex element this is a component of
+};
 
 // Elements kept on screen until erased.
 struct TransDescr {
@@ -48,17 +119,29 @@ struct TransDescr {
 
 namespace subhost::elements {
 
-// An element of the active model.
+// An element of a model.
 struct DesignElement {
     int id = 0;
     std::uint32_t filePos = 0;
-    Shape shape;
+    Element shape;
+};
+
+// A reference: another design description whose elements are shown and scanned (moved by offset, in master
+// coordinates) and never changed.
+struct Reference {
+    DgnModelRef model;
+    std::string file;
+    DPoint3d offset{};
+    std::map<std::uint32_t, DesignElement> elements;
+    Definitions definitions;
 };
 
 // Module state: the model's elements by file position (file order), the fence,
 // the selection, transients, the fence command and what display showed.
 struct ElementState {
     std::map<std::uint32_t, DesignElement> elements;
+    Definitions definitions;
+    std::vector<std::unique_ptr<Reference>> references;
     std::uint32_t nextFilePos = 1;
     int nextId = 1;
     std::optional<std::vector<DPoint3d>> fence;  // polygon, not closed
@@ -77,8 +160,48 @@ ElementState& elementState();
 // Most elements and points a design may hold.
 constexpr std::size_t kMaxElements = 100000;
 
-// Reads "elements", "fence" and "selection" of a design description into *out; false with *problem.
-bool parseDesign(const nlohmann::json& doc, ElementState* out, std::string* problem);
+// Reads "elements", "sharedCells", "lineStyles", "references" (files resolved against folder), "fence" and
+// "selection" of a design description into *out; false with *problem.
+bool parseDesign(const nlohmann::json& doc, const std::string& folder, ElementState* out, std::string* problem);
+// Reads one element (with its components) of the design description; an empty text when good, else what
+// is wrong. topLevel elements need an "id".
+std::string readElement(const nlohmann::json& e, const Definitions& definitions, int depth, Element* out);
+// Reads "sharedCells" and "lineStyles" of doc into *out; an empty text when good, else what is wrong.
+std::string readDefinitions(const nlohmann::json& doc, Definitions* out);
+// The element as design JSON (an "elements" entry without id), components included.
+nlohmann::json elementJson(const Element& element);
+// Writes the definitions into doc.
+void definitionsInto(const Definitions& definitions, nlohmann::json& doc);
+// Loads the "references" of doc (files against folder) into *out; an empty text when good, else what is wrong.
+std::string loadReferences(const nlohmann::json& doc, const std::string& folder, ElementState* out);
+
+// The definitions of model (the active model's or a reference's); empty ones for an unknown model.
+const Definitions& definitionsOf(DgnModelRefP model);
+// The elements of model, null for an unknown model.
+const std::map<std::uint32_t, DesignElement>* elementsOf(DgnModelRefP model);
+// The first word of element's header (HEADER_* bits).
+std::uint32_t headerWord(const Element& element, bool component);
+// True for lines, line strings, shapes, arcs and ellipses.
+bool isSimple(int type);
+// True for closed kinds (shapes, ellipses).
+bool isClosed(const Element& element);
+
+// The simple elements element shows as (every kind expanded, patterns included), appended to *out in
+// drawing order; complex kinds that cannot be expanded add nothing and a note to *notes (may be null).
+void displayGeometry(const Element& element, const Definitions& definitions, std::vector<Element>* out,
+                     std::vector<std::string>* notes);
+// Calls fn(element, definitions) for every top-level element of the active model, then of each reference.
+template <class Fn>
+void forEachModelElement(Fn fn) {
+    const ElementState& st = elementState();
+    for (const auto& [pos, e] : st.elements) fn(e.shape, st.definitions);
+    for (const auto& r : st.references)
+        for (const auto& [pos, e] : r->elements) fn(e.shape, r->definitions);
+}
+// True when view shows element's level (the view's "levelsOff" does not list it).
+bool shownInView(const Element& element, int view);
+// The range of element's display geometry (low > high when it shows nothing).
+DRange3d elementRange(const Element& element, const Definitions& definitions);
 // Writes the elements, fence and selection into doc (what `save` writes).
 void saveInto(nlohmann::json& doc);
 // Forgets the elements, fence, selection, transients and dynamics (design closed, host reset).
@@ -100,6 +223,8 @@ std::vector<DPoint3d> stroke(const Shape& shape, double tolerance);
 bool insidePolygon(const std::vector<DPoint3d>& polygon, const DPoint3d& p);
 // The shape as design JSON (an "elements" entry without id).
 nlohmann::json shapeJson(const Shape& shape);
+// A descriptor chain of elements (null for none).
+std::unique_ptr<MSElementDescr> chainOf(std::vector<Element> elements);
 
 // Defines the fence from points (at least 3) in view; false with *error.
 bool setFence(const std::vector<DPoint3d>& points, int view, std::string* error);

@@ -231,8 +231,12 @@ std::vector<Pt> designRange() {
         if (auto toDesign = designToRaster(*r).inverse())
             for (Pt corner : {Pt{0, 0}, Pt{w, 0}, Pt{0, h}, Pt{w, h}}) points.push_back(toDesign->apply(corner));
     }
-    for (const auto& [pos, element] : elements::elementState().elements)
-        for (const DPoint3d& p : elements::stroke(element.shape, 0)) points.push_back({p.x, p.y});
+    elements::forEachModelElement([&](const elements::Element& e, const elements::Definitions& definitions) {
+        const DRange3d r = elements::elementRange(e, definitions);
+        if (r.low.x > r.high.x) return;
+        points.push_back({r.low.x, r.low.y});
+        points.push_back({r.high.x, r.high.y});
+    });
     return points;
 }
 
@@ -708,8 +712,16 @@ std::optional<Drawn> drawView(int view, int width, int height, std::string* erro
     // Cairo's rule; nudged by a fraction of a pixel, a line along pixel edges takes the pixels right of and below
     // it (the pixels it starts), as counting down to whole pixels does.
     cairo_translate(cr.get(), kEdgeNudge, kEdgeNudge);
-    for (const auto& [pos, element] : elements::elementState().elements)
-        drawElement(cr.get(), width, height, element.shape, toPicture, pixelSize, fill, symbology);
+    // Every kind is drawn as the simple elements it expands to: cells' components, text outlines, dimension
+    // and multi-line geometry, hatch lines; the active model's elements first, then the references'.
+    std::vector<elements::Element> parts;
+    elements::forEachModelElement([&](const elements::Element& e, const elements::Definitions& definitions) {
+        if (!elements::shownInView(e, view)) return;
+        parts.clear();
+        elements::displayGeometry(e, definitions, &parts, &drawn.notes);
+        for (const elements::Element& part : parts)
+            drawElement(cr.get(), width, height, part, toPicture, pixelSize, fill, symbology);
+    });
     cairo_surface_flush(drawn.surface.get());
     return drawn;
 }

@@ -457,7 +457,7 @@ void v_operationProcessPoint(const DPoint3d* /*point*/, int view) {
 
 int j_fenceElementContent(const DPoint3d* point) {
     g_blockOps.fenceDestination = *point;
-    const std::uint32_t position = mdlElement_getFilePos(1);
+    const std::uint32_t position = mdlElement_getFilePos(FILEPOS_CURRENT, nullptr);
     DgnModelRefP model = mdlModelRef_getActive();
     switch (n_command()) {
     case CMD_COPY:

@@ -92,6 +92,8 @@ int mdlFile_copy(WCharCP destination, WCharCP source);
 // Models and colours.
 DgnModelRefP mdlModelRef_getActive();
 bool mdlModelRef_isReadOnly(DgnModelRefP model);
+// True when model is the active model (not a reference).
+bool mdlModelRef_isActiveModel(DgnModelRefP model);
 // The element colour index of model's colour table nearest to color.
 int mdlColor_elementColorFromRGB(const RGBColorDef* color, DgnModelRefP model);
 

@@ -35,6 +35,11 @@ struct DPoint2d {
     double x, y;
 };
 
+// A box in design coordinates: low and high corners.
+struct DRange3d {
+    DPoint3d low, high;
+};
+
 struct Point2d {
     int x, y;
 };

@@ -53,7 +53,7 @@ int placeElement(MSElement* element) {
 }
 
 int fenceContent(const DPoint3d*) {
-    const std::uint32_t pos = mdlElement_getFilePos(1);
+    const std::uint32_t pos = mdlElement_getFilePos(FILEPOS_CURRENT, nullptr);
     g_probe.visited.push_back(idAt(pos));
     if (g_probe.action == MODIFY_COPY || g_probe.action == MODIFY_REPLACE)
         mdlModify_elementSingle(mdlModelRef_getActive(), pos, g_probe.action, 0, placeElement, nullptr, 0);
@@ -169,7 +169,7 @@ TEST_F(Elements, FenceProcessVisitsExactlyTheElementsWhollyInside) {
     EXPECT_EQ(mdlFence_getView(), 2);
     subhost::dataPoint({0, 0, 0}, 0);
     EXPECT_EQ(g_probe.visited, (std::vector<int>{1, 2, 3, 7}));
-    EXPECT_EQ(mdlElement_getFilePos(1), 0u) << "no element is processed outside the call";
+    EXPECT_EQ(mdlElement_getFilePos(FILEPOS_CURRENT, nullptr), 0u) << "no element is processed outside the call";
 }
 
 TEST_F(Elements, FenceProcessDoesNotVisitCopiesItMakesAndEndsWithItsCommand) {
