@@ -73,15 +73,16 @@ struct Drawing {
 // ("line N: ...", without the file name).
 std::string readDrawing(const std::string& path, Drawing* out);
 
-// Takes a drawing; gives the design's "elements" (ids from 1), "levels" (layer name to level,
-// numbered in order of first use) and the extent of the elements in *min / *max; adds the
-// inserts it cannot expand to drawing->skipped. Fails with an empty text in *problem set.
+// What a design description is made of: its elements, levels and the elements' extent.
 struct DesignParts {
     nlohmann::json elements = nlohmann::json::array();
     std::vector<std::pair<std::string, int>> levels;
     Point min{}, max{};
     bool empty = true;
 };
+// Takes a drawing; gives in *out the design's elements (ids from 1, inserts expanded into cells),
+// its levels (layer name to level, numbered in order of first use) and extent, and adds what it
+// leaves out to drawing->skipped; false with *problem when the elements would be too many.
 bool buildDesign(Drawing* drawing, DesignParts* out, std::string* problem);
 
 // The colour table that shows design colour n as DXF colour n does (0 as DXF colour 7).
