@@ -14,6 +14,8 @@ PACKAGES=(
   netpbm                                       # giftopnm: a GIF decoder apart from giflib, for the GIF tests
   libcairo2-dev                                # drawing surface
   libleptonica-dev                             # skew detection, rotation, speckle removal
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core  # text drawn as glyph outlines, fonts found by family
+  libpolyclipping-dev                          # cutting elements at the fence (Clipper)
   libdxflib-dev                                # AutoCAD DXF drawings (import-dxf)
   clang-format git                             # the layout check of the test suite
 )

@@ -135,6 +135,11 @@ bool shownInView(const Element& element, int view) {
     return true;
 }
 
+const DRange3d& elementRangeOf(const DesignElement& element, const Definitions& definitions) {
+    if (!element.range) element.range = elementRange(element.shape, definitions);
+    return *element.range;
+}
+
 DRange3d elementRange(const Element& element, const Definitions& definitions) {
     DRange3d r = emptyRange();
     if (isSimple(element.type) || element.type == RASTER_FRAME_ELM) {

@@ -358,6 +358,7 @@ int mdlModify_elementSingle(DgnModelRefP model, std::uint32_t filePos, int modif
     if (modifyOption == MODIFY_REPLACE) {
         DesignElement after = before;
         after.shape = fromRecord(*record);
+        after.range.reset();
         st.elements[filePos] = after;
         elementEvent("elementChanged", after.id);
         undo::record([before] { restore(before); }, [after] { restore(after); }, "modify element");

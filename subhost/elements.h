@@ -124,6 +124,9 @@ struct DesignElement {
     int id = 0;
     std::uint32_t filePos = 0;
     Element shape;
+    // The range of shape's display geometry, made when first asked for (elementRangeOf); whoever changes
+    // shape resets it.
+    mutable std::optional<DRange3d> range;
 };
 
 // A reference: another design description whose elements are shown and scanned (moved by offset, in master
@@ -200,6 +203,8 @@ void forEachModelElement(Fn fn) {
 }
 // True when view shows element's level (the view's "levelsOff" does not list it).
 bool shownInView(const Element& element, int view);
+// The range of a model element's display geometry, kept with it.
+const DRange3d& elementRangeOf(const DesignElement& element, const Definitions& definitions);
 // The range of element's display geometry (low > high when it shows nothing).
 DRange3d elementRange(const Element& element, const Definitions& definitions);
 // Writes the elements, fence and selection into doc (what `save` writes).
