@@ -257,7 +257,8 @@ std::string readKind(const json& e, const Definitions& definitions, int depth, E
         closeShape(s->points);
         return {};
     case RASTER_FRAME_ELM:
-        if (!(problem = readPoints(e, 4, 4, &s->points)).empty()) return "a raster frame has 4 corner points";
+        // 4 corners, or 5 with the first again (as the host writes it back).
+        if (!(problem = readPoints(e, 4, 5, &s->points)).empty()) return "a raster frame has 4 corner points";
         closeShape(s->points);
         return {};
     case CELL_HEADER_ELM:
