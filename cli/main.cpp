@@ -127,7 +127,19 @@ const char* kDemoDesign = R"({
     {"id": 3, "type": "ellipse", "center": [1950, 800], "axes": [220, 150], "color": 2, "weight": 3,
      "filled": true, "fillColor": 2},
     {"id": 4, "type": "lineString", "points": [[1700, 500], [1800, 600], [1900, 520], [2050, 650]], "color": 7,
-     "weight": 1, "style": 1}
+     "weight": 1, "style": 1},
+    {"id": 5, "type": "cell", "name": "TITLE", "color": 0, "components": [
+      {"type": "shape", "points": [[1700, 960], [2380, 960], [2380, 1130], [1700, 1130]], "weight": 2},
+      {"type": "line", "points": [[1700, 1040], [2380, 1040]]},
+      {"type": "text", "origin": [1720, 1062], "text": "DEMO SITE", "height": 44, "color": 4},
+      {"type": "text", "origin": [1720, 985], "text": "Sheet 1 of 1   Scale 1:100", "height": 26}
+    ]},
+    {"id": 6, "type": "dimension", "points": [[1700, 405], [2300, 405]], "offset": 40, "height": 24,
+     "arrow": 20, "precision": 0, "color": 7},
+    {"id": 7, "type": "shape", "points": [[2200, 480], [2380, 480], [2380, 640], [2200, 640]], "color": 5,
+     "pattern": {"angle": 45, "spacing": 16, "color": 5}},
+    {"id": 8, "type": "multiLine", "points": [[2200, 700], [2380, 700], [2380, 930]], "color": 1, "endCap": true,
+     "lines": [{"offset": -10, "color": 1}, {"offset": 0, "color": 3, "style": 2}, {"offset": 10, "color": 1}]}
   ]
 }
 )";
