@@ -1,11 +1,147 @@
-// Text dropped to its glyph outlines.
+// Text dropped to its glyph outlines: each line laid out with the font's
+// advances and kerning, placed at its justification point, scaled, turned and
+// moved to the text's origin; one closed shape per glyph contour.
+#include <cmath>
+
 #include "subhost/expand.h"
+#include "subhost/text_font.h"
 
 namespace subhost::elements {
+namespace {
 
-bool textGeometry(const Element&, std::vector<Element>*, std::string* note) {
-    if (note) *note = "text outlines are not drawn yet";
-    return false;
+constexpr char32_t kReplacement = 0xFFFD;
+
+// The code point of the UTF-8 sequence at s[*i], *i moved past it; a malformed sequence (bad lead or
+// continuation byte, overlong form, surrogate, beyond U+10FFFF, cut short) gives U+FFFD and skips one byte.
+char32_t nextCodePoint(const std::string& s, std::size_t* i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(*i);
+    int length = 0;
+    char32_t cp = 0, least = 0;
+    if (lead < 0x80) return ++*i, lead;
+    if ((lead & 0xE0) == 0xC0) length = 2, cp = lead & 0x1F, least = 0x80;
+    if ((lead & 0xF0) == 0xE0) length = 3, cp = lead & 0x0F, least = 0x800;
+    if ((lead & 0xF8) == 0xF0) length = 4, cp = lead & 0x07, least = 0x10000;
+    if (length == 0 || *i + std::size_t(length) > s.size()) return ++*i, kReplacement;
+    for (int k = 1; k < length; ++k) {
+        if ((byte(*i + std::size_t(k)) & 0xC0) != 0x80) return ++*i, kReplacement;
+        cp = (cp << 6) | (byte(*i + std::size_t(k)) & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return ++*i, kReplacement;
+    *i += std::size_t(length);
+    return cp;
+}
+
+// A glyph of a laid-out line and its pen position (font units).
+struct Placed {
+    unsigned glyph = 0;
+    double x = 0;
+};
+
+// The glyphs of one line with kerning applied; *advance receives the line's advance width (font units).
+std::vector<Placed> layoutLine(fonts::Face& face, const std::string& text, double* advance) {
+    std::vector<Placed> placed;
+    placed.reserve(text.size());
+    double pen = 0;
+    unsigned previous = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned glyph = fonts::glyphIndex(face, nextCodePoint(text, &i));
+        pen += fonts::kerningOf(face, previous, glyph);
+        placed.push_back({glyph, pen});
+        pen += fonts::glyphOf(face, glyph).advance;
+        previous = glyph;
+    }
+    *advance = pen;
+    return placed;
+}
+
+// An affine map from font units of a line to design coordinates: x' = xx*x + xy*y + x0, y' = yx*x + yy*y + y0.
+struct Placement {
+    double xx, xy, x0, yx, yy, y0, z;
+};
+
+// Where a line of advance width `advance` (font units) goes: scaled to the cap height, stretched by the width
+// factor, its justification point at the text's origin, turned about it.
+Placement placementOf(const Element& text, double capHeight, double advance) {
+    const double s = text.height / capHeight, sx = s * text.widthFactor;
+    const double dx = -advance * sx * 0.5 * text.justification.horizontal;
+    const double dy = -text.height * (2 - text.justification.vertical) * 0.5;
+    const double a = text.rotation * 3.14159265358979323846 / 180.0, c = std::cos(a), n = std::sin(a);
+    const DPoint3d& o = text.points[0];
+    return {c * sx, -n * s, o.x + c * dx - n * dy, n * sx, c * s, o.y + n * dx + c * dy, o.z};
+}
+
+// The closed shape every glyph contour of text is drawn as, without points.
+Element contourTemplate(const Element& text) {
+    Element shape;
+    shape.type = SHAPE_ELM;
+    shape.color = text.color;
+    shape.weight = text.weight;
+    shape.level = text.level;
+    return shape;
+}
+
+// Appends one line of text (a text element) as its glyph contours.
+void drawLine(const Element& text, fonts::Face& face, std::vector<Element>* out) {
+    double advance = 0;
+    const std::vector<Placed> glyphs = layoutLine(face, text.text, &advance);
+    const Placement m = placementOf(text, fonts::capHeightOf(face), advance);
+    const Element shape = contourTemplate(text);
+    for (const Placed& g : glyphs) {
+        for (const fonts::Contour& c : fonts::glyphOf(face, g.glyph).contours) {
+            Element& e = out->emplace_back(shape);
+            e.hole = c.hole;
+            e.filled = !c.hole;
+            e.fillColor = c.hole ? 0 : text.color;
+            e.points.reserve(c.points.size());
+            for (const fonts::FontPoint& p : c.points) {
+                const double x = p.x + g.x;
+                e.points.push_back({m.xx * x + m.xy * p.y + m.x0, m.yx * x + m.yy * p.y + m.y0, m.z});
+            }
+        }
+    }
+}
+
+// Why a text element cannot be drawn, empty when it can: its origin, height and width factor must be usable.
+std::string unusable(const Element& text) {
+    if (text.points.empty()) return "a text without an origin cannot be drawn";
+    const DPoint3d& o = text.points[0];
+    const double reach = text.height * text.widthFactor * double(text.text.size() + 1);
+    if (!(text.height > 0) || !(text.widthFactor > 0) || !std::isfinite(reach) || !std::isfinite(text.rotation) ||
+        !std::isfinite(o.x + o.y + o.z + reach))
+        return "a text with an unusable height, width factor, rotation or origin cannot be drawn";
+    return {};
+}
+
+}  // namespace
+
+bool textGeometry(const Element& text, std::vector<Element>* out, std::string* note) {
+    std::vector<const Element*> lines;
+    if (text.type == TEXT_ELM) lines.push_back(&text);
+    if (text.type == TEXT_NODE_ELM)
+        for (const Element& c : text.components)
+            if (c.type == TEXT_ELM) lines.push_back(&c);
+    if (text.type != TEXT_ELM && text.type != TEXT_NODE_ELM) {
+        if (note) *note = "only text and text nodes are drawn as glyph outlines";
+        return false;
+    }
+    for (const Element* line : lines) {
+        const std::string why = unusable(*line);
+        if (!why.empty()) {
+            if (note) *note = why;
+            return false;
+        }
+    }
+    const auto lock = fonts::lockFonts();
+    std::string fallback;
+    fonts::Face* face = fonts::faceFor(text.font, &fallback);
+    if (note) *note = fallback;
+    if (!face) return false;
+    for (const Element* line : lines) {
+        fonts::Face* own = line->font == text.font ? face : fonts::faceFor(line->font, nullptr);
+        if (own) drawLine(*line, *own, out);
+    }
+    return true;
 }
 
 }  // namespace subhost::elements
