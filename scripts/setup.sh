@@ -18,6 +18,7 @@ PACKAGES=(
   libpolyclipping-dev                          # cutting elements at the fence (Clipper)
   libdxflib-dev                                # AutoCAD DXF drawings (import-dxf)
   clang-format git                             # the layout check of the test suite
+  locales                                      # en_US.UTF-8, for the tests of grouped counts
 )
 
 missing=()
@@ -33,4 +34,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The tests of counts grouped by the user's locale need English (United States) settings.
+if ! locale -a 2>/dev/null | grep -qiE '^en_US\.utf-?8$'; then
+  echo "setup: generating the en_US.UTF-8 locale" >&2
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO localedef -i en_US -f UTF-8 en_US.UTF-8
 fi
