@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "subhost/designfile.h"
 #include "subhost/elements.h"
 #include "subhost/raster/raster.h"
 #include "subhost/safefile.h"
@@ -42,7 +43,8 @@ std::string viewProblem(const json& view, std::size_t index) {
     return {};
 }
 
-// Reads the design description file as JSON; nullopt with *problem on failure.
+}  // namespace
+
 std::optional<json> readDesignFile(const std::string& path, std::string* problem) {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -85,6 +87,8 @@ std::optional<json> readDesignFile(const std::string& path, std::string* problem
     }
     return doc;
 }
+
+namespace {
 
 // Checks a design description; the design it describes (named defaultName unless it says),
 // or nullopt with *problem.
@@ -200,6 +204,7 @@ bool openDesignFrom(const json& doc, const std::string& path, const std::string&
     std::string problem;
     auto design = designFrom(doc, defaultName, &problem);
     elements::ElementState parsed;
+    const OpeningDesign opening(path);
     if (design && !elements::parseDesign(design->document, rasterDir, &parsed, &problem)) design.reset();
     if (!design) {
         if (error) *error = what + ": " + problem;
