@@ -1,9 +1,13 @@
 // The fence: defined from a session or from a shape, given out as a shape,
 // and processed by the fence command state, whose content function sees every
-// element of the active model that lies inside it. Also the selection set.
+// element of the active model that lies inside it. Also the selection set and
+// the terminal control block that shows the fence.
 #include <algorithm>
+#include <cstdlib>
+#include <unordered_map>
 
 #include "subhost/elements.h"
+#include "subhost/selection.h"
 #include "subhost/state.h"
 
 namespace subhost::elements {
@@ -50,7 +54,79 @@ bool insideFence(const Shape& shape, const std::vector<DPoint3d>& fence, const B
     return std::all_of(points.begin(), points.end(), [&](const DPoint3d& p) { return insidePolygon(fence, p); });
 }
 
+// Module state: the terminal control block handed to the application, and the fence view written into it
+// last (a different value there is one the application wrote).
+struct FenceState {
+    TerminalControlBlock tcb{};
+    int viewGiven = 0;
+};
+
+FenceState& fenceState() {
+    static FenceState state;
+    return state;
+}
+
+// Takes the fence view the application wrote into the terminal control block, if it wrote one.
+void adoptTcbView() {
+    FenceState& fs = fenceState();
+    if (fs.tcb.fenvw == fs.viewGiven) return;
+    if (fs.tcb.fenvw >= 0 && fs.tcb.fenvw <= 7) elementState().fenceView = fs.tcb.fenvw;
+    fs.viewGiven = fs.tcb.fenvw = elementState().fenceView;
+}
+
+nlohmann::json idsJson(const std::vector<int>& ids) {
+    nlohmann::json j = nlohmann::json::array();
+    for (int id : ids) j.push_back(id);
+    return j;
+}
+
+// The elements of the active model by id.
+std::unordered_map<int, const DesignElement*> elementsById() {
+    std::unordered_map<int, const DesignElement*> byId;
+    for (const auto& [pos, e] : elementState().elements) byId.emplace(e.id, &e);
+    return byId;
+}
+
+// The element with id in the active model; null when there is none.
+const DesignElement* elementWithId(int id) {
+    for (const auto& [pos, e] : elementState().elements)
+        if (e.id == id) return &e;
+    return nullptr;
+}
+
 }  // namespace
+
+bool selectIds(const std::vector<int>& ids, std::string* error) {
+    const auto byId = elementsById();
+    for (int id : ids)
+        if (!byId.count(id)) {
+            if (error) *error = "no element with id " + std::to_string(id) + " in the active model";
+            return false;
+        }
+    elementState().selection = ids;
+    recordEvent({{"event", "selection"}, {"action", "set"}, {"ids", idsJson(ids)}});
+    return true;
+}
+
+void clearSelection() {
+    elementState().selection.clear();
+    recordEvent({{"event", "selection"}, {"action", "cleared"}});
+}
+
+bool dumpExpanded(int id, std::string* error) {
+    const DesignElement* element = elementWithId(id);
+    if (!element) {
+        if (error) *error = "no element with id " + std::to_string(id) + " in the active model";
+        return false;
+    }
+    std::vector<Element> parts;
+    std::vector<std::string> notes;
+    displayGeometry(element->shape, elementState().definitions, &parts, &notes);
+    nlohmann::json list = nlohmann::json::array();
+    for (const Element& p : parts) list.push_back(elementJson(p));
+    recordEvent({{"event", "expanded"}, {"id", id}, {"elements", std::move(list)}, {"notes", notes}});
+    return true;
+}
 
 bool setFence(const std::vector<DPoint3d>& given, int view, std::string* error) {
     std::vector<DPoint3d> points = openPolygon(given);
@@ -127,9 +203,58 @@ void mdlFence_clear(bool /*erase*/) {
     recordEvent({{"event", "fence"}, {"action", "cleared"}});
 }
 
-int mdlFence_getView() { return elementState().fenceView; }
+int mdlFence_fromElement(const MSElementDescr* shape, int view) {
+    if (!shape || (shape->type != SHAPE_ELM && shape->type != ELLIPSE_ELM)) return ERROR;
+    return setFence(stroke(*shape, 0.0), view, nullptr) ? SUCCESS : ERROR;
+}
+
+int mdlFence_getView() {
+    adoptTcbView();
+    return elementState().fenceView;
+}
+
+TerminalControlBlock* mdlSystem_getTcb() {
+    adoptTcbView();
+    FenceState& fs = fenceState();
+    const ElementState& st = elementState();
+    fs.tcb.fence = st.fence ? int(st.fence->size()) : 0;
+    fs.viewGiven = fs.tcb.fenvw = st.fenceView;
+    return &fs.tcb;
+}
 
 bool mdlSelect_isActive() { return !elementState().selection.empty(); }
+
+int mdlSelect_returnPositions(std::uint32_t** filePositions, DgnModelRefP** models, int* count) {
+    if (!filePositions || !models || !count) return ERROR;
+    *filePositions = nullptr;
+    *models = nullptr;
+    *count = 0;
+    // Positions in selection order; ids whose element is gone are left out.
+    std::vector<std::uint32_t> found;
+    const auto byId = elementsById();
+    for (int id : elementState().selection) {
+        const auto it = byId.find(id);
+        if (it != byId.end()) found.push_back(it->second->filePos);
+    }
+    if (found.empty()) return SUCCESS;
+    auto* positions = static_cast<std::uint32_t*>(std::malloc(found.size() * sizeof(std::uint32_t)));
+    auto* owners = static_cast<DgnModelRefP*>(std::malloc(found.size() * sizeof(DgnModelRefP)));
+    if (!positions || !owners) {
+        std::free(positions);
+        std::free(owners);
+        return ERROR;
+    }
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        positions[i] = found[i];
+        owners[i] = &host().design.model;
+    }
+    *filePositions = positions;
+    *models = owners;
+    *count = int(found.size());
+    return SUCCESS;
+}
+
+void mdlSelect_freeAll() { clearSelection(); }
 
 int mdlState_startFenceCommand(FenceContentFunc content, void* /*outline*/, StateFunc_DataPoint dataPoint,
                                StateFunc_Reset reset, int commandMsgId, int promptMsgId, int /*option*/) {

@@ -67,6 +67,8 @@ std::vector<EventShape> makeShapes() {
         {"elementChanged", {{"id", kNoNumber}}},
         {"elementDeleted", {{"id", kNoNumber}}},
         {"fence", {{"action", kNoText}, {"view", kNoNumber}, {"points", kNoList}}},
+        {"selection", {{"action", kNoText}, {"ids", kNoList}}},
+        {"expanded", {{"id", kNoNumber}, {"elements", kNoList}, {"notes", kNoList}}},
         {"display", {{"drawMode", kNoNumber}, {"element", kNoObject}}},
         {"transient",
          {{"action", kNoText},

@@ -12,6 +12,7 @@
 
 #include "subhost/elements.h"
 #include "subhost/raster/raster.h"
+#include "subhost/selection.h"
 #include "subhost/state.h"
 #include "subhost/undo.h"
 
@@ -346,6 +347,20 @@ Action parseFence(const Line& l) {
     return [points, view] { checked([&](std::string* e) { return elements::setFence(points, view, e); }); };
 }
 
+// An element id of a script line: a whole number from 1.
+int elementId(const std::string& word) {
+    const long id = wholeNumber(word, "element id");
+    if (id < 1 || id > 1000000000) fail("element id must be 1 to 1000000000");
+    return static_cast<int>(id);
+}
+
+Action parseSelect(const Line& l) {
+    if (l.is("clear")) return [] { hostEntry([] { elements::clearSelection(); }); };
+    std::vector<int> ids;
+    for (std::size_t i = 1; i < l.w.size(); ++i) ids.push_back(elementId(l.w[i]));
+    return [ids] { checked([&](std::string* e) { return elements::selectIds(ids, e); }); };
+}
+
 Action parseUndo(const Line& l) {
     const bool isUndo = lower(l.w[0]) == "undo";
     return [isUndo] {
@@ -408,6 +423,11 @@ constexpr DumpKey kDumpKeys[] = {
     {"rasters", 2, [](const Line&) -> Action { return [] { recordEvent(raster::dumpRasters()); }; }},
     {"dynamics", 2, [](const Line&) -> Action { return [] { elements::dumpDynamics(); }; }},
     {"elements", 2, [](const Line&) -> Action { return [] { elements::dumpElements(); }; }},
+    {"expanded", 3,
+     [](const Line& l) -> Action {
+         const int id = elementId(l.w[2]);
+         return [id] { checked([&](std::string* e) { return elements::dumpExpanded(id, e); }); };
+     }},
     {"items", 3,
      [](const Line& l) -> Action {
          const std::string dialog = l.w[2];
@@ -418,7 +438,9 @@ constexpr DumpKey kDumpKeys[] = {
 Action parseDump(const Line& l) {
     for (const DumpKey& key : kDumpKeys)
         if (l.w.size() == key.words && lower(l.w[1]) == key.key) return key.parse(l);
-    fail("usage: dump settings | dump items DIALOG | dump menus | dump rasters | dump dynamics | dump elements");
+    fail(
+        "usage: dump settings | dump items DIALOG | dump menus | dump rasters | dump dynamics | dump elements | dump "
+        "expanded ID");
 }
 
 constexpr std::size_t kAny = 100000;
@@ -453,6 +475,7 @@ constexpr CommandSpec kCommands[] = {
     {"close", 2, 2, "close DIALOG", parseClose},
     {"save", 1, 1000, "save [PATH]", parseSave},
     {"fence", 0, kAny, nullptr, parseFence},
+    {"select", 2, 1000, "select ID... | select clear", parseSelect},
     {"undo", 1, 1, "undo", parseUndo},
     {"redo", 1, 1, "redo", parseUndo},
     {"render", 2, 6, kRenderUsage, parseRender},

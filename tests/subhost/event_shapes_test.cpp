@@ -108,7 +108,8 @@ TEST_F(EventShapes, EveryEventOfSampleSessionsHasExactlyItsDocumentedFields) {
     // An edit with the tool settings, a fence, undo and redo, the dumps, a picture and a save.
     ASSERT_EQ(session("design site.json\nload\nkeyin dialog toolbox 113 rastmgr\ntoolsettings open\n"
                       "keyin PXMEND DELETE\ncursor 12 12\npoint 10 10\npoint 30 40\npoint 10 10\nreset\n"
-                      "undo\nredo\nfence 0 0 50 0 50 50\nfence clear\ndump settings\ndump items toolsettings\n"
+                      "undo\nredo\nfence 0 0 50 0 50 50\nfence clear\nselect 1\nselect clear\ndump expanded 1\ndump "
+                      "settings\ndump items toolsettings\n"
                       "dump menus\ndump rasters\ndump elements\ndump dynamics\nrender pic.png size 40x30\n"
                       "keyin no such words\ncommand 0x7f000000\ntoolsettings close\nsave\nunload 0\n"),
               0)
@@ -138,8 +139,9 @@ TEST_F(EventShapes, EveryEventOfSampleSessionsHasExactlyItsDocumentedFields) {
         EXPECT_EQ(fieldsOf(event), doc->second) << event.dump();
     }
     // The sessions reached the events whose fields differed from one event to the next.
-    for (const char* name : {"error", "keyin", "design", "render", "undo", "redo", "toolSettings", "messageCenter",
-                             "status", "prompt", "command", "fence", "settings", "rasterRefused"})
+    for (const char* name :
+         {"error", "keyin", "design", "render", "undo", "redo", "toolSettings", "messageCenter", "status", "prompt",
+          "command", "fence", "settings", "rasterRefused", "selection", "expanded"})
         EXPECT_EQ(names.count(name), 1u) << name;
 }
 
