@@ -207,6 +207,7 @@ int j_bitmapInit(const std::uint8_t* buffer, const BitmapSize* size, int bitsPer
     if (!buffer || !size || size->width <= 0 || size->height <= 0) return 2;
     b_rowSizes(bitsPerPixel, std::uint64_t(size->width), &rowBytes, &stride);
     if (stride * std::uint64_t(size->height) > (std::uint64_t(1) << 31)) return 2;
+    v_bitmapRelease(nullptr, nullptr, 0);  // a surface left over from an init without release goes first
     pv__bitmap = StampBitmap{nullptr, std::uint32_t(rowBytes), std::uint32_t(stride), nullptr, nullptr, nullptr};
     const BITMAPINFOHEADER header = headerOf(*size, bitsPerPixel);
     const std::vector<RGBQUAD> table = colourTable(bitsPerPixel, palette, drawingMode != 0);

@@ -46,7 +46,8 @@ extern StampBitmap pv__bitmap;
 
 // Makes the surface of size for buffer (bitsPerPixel 1, 4, 8, 24 or 32; palette: red-green-blue triplets,
 // 16 or 256 of them, or null; drawingMode 1 drawing, 0 exchange) and copies the buffer in; 0, 1 for another
-// depth (nothing made), 2 for a null buffer or size, a bad size or no memory (nothing kept).
+// depth (nothing made), 2 for a null buffer or size, a bad size or no memory (nothing kept). A surface still
+// held from an earlier init is freed first (its pixels are not copied anywhere).
 int j_bitmapInit(const std::uint8_t* buffer, const BitmapSize* size, int bitsPerPixel, const std::uint8_t* palette,
                  int drawingMode);
 // Copies the surface rows back into buffer (rowBytes each) and frees the surface of drawingMode; nothing
