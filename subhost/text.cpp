@@ -10,6 +10,9 @@ namespace subhost::elements {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+// Most memory the outlines of one text (or text node) may take; the longest text of common glyphs stays well
+// within it, a text of glyphs made of many small contours may not.
+constexpr std::size_t kMaxOutlineBytes = std::size_t(256) << 20;
 
 // The code point of the UTF-8 sequence at s[*i], *i moved past it; a malformed sequence (bad lead or
 // continuation byte, overlong form, surrogate, beyond U+10FFFF, cut short) gives U+FFFD and skips one byte.
@@ -81,14 +84,31 @@ Element contourTemplate(const Element& text) {
     return shape;
 }
 
-// Appends one line of text (a text element) as its glyph contours.
-void drawLine(const Element& text, fonts::Face& face, std::vector<Element>* out) {
+// One line of text laid out in its face: the glyphs and the line's advance width (font units).
+struct LaidOut {
+    const Element* text = nullptr;
+    fonts::Face* face = nullptr;
+    std::vector<Placed> glyphs;
     double advance = 0;
-    const std::vector<Placed> glyphs = layoutLine(face, text.text, &advance);
-    const Placement m = placementOf(text, fonts::capHeightOf(face), advance);
+};
+
+// Bytes the outlines of the laid-out lines take as elements (each contour a shape with its points).
+std::size_t outlineBytes(const std::vector<LaidOut>& lines) {
+    std::size_t bytes = 0;
+    for (const LaidOut& l : lines)
+        for (const Placed& g : l.glyphs)
+            for (const fonts::Contour& c : fonts::glyphOf(*l.face, g.glyph).contours)
+                bytes += sizeof(Element) + c.points.size() * sizeof(DPoint3d);
+    return bytes;
+}
+
+// Appends a laid-out line as its glyph contours.
+void drawLine(const LaidOut& line, std::vector<Element>* out) {
+    const Element& text = *line.text;
+    const Placement m = placementOf(text, fonts::capHeightOf(*line.face), line.advance);
     const Element shape = contourTemplate(text);
-    for (const Placed& g : glyphs) {
-        for (const fonts::Contour& c : fonts::glyphOf(face, g.glyph).contours) {
+    for (const Placed& g : line.glyphs) {
+        for (const fonts::Contour& c : fonts::glyphOf(*line.face, g.glyph).contours) {
             Element& e = out->emplace_back(shape);
             e.hole = c.hole;
             e.filled = !c.hole;
@@ -137,10 +157,18 @@ bool textGeometry(const Element& text, std::vector<Element>* out, std::string* n
     fonts::Face* face = fonts::faceFor(text.font, &fallback);
     if (note) *note = fallback;
     if (!face) return false;
+    std::vector<LaidOut> laidOut;
     for (const Element* line : lines) {
         fonts::Face* own = line->font == text.font ? face : fonts::faceFor(line->font, nullptr);
-        if (own) drawLine(*line, *own, out);
+        if (!own) continue;
+        LaidOut& l = laidOut.emplace_back(LaidOut{line, own, {}, 0});
+        l.glyphs = layoutLine(*own, line->text, &l.advance);
     }
+    if (outlineBytes(laidOut) > kMaxOutlineBytes) {
+        if (note) *note = "a text too intricate to draw: its glyph outlines would take more than 256 MiB";
+        return false;
+    }
+    for (const LaidOut& l : laidOut) drawLine(l, out);
     return true;
 }
 

@@ -212,7 +212,14 @@ TEST(TextOutlines, LongestTextAndManyTextsExpandQuickly) {
     const auto longest = outlines(text(std::string(65535, 'A')));
     EXPECT_EQ(longest.size(), 2u * 65535);
     EXPECT_NEAR(boxOf(longest).height(), 10, kTol);
+    // Shade blocks are made of many small squares: a longest text of them would take gigabytes as shapes.
+    std::string shades;
+    while (shades.size() < 65533) shades += "\xE2\x96\x92";
     std::vector<Element> out;
+    std::string why;
+    EXPECT_FALSE(textGeometry(text(shades), &out, &why));
+    EXPECT_EQ(why, "a text too intricate to draw: its glyph outlines would take more than 256 MiB");
+    EXPECT_TRUE(out.empty());
     for (int i = 0; i < 5000; ++i) {
         Element e = text("Label " + std::to_string(i));
         e.points[0] = {double(i), double(i % 100), 0};
