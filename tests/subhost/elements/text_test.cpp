@@ -126,6 +126,7 @@ TEST(TextOutlines, JustificationAndRotationPlaceTheLine) {
     Element moved = text("I");
     moved.points[0] = {100, -50, 3};
     const auto m = outlines(moved);
+    ASSERT_FALSE(m.empty());
     EXPECT_NEAR(boxOf(m).minX, left.minX + 100, kTol);
     EXPECT_NEAR(boxOf(m).minY, -50, kTol);
     EXPECT_EQ(m[0].points[0].z, 3);
@@ -144,6 +145,7 @@ TEST(TextOutlines, KerningPullsPairsTogether) {
     const double advanceA = boxOf(outlines(text("A", 0))).minX - boxOf(outlines(text("A", 2))).minX;
     const Box v = boxOf(outlines(text("V")));
     auto av = outlines(text("AV"));
+    ASSERT_EQ(av.size(), 3u);
     av.erase(av.begin(), av.begin() + 2);  // the contours of "A"
     EXPECT_LT(boxOf(av).minX, advanceA + v.minX - 0.1);
 }
@@ -205,6 +207,13 @@ TEST(TextOutlines, UnusableTextRefusedWithANote) {
     e.points.clear();
     EXPECT_FALSE(textGeometry(e, &out, &note));
     EXPECT_TRUE(out.empty());
+    // Tiny, far turned and far placed texts are still drawn.
+    e = text("A");
+    e.height = 1e-6;
+    e.rotation = 1e6;
+    e.points[0] = {1e9, -1e9, 0};
+    EXPECT_TRUE(textGeometry(e, &out, &note)) << note;
+    EXPECT_EQ(out.size(), 2u);
 }
 
 TEST(TextOutlines, LongestTextAndManyTextsExpandQuickly) {
