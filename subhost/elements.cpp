@@ -225,20 +225,102 @@ bool validRecord(const MSElement& e) {
     }
 }
 
-void transformShape(Shape& s, const Transform& t) {
-    for (DPoint3d& p : s.points) applyToPoint(t, &p);
-    if (!isCurve(s.type)) return;
+namespace {
+
+// The image of the direction (x, y) under the 2-d part of t.
+DPoint3d imageOf(const Transform& t, double x, double y) {
+    return DPoint3d{t.form3d[0][0] * x + t.form3d[0][1] * y, t.form3d[1][0] * x + t.form3d[1][1] * y, 0};
+}
+
+// The determinant of t's 2-d part (negative: t mirrors).
+double determinant2d(const Transform& t) { return t.form3d[0][0] * t.form3d[1][1] - t.form3d[0][1] * t.form3d[1][0]; }
+
+double directionOf(const DPoint3d& v) { return std::atan2(v.y, v.x) / kDegrees; }
+
+// Arcs and ellipses: the axes are the images of the two axis vectors; a mirroring turns the sweep round.
+void transformCurve(Shape& s, const Transform& t) {
     applyToPoint(t, &s.center);
-    // The axes are the images of the two axis vectors; a mirroring turns the sweep round.
     const double c = std::cos(s.rotation * kDegrees), sn = std::sin(s.rotation * kDegrees);
-    const double ax = t.form3d[0][0] * c + t.form3d[0][1] * sn, ay = t.form3d[1][0] * c + t.form3d[1][1] * sn;
-    const double bx = -t.form3d[0][0] * sn + t.form3d[0][1] * c, by = -t.form3d[1][0] * sn + t.form3d[1][1] * c;
-    s.primary *= std::hypot(ax, ay);
-    s.secondary *= std::hypot(bx, by);
-    s.rotation = std::atan2(ay, ax) / kDegrees;
-    if (ax * by - ay * bx < 0) {
+    const DPoint3d a = imageOf(t, c, sn), b = imageOf(t, -sn, c);
+    s.primary *= std::hypot(a.x, a.y);
+    s.secondary *= std::hypot(b.x, b.y);
+    s.rotation = directionOf(a);
+    if (a.x * b.y - a.y * b.x < 0) {
         s.start = -s.start;
         s.sweep = -s.sweep;
+    }
+}
+
+// Text and text nodes: the baseline direction turns, the height follows the glyphs' up direction and the
+// width factor the ratio of the two.
+void transformText(Shape& s, const Transform& t) {
+    const double c = std::cos(s.rotation * kDegrees), sn = std::sin(s.rotation * kDegrees);
+    const DPoint3d along = imageOf(t, c, sn), up = imageOf(t, -sn, c);
+    const double x = std::hypot(along.x, along.y), y = std::hypot(up.x, up.y);
+    if (x > 0) s.rotation = directionOf(along);
+    if (y > 0) {
+        s.height *= y;
+        s.lineSpacing *= y;
+        s.widthFactor *= x / y;
+    }
+}
+
+// Dimensions: the measured points move; the offset is where the image of the dimension line lies from the
+// image of the measured points, and the sizes scale with the area.
+void transformDimension(Shape& s, const Transform& t) {
+    if (s.points.size() != 2) return;
+    const DPoint3d p1 = s.points[0], p2 = s.points[1];
+    const double length = std::hypot(p2.x - p1.x, p2.y - p1.y);
+    DPoint3d q = p1;
+    if (length > 0)
+        q = DPoint3d{p1.x - (p2.y - p1.y) / length * s.offset, p1.y + (p2.x - p1.x) / length * s.offset, p1.z};
+    for (DPoint3d& p : s.points) applyToPoint(t, &p);
+    applyToPoint(t, &q);
+    const DPoint3d a = s.points[0], b = s.points[1];
+    const double newLength = std::hypot(b.x - a.x, b.y - a.y);
+    if (newLength > 0) s.offset = ((b.x - a.x) * (q.y - a.y) - (b.y - a.y) * (q.x - a.x)) / newLength;
+    const double scale = std::sqrt(std::fabs(determinant2d(t)));
+    s.height *= scale;
+    s.arrow *= scale;
+}
+
+// Shared cell instances: the instance's own turn and scale composed with t's 2-d part.
+void transformInstance(Shape& s, const Transform& t) {
+    const double c = std::cos(s.rotation * kDegrees), sn = std::sin(s.rotation * kDegrees);
+    const DPoint3d x = imageOf(t, c * s.scaleX, sn * s.scaleX), y = imageOf(t, -sn * s.scaleY, c * s.scaleY);
+    const double sx = std::hypot(x.x, x.y);
+    if (!(sx > 0)) return;
+    s.rotation = directionOf(x);
+    s.scaleX = sx;
+    s.scaleY = (x.x * y.y - x.y * y.x) / sx;  // signed: a mirroring is kept in the y scale
+}
+
+// A pattern's lines: their direction turns and their spacing follows the area across them.
+void transformPattern(Pattern& p, const Transform& t) {
+    const DPoint3d along = imageOf(t, std::cos(p.angle * kDegrees), std::sin(p.angle * kDegrees));
+    const double length = std::hypot(along.x, along.y);
+    if (!(length > 0)) return;
+    p.angle = directionOf(along);
+    p.spacing *= std::fabs(determinant2d(t)) / length;
+}
+
+}  // namespace
+
+void transformShape(Shape& s, const Transform& t) {
+    if (s.type == DIMENSION_ELM) {
+        transformDimension(s, t);
+        return;
+    }
+    for (DPoint3d& p : s.points) applyToPoint(t, &p);
+    for (Element& c : s.components) transformShape(c, t);
+    if (s.pattern) transformPattern(*s.pattern, t);
+    if (isCurve(s.type)) transformCurve(s, t);
+    if (s.type == TEXT_ELM || s.type == TEXT_NODE_ELM) transformText(s, t);
+    if (s.type == SHARED_CELL_ELM) transformInstance(s, t);
+    if (s.type == MULTILINE_ELM) {
+        // Offsets scale with the area; a mirroring puts the left lines on the right.
+        const double det = determinant2d(t), scale = std::sqrt(std::fabs(det));
+        for (MlineLine& m : s.mlines) m.offset *= det < 0 ? -scale : scale;
     }
 }
 
@@ -252,6 +334,75 @@ MSElementDescr::~MSElementDescr() {
     std::unique_ptr<MSElementDescr> rest = std::move(next);
     while (rest) rest = std::move(rest->next);
 }
+
+namespace {
+
+// Runs the function on a probe, a line string of the origin and the three unit points in element's
+// symbology, and reads the affine transform it applied from where those points went: 1 with *t and *probe,
+// 0 when the function stored nothing, -1 when it left no such line string.
+int probeTransform(const Element& element, ElementModifyFunc func, Transform* t, MSElement* probe) {
+    Element line;
+    line.type = LINE_STRING_ELM;
+    line.points = {DPoint3d{0, 0, 0}, DPoint3d{1, 0, 0}, DPoint3d{0, 1, 0}, DPoint3d{0, 0, 1}};
+    line.color = element.color;
+    line.weight = element.weight;
+    line.style = element.style;
+    line.level = element.level;
+    toRecord(line, probe);
+    if ((func(probe) & 1) == 0) return 0;
+    if (probe->type != LINE_STRING_ELM || probe->numPoints != 4) return -1;
+    const DPoint3d* p = probe->points;
+    const auto coordinate = [](const DPoint3d& q, int r) { return r == 0 ? q.x : r == 1 ? q.y : q.z; };
+    for (int r = 0; r < 3; ++r) {
+        const double origin = coordinate(p[0], r);
+        for (int c = 0; c < 3; ++c) t->form3d[r][c] = coordinate(p[c + 1], r) - origin;
+        t->form3d[r][3] = origin;
+    }
+    for (const auto& row : t->form3d)
+        for (double v : row)
+            if (!std::isfinite(v)) return -1;
+    return 1;
+}
+
+// A simple element through its record: the function changes the record itself. 1 with *out changed, 0 when
+// the function stored nothing, -1 when it left a record that is no element.
+int modifySimple(const Element& element, ElementModifyFunc func, Element* out) {
+    auto record = std::make_unique<MSElement>();
+    toRecord(element, record.get());
+    if ((func(record.get()) & 1) == 0) return 0;
+    if (!validRecord(*record)) return -1;
+    *out = fromRecord(*record);
+    // What the record does not carry stays as it was; a pattern turns and scales as the probe did.
+    out->hole = element.hole;
+    out->skip = element.skip;
+    if (element.pattern) {
+        Element holder;
+        holder.pattern = element.pattern;
+        Transform t{};
+        if (probeTransform(element, func, &t, record.get()) == 1) transformShape(holder, t);
+        out->pattern = holder.pattern;
+    }
+    return 1;
+}
+
+// A complex element (cells, text, dimensions, ...) has no record the function could change: the whole
+// element is transformed by what the function did to a probe, and symbology it set is taken over. Same
+// results as modifySimple.
+int modifyComplex(const Element& element, ElementModifyFunc func, Element* out) {
+    auto probe = std::make_unique<MSElement>();
+    Transform t{};
+    const int status = probeTransform(element, func, &t, probe.get());
+    if (status != 1) return status;
+    *out = element;
+    transformShape(*out, t);
+    out->color = probe->color;
+    out->weight = probe->weight;
+    out->style = probe->style;
+    out->level = probe->level;
+    return 1;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -349,15 +500,15 @@ int mdlModify_elementSingle(DgnModelRefP model, std::uint32_t filePos, int modif
     const DesignElement* found = findElement(filePos);
     if (!found) return ERROR;
     const DesignElement before = *found;
-    auto record = std::make_unique<MSElement>();
-    toRecord(before.shape, record.get());
+    Element changed;
     // Bit 0 of the function's status: the element was changed and is stored; 0 leaves everything as it was.
-    if ((func(record.get()) & 1) == 0) return SUCCESS;
-    if (!validRecord(*record)) return ERROR;
+    const int status = isSimple(before.shape.type) ? modifySimple(before.shape, func, &changed)
+                                                   : modifyComplex(before.shape, func, &changed);
+    if (status != 1) return status == 0 ? SUCCESS : ERROR;
     ElementState& st = elementState();
     if (modifyOption == MODIFY_REPLACE) {
         DesignElement after = before;
-        after.shape = fromRecord(*record);
+        after.shape = std::move(changed);
         after.range.reset();
         st.elements[filePos] = after;
         elementEvent("elementChanged", after.id);
@@ -366,7 +517,7 @@ int mdlModify_elementSingle(DgnModelRefP model, std::uint32_t filePos, int modif
     }
     DesignElement copy;
     copy.id = st.nextId;
-    copy.shape = fromRecord(*record);
+    copy.shape = std::move(changed);
     const std::uint32_t pos = append(st, std::move(copy));
     const DesignElement added = st.elements[pos];
     elementEvent("elementAdded", added.id);

@@ -219,7 +219,8 @@ void toRecord(const Shape& shape, MSElement* element);
 Shape fromRecord(const MSElement& element);
 // True when the record is a known type with a fitting point count.
 bool validRecord(const MSElement& element);
-// Applies transform to the shape's points, centre and axes.
+// Applies transform to an element of any kind: points, centre and axes, components, text sizes and turns,
+// dimension offsets, multi-line offsets, shared cell placements and pattern angles and spacings.
 void transformShape(Shape& shape, const Transform& transform);
 
 // Points of shape stroked within tolerance (shapes and ellipses closed); at most MAX_VERTICES.
