@@ -189,11 +189,12 @@ protected:
         write({{"elements", {line(5, 1, 1, 2, 2)}}}, "b.json");
         open({{"elements", {line(1, 0, 0, 1, 1)}},
               {"references", {{{"file", "a.json"}, {"offset", {100, 0}}}, {{"file", "b.json"}, {"offset", {0, 50}}}}}});
+        ASSERT_EQ(elementState().references.size(), 2u);
     }
 };
 
 TEST_F(References, ModelsIterateRootFirstThenReferencesInOrder) {
-    openWithReferences();
+    ASSERT_NO_FATAL_FAILURE(openWithReferences());
     ModelRefIterator* it = nullptr;
     ASSERT_EQ(mdlModelRefIterator_create(&it, mdlModelRef_getActive(), MRITERATE_Root | MRITERATE_PrimaryChildRefs, 0),
               SUCCESS);
@@ -214,7 +215,7 @@ TEST_F(References, ModelsIterateRootFirstThenReferencesInOrder) {
 }
 
 TEST_F(References, ReferenceElementsAreScannedAndReadAtTheirOffsetButNeverChanged) {
-    openWithReferences();
+    ASSERT_NO_FATAL_FAILURE(openWithReferences());
     DgnModelRefP a = &elementState().references[0]->model;
     Criteria c = newCriteria();
     ASSERT_EQ(mdlScanCriteria_setModel(c.get(), a), SUCCESS);
