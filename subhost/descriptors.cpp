@@ -30,6 +30,24 @@ void displayInto(const Element& e, const Definitions& definitions, int depth, st
     std::string why;
     switch (e.type) {
     case CELL_HEADER_ELM:
+        if (e.groupedHole) {
+            // A filled area with holes stays one unit: a cell of the simple outlines of its components.
+            Element area = e;
+            area.components.clear();
+            area.pattern.reset();
+            std::vector<Element> inner;
+            for (const Element& c : e.components) displayInto(c, definitions, depth + 1, &inner, notes);
+            for (Element& c : inner) {
+                if (c.type != CELL_HEADER_ELM) {
+                    area.components.push_back(std::move(c));
+                    continue;
+                }
+                for (Element& cc : c.components) area.components.push_back(std::move(cc));
+            }
+            if (!area.components.empty()) out->push_back(std::move(area));
+            return;
+        }
+        [[fallthrough]];
     case TEXT_NODE_ELM:
         for (const Element& c : e.components) displayInto(c, definitions, depth + 1, out, notes);
         return;
@@ -148,8 +166,12 @@ DRange3d elementRange(const Element& element, const Definitions& definitions) {
     }
     std::vector<Element> parts;
     displayGeometry(element, definitions, &parts, nullptr);
-    for (const Element& p : parts)
-        for (const DPoint3d& q : stroke(p, 0)) grow(&r, q);
+    for (const Element& p : parts) {
+        if (p.type != CELL_HEADER_ELM)
+            for (const DPoint3d& q : stroke(p, 0)) grow(&r, q);
+        for (const Element& c : p.components)
+            for (const DPoint3d& q : stroke(c, 0)) grow(&r, q);
+    }
     return r;
 }
 

@@ -191,6 +191,8 @@ bool isClosed(const Element& element);
 
 // The simple elements element shows as (every kind expanded, patterns included), appended to *out in
 // drawing order; complex kinds that cannot be expanded add nothing and a note to *notes (may be null).
+// A filled area with holes (a grouped-hole cell, a glyph of several contours) comes as one grouped-hole
+// cell whose components are simple closed elements: its first solid first, then holes and other solids.
 void displayGeometry(const Element& element, const Definitions& definitions, std::vector<Element>* out,
                      std::vector<std::string>* notes);
 // Calls fn(element, definitions) for every top-level element of the active model, then of each reference.

@@ -668,6 +668,27 @@ void drawElement(cairo_t* cr, int width, int height, const elements::Shape& shap
     }
 }
 
+// Draws a filled area with holes (a grouped-hole cell of closed outlines): one even-odd fill of every
+// outline in the first solid's fill colour when it is filled, then each outline in its own symbology.
+void drawArea(cairo_t* cr, int width, int height, const elements::Element& area, const Affine& toPicture,
+              double pixelSize, bool fill, const LineSymbology& symbology) {
+    const elements::Element& base = area.components.front();
+    if (fill && base.filled) {
+        const Window window = pictureWindow(width, height, 2.0);
+        setColour(cr, base.fillColor);
+        cairo_new_path(cr);
+        for (const elements::Element& c : area.components) {
+            std::vector<Pt> points;
+            for (const DPoint3d& p : elements::stroke(c, pixelSize / 2)) points.push_back(toPicture.apply({p.x, p.y}));
+            if (points.size() > 2) polygonPath(cr, points, window);
+        }
+        cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+        cairo_fill(cr);
+    }
+    for (const elements::Element& c : area.components)
+        drawElement(cr, width, height, c, toPicture, pixelSize, false, symbology);
+}
+
 // ---- The picture ----
 
 // Draws the view into a new RGB24 surface; nullopt with *error as renderView gives it.
@@ -719,8 +740,12 @@ std::optional<Drawn> drawView(int view, int width, int height, std::string* erro
         if (!elements::shownInView(e, view)) return;
         parts.clear();
         elements::displayGeometry(e, definitions, &parts, &drawn.notes);
-        for (const elements::Element& part : parts)
-            drawElement(cr.get(), width, height, part, toPicture, pixelSize, fill, symbology);
+        for (const elements::Element& part : parts) {
+            if (part.type == CELL_HEADER_ELM && !part.components.empty())
+                drawArea(cr.get(), width, height, part, toPicture, pixelSize, fill, symbology);
+            else
+                drawElement(cr.get(), width, height, part, toPicture, pixelSize, fill, symbology);
+        }
     });
     cairo_surface_flush(drawn.surface.get());
     return drawn;

@@ -1,6 +1,7 @@
 // Text dropped to its glyph outlines: each line laid out with the font's
 // advances and kerning, placed at its justification point, scaled, turned and
 // moved to the text's origin; one closed shape per glyph contour.
+#include <algorithm>
 #include <cmath>
 
 #include "subhost/expand.h"
@@ -102,14 +103,24 @@ std::size_t outlineBytes(const std::vector<LaidOut>& lines) {
     return bytes;
 }
 
-// Appends a laid-out line as its glyph contours.
+// Appends a laid-out line as its glyphs: a glyph without holes as its filled contours, a glyph with holes
+// (the counters of "A" or "B") as a grouped-hole cell, its first solid contour first and its holes marked,
+// so that a fill leaves the holes open wherever the glyph is drawn or burnt.
 void drawLine(const LaidOut& line, std::vector<Element>* out) {
     const Element& text = *line.text;
     const Placement m = placementOf(text, fonts::capHeightOf(*line.face), line.advance);
     const Element shape = contourTemplate(text);
+    Element cell = contourTemplate(text);
+    cell.type = CELL_HEADER_ELM;
+    cell.groupedHole = true;
+    cell.filled = false;
     for (const Placed& g : line.glyphs) {
-        for (const fonts::Contour& c : fonts::glyphOf(*line.face, g.glyph).contours) {
-            Element& e = out->emplace_back(shape);
+        const std::vector<fonts::Contour>& contours = fonts::glyphOf(*line.face, g.glyph).contours;
+        if (contours.empty()) continue;
+        std::vector<Element> parts;
+        parts.reserve(contours.size());
+        for (const fonts::Contour& c : contours) {
+            Element& e = parts.emplace_back(shape);
             e.hole = c.hole;
             e.filled = !c.hole;
             e.fillColor = c.hole ? 0 : text.color;
@@ -119,6 +130,15 @@ void drawLine(const LaidOut& line, std::vector<Element>* out) {
                 e.points.push_back({m.xx * x + m.xy * p.y + m.x0, m.yx * x + m.yy * p.y + m.y0, m.z});
             }
         }
+        if (std::none_of(parts.begin(), parts.end(), [](const Element& e) { return e.hole; })) {
+            for (Element& e : parts) out->push_back(std::move(e));
+            continue;
+        }
+        const auto solid = std::find_if(parts.begin(), parts.end(), [](const Element& e) { return !e.hole; });
+        if (solid != parts.end()) std::rotate(parts.begin(), solid, solid + 1);
+        Element& glyph = out->emplace_back(cell);
+        glyph.points.assign(1, parts.front().points.front());
+        glyph.components = std::move(parts);
     }
 }
 
