@@ -117,7 +117,8 @@ protected:
         std::unique_ptr<MSElementDescr> inside, outside;
         Measure in, out;
     };
-    Cut cut(const Element& element, const std::vector<DPoint3d>& polygon) {
+    // Glyph outlines may overlap each other (their areas then do not add up): checkArea false skips the area.
+    Cut cut(const Element& element, const std::vector<DPoint3d>& polygon, bool checkArea = true) {
         auto clip = fence(polygon);
         MSElementDescr e(element);
         MSElementDescr *inside = nullptr, *outside = nullptr;
@@ -127,7 +128,8 @@ protected:
         const Measure whole = measureElement(element);
         const double tolerance = 1e-6 * std::max(1.0, whole.length + whole.area);
         EXPECT_NEAR(c.in.length + c.out.length, whole.length, tolerance) << "the pieces cover the element's length";
-        EXPECT_NEAR(c.in.area + c.out.area, whole.area, tolerance) << "the pieces cover the element's area";
+        if (checkArea)
+            EXPECT_NEAR(c.in.area + c.out.area, whole.area, tolerance) << "the pieces cover the element's area";
         const auto sideOf = [&](const MSElementDescr* chain, bool wantInside) {
             eachPiece(chain, [&](const Element& piece) {
                 // The solid of an area with a hole may reach round the fence: its hole is what keeps it out.
@@ -302,7 +304,7 @@ TEST_F(Clip, OtherKindsAreCutAsWhatTheyShowAs) {
     text.height = 3;
     for (const Element& e : {mline, text}) {
         if (measureElement(e).pieces == 0) continue;  // not shown by this build: nothing to cut
-        Cut c = cut(e, kSquare);
+        Cut c = cut(e, kSquare, e.type != TEXT_ELM);
         EXPECT_GT(c.in.pieces, 0);
         EXPECT_GT(c.out.pieces, 0);
         eachPiece(c.inside.get(), [](const Element& p) { EXPECT_TRUE(subhost::elements::isSimple(p.type)); });
