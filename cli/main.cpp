@@ -138,7 +138,7 @@ const char* kDemoDesign = R"({
      "arrow": 20, "precision": 0, "color": 7},
     {"id": 7, "type": "shape", "points": [[2200, 480], [2380, 480], [2380, 640], [2200, 640]], "color": 5,
      "pattern": {"angle": 45, "spacing": 16, "color": 5}},
-    {"id": 8, "type": "multiLine", "points": [[2200, 700], [2380, 700], [2380, 930]], "color": 1, "endCap": true,
+    {"id": 8, "type": "multiLine", "points": [[2200, 700], [2360, 700], [2360, 930]], "color": 1, "endCap": true,
      "lines": [{"offset": -10, "color": 1}, {"offset": 0, "color": 3, "style": 2}, {"offset": 10, "color": 1}]}
   ]
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -148,6 +149,19 @@ TEST_F(CliTest, DemoWritesItsFilesAndRuns) {
     const std::size_t titleBlock = 550 * before.image.stride + 660 * 3;  // design point (1320, 100)
     EXPECT_EQ(before.image.pixels[titleBlock], 0);
     EXPECT_EQ(after.image.pixels[titleBlock], 255);
+    // The element kinds drawn as the host expands them: the title block's text as filled yellow glyphs,
+    // the hatch lines (magenta) inside their shape.
+    const auto pixelsOf = [&](const std::array<int, 3>& rgb, int x0, int y0, int x1, int y1) {
+        int n = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) {
+                const std::uint8_t* p = &before.image.pixels[std::size_t(y) * before.image.stride + std::size_t(x) * 3];
+                n += p[0] == rgb[0] && p[1] == rgb[1] && p[2] == rgb[2];
+            }
+        return n;
+    };
+    EXPECT_GT(pixelsOf({255, 255, 0}, 855, 40, 1040, 75), 800) << "DEMO SITE in filled glyphs";
+    EXPECT_GT(pixelsOf({255, 0, 255}, 1102, 282, 1188, 358), 300) << "the hatch lines";
 
     // A short account of the session instead of the transcript: each command once, the questions
     // with their answers, the files written (named within OUTDIR).
