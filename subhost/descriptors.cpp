@@ -204,7 +204,9 @@ std::uint32_t mdlElmdscr_readToMaster(MSElementDescr** descriptor, std::uint32_t
     const auto it = elements->find(filePos);
     if (it == elements->end()) return 0;
     // Elements of references are kept moved by their offset already: read, they are in master coordinates.
-    *descriptor = std::make_unique<MSElementDescr>(it->second.shape).release();
+    auto read = std::make_unique<MSElementDescr>(it->second.shape);
+    read->model = model ? model : &host().design.model;
+    *descriptor = read.release();
     if (readFilePos) *readFilePos = filePos;
     return filePos;
 }

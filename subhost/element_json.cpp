@@ -48,8 +48,6 @@ std::string kindList() {
     return list;
 }
 
-bool isCurve(int type) { return type == ARC_ELM || type == ELLIPSE_ELM; }
-
 bool finite(const json& v) { return v.is_number() && std::isfinite(v.get<double>()); }
 
 // Reads [x, y] or [x, y, z]; false when it is not that.

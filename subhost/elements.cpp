@@ -472,6 +472,8 @@ int mdlElmdscr_stroke(DPoint3d** points, int* count, const MSElementDescr* descr
     if (!points || !count || !descriptor) return ERROR;
     *points = nullptr;
     *count = 0;
+    // Complex kinds are expanded (dropped, placed) before they are stroked.
+    if (!isSimple(descriptor->type)) return ERROR;
     const std::vector<DPoint3d> stroked = stroke(*descriptor, tolerance);
     if (stroked.empty()) return ERROR;
     auto* buffer = static_cast<DPoint3d*>(std::malloc(stroked.size() * sizeof(DPoint3d)));
@@ -482,8 +484,11 @@ int mdlElmdscr_stroke(DPoint3d** points, int* count, const MSElementDescr* descr
     return SUCCESS;
 }
 
-int mdlElmdscr_undoableDelete(MSElementDescr* /*descriptor*/, std::uint32_t filePos, int /*display*/) {
-    if (!modelWritable(nullptr)) return ERROR;
+int mdlElmdscr_undoableDelete(MSElementDescr* descriptor, std::uint32_t filePos, int /*display*/) {
+    // A descriptor read from a reference names its model: reference elements are never deleted, even where a
+    // reference's file position is also one of the active model's.
+    if (!modelWritable(nullptr) || (descriptor && descriptor->model && descriptor->model != &host().design.model))
+        return ERROR;
     DesignElement* found = findElement(filePos);
     if (!found) return ERROR;
     const DesignElement element = *found;

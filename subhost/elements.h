@@ -106,6 +106,7 @@ struct MSElementDescr : subhost::elements::Element {
     std::unique_ptr<MSElementDescr> next;
     mutable std::unique_ptr<MSElementDescr> firstComponent;  // made from components on demand
     const MSElementDescr* header = nullptr;                  // the complex element this is a component of
+    DgnModelRefP model = nullptr;                            // the model it was read from, null when made
 };
 
 // Elements kept on screen until erased.

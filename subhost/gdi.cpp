@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "host/winapi.h"
+#include "subhost/cairo_owned.h"
 
 // The host's objects behind the handles.
 struct GdiObject {
@@ -136,14 +137,8 @@ GdiState& gdi() {
     return state;
 }
 
-struct SurfaceFree {
-    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct ContextFree {
-    void operator()(cairo_t* cr) const { cairo_destroy(cr); }
-};
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceFree>;
-using Context = std::unique_ptr<cairo_t, ContextFree>;
+using subhost::Context;
+using subhost::Surface;
 
 // ---- Pixel values ----
 

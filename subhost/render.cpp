@@ -40,6 +40,7 @@
 #include <limits>
 #include <memory>
 
+#include "subhost/cairo_owned.h"
 #include "subhost/elements.h"
 #include "subhost/raster/raster.h"
 #include "subhost/safefile.h"
@@ -79,16 +80,6 @@ struct Affine {
         return r;
     }
 };
-
-// Cairo objects owned by unique_ptr.
-struct SurfaceFree {
-    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct ContextFree {
-    void operator()(cairo_t* cr) const { cairo_destroy(cr); }
-};
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceFree>;
-using Context = std::unique_ptr<cairo_t, ContextFree>;
 
 // A picture drawn, not yet handed out: its surface (RGB24) and the rasters left out.
 struct Drawn {

@@ -128,8 +128,9 @@ protected:
         const Measure whole = measureElement(element);
         const double tolerance = 1e-6 * std::max(1.0, whole.length + whole.area);
         EXPECT_NEAR(c.in.length + c.out.length, whole.length, tolerance) << "the pieces cover the element's length";
-        if (checkArea)
+        if (checkArea) {
             EXPECT_NEAR(c.in.area + c.out.area, whole.area, tolerance) << "the pieces cover the element's area";
+        }
         const auto sideOf = [&](const MSElementDescr* chain, bool wantInside) {
             eachPiece(chain, [&](const Element& piece) {
                 // The solid of an area with a hole may reach round the fence: its hole is what keeps it out.
@@ -139,7 +140,9 @@ protected:
                 // A piece whose points lie on the edge shows as inside; outside pieces must not reach in.
                 const bool in = mdlClip_isElemInside(&overlap, &d, clip.get(), 0, 0);
                 EXPECT_FALSE(overlap) << "a piece crosses the fence";
-                if (wantInside) EXPECT_TRUE(in) << json(subhost::elements::elementJson(piece)).dump();
+                if (wantInside) {
+                    EXPECT_TRUE(in) << json(subhost::elements::elementJson(piece)).dump();
+                }
             });
         };
         sideOf(c.inside.get(), true);

@@ -239,6 +239,8 @@ TEST_F(References, ReferenceElementsAreScannedAndReadAtTheirOffsetButNeverChange
 
     // Deleting or modifying through the reference fails; the active model's one element is at position 1.
     EXPECT_EQ(mdlElmdscr_undoableDelete(read, 2, 1), ERROR);
+    EXPECT_EQ(mdlElmdscr_undoableDelete(read, 1, 1), ERROR)
+        << "a reference's element never deletes the active model's element at the same position";
     EXPECT_EQ(mdlModify_elementSingle(
                   a, 1, MODIFY_REPLACE, 0, [](MSElement*) { return 1; }, nullptr, 0),
               ERROR);
