@@ -11,7 +11,9 @@
 #include <memory>
 #include <string>
 
+#include "cleanup/despeckle.h"
 #include "edit/block.h"
+#include "frame/commands.h"
 #include "host/hostwrap.h"
 #include "host/mdlgeom.h"
 #include "host/messages.h"
@@ -24,6 +26,7 @@
 #include "resources/ids.h"
 #include "resources/resources.h"
 #include "settings/settings.h"
+#include "stamp/stamp.h"
 
 namespace {
 
@@ -420,6 +423,10 @@ void v_copyMovePoint(const DPoint3d* point, int view) {
 }
 
 void v_areaProcessPoint(const DPoint3d* point, int view) {
+    if (n_command() == CMD_DESPECKLE) {
+        v_featureLater("Despeckle");
+        return;
+    }
     const bool allowReadOnly = n_command() == CMD_DELETE && s__globals.MaskMethod == 0;
     if (!pv_areaTarget(view, allowReadOnly)) return;
     const DPoint3d* outline = g_block.blockOutline;
@@ -449,6 +456,14 @@ void v_operationProcessPoint(const DPoint3d* /*point*/, int view) {
     if (command == CMD_CROP) {
         if (!pv_areaTarget(view, s__globals.ClipMethod == 0)) return;
         v_areaCrop();
+        return;
+    }
+    if (command == CMD_STAMP) {
+        v_stampRun(view);
+        return;
+    }
+    if (command == CMD_DESPECKLE) {
+        v_despeckleRun(view);
         return;
     }
     // The brush shows its outline only: a data point ends it with the pixels unchanged.

@@ -1,6 +1,14 @@
 // The scratch raster area.
 #include "edit/scratch.h"
 
-void v_scratchDetach(bool /*quiet*/) {
-    // No scratch raster can be attached yet, so there is nothing to detach.
+#include "frame/commands.h"
+#include "host/mdlsystem.h"
+
+void v_scratchAttach() {
+    v_featureLater("Scratch");
+    mdlState_startDefaultCommand();
+}
+
+void v_scratchDetach(bool quiet) {
+    if (!quiet) v_featureLater("Scratch");
 }

@@ -7,8 +7,13 @@
 #include <cstring>
 #include <string>
 
+#include "cleanup/deskew.h"
+#include "cleanup/despeckle.h"
 #include "edit/block.h"
 #include "edit/blockops.h"
+#include "edit/external.h"
+#include "edit/resize.h"
+#include "edit/scratch.h"
 #include "frame/app.h"
 #include "frame/dialogs.h"
 #include "host/hostwrap.h"
@@ -20,6 +25,12 @@
 #include "resources/ids.h"
 #include "resources/resources.h"
 #include "settings/settings.h"
+
+void v_featureLater(const char* name) {
+    char text[256];
+    std::snprintf(text, sizeof text, "%s is not available yet in this version of PixelMend.", name);
+    j_messageBox(MSGBOX_NOTICE, text, ICON_INFO);
+}
 
 namespace {
 
@@ -42,12 +53,7 @@ struct EditingCommand {
     void (*start)();
 };
 
-// Tells the user that the feature behind a command is still to come.
-void v_notAvailable(const char* name) {
-    char text[256];
-    std::snprintf(text, sizeof text, "%s is not available yet in this version of PixelMend.", name);
-    j_messageBox(MSGBOX_NOTICE, text, ICON_INFO);
-}
+void v_notAvailable(const char* name) { v_featureLater(name); }
 
 // Resize starts from no amounts at all.
 void v_resizeAmountsClear() {
@@ -62,8 +68,7 @@ void v_resizeStartCommand() {
     v_rasterPickStart();
 }
 
-// Detaching arrives with the scratch raster area.
-void v_scratchDetachCommand() { v_notAvailable(pc_commandName(activeCommand())); }
+void v_scratchDetachCommand() { v_scratchDetach(false); }
 
 // Gate, running-command state, then the command's start.
 void v_editingCommandRun(const EditingCommand& command) {
@@ -100,9 +105,8 @@ void cmdEdit(WCharCP) { v_editingCommandRun(EDIT); }
 void cmdScratchAttach(WCharCP) { v_editingCommandRun(SCRATCH_ATTACH); }
 void cmdScratchDetach(WCharCP) { v_editingCommandRun(SCRATCH_DETACH); }
 
-void cmdResizeApply(WCharCP) { v_notAvailable("Resize apply"); }
-// Cancelling the resize tool only ends it.
-void cmdResizeCancel(WCharCP) { mdlState_startDefaultCommand(); }
+void cmdResizeApply(WCharCP) { v_resizeApply(); }
+void cmdResizeCancel(WCharCP) { v_resizeCancel(); }
 
 void cmdRasterTools(WCharCP) { mdlInput_sendKeyin(L"dialog toolbox 113 rastmgr", false, 0, nullptr); }
 void cmdToolBox(WCharCP) { mdlDialog_open(nullptr, rid::DIALOG_TOOLBOX); }
@@ -233,34 +237,10 @@ void v_noRasterMessage() {
 // Reset of the raster pick: back to the host's default command.
 void v_rasterPickReset() { mdlState_startDefaultCommand(); }
 
-// Clean-up when the command ends: the block's transient goes.
-void v_operationCleanup() { v_blockTransientDrop(); }
-
-// Operations that arrive later tell the user so once their area or raster is chosen.
-bool b_operationLater(int command) {
-    switch (command) {
-    case CMD_STAMP:
-    case CMD_DESKEW:
-    case CMD_DESPECKLE:
-    case CMD_RESIZE:
-    case CMD_EDIT:
-    case CMD_SCRATCH_ATTACH:
-        return true;
-    default:
-        return false;
-    }
-}
-
-void v_operationLaterNotice() {
-    v_notAvailable(pc_commandName(activeCommand()));
-    mdlState_startDefaultCommand();
-}
-
-// Area-mode data point of stamp and despeckle: the area is chosen (the stamp's raster and block are
-// found), the operation is still to come.
-void v_operationLaterPoint(const DPoint3d*, int view) {
-    if (activeCommand() == CMD_STAMP && !b_stampAreaChoose(view)) return;
-    v_operationLaterNotice();
+// Clean-up when the command ends: despeckle gives its library back, the block's transient goes.
+void v_operationCleanup() {
+    if (activeCommand() == CMD_DESPECKLE) v_despeckleRelease();
+    v_blockTransientDrop();
 }
 
 }  // namespace
@@ -374,11 +354,23 @@ int j_rasterDispatch(DgnRasterP raster, int view) {
                      ICON_ERROR);
         return ERROR;
     }
-    if (b_operationLater(command)) {
-        v_operationLaterNotice();
-        return 0;
+    switch (command) {
+    case CMD_RESIZE:
+        v_resizeStart(view);
+        break;
+    case CMD_SCRATCH_ATTACH:
+        v_scratchAttach();
+        break;
+    case CMD_EDIT:
+        v_editExternal();
+        break;
+    case CMD_DESKEW:
+        v_deskewStart(0);
+        break;
+    default:
+        v_operationProcessPoint(nullptr, view);
+        break;
     }
-    v_operationProcessPoint(nullptr, view);
     return 0;
 }
 
@@ -394,10 +386,8 @@ void v_fenceOperationStart() {
     StateFunc_DataPoint function = &v_operationProcessPoint;
     if (command == CMD_COPY || command == CMD_MOVE)
         function = &v_copyMovePoint;
-    else if (command == CMD_DELETE)
+    else if (command == CMD_DELETE || (command == CMD_DESPECKLE && s__globals.DespeckleMode != 5))
         function = &v_areaProcessPoint;
-    else if (b_operationLater(command))
-        function = &v_operationLaterPoint;
     if (operationMode() != AREA_FENCE)
         mdlState_startPrimitive(function, &v_operationReset, command, g_commands.promptId);
     else

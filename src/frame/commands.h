@@ -18,6 +18,9 @@ void v_commandsReset();
 // Installs the operation states' entry points that the area and operation handlers return to.
 void v_commandStatesInstall();
 
+// Tells the user that the feature named name is still to come (an information box).
+void v_featureLater(const char* name);
+
 // The command-number table registered with the host as the last start-up step.
 const MdlCommandNumber* pCommandNumberTable();
 // Read-only model and PXMEND_DISABLE check of command slot (0-15); name becomes HelpTopic. True to go on.
