@@ -19,6 +19,7 @@ PACKAGES=(
   libdxflib-dev                                # AutoCAD DXF drawings (import-dxf)
   clang-format git                             # the layout check of the test suite
   locales                                      # en_US.UTF-8, for the tests of grouped counts
+  poppler-utils                                # pdfinfo and pdftotext: the test of the PDF manual
 )
 
 missing=()
