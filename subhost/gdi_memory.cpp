@@ -23,6 +23,7 @@ namespace {
 
 struct Block {
     std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
     int locks = 0;
 };
 
@@ -109,6 +110,7 @@ HGLOBAL GlobalAlloc(UINT, std::size_t bytes) {
     auto block = std::make_unique<Block>();
     block->bytes.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(bytes, 1)]());
     if (!block->bytes) return nullptr;
+    block->size = bytes;
     HGLOBAL handle = block.get();
     memory().blocks.emplace(handle, std::move(block));
     return handle;
@@ -125,6 +127,11 @@ BOOL GlobalUnlock(HGLOBAL handle) {
     const auto it = memory().blocks.find(handle);
     if (it == memory().blocks.end() || it->second->locks == 0) return 0;
     return --it->second->locks > 0 ? 1 : 0;
+}
+
+std::size_t GlobalSize(HGLOBAL handle) {
+    const auto it = memory().blocks.find(handle);
+    return it == memory().blocks.end() ? 0 : it->second->size;
 }
 
 HGLOBAL GlobalFree(HGLOBAL handle) { return memory().blocks.erase(handle) ? nullptr : handle; }

@@ -89,6 +89,7 @@ std::vector<EventShape> makeShapes() {
         {"fileRestored", {{"path", kNoText}}},
         {"clipMaskAdded", {{"path", kNoText}, {"polygon", kNoList}}},
         {"clipBoundarySet", {{"path", kNoText}, {"polygon", kNoList}}},
+        {"libraryRefused", {{"name", kNoText}, {"reason", kNoText}}},
     };
 }
 

@@ -1,6 +1,7 @@
 // The few platform (Windows-style) calls the add-on makes, under their own names: the colour
 // chooser, the drawing calls of the stamp (device contexts, device-independent bitmaps, pens,
-// brushes, polygon regions), movable memory blocks and the user's number format.
+// brushes, polygon regions), movable memory blocks, the user's number format and the run-time
+// loading of outside libraries.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +43,9 @@ using HRGN = HRGN__*;
 using HGDIOBJ = void*;  // any of HBITMAP, HPEN, HBRUSH, HRGN
 using HANDLE = void*;
 using HGLOBAL = void*;
+struct HINSTANCE__;
+using HMODULE = HINSTANCE__*;
+using FARPROC = void (*)();  // cast to the entry's real type before calling
 
 struct POINT {
     LONG x;
@@ -180,6 +184,8 @@ void* GlobalLock(HGLOBAL block);
 BOOL GlobalUnlock(HGLOBAL block);
 // Frees the block; null on success, the handle itself when it is unknown.
 HGLOBAL GlobalFree(HGLOBAL block);
+// The block's size in bytes as asked of GlobalAlloc; 0 for an unknown handle.
+std::size_t GlobalSize(HGLOBAL block);
 
 // ---- The user's number format (the environment's LC_ALL, LC_NUMERIC or LANG) ----
 
@@ -193,4 +199,14 @@ int GetNumberFormatA(LCID locale, DWORD flags, const char* value, const void* fo
 // LOCALE_STHOUSAND text into data; the characters with the zero, the size needed when size is 0, 0 for
 // another type or a too small buffer.
 int GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int size);
+
+// ---- Outside libraries loaded at run time (subhost/README.md tells where a name is looked for) ----
+
+// Loads the library called name (e.g. "RECODESKEW.DLL"), counting one load more; its handle, or null
+// (the reason recorded by the host) when it is not found or cannot be loaded.
+HMODULE LoadLibraryA(const char* name);
+// The entry called name of a loaded library; null for an unknown handle or a missing entry.
+FARPROC GetProcAddress(HMODULE module, const char* name);
+// Counts one load less, unloading the library at none; FALSE for a handle that is not loaded.
+BOOL FreeLibrary(HMODULE module);
 }
