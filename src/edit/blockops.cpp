@@ -377,6 +377,15 @@ void v_areaDelete(const DPoint3d* outline, int count, const DPoint3d* point, int
     v_vectorsCarry(point);
 }
 
+// Despeckle inside the work outline; the speckles outside it stay.
+void v_areaDespeckle(const DPoint3d* outline, int count, int view) {
+    PixelArea area = area_ofOutline(outline, count);
+    PixelFormat format = pixelFormat(currentTarget()->transferColorMode);
+    PixelBuffer buffer;
+    if (j_areaRead(buffer, format, area) != SUCCESS) return;
+    v_despeckleArea(buffer, format, area.block, area.size, area.polygon.get(), area.count, view);
+}
+
 // Crop of the current raster to the defined area: a clip boundary, or a new file of the area's bounding block.
 void v_areaCrop() {
     const DPoint3d* outline = g_block.blockOutline;
@@ -423,10 +432,6 @@ void v_copyMovePoint(const DPoint3d* point, int view) {
 }
 
 void v_areaProcessPoint(const DPoint3d* point, int view) {
-    if (n_command() == CMD_DESPECKLE) {
-        v_featureLater("Despeckle");
-        return;
-    }
     const bool allowReadOnly = n_command() == CMD_DELETE && s__globals.MaskMethod == 0;
     if (!pv_areaTarget(view, allowReadOnly)) return;
     const DPoint3d* outline = g_block.blockOutline;
@@ -442,7 +447,10 @@ void v_areaProcessPoint(const DPoint3d* point, int view) {
         outline = placed.get();
     }
     UndoGroup undo;
-    v_areaDelete(outline, g_block.blockOutlineCount, point, view);
+    if (n_command() == CMD_DESPECKLE)
+        v_areaDespeckle(outline, g_block.blockOutlineCount, view);
+    else
+        v_areaDelete(outline, g_block.blockOutlineCount, point, view);
 }
 
 void v_operationProcessPoint(const DPoint3d* /*point*/, int view) {
