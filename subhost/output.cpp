@@ -90,6 +90,8 @@ std::vector<EventShape> makeShapes() {
         {"clipMaskAdded", {{"path", kNoText}, {"polygon", kNoList}}},
         {"clipBoundarySet", {{"path", kNoText}, {"polygon", kNoList}}},
         {"libraryRefused", {{"name", kNoText}, {"reason", kNoText}}},
+        {"shellExecute", {{"verb", kNoText}, {"path", kNoText}, {"command", kNoList}, {"error", kNoText}}},
+        {"openWith", {{"path", kNoText}, {"answer", kNoText}}},
     };
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "host/winapi.h"
+#include "subhost/shell.h"
 #include "subhost/state.h"
 
 namespace subhost {
@@ -68,7 +69,9 @@ BoxButtons boxButtons(int dialogId) {
             enabled = box.instance->items[i]->enabled && box.instance->items[i]->shown;
         if (enabled) box.allowed.push_back(item.action);
     }
-    if (all.size() <= 1) box.noticeAnswer = all.empty() ? ACTIONBUTTON_OK : all.front();
+    // One OK button: a notice. A single button of another action (Continue) waits for its answer.
+    if (all.empty() || (all.size() == 1 && all.front() == ACTIONBUTTON_OK))
+        box.noticeAnswer = all.empty() ? ACTIONBUTTON_OK : all.front();
     return box;
 }
 
@@ -149,6 +152,11 @@ int mdlDialog_openMessageBox(int dialogId, WCharCP text, int icon) {
         if (!answers.answers.empty()) {
             answer = answers.answers.front();
             answers.answers.pop_front();
+            if (answer == shell::kAnswerWait) {
+                // Waits for the programs the host started (an external editor), then presses the one button.
+                shell::waitForStarted(shell::kWaitSeconds);
+                if (box.allowed.size() == 1) answer = box.allowed.front();
+            }
             if (std::find(box.allowed.begin(), box.allowed.end(), answer) == box.allowed.end())
                 stopUnanswered("answer " + answerJson(answer).dump() + " is not an enabled button of " + boxName +
                                    "; allowed answers: " + allowed.dump(),

@@ -13,6 +13,7 @@
 #include "subhost/elements.h"
 #include "subhost/raster/raster.h"
 #include "subhost/selection.h"
+#include "subhost/shell.h"
 #include "subhost/state.h"
 #include "subhost/undo.h"
 
@@ -99,10 +100,11 @@ int answerAction(const std::string& word) {
     if (w == "yes") return ACTIONBUTTON_YES;
     if (w == "no") return ACTIONBUTTON_NO;
     if (w == "cancel") return ACTIONBUTTON_CANCEL;
+    if (w == "wait") return shell::kAnswerWait;
     char* end = nullptr;
     const long v = std::strtol(word.c_str(), &end, 10);
     if (word.empty() || *end != 0 || v < -100000 || v > 100000)
-        fail("answer must be ok, yes, no, cancel or a number, not \"" + word + "\"");
+        fail("answer must be ok, yes, no, cancel, wait or a number, not \"" + word + "\"");
     return static_cast<int>(v);
 }
 
@@ -289,6 +291,13 @@ Action parseFile(const Line& l) {
     return [path] { queueFileAnswer(path); };
 }
 
+Action parseOpenWith(const Line& l) {
+    if (l.is("cancel")) return [] { shell::queueOpenWithAnswer(std::nullopt); };
+    const std::string command = l.w.rest(1);
+    if (shell::splitCommandLine(command).empty()) fail("openwith needs a command line or cancel");
+    return [command] { shell::queueOpenWithAnswer(command); };
+}
+
 Action parseColor(const Line& l) {
     if (l.is("cancel")) return [] { queueColorAnswer(std::nullopt); };
     needWords(l.w, 4, 4, "color R G B | color cancel");
@@ -469,6 +478,7 @@ constexpr CommandSpec kCommands[] = {
     {"answer", 2, kAny, "answer WORD...", parseAnswer},
     {"file", 2, 1000, "file PATH | file cancel", parseFile},
     {"color", 0, kAny, nullptr, parseColor},
+    {"openwith", 2, kAny, "openwith COMMAND | openwith cancel", parseOpenWith},
     {"set", 3, kAny, "set FIELD VALUE", parseSet},
     {"toolsettings", 2, 2, "toolsettings open|close", parseToolSettings},
     {"item", 0, kAny, nullptr, parseItem},

@@ -5,6 +5,8 @@
 // process that the host does not wait for.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,5 +34,16 @@ int startDetached(const std::vector<std::string>& argv);
 // Waits until every process startDetached started has exited (collecting them), at most seconds;
 // true when none is left running.
 bool waitForStarted(double seconds);
+
+// A queued message box answer (session line `answer wait`) that first waits until every program
+// started by startDetached has exited (at most kWaitSeconds), then presses the box's only button.
+constexpr int kAnswerWait = -1000001;
+constexpr double kWaitSeconds = 60.0;
+
+// Queues the answer of the next Open With dialog: a command line (the file is appended as its last
+// argument) or nullopt for cancel.
+void queueOpenWithAnswer(std::optional<std::string> command);
+// Drops the queued Open With answers; gives how many there were.
+std::size_t clearOpenWithAnswers();
 
 }  // namespace subhost::shell

@@ -36,6 +36,25 @@ int mdlView_updateSingle(int view) {
     return SUCCESS;
 }
 
+int mdlView_getParameters(DPoint3d* origin, DPoint3d* center, DPoint3d* delta, RotMatrix* rotation, double* activeZ,
+                          int view) {
+    const nlohmann::json* v = viewOf(view);
+    auto point = [&](const char* key) {
+        double xyz[3] = {};
+        const nlohmann::json* values = v && v->contains(key) && (*v)[key].is_array() ? &(*v)[key] : nullptr;
+        for (std::size_t i = 0; values && i < 3 && i < values->size(); ++i)
+            if ((*values)[i].is_number()) xyz[i] = (*values)[i].get<double>();
+        return DPoint3d{xyz[0], xyz[1], xyz[2]};
+    };
+    const DPoint3d o = point("origin"), d = point("extent");
+    if (origin) *origin = o;
+    if (delta) *delta = d;
+    if (center) *center = {o.x + d.x / 2, o.y + d.y / 2, o.z + d.z / 2};
+    if (rotation) mdlRMatrix_fromView(rotation, view);
+    if (activeZ) *activeZ = 0.0;
+    return v ? SUCCESS : ERROR;
+}
+
 int mdlView_getCurrent() { return subhost::host().design.views.empty() ? -1 : 0; }
 
 }  // extern "C"

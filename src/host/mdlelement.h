@@ -204,6 +204,10 @@ int mdlView_updateSingle(int view);
 int mdlView_getCurrent();
 // A display setting of view (VIEW_DISPLAY_FILL: fills shown): 1 on, 0 off.
 int mdlView_getDisplayControl(int control, int view);
+// The view's lower-left origin, centre and extent (delta) in design units, its rotation matrix and active
+// depth (any may be null); 0, or ERROR for a view that is not open (the outputs then zero).
+int mdlView_getParameters(DPoint3d* origin, DPoint3d* center, DPoint3d* delta, RotMatrix* rotation, double* activeZ,
+                          int view);
 
 // A scale item's upper limit and its label.
 int mdlDialog_scaleSetInfo(void* item, double maximum, WCharCP label);

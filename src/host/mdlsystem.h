@@ -92,6 +92,9 @@ int mdlFile_copy(WCharCP destination, WCharCP source);
 // Models and colours.
 DgnModelRefP mdlModelRef_getActive();
 bool mdlModelRef_isReadOnly(DgnModelRefP model);
+// The full path of model's design file (its name resolved against the folder of the design's
+// description when relative) into name (size characters, cut to fit); 0, or ERROR without a design.
+int mdlModelRef_getFileName(DgnModelRefP model, WCharP name, int size);
 // True when model is the active model (not a reference).
 bool mdlModelRef_isActiveModel(DgnModelRefP model);
 // The element colour index of model's colour table nearest to color.

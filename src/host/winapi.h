@@ -45,7 +45,10 @@ using HANDLE = void*;
 using HGLOBAL = void*;
 struct HINSTANCE__;
 using HMODULE = HINSTANCE__*;
-using FARPROC = void (*)();  // cast to the entry's real type before calling
+using FARPROC = void (*)();      // cast to the entry's real type before calling
+using HINSTANCE = HINSTANCE__*;  // what ShellExecuteA gives: a number above 32 on success
+struct HWND__;
+using HWND = HWND__*;
 
 struct POINT {
     LONG x;
@@ -119,6 +122,19 @@ constexpr LCID LOCALE_USER_DEFAULT = 0x400;
 constexpr LCTYPE LOCALE_SDECIMAL = 0x0E;
 constexpr LCTYPE LOCALE_STHOUSAND = 0x0F;
 constexpr LCTYPE LOCALE_IDIGITS = 0x11;
+constexpr int SW_SHOW = 5;
+// ShellExecuteA answers above 32 mean success; these are its failures.
+constexpr std::intptr_t SE_ERR_FNF = 2;
+constexpr std::intptr_t SE_ERR_ACCESSDENIED = 5;
+constexpr std::intptr_t SE_ERR_OOM = 8;
+constexpr std::intptr_t SE_ERR_BADFORMAT = 11;
+constexpr std::intptr_t SE_ERR_SHARE = 26;
+constexpr std::intptr_t SE_ERR_ASSOCINCOMPLETE = 27;
+constexpr std::intptr_t SE_ERR_NOASSOC = 31;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
 extern "C" {
 // Shows the platform colour chooser; nonzero when the user chose a colour.
@@ -209,4 +225,22 @@ HMODULE LoadLibraryA(const char* name);
 FARPROC GetProcAddress(HMODULE module, const char* name);
 // Counts one load less, unloading the library at none; FALSE for a handle that is not loaded.
 BOOL FreeLibrary(HMODULE module);
+
+// ---- The shell and files (subhost/README.md: the desktop association and the Open With dialog) ----
+
+// Runs verb on file as the desktop does: "open", "edit" or null start the program the user's desktop
+// associates with the file's type (parameters and directory unused, show ignored), not waiting for it;
+// "openas" shows the Open With dialog. A value above 32 when a program was started or the dialog shown;
+// else SE_ERR_FNF (no such file), SE_ERR_ACCESSDENIED (the file cannot be opened for reading),
+// SE_ERR_NOASSOC (no program is associated with its type), SE_ERR_OOM, or SE_ERR_BADFORMAT (the
+// associated program cannot be started).
+HINSTANCE ShellExecuteA(HWND window, const char* verb, const char* file, const char* parameters, const char* directory,
+                        int show);
+// Opens the existing file name for writing at its end (access GENERIC_WRITE, share 0: nobody else may
+// write it meanwhile; creation OPEN_EXISTING); the handle, or INVALID_HANDLE_VALUE when it cannot be
+// opened for appending or another process holds a write lock on it (fcntl or flock).
+HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, DWORD creation, DWORD flags,
+                   HANDLE templateFile);
+// Closes a handle of CreateFileA; FALSE for an unknown one.
+BOOL CloseHandle(HANDLE handle);
 }
