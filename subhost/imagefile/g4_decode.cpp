@@ -170,7 +170,19 @@ struct StripDecoder {
             while (ref[base] <= a0) ++base;
             const int bi = base + ((base & 1) ^ colour);
             const int b1 = ref[bi], b2 = ref[bi + 1];
-            const ModeEntry m = kModes[in.peek(7)];
+            const std::uint32_t next = in.peek(7);
+            if (next & 0x40) {  // vertical 0, the commonest code by far: a1 is b1 (always a canonical choice)
+                if (b1 <= a0 || b1 > width) {
+                    why = "a vertical code leaves row " + std::to_string(row);
+                    return -1;
+                }
+                ++in.pos;
+                if (b1 < width) cur[n++] = b1;
+                a0 = b1;
+                colour ^= 1;
+                continue;
+            }
+            const ModeEntry m = kModes[next];
             in.pos += m.length;
             switch (m.mode) {
             case kVertical: {
