@@ -271,14 +271,26 @@ void sprinkleSpecks(Sheet& sheet, int count) {
     }
 }
 
-Sheet busySheet() {
+// The busy drawing in the window left, top, width x height, turned by degrees about the whole sheet's
+// centre, with specks.
+Sheet busyWindow(double degrees, int left, int top, int width, int height) {
     Sheet sheet;
-    const int W = sheet.width, H = sheet.height;
-    std::unique_ptr<cairo_surface_t, CairoDeleter> surface(cairo_image_surface_create(CAIRO_FORMAT_A1, W, H));
+    sheet.width = width;
+    sheet.height = height;
+    sheet.stride = (std::size_t(width) + 7) / 8;
+    const int W = kSheetWidth, H = kSheetHeight;
+    std::unique_ptr<cairo_surface_t, CairoDeleter> surface(cairo_image_surface_create(CAIRO_FORMAT_A1, width, height));
     std::unique_ptr<cairo_t, CairoDeleter> cr(cairo_create(surface.get()));
     cairo_set_antialias(cr.get(), CAIRO_ANTIALIAS_NONE);
     cairo_set_source_rgba(cr.get(), 0, 0, 0, 1);
     cairo_set_line_cap(cr.get(), CAIRO_LINE_CAP_BUTT);
+    cairo_translate(cr.get(), -left, -top);
+    if (degrees != 0) {
+        // Rows run downward: a negative turn in Cairo's space is counter-clockwise as displayed.
+        cairo_translate(cr.get(), W / 2.0, H / 2.0);
+        cairo_rotate(cr.get(), -degrees * kPi / 180.0);
+        cairo_translate(cr.get(), -W / 2.0, -H / 2.0);
+    }
     drawBusy(cr.get(), W, H);
     cairo_surface_flush(surface.get());
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS || cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS)
@@ -288,8 +300,8 @@ Sheet busySheet() {
     // little-endian machine: there every byte is mirrored into the high-bit-first order.
     const unsigned char* data = cairo_image_surface_get_data(surface.get());
     const std::size_t cairoStride = std::size_t(cairo_image_surface_get_stride(surface.get()));
-    sheet.bits.resize(sheet.stride * std::size_t(H));
-    for (int y = 0; y < H; ++y) {
+    sheet.bits.resize(sheet.stride * std::size_t(height));
+    for (int y = 0; y < height; ++y) {
         const unsigned char* from = data + std::size_t(y) * cairoStride;
         std::uint8_t* to = sheet.bits.data() + std::size_t(y) * sheet.stride;
         for (std::size_t i = 0; i < sheet.stride; ++i) {
@@ -301,9 +313,10 @@ Sheet busySheet() {
             }
             to[i] = b;
         }
-        if (W % 8) to[sheet.stride - 1] &= std::uint8_t(0xFF << (8 - W % 8));
+        if (width % 8) to[sheet.stride - 1] &= std::uint8_t(0xFF << (8 - width % 8));
     }
-    sprinkleSpecks(sheet, kSpecks);
+    const double share = double(width) * double(height) / (double(W) * double(H));
+    sprinkleSpecks(sheet, int(std::lround(kSpecks * share)));
     return sheet;
 }
 
@@ -338,7 +351,14 @@ struct TiffCloser {
 
 const char* sheetName(SheetKind kind) { return kind == SheetKind::Busy ? "busy" : "grid"; }
 
-Sheet makeSheet(SheetKind kind) { return kind == SheetKind::Busy ? busySheet() : gridSheet(); }
+Sheet makeSheet(SheetKind kind) {
+    return kind == SheetKind::Busy ? busyWindow(0, 0, 0, kSheetWidth, kSheetHeight) : gridSheet();
+}
+
+Sheet makeBusyPart(double degrees, int left, int top, int width, int height) {
+    if (width <= 0 || height <= 0) return {};
+    return busyWindow(degrees, left, top, width, height);
+}
 
 bool writeSheetG4(const Sheet& sheet, const std::string& path, std::string* error) {
     if (sheet.bits.size() != sheet.stride * std::size_t(sheet.height)) {

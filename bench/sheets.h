@@ -32,6 +32,12 @@ const char* sheetName(SheetKind kind);
 // Takes a kind, gives the sheet drawn from a fixed seed; the same pixels on every call.
 Sheet makeSheet(SheetKind kind);
 
+// The part of the busy sheet in the window left, top, width x height (pixels of the whole sheet), with the
+// drawing turned by degrees about the sheet's centre before it is rasterised (positive: turned
+// counter-clockwise as displayed, lines rise to the right), as a scanner would see a page laid askew;
+// specks sprinkled over the part as densely as over the whole sheet. Empty when drawing fails.
+Sheet makeBusyPart(double degrees, int left, int top, int width, int height);
+
 // Takes a sheet and a path, writes it as a min-is-white CCITT G4 TIFF in one strip at 400 dpi
 // (through a temporary beside the path, then renamed); false with the reason in *error.
 bool writeSheetG4(const Sheet& sheet, const std::string& path, std::string* error);
