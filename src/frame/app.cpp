@@ -21,6 +21,7 @@
 #include "raster/target.h"
 #include "resources/ids.h"
 #include "settings/settings.h"
+#include "stamp/stamp.h"
 
 namespace {
 
@@ -128,6 +129,7 @@ void v_addonStateReset() {
     v_commitReset();
     v_blockReset();
     v_blockOpsReset();
+    v_stampReset();
     v_commandStatesInstall();
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "host/mdlelement.h"
+#include "stamp/symbology.h"
 
 // One stamp run in view (the raster pick's, or the accepting data point's in fence and block mode) on the
 // current target: count pass, question, draw pass and write-back in one undo group.
@@ -18,5 +19,8 @@ void v_stampCandidate(MSElementDescr* descriptor, DgnModelRefP modelRef, std::ui
 void v_stampElement(MSElementDescr* descriptor, DgnModelRefP modelRef);
 // v_stampElement on a validated single-element copy of each descriptor of the chain from first.
 void v_stampChain(MSElementDescr* first, DgnModelRefP modelRef);
+// Pen width, dashes and colours of element as it shows in the run's view (OperationView) of modelRef, for
+// the current target (a monochrome target: white lines and fills on black; a palette target: its entries).
+void v_stampSymbology(const MSElementDescr* element, DgnModelRefP modelRef, StampSymbology* out);
 // Resets the stamp's module state (load, unload, tests).
 void v_stampReset();
