@@ -21,6 +21,9 @@ struct WriteSettings {
     Compression compression = Compression::None;
     Layout layout;
     FileDetails details;
+    // A monochrome G4 TIFF in strips of layout.rowsPerStrip: the strips already coded, written
+    // as they are (null: coded by libtiff).
+    const g4::ImageCode* precoded = nullptr;
 };
 
 // What a reader is told and tells about damaged pixel data.

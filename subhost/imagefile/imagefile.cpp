@@ -623,6 +623,48 @@ WriteStatus writeImage(const std::string& path, const Image& image) {
     return writeThroughTemporary(path, image, image.format, ws);
 }
 
+namespace {
+
+// Takes an image, gives whether its write-back is coded by the G4 coder here: a monochrome G4
+// TIFF in strips of a known height.
+bool codedHere(const Image& image) {
+    return image.format == FileFormat::Tiff && image.mode == ColorMode::Mono &&
+           compressionFor(image.format, image.mode, image.compression) == Compression::CcittG4 && !image.layout.tiled &&
+           image.layout.rowsPerStrip > 0 && image.width > 0 && image.height > 0 &&
+           image.pixels.size() >= image.stride * static_cast<std::size_t>(image.height);
+}
+
+}  // namespace
+
+WriteStatus writeImageEdited(const std::string& path, Image& image, const g4::RowSpans* changed) {
+    if (!codedHere(image)) return writeImage(path, image);
+    const std::uint32_t rps =
+        std::min<std::uint32_t>(image.layout.rowsPerStrip, static_cast<std::uint32_t>(image.height));
+    const g4::Rows rows{image.pixels.data(), image.stride, image.width};
+    std::shared_ptr<const g4::ImageCode> code;
+    bool spliced = false;
+    if (image.g4Code && changed) {
+        const g4::SpliceCost cost = g4::estimateSplice(*image.g4Code, image.width, image.height, rps, *changed);
+        if (cost.possible && cost.splice < cost.full) {
+            code = std::make_shared<const g4::ImageCode>(g4::splice(*image.g4Code, rows, *changed));
+            spliced = true;
+        }
+    }
+    if (!code) code = std::make_shared<const g4::ImageCode>(g4::encodeImage(rows, image.height, rps));
+    WriteSettings ws;
+    ws.compression = Compression::CcittG4;
+    ws.layout = image.layout;
+    ws.layout.rowsPerStrip = rps;
+    ws.details = image.details;
+    ws.precoded = code.get();
+    WriteStatus status = writeThroughTemporary(path, image, image.format, ws);
+    if (status.status == kStatusOk) {
+        image.g4Code = std::move(code);
+        status.spliced = spliced;
+    }
+    return status;
+}
+
 WriteStatus createImageFile(const std::string& path, FileFormat format, const Image& image) {
     if (!canWriteFormat(format))
         return writeFailure(kStatusCannotWriteFormat, path, "the host cannot write this file format");

@@ -39,9 +39,14 @@
 // paperValue. Pixel memory is not cleared beforehand: a decoder writes every byte or
 // the part it did not write is filled, so no byte of an image is left unset.
 //
+// Monochrome CCITT G4 TIFF strips are decoded by the G4 coder here (g4.h), which keeps each
+// strip's code and where each row's code starts (Image::g4Code), so that writeImageEdited can
+// re-code only the rows an edit changed; a strip it refuses (damaged or unusual code) sends the
+// whole file through libtiff, which says what is damaged.
+//
 // What a write-back keeps: format, compression, photometric, resolution, strip or
 // tile layout, and for TIFF also byte order, BigTIFF, fill order, predictor, G3
-// options, orientation and the tags the host does not interpret (texts,
+// and G4 options, orientation and the tags the host does not interpret (texts,
 // georeferencing keys); for GIF the colour table (as a global table, grown to a
 // power of two when the pixels use indices past it), background and transparent
 // colour indices and interlacing, the pixels LZW coded anew by giflib. It does
@@ -63,6 +68,8 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "subhost/imagefile/g4.h"
 
 namespace subhost::imagefile {
 
@@ -160,6 +167,7 @@ struct FileDetails {
     std::uint16_t predictor = 1;                  // 1 none, 2 horizontal, 3 floating point
     std::uint16_t extraSample = 2;                // alpha: 1 associated, 2 unassociated
     std::uint32_t group3Options = 0;              // T4Options of a CCITT G3 file
+    std::uint32_t group4Options = 0;              // T6Options of a CCITT G4 file
     bool bigTiff = false;
     bool bigEndian = false;
     std::vector<TiffTag> tiffTags;  // other tags, written back as found
@@ -242,6 +250,9 @@ using PixelBytes = std::vector<std::uint8_t, DefaultInitAllocator<std::uint8_t>>
 struct Image : ImageInfo {
     std::size_t stride = 0;  // bytes per row
     PixelBytes pixels;       // stride * height bytes
+    // A monochrome G4 TIFF in strips: the code its pixels were read from or last written as by
+    // writeImageEdited, with where each row's code starts; null when not known.
+    std::shared_ptr<const g4::ImageCode> g4Code;
 };
 
 struct ImageResult {
@@ -269,8 +280,9 @@ struct InfoResult {
 };
 
 struct WriteStatus {
-    int status = 0;     // 0 written; kStatusCannotWriteFormat; kStatusError
-    std::string error;  // names the file and the reason when status != 0
+    int status = 0;        // 0 written; kStatusCannotWriteFormat; kStatusError
+    std::string error;     // names the file and the reason when status != 0
+    bool spliced = false;  // writeImageEdited kept the G4 code of the rows that did not change
 };
 
 constexpr int kStatusOk = 0;
@@ -320,6 +332,14 @@ std::uint8_t paperValue(const Image& image);
 // otherwise (also for a file whose permission bits allow no writing). On failure
 // the file at `path` is left as it was.
 WriteStatus writeImage(const std::string& path, const Image& image);
+
+// Takes a path, an image and the rows changed since its pixels were read or last written by this
+// call (null: not known), writes it as writeImage does. A monochrome G4 TIFF in strips is coded
+// by the G4 coder here: when the code it was read from is known and re-coding only the changed
+// rows costs less than coding the whole image (an estimate from each row's code), the code of
+// the other rows is kept (the result is byte for byte the whole image coded anew); image.g4Code
+// then holds the code written. Fails as writeImage does.
+WriteStatus writeImageEdited(const std::string& path, Image& image, const g4::RowSpans* changed);
 
 // Takes a path, a format and an image, writes a new file in `format` (keeping
 // image.compression when the format can hold it, else the format's usual one:

@@ -437,6 +437,7 @@ bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::strin
         compression == COMPRESSION_DEFLATE)
         TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &d.predictor);
     if (compression == COMPRESSION_CCITTFAX3) TIFFGetFieldDefaulted(tif, TIFFTAG_GROUP3OPTIONS, &d.group3Options);
+    if (compression == COMPRESSION_CCITTFAX4) TIFFGetFieldDefaulted(tif, TIFFTAG_GROUP4OPTIONS, &d.group4Options);
     if (extraCount == 1 && extraTypes) d.extraSample = extraTypes[0] == EXTRASAMPLE_ASSOCALPHA ? 1 : 2;
     d.bigTiff = TIFFIsBigTIFF(tif) != 0;
     d.bigEndian = TIFFIsBigEndian(tif) != 0;
@@ -578,6 +579,43 @@ bool tiffDecodeBlock(TIFF* tif, TiffMessages& messages, const Image& image, cons
         why = text;
         return false;
     }
+    return true;
+}
+
+// Decodes the strips of a monochrome G4 file with the decoder here, keeping their code and where
+// each row's code starts in image.g4Code. Gives false (the image's pixels partly written) for
+// anything the decoder refuses or that cannot be read; the caller then decodes through libtiff.
+bool tiffReadG4Strips(TIFF* tif, Image& image, std::uint64_t fileSize) {
+    const std::uint32_t rps = std::max<std::uint32_t>(1, image.layout.rowsPerStrip);
+    const tstrip_t strips = TIFFNumberOfStrips(tif);
+    if (static_cast<std::uint64_t>(strips) * rps < static_cast<std::uint64_t>(image.height)) return false;
+    auto code = std::make_shared<g4::ImageCode>();
+    code->width = image.width;
+    code->height = image.height;
+    code->rowsPerStrip = rps;
+    const std::size_t needed = (static_cast<std::size_t>(image.height) + rps - 1) / rps;
+    std::vector<std::uint8_t> raw;
+    std::uint64_t total = 0;
+    for (std::size_t s = 0; s < needed; ++s) {
+        const std::uint64_t bytes = TIFFGetStrileByteCount(tif, static_cast<std::uint32_t>(s));
+        total += bytes;
+        if (bytes == 0 || total > fileSize) return false;
+        raw.resize(static_cast<std::size_t>(bytes));
+        if (TIFFReadRawStrip(tif, static_cast<std::uint32_t>(s), raw.data(), static_cast<tmsize_t>(bytes)) !=
+            static_cast<tmsize_t>(bytes))
+            return false;
+        if (image.details.fillOrder == FILLORDER_LSB2MSB) g4::reverseBits(raw.data(), raw.size());
+        const std::size_t firstRow = s * rps;
+        const int rows =
+            static_cast<int>(std::min<std::size_t>(rps, static_cast<std::size_t>(image.height) - firstRow));
+        g4::StripCode strip;
+        std::string why;
+        if (!g4::decodeStrip(raw.data(), raw.size(), image.width, rows, image.pixels.data() + firstRow * image.stride,
+                             image.stride, strip, why))
+            return false;
+        code->strips.push_back(std::move(strip));
+    }
+    image.g4Code = std::move(code);
     return true;
 }
 
@@ -730,6 +768,8 @@ bool tiffSetTags(TIFF* tif, const Image& image, const WriteSettings& ws, std::st
         ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     if (ok && ws.compression == Compression::CcittG3 && ws.details.group3Options != 0)
         ok = TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, ws.details.group3Options);
+    if (ok && ws.compression == Compression::CcittG4 && ws.details.group4Options != 0)
+        ok = TIFFSetField(tif, TIFFTAG_GROUP4OPTIONS, ws.details.group4Options);
     if (ok && ws.compression == Compression::Jpeg) {
         ok = TIFFSetField(tif, TIFFTAG_JPEGQUALITY, std::clamp(ws.details.jpegQuality, 1, 100));
         if (ok && photometric == PHOTOMETRIC_YCBCR) {
@@ -771,10 +811,40 @@ void fileRows(const Image& image, std::size_t firstRow, std::size_t rows, std::s
     }
 }
 
+// Writes strips coded beforehand as they are (bit-reversed for a least-significant-first file).
+bool tiffWriteCodedStrips(TIFF* tif, TiffMessages& messages, const g4::ImageCode& code, const WriteSettings& ws,
+                          std::string& why) {
+    std::vector<std::uint8_t> reversed;
+    for (std::size_t s = 0; s < code.strips.size(); ++s) {
+        const std::vector<std::uint8_t>& bytes = code.strips[s].bytes;
+        const std::uint8_t* data = bytes.data();
+        if (ws.details.fillOrder == FILLORDER_LSB2MSB) {
+            reversed = bytes;
+            g4::reverseBits(reversed.data(), reversed.size());
+            data = reversed.data();
+        }
+        if (TIFFWriteRawStrip(tif, static_cast<std::uint32_t>(s), const_cast<std::uint8_t*>(data),
+                              static_cast<tmsize_t>(bytes.size())) < 0) {
+            why =
+                format("cannot write strip %zu (%s)", s, libtiffSays(messages, format("writing strip %zu", s)).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 bool tiffWriteStrips(TIFF* tif, TiffMessages& messages, const Image& image, const WriteSettings& ws, std::string& why) {
     std::uint32_t rps = 0;
     TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rps);
     rps = std::max<std::uint32_t>(rps, 1);
+    if (ws.precoded) {
+        if (ws.precoded->rowsPerStrip != rps || ws.precoded->strips.size() != TIFFNumberOfStrips(tif) ||
+            ws.precoded->width != image.width || ws.precoded->height != image.height) {
+            why = "the coded strips do not fit the file's strips";
+            return false;
+        }
+        return tiffWriteCodedStrips(tif, messages, *ws.precoded, ws, why);
+    }
     const std::size_t fileRow = fileRowBytes(image, static_cast<std::size_t>(image.width));
     // libtiff changes the data it is handed for a predictor, and reverses the bits
     // of uncompressed data in place for least-significant-bit-first files.
@@ -865,8 +935,11 @@ bool tiffRead(const Source& source, Image& image, DamageReport& damage, std::str
     setDefaultPalette(image);
     if ((image.mode == ColorMode::Palette4 || image.mode == ColorMode::Palette8) && !tiffReadPalette(t, image, why))
         return false;
-    return image.layout.tiled ? tiffReadTiles(t, messages, image, damage, why)
-                              : tiffReadStrips(t, messages, image, damage, why);
+    if (image.layout.tiled) return tiffReadTiles(t, messages, image, damage, why);
+    if (image.mode == ColorMode::Mono && image.compression == Compression::CcittG4 &&
+        tiffReadG4Strips(t, image, source.size))
+        return true;
+    return tiffReadStrips(t, messages, image, damage, why);
 }
 
 bool tiffWrite(const std::string& path, const Image& image, const WriteSettings& settings, std::string& why) {
