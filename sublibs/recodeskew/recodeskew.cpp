@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "dibpix/dibpix.h"
 #include "recodelibs.h"
@@ -78,15 +79,19 @@ PixPtr uncovered(int w, int h, double radians) {
 
 // Grey and colour images turned by area mapping: the edge is repeated outward first so that the
 // image's border pixels are not blended with the outside, then whatever the turn uncovers is set to 0,
-// so that uncovered and covered pixels are told apart exactly.
-PixPtr turnedSmooth(PIX* pix, double radians) {
-    const int w = pixGetWidth(pix), h = pixGetHeight(pix);
+// so that uncovered and covered pixels are told apart exactly. Each image is let go as soon as the next
+// is made (a colour page is four bytes a pixel).
+PixPtr turnedSmooth(PixPtr pix, double radians) {
+    const int w = pixGetWidth(pix.get()), h = pixGetHeight(pix.get());
     constexpr int kBorder = 2;
-    PixPtr framed(pixAddRepeatedBorder(pix, kBorder, kBorder, kBorder, kBorder));
+    PixPtr framed(pixAddRepeatedBorder(pix.get(), kBorder, kBorder, kBorder, kBorder));
+    pix.reset();
     if (!framed) return nullptr;
     PixPtr turned(pixRotate(framed.get(), float(radians), L_ROTATE_AREA_MAP, L_BRING_IN_BLACK, 0, 0));
+    framed.reset();
     if (!turned) return nullptr;
     PixPtr inner(pixRemoveBorderGeneral(turned.get(), kBorder, kBorder, kBorder, kBorder));
+    turned.reset();
     PixPtr outside = uncovered(w, h, radians);
     if (!inner || !outside || pixSetMasked(inner.get(), outside.get(), 0) != 0) return nullptr;
     return inner;
@@ -107,7 +112,7 @@ bool correct(std::int64_t session, const LockedDib& dib, double degrees) {
         // Palette indices (and 4-bit levels) are moved, never mixed; 0 comes in.
         turned.reset(pixRotate(pix.get(), float(radians), L_ROTATE_SAMPLING, L_BRING_IN_BLACK, 0, 0));
     } else {
-        turned = turnedSmooth(pix.get(), radians);
+        turned = turnedSmooth(std::move(pix), radians);
     }
     if (!turned) return refused(session, "out of memory", false);
     dibpix::pixToDib(turned.get(), dib);

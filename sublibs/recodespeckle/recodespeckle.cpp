@@ -29,31 +29,62 @@ struct PixaDeleter {
 struct BoxaDeleter {
     void operator()(BOXA* boxa) const { boxaDestroy(&boxa); }
 };
+struct BoxDeleter {
+    void operator()(BOX* box) const { boxDestroy(&box); }
+};
 
 std::int32_t refused(std::int64_t session, std::string why) {
     state().sessions.refuse(session, std::move(why));
     return recode::kSpeckleRefused;
 }
 
-// Removes the speckles of dib in place; their number, or the refusal (recorded for session).
+// Whether box lies within across x down.
+bool small(BOX* box, int across, int down) {
+    l_int32 x = 0, y = 0, w = 0, h = 0;
+    boxGetGeometry(box, &x, &y, &w, &h);
+    return w <= across && h <= down;
+}
+
+// Clears from pix the 8-connected component whose bounding box is box. Within the box the component is
+// the one piece spanning the whole box: any other piece spanning it too would cross it, and crossing
+// pieces touch. False without memory.
+bool clearComponent(PIX* pix, BOX* box) {
+    l_int32 x = 0, y = 0, w = 0, h = 0;
+    boxGetGeometry(box, &x, &y, &w, &h);
+    PixPtr clip(pixClipRectangle(pix, box, nullptr));
+    if (!clip) return false;
+    PIXA* found = nullptr;
+    std::unique_ptr<BOXA, BoxaDeleter> pieces(pixConnComp(clip.get(), &found, 8));
+    std::unique_ptr<PIXA, PixaDeleter> images(found);
+    if (!pieces || !images) return false;
+    for (l_int32 i = 0; i < boxaGetCount(pieces.get()); ++i) {
+        l_int32 px = 0, py = 0, pw = 0, ph = 0;
+        boxaGetBoxGeometry(pieces.get(), i, &px, &py, &pw, &ph);
+        if (pw != w || ph != h) continue;
+        PixPtr piece(pixaGetPix(images.get(), i, L_CLONE));
+        return piece && pixRasterop(pix, x, y, w, h, PIX_DST & PIX_NOT(PIX_SRC), piece.get(), 0, 0) == 0;
+    }
+    return true;
+}
+
+// Removes the speckles of dib in place; their number, or the refusal (recorded for session). Only the
+// bounding boxes of the whole image's components are kept; each speckle is then cut out of its own box.
 std::int32_t removeSpeckles(std::int64_t session, const LockedDib& dib, int across, int down) {
     // Black is bit value 0: inverted, the speckles are Leptonica's foreground.
     PixPtr pix = dibpix::pixFromDib(dib);
     if (!pix || !pixInvert(pix.get(), pix.get())) return refused(session, "out of memory");
     pixSetPadBits(pix.get(), 0);
-    PIXA* found = nullptr;
-    std::unique_ptr<BOXA, BoxaDeleter> boxes(pixConnComp(pix.get(), &found, 8));
-    std::unique_ptr<PIXA, PixaDeleter> components(found);
-    if (!boxes || !components) return refused(session, "out of memory");
-    std::unique_ptr<PIXA, PixaDeleter> speckles(
-        pixaSelectBySize(components.get(), across, down, L_SELECT_IF_BOTH, L_SELECT_IF_LTE, nullptr));
-    if (!speckles) return refused(session, "out of memory");
-    const l_int32 count = pixaGetCount(speckles.get());
+    std::unique_ptr<BOXA, BoxaDeleter> boxes(pixConnCompBB(pix.get(), 8));
+    if (!boxes) return refused(session, "out of memory");
+    std::int32_t count = 0;
+    for (l_int32 i = 0; i < boxaGetCount(boxes.get()); ++i) {
+        std::unique_ptr<BOX, BoxDeleter> box(boxaGetBox(boxes.get(), i, L_CLONE));
+        if (!box || !small(box.get(), across, down)) continue;
+        if (!clearComponent(pix.get(), box.get())) return refused(session, "out of memory");
+        ++count;
+    }
     if (count == 0) return 0;
-    PixPtr speckled(pixaDisplay(speckles.get(), dib.width, dib.height));
-    if (!speckled) return refused(session, "out of memory");
     // Removed from the inverted image, the speckles come back as white (bit value 1).
-    pixSubtract(pix.get(), pix.get(), speckled.get());
     pixInvert(pix.get(), pix.get());
     dibpix::pixToDib(pix.get(), dib);
     return count;

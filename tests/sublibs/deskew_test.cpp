@@ -141,27 +141,35 @@ TEST_F(Deskew, AreaTheTurnUncoversComesBackAsZeroBytesAndTheRestUntouched) {
     constexpr double kAngle = 6.5;
     const int w = 300, h = 200;
     const long expected = uncoveredByGeometry(w, h, kAngle);
+    // Every depth uncovers the same pixels (palette first: its indices are moved by sampling).
+    std::vector<bool> firstUncovered;
     for (const auto& [depth, table] : {std::pair{8, 256}, {8, 0}, {24, 0}, {4, 16}, {1, 2}}) {
         Dib mask(w, h, depth, table);
         for (int y = 0; y < h; ++y) std::memset(mask.row(y), 0xFF, mask.rowBytes());
         ASSERT_EQ(correct(mask, kAngle), 0) << depth << " bits";
         const int full = depth == 1 ? 1 : depth == 4 ? 15 : 255;
-        long zero = 0, other = 0;
+        long zero = 0, other = 0, differing = 0;
+        std::vector<bool> uncovered;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const int v = mask.pixel(x, y);
+                uncovered.push_back(v == 0);
                 zero += v == 0;
                 other += v != 0 && v != full;
                 if (depth >= 24) {
                     const std::uint8_t* p = mask.row(y) + x * 3;
                     other += !(p[0] == p[1] && p[1] == p[2]);
                 }
+                if (!firstUncovered.empty()) differing += uncovered.back() != firstUncovered[uncovered.size() - 1];
             }
+        if (firstUncovered.empty()) firstUncovered = uncovered;
         EXPECT_EQ(other, 0) << depth << " bits: every pixel is either uncovered (0) or untouched";
         EXPECT_EQ(mask.pixel(0, 0), 0) << depth << " bits";
         EXPECT_EQ(mask.pixel(w - 1, h - 1), 0) << depth << " bits";
         EXPECT_EQ(mask.pixel(w / 2, h / 2), full) << depth << " bits";
-        EXPECT_NEAR(double(zero), double(expected), 0.02 * expected + 2 * (w + h)) << depth << " bits";
+        EXPECT_NEAR(double(zero), double(expected), 0.1 * expected) << depth << " bits";
+        // 1 bit is turned by shear, the others by sampling or area mapping: the same corners.
+        EXPECT_LE(differing, depth == 1 ? (w + h) / 10 : 0) << depth << " bits";
     }
 }
 

@@ -106,6 +106,17 @@ TEST_F(Despeckle, RemovesTheSpecklesAndNothingElse) {
     // A second pass finds nothing more of that size.
     EXPECT_EQ(remove(session, dib.handle(), 2, 2), 0);
     EXPECT_STREQ(lastError(session), "");
+
+    // A line that ends in the empty corner of an L-shaped speckle's box, touching it nowhere: the
+    // speckle goes, the line stays whole.
+    Dib corner(40, 40, 1, 2);
+    corner.fill(0xFF);
+    block(corner, 10, 20, 1, 3);
+    block(corner, 11, 22, 2, 1);
+    block(corner, 12, 2, 1, 19);  // ends at 12, 20: the L's box is 10..12 x 20..22
+    ASSERT_EQ(remove(session, corner.handle(), 3, 3), 1);
+    EXPECT_EQ(blackCount(corner), 19);
+    EXPECT_EQ(corner.pixel(12, 20), kBlack);
 }
 
 TEST_F(Despeckle, TinyAndBadInputAreHandledWithoutACrash) {
