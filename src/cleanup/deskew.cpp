@@ -99,11 +99,13 @@ bool b_bufferTurn(std::uint8_t* buffer, const BitmapSize& size, const std::uint8
 }
 
 // Paints the corners the turn uncovered: an all-set mask turned the same way comes back 0 there.
-// Colour rasters take the canvas colour, palette rasters the canvas index; others are left as turned.
+// Colour rasters take the canvas colour, palette rasters the canvas index. A monochrome raster is left
+// as turned: its uncovered area comes back as clear bits, which is paper in the reading of every
+// monochrome raster (black paper too), whatever palette its file carries.
 void v_uncoveredFill(WholeRaster& raster, double angle) {
     const RasterTarget* target = currentTarget();
     const bool colour = target->bitsPerPixel >= 24;
-    if (!colour && !raster.palette) return;
+    if (target->bitsPerPixel == 1 || (!colour && !raster.palette)) return;
     PixelBuffer mask(pv_bitmapAlloc(int(raster.bytes)));
     if (!mask) return;
     std::memset(mask.get(), 255, raster.bytes);
