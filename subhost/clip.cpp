@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -181,6 +182,40 @@ void addAreaPaths(const Element& e, const Plane& plane, const cl::Paths& paths, 
     addAreaNodes(e, plane, tree, halvings, out);
 }
 
+// Distance along path (in the clipping plane) of the path's point nearest to p.
+double alongPath(const cl::Path& path, const cl::IntPoint& p) {
+    double best = std::numeric_limits<double>::max(), at = 0.0, walked = 0.0;
+    for (std::size_t i = 0; i + 1 < path.size(); ++i) {
+        const double ax = double(path[i].X), ay = double(path[i].Y);
+        const double dx = double(path[i + 1].X) - ax, dy = double(path[i + 1].Y) - ay;
+        const double length = std::hypot(dx, dy);
+        double t = length > 0 ? ((double(p.X) - ax) * dx + (double(p.Y) - ay) * dy) / (length * length) : 0.0;
+        t = std::clamp(t, 0.0, 1.0);
+        const double distance = std::hypot(ax + t * dx - double(p.X), ay + t * dy - double(p.Y));
+        if (distance < best) best = distance, at = walked + t * length;
+        walked += length;
+    }
+    return at;
+}
+
+// Open pieces as they lie along subject: each in the subject's direction, in the subject's order (the
+// clipper gives them in either direction and any order, and a dashed pen must start where the element does).
+void orderAlong(const cl::Path& subject, cl::Paths& pieces) {
+    std::vector<std::pair<double, cl::Path>> placed;
+    for (cl::Path& piece : pieces) {
+        if (piece.size() < 2) continue;
+        double from = alongPath(subject, piece.front()), to = alongPath(subject, piece.back());
+        if (from > to) {
+            std::reverse(piece.begin(), piece.end());
+            std::swap(from, to);
+        }
+        placed.emplace_back(from, std::move(piece));
+    }
+    std::stable_sort(placed.begin(), placed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    pieces.clear();
+    for (auto& [at, piece] : placed) pieces.push_back(std::move(piece));
+}
+
 // Pieces of one side of a cut: open subject paths give open pieces, closed ones area pieces.
 void cutSide(const Element& e, const Plane& plane, const cl::Paths& subject, bool closed, const cl::Path& fence,
              cl::ClipType side, std::vector<Element>* out) {
@@ -192,6 +227,7 @@ void cutSide(const Element& e, const Plane& plane, const cl::Paths& subject, boo
     if (!closed) {
         cl::Paths open;
         cl::OpenPathsFromPolyTree(tree, open);
+        if (subject.size() == 1) orderAlong(subject.front(), open);
         addOpenPieces(e, plane, open, out);
         return;
     }

@@ -134,7 +134,9 @@ void v_stampSymbology(const MSElementDescr* element, DgnModelRefP modelRef, Stam
     rgb = {};
     if (mdlColor_elementColorToRGB(&rgb, fillColor, modelRef) == 0) v_colorCopy(out->fillColor, rgb);
     std::memcpy(out->backColor, target->bgColor, 3);
-    if (target->hasPalette) {
+    // Only indexed pixels take palette entries: the host hands every raster a palette, and a colour
+    // raster must receive the element's own colour.
+    if (target->hasPalette && target->bitsPerPixel <= 8) {
         v_colorToPalette(out->lineColor, target);
         v_colorToPalette(out->fillColor, target);
         v_colorToPalette(out->backColor, target);
@@ -175,6 +177,14 @@ void v_stampMeasure(const MSElementDescr* element, DgnModelRefP modelRef) {
     b.height = bottom - top;
 }
 
+// A pixel coordinate truncated toward zero and held within 32 bits; a value within a millionth of a whole
+// number is that number (a point cut to the boundary comes back from the clipping plane a hair off).
+LONG n_wholePixel(double v) {
+    const double nearest = std::round(v);
+    if (std::fabs(v - nearest) < 1e-6) v = nearest;
+    return static_cast<LONG>(std::clamp(v, -2147483647.0, 2147483647.0));
+}
+
 // Draw pass: the element's stroked points, in whole pixels of stampBlock, drawn as its kind asks.
 void v_stampStroke(const MSElementDescr* element, DgnModelRefP modelRef) {
     const RasterTarget* target = currentTarget();
@@ -189,9 +199,8 @@ void v_stampStroke(const MSElementDescr* element, DgnModelRefP modelRef) {
     v_designToBlockPixels(&g_stamp.stampBlock, pixels.data(), points, count);
     std::vector<POINT> whole(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        // Truncated toward zero, held within 32 bits.
-        whole[i].x = static_cast<LONG>(std::clamp(pixels[i].x, -2147483647.0, 2147483647.0));
-        whole[i].y = static_cast<LONG>(std::clamp(pixels[i].y, -2147483647.0, 2147483647.0));
+        whole[i].x = n_wholePixel(pixels[i].x);
+        whole[i].y = n_wholePixel(pixels[i].y);
     }
     StampSymbology symbology{};
     v_stampSymbology(element, modelRef, &symbology);
