@@ -60,6 +60,8 @@ struct BatchCommand {
     bool needsTo;
     std::vector<std::pair<const char*, const char*>> fixedFields;
     std::vector<DPoint3d> (*points)(const BatchOptions& options, int imageHeight);
+    // What the run found, told with the file's outcome (null: nothing), from the transcript index on.
+    std::string (*report)(std::size_t fromEvent) = nullptr;
 };
 
 // Pixel (x, y down from the top) -> design point (y up from the lower-left corner); pixel edges
@@ -85,6 +87,15 @@ std::vector<DPoint3d> cornersBaseAndDestination(const BatchOptions& o, int image
     return {a, b, a, designPoint(o.to->first, o.to->second, imageHeight)};
 }
 
+// Deskew and whole-raster despeckle: one data point on the image's top-left pixel (picks the raster,
+// or accepts the angle); despeckle with --block: the block's corners and the accepting point.
+std::vector<DPoint3d> firstPixel(const BatchOptions&, int imageHeight) {
+    return {DPoint3d{0.5, double(imageHeight) - 0.5, 0.0}};
+}
+std::vector<DPoint3d> blockOrFirstPixel(const BatchOptions& o, int imageHeight) {
+    return o.block ? cornersAndAccept(o, imageHeight) : firstPixel(o, imageHeight);
+}
+
 const std::vector<std::pair<const char*, const char*>> kBlockMode = {{"ModifyMode", "1"}, {"HybridMode", "0"}};
 
 const BatchCommand kCommands[] = {
@@ -102,6 +113,8 @@ const BatchCommand kCommands[] = {
      cornersAndAccept},
     {"copy", "PXMEND COPY", true, true, kBlockMode, cornersBaseAndDestination},
     {"move", "PXMEND MOVE", true, true, kBlockMode, cornersBaseAndDestination},
+    {"deskew", "PXMEND DESKEW", false, false, {}, firstPixel, deskewReport},
+    {"despeckle", "PXMEND DESPECKLE", false, false, {}, blockOrFirstPixel, despeckleReport},
 };
 
 const char* kBatchHelp =
@@ -289,6 +302,7 @@ struct FileOutcome {
     bool changed = false;  // some file was written
     std::string reason;    // why it failed
     std::string detail;    // what it changed, or why nothing changed
+    std::string found;     // what the command found (an angle, a count)
 };
 
 // A failed outcome with its reason.
@@ -439,6 +453,7 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
                 afterConversion = stampOf(file.string());
                 out.reason = runCommandOn(command, o, now.info.height);
             }
+            if (command.report) out.found = command.report(opened);
         }
     } catch (const subhost::SessionStop& stop) {
         out.reason = stopReason(stop);
@@ -513,7 +528,7 @@ int runBatch(const std::string& name, Args args) {
             std::cerr << "pixelmend: " << name << ": " << e.message << "\n";
             return 2;
         }
-        std::cout << name << " " << file << ": ";
+        std::cout << name << " " << file << ": " << (outcome.found.empty() ? "" : outcome.found + ", ");
         if (outcome.ok && !outcome.changed) {
             ++unchanged;
             std::cout << "unchanged (" << outcome.detail << ")\n";

@@ -1,6 +1,7 @@
 // The subcommands of the pixelmend command, one source file each.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -20,6 +21,14 @@ int usageError(const std::string& message);
 int runRender(Args args);
 // `delete|crop|copy|move FILE... [options]`: runs one block command on raster files without a design.
 int runBatch(const std::string& command, Args args);
+// `deskew FILE... [--angle DEG] [--corner N] [options]`: straightens scans (the angle printed per file).
+int runDeskew(Args args);
+// `despeckle FILE... [--size XxY] [--block X,Y,W,H] [options]`: removes speckles (the count printed per file).
+int runDespeckle(Args args);
+// What a deskew run found (its angle, no correction needed, or a library not loaded), from transcript index on.
+std::string deskewReport(std::size_t fromEvent);
+// What a despeckle run found (the count of speckles, or a library not loaded), from transcript index on.
+std::string despeckleReport(std::size_t fromEvent);
 // `info FILE...`: prints what the host knows of raster files.
 int runInfo(Args args);
 // `import-dxf DRAWING.dxf -o DESIGN.json`: writes a design description of a DXF drawing's entities.

@@ -369,6 +369,10 @@ const Subcommand kSubcommands[] = {
      [](Args a) { return runBatch("copy", a); }},
     {"move", "move FILE... --block X,Y,W,H --to X,Y [options]", "move a block within each file",
      [](Args a) { return runBatch("move", a); }},
+    {"deskew", "deskew FILE... [--angle DEG] [--corner N] [options]",
+     "straighten each scan by its detected (or the given) skew angle (see deskew --help)", runDeskew},
+    {"despeckle", "despeckle FILE... [--size XxY] [--block X,Y,W,H] [options]",
+     "remove speckles from each monochrome scan (see despeckle --help)", runDespeckle},
     {"--help", "--help", "show this help", runHelp},
 };
 
