@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -153,7 +154,38 @@ void inkBox(img::Image& image, int x0, int y0, int x1, int y1) {
             image.pixels[std::size_t(y) * image.stride + std::size_t(x / 8)] |= std::uint8_t(0x80 >> (x % 8));
 }
 
-// The demo's sample data: a monochrome scan of a small drawing (CCITT G4 TIFF) and a colour picture (PNG).
+// The straight drawing as the scanner saw it: fed in turned counter-clockwise by degrees (its lines rise
+// to the right; what comes in from outside the sheet is paper) and with count specks of dust.
+img::Image scannedAskew(const img::Image& straight, double degrees, int count) {
+    img::Image scan = straight;
+    std::fill(scan.pixels.begin(), scan.pixels.end(), std::uint8_t(0));
+    const double c = std::cos(degrees * 3.14159265358979323846 / 180.0);
+    const double s = std::sin(degrees * 3.14159265358979323846 / 180.0);
+    const double cx = scan.width / 2.0, cy = scan.height / 2.0;
+    auto ink = [&](const img::Image& image, int x, int y) {
+        return (image.pixels[std::size_t(y) * image.stride + std::size_t(x / 8)] >> (7 - x % 8)) & 1;
+    };
+    for (int y = 0; y < scan.height; ++y)
+        for (int x = 0; x < scan.width; ++x) {
+            const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+            const auto sx = static_cast<int>(std::floor(cx + dx * c - dy * s));
+            const auto sy = static_cast<int>(std::floor(cy + dx * s + dy * c));
+            if (sx >= 0 && sy >= 0 && sx < scan.width && sy < scan.height && ink(straight, sx, sy))
+                inkBox(scan, x, y, x + 1, y + 1);
+        }
+    std::uint32_t seed = 12345;  // the same dust on every run
+    for (int i = 0; i < count; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const int x = 40 + int(seed >> 8) % (scan.width - 80);
+        seed = seed * 1664525u + 1013904223u;
+        const int y = 40 + int(seed >> 8) % (scan.height - 80);
+        inkBox(scan, x, y, x + 1, y + 1);
+    }
+    return scan;
+}
+
+// The demo's sample data: a monochrome scan of a small drawing (CCITT G4 TIFF), scanned at a slant
+// with dust on it, and a colour picture (PNG).
 bool writeSampleRasters(const fs::path& dir) {
     img::Image scan = img::makeImage(1600, 1100, img::ColorMode::Mono).image;
     scan.palette[0] = {255, 255, 255};
@@ -171,6 +203,7 @@ bool writeSampleRasters(const fs::path& dir) {
     inkBox(scan, 1100, 950, 1560, 1060);  // title block
     for (int i = 0; i < 60; ++i)
         inkBox(scan, 300 + 17 * i % 900, 500 + 31 * i % 300, 303 + 17 * i % 900, 503 + 31 * i % 300);
+    scan = scannedAskew(scan, 2.5, 400);
     img::Image photo = img::makeImage(600, 400, img::ColorMode::Rgb).image;
     for (int y = 0; y < 400; ++y)
         for (int x = 0; x < 600; ++x) {
@@ -191,15 +224,27 @@ bool writeSampleRasters(const fs::path& dir) {
 }
 
 const char* kDemoScript = R"(# PixelMend demo: a design with a scanned drawing (scan.tif) and a colour
-# picture (photo.png) attached. PixelMend deletes, copies and moves blocks of the
-# scan, crops the picture into a new file, then has its settings changed and
-# saves them when it is unloaded.
+# picture (photo.png) attached. PixelMend straightens the scan and removes its
+# dust, deletes, copies and moves blocks of it, crops the picture into a new
+# file, then has its settings changed and saves them when it is unloaded.
 cfg PXMEND_SETTINGS Pxmend.ini
 design demo-design.json
 dump rasters
 load
-# Delete the title block: two corners, then a data point accepts (the first
+# The scan went through the scanner at a slant: deskew detects the angle once
+# the scan is picked, and the next data point turns it straight (the first
 # change to the file makes scan-backup.tif beside it).
+set DeskewMode 0
+keyin PXMEND DESKEW
+point 800 550
+point 800 550
+# Despeckle removes the dust: single pixels on their own, counted in the whole
+# scan once it is picked; the question whether to remove them is answered yes.
+set DespeckleMode 5
+keyin PXMEND DESPECKLE
+answer yes
+point 800 550
+# Delete the title block: two corners, then a data point accepts.
 keyin PXMEND DELETE
 point 1090 30
 point 1570 160
