@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 
+#include "busy_design.h"
 #include "host/mdlelement.h"
 #include "host/mdlraster.h"
 #include "host/mdlscan.h"
@@ -53,60 +54,6 @@ BenchElements bench;
     std::exit(1);
 }
 
-json point(double x, double y) { return {x, y}; }
-
-json rectangle(double x, double y, double w, double h) {
-    return {{"type", "shape"}, {"points", {point(x, y), point(x + w, y), point(x + w, y + h), point(x, y + h)}}};
-}
-
-// 10 000 elements in a fixed random spread: 30% lines, 15% arcs, 15% filled shapes, 20% text, 20% cells.
-json busyDesign() {
-    std::mt19937 random(20261206);
-    std::uniform_real_distribution<double> x(200, kSheetWidth - 1500), y(200, kSheetHeight - 1500);
-    std::uniform_real_distribution<double> size(80, 1200), angle(0, 360);
-    std::uniform_int_distribution<int> colour(0, 15), weight(0, 5);
-    const char* words[] = {"DOOR", "R12", "3500", "WALL A", "Section B-B", "Level 2", "GRID 7", "Drain 150"};
-    json elements = json::array();
-    for (int id = 1; id <= kElements; ++id) {
-        const double px = x(random), py = y(random), s = size(random);
-        const int kind = id % 20;
-        json e;
-        if (kind < 6) {
-            e = {{"type", "line"}, {"points", {point(px, py), point(px + s, py + s * 0.3)}}};
-        } else if (kind < 9) {
-            e = {{"type", "arc"},
-                 {"center", point(px, py)},
-                 {"axes", {s / 2, s / 2}},
-                 {"start", angle(random)},
-                 {"sweep", 120}};
-        } else if (kind < 12) {
-            e = rectangle(px, py, s, s / 2);
-            e["filled"] = true;
-            e["fillColor"] = colour(random);
-        } else if (kind < 16) {
-            e = {{"type", "text"},
-                 {"origin", point(px, py)},
-                 {"text", words[id % 8]},
-                 {"height", 40 + id % 40},
-                 {"rotation", (id % 4) * 90}};
-        } else {
-            e = {{"type", "cell"},
-                 {"name", "MARK"},
-                 {"components",
-                  {rectangle(px, py, s, s),
-                   {{"type", "line"}, {"points", {point(px, py), point(px + s, py + s)}}},
-                   {{"type", "line"}, {"points", {point(px + s, py), point(px, py + s)}}},
-                   {{"type", "ellipse"}, {"center", point(px + s / 2, py + s / 2)}, {"axes", {s / 3, s / 3}}}}}};
-        }
-        e["id"] = id;
-        e["color"] = colour(random);
-        e["weight"] = weight(random);
-        elements.push_back(std::move(e));
-    }
-    return {{"views", {{{"origin", {0, 0, 0}}, {"extent", {kSheetWidth, kSheetHeight, 0}}}}},
-            {"elements", std::move(elements)}};
-}
-
 std::size_t heapInUse() { return mallinfo2().uordblks; }
 
 void openDesign() {
@@ -120,7 +67,7 @@ const std::string& designFile() {
         bench.dir = fs::temp_directory_path() / ("pxmend-bench-elements-" + std::to_string(::getpid()));
         fs::create_directories(bench.dir);
         bench.design = (bench.dir / "busy-a0-elements.json").string();
-        std::ofstream(bench.design) << busyDesign().dump();
+        std::ofstream(bench.design) << pxbench::busyDesign().dump();
     }
     return bench.design;
 }
