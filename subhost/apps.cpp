@@ -335,7 +335,16 @@ int mdlSystem_registerCommandNumbers(const MdlCommandNumber* table) {
 
 void* mdlResource_load(RscFileHandle /*rsc*/, std::uint32_t type, int id) {
     const auto* file = host().app.resources;
-    if (!file || type != RTYPE_Icon) return nullptr;
+    if (!file) return nullptr;
+    if (type == RTYPE_DialogItemList) {
+        for (const auto& list : file->itemLists)
+            if (list.id == id) {
+                ++host().misc.loadedResources;
+                return const_cast<rsc::ItemList*>(&list);
+            }
+        return nullptr;
+    }
+    if (type != RTYPE_Icon) return nullptr;
     for (const auto& icon : file->icons)
         if (icon.id == id) {
             ++host().misc.loadedResources;

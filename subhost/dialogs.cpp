@@ -26,6 +26,22 @@ const char* optionLabel(const rsc::Item& item, long value) {
     return nullptr;
 }
 
+// A menu bar of the task's menus that sit in menu bar item barItem (0: the command window's).
+void fillMenuBar(RawItemHdr& bar, int barItem) {
+    const auto* file = host().app.resources;
+    if (!file) return;
+    for (const auto& menu : file->menus) {
+        if (menu.menuBarItem != barItem) continue;
+        auto pdm = std::make_unique<TextPDM>();
+        pdm->rsc = &menu;
+        for (const auto& item : menu.items) {
+            pdm->items.push_back(std::make_unique<TextPDMItem>());
+            pdm->items.back()->rsc = &item;
+        }
+        bar.menus.push_back(std::move(pdm));
+    }
+}
+
 // The item's binding, resolved once the record is published.
 std::optional<ItemBinding>& itemBinding(ItemInstance& it) {
     if (!it.binding && it.rsc && it.rsc->access && *it.rsc->access) it.binding = bindAccess(it.rsc->access);
@@ -57,6 +73,7 @@ std::unique_ptr<ItemInstance> makeItem(MSDialog* db, const rsc::Item& rscItem, i
                           nullptr};
     it->raw = std::make_shared<RawItemHdr>();
     it->item.rawItemP = it->raw.get();
+    if (rscItem.type == RTYPE_MenuBar) fillMenuBar(*it->raw, rscItem.id);
     if (rscItem.type == RTYPE_OptionButton && !rscItem.choices.empty()) {
         it->value.kind = MSValueDescr::Long;
         it->value.longValue = rscItem.choices.front().value;
@@ -287,9 +304,18 @@ bool sameValue(const MSValueDescr& a, const std::wstring& ta, const MSValueDescr
     return a.kind == b.kind && a.longValue == b.longValue && a.doubleValue == b.doubleValue && ta == tb;
 }
 
-// A user's edit of item index: value given (59), stored (61), state changed (71).
+// Input goes to item index: it takes the focus (121) unless it has it.
+void focusItem(MSDialog* db, int index) {
+    if (db->focusIndex == index) return;
+    db->focusIndex = index;
+    sendItemMessage(db, index, DITEM_MESSAGE_FOCUSIN);
+}
+
+// A user's edit of item index: focus, value given (59), stored (61), state changed (71).
 void userEdit(MSDialog* db, int index, const MSValueDescr& value, const std::wstring& text) {
     ItemInstance* it = db->items[index].get();
+    focusItem(db, index);
+    if (index >= static_cast<int>(db->items.size()) || db->items[index].get() != it) return;
     const MSValueDescr oldValue = it->value;
     const std::wstring oldText = it->text;
     auto& binding = itemBinding(*it);
@@ -356,6 +382,36 @@ std::vector<DrawRecord>* drawTarget(MSWindow* window) {
     if (db->drawingItem >= 0 && db->drawingItem < static_cast<int>(db->items.size()))
         return &db->items[db->drawingItem]->drawing;
     return &db->drawing;
+}
+
+// The command window's menu bar, or the raw header of a menu bar item of an open dialog.
+bool validMenuBar(RawItemHdr* menuBar) {
+    if (!menuBar) return false;
+    if (menuBar == &host().dialogs.menuBar) return true;
+    for (auto& db : host().dialogs.dialogs)
+        for (auto& it : db->items)
+            if (it->item.type == RTYPE_MenuBar && it->raw.get() == menuBar) return true;
+    return false;
+}
+
+// The application's string list when it still exists; null when it was destroyed.
+StringList* liveStringList(StringList* list) {
+    if (!list) return nullptr;
+    return host().misc.stringLists.count(list) ? list : nullptr;
+}
+
+// A list box's rows as the user sees them: one array of column texts a row.
+nlohmann::json listRowsJson(const ItemInstance& it) {
+    nlohmann::json rows = nlohmann::json::array();
+    StringList* list = liveStringList(it.listStrings);
+    if (!list) return rows;
+    const int columns = std::max(1, it.listColumns);
+    for (std::size_t at = 0; at + columns <= list->members.size(); at += columns) {
+        nlohmann::json row = nlohmann::json::array();
+        for (int c = 0; c < columns; ++c) row.push_back(utf8(list->members[at + c].text));
+        rows.push_back(std::move(row));
+    }
+    return rows;
 }
 
 nlohmann::json rectJson(const BSIRect* r) {
@@ -441,6 +497,7 @@ void installMenus() {
     if (!file) return;
     auto& bar = host().dialogs.menuBar;
     for (const auto& menu : file->menus) {
+        if (menu.menuBarItem != 0) continue;  // a dialog's own menu bar
         auto pdm = std::make_unique<TextPDM>();
         pdm->rsc = &menu;
         for (const auto& item : menu.items) {
@@ -508,6 +565,8 @@ bool itemPress(const std::string& dialog, std::uint32_t type, int id, std::strin
         }
         ok = true;
         const rsc::Item* rscItem = it->rsc;
+        focusItem(db, index);
+        if (!validIndex(db, index) || db->items[index].get() != it) return;
         sendItemMessage(db, index, DITEM_MESSAGE_BUTTON, BUTTONTRANS_DOWN);
         if (!validIndex(db, index) || db->items[index].get() != it) return;
         sendItemMessage(db, index, DITEM_MESSAGE_BUTTON, BUTTONTRANS_UP);
@@ -609,6 +668,17 @@ nlohmann::json dumpItems(const std::string& dialog) {
         if (!it->drawing.empty()) item["drawing"] = it->drawing;
         if (it->paletteSize > 0) item["palette"] = it->paletteSize;
         if (it->scaleMaximum) item["scale"] = {{"maximum", *it->scaleMaximum}, {"label", utf8(it->scaleLabel)}};
+        if (it->item.type == RTYPE_ListBox) item["rows"] = listRowsJson(*it);
+        if (it->item.type == RTYPE_MenuBar) {
+            nlohmann::json menus = nlohmann::json::array();
+            for (const auto& menu : it->raw->menus)
+                for (const auto& entry : menu->items)
+                    menus.push_back({{"menu", menu->rsc->id},
+                                     {"label", utf8Narrow(entry->rsc->label)},
+                                     {"searchValue", entry->rsc->searchValue},
+                                     {"mark", entry->mark}});
+            item["menu"] = std::move(menus);
+        }
         items.push_back(std::move(item));
     }
     event["items"] = std::move(items);
@@ -786,7 +856,7 @@ int mdlDialog_rectDrawBeveled(MSWindow* window, const BSIRect* rect, bool raised
 RawItemHdr* mdlDialog_menuBarGetCmdWinP() { return &host().dialogs.menuBar; }
 
 TextPDM* mdlDialog_menuBarFindMenu(RawItemHdr* menuBar, std::uint32_t menuType, int menuId) {
-    if (menuBar != &host().dialogs.menuBar) return nullptr;
+    if (!validMenuBar(menuBar)) return nullptr;
     for (auto& menu : menuBar->menus)
         if (menu->rsc->type == menuType && menu->rsc->id == menuId) return menu.get();
     return nullptr;
@@ -826,6 +896,145 @@ int mdlDialog_textPDMItemSetMark(TextPDMItem* item, int mark) {
 int mdlDialog_toolBoxChildSetEnabledByIndex(MSDialog* toolBox, int childIndex, bool enabled, bool /*redraw*/) {
     if (!validIndex(toolBox, childIndex)) return ERROR;
     toolBox->items[childIndex]->enabled = enabled;
+    return SUCCESS;
+}
+
+// ---- List boxes ----
+
+int mdlDialog_listBoxSetStrListP(DialogItem* item, StringList* list, int columns) {
+    ItemInstance* it = findItemInstance(item);
+    if (!it || it->item.type != RTYPE_ListBox || columns < 1) return ERROR;
+    it->listStrings = list;
+    it->listColumns = columns;
+    return SUCCESS;
+}
+
+StringList* mdlDialog_listBoxGetStrListP(DialogItem* item) {
+    ItemInstance* it = findItemInstance(item);
+    return it ? liveStringList(it->listStrings) : nullptr;
+}
+
+// The selected row is the value the list box holds (what a user picking a row gives it).
+int mdlDialog_listBoxGetNextSelection(bool* found, int* row, int* column, DialogItem* item) {
+    if (found) *found = false;
+    ItemInstance* it = findItemInstance(item);
+    if (!it || it->item.type != RTYPE_ListBox) return ERROR;
+    StringList* list = liveStringList(it->listStrings);
+    const long rows = list ? static_cast<long>(list->members.size()) / std::max(1, it->listColumns) : 0;
+    const long selected = it->value.longValue;
+    if (selected < 0 || selected >= rows) return SUCCESS;
+    if (found) *found = true;
+    if (row) *row = static_cast<int>(selected);
+    if (column) *column = 0;
+    return SUCCESS;
+}
+
+// The host's list boxes show every row and column.
+int mdlDialog_listBoxGetDisplayRange(int* topRow, int* bottomRow, int* leftColumn, int* rightColumn, DialogItem* item) {
+    ItemInstance* it = findItemInstance(item);
+    if (!it || it->item.type != RTYPE_ListBox) return ERROR;
+    StringList* list = liveStringList(it->listStrings);
+    const int columns = std::max(1, it->listColumns);
+    const int rows = list ? static_cast<int>(list->members.size()) / columns : 0;
+    if (topRow) *topRow = 0;
+    if (bottomRow) *bottomRow = rows - 1;
+    if (leftColumn) *leftColumn = 0;
+    if (rightColumn) *rightColumn = columns - 1;
+    return SUCCESS;
+}
+
+int mdlDialog_listBoxDrawContents(DialogItem* item, int row, int column) {
+    ItemInstance* it = findItemInstance(item);
+    if (!it || it->item.type != RTYPE_ListBox) return ERROR;
+    StringList* list = liveStringList(it->listStrings);
+    const int columns = std::max(1, it->listColumns);
+    const long at = static_cast<long>(row) * columns + column;
+    if (!list || row < 0 || column < 0 || column >= columns || at >= static_cast<long>(list->members.size()))
+        return ERROR;
+    it->drawing.push_back(
+        {{"kind", "listCell"}, {"row", row}, {"column", column}, {"text", utf8(list->members[at].text)}});
+    return SUCCESS;
+}
+
+// ---- Item lists ----
+
+int mdlDialog_itemsLoad(MSDialog* db, void* itemList, int fromIndex) {
+    if (!validDialog(db) || !itemList || fromIndex != -1) return hostFail(HOSTERR_BadArgument);
+    const auto* file = host().app.resources;
+    const rsc::ItemList* list = nullptr;
+    for (const auto& candidate : file ? file->itemLists : std::span<const rsc::ItemList>{})
+        if (&candidate == itemList) list = &candidate;
+    if (!list) return hostFail(HOSTERR_NoResource);
+    const int first = static_cast<int>(db->items.size());
+    for (const auto& rscItem : list->items)
+        db->items.push_back(makeItem(db, rscItem, static_cast<int>(db->items.size())));
+    const int end = static_cast<int>(db->items.size());
+    for (int i = first; validDialog(db) && i < end && i < static_cast<int>(db->items.size()); ++i)
+        sendItemMessage(db, i, DITEM_MESSAGE_CREATE);
+    for (int i = first; validDialog(db) && i < end && i < static_cast<int>(db->items.size()); ++i)
+        sendItemMessage(db, i, DITEM_MESSAGE_ALLCREATED);
+    if (validDialog(db) && db->shown)
+        for (int i = first; i < end && i < static_cast<int>(db->items.size()); ++i)
+            if (db->items[i]->shown) drawItem(db, i);
+    return SUCCESS;
+}
+
+int mdlDialog_itemsFree(MSDialog* db, int firstIndex, int lastIndex) {
+    if (!validDialog(db)) return ERROR;
+    const int count = static_cast<int>(db->items.size());
+    if (lastIndex < 0 || lastIndex >= count) lastIndex = count - 1;
+    if (firstIndex < 0 || firstIndex > lastIndex) return firstIndex == count ? SUCCESS : ERROR;
+    for (int i = firstIndex; i <= lastIndex && i < static_cast<int>(db->items.size()); ++i)
+        sendItemMessage(db, i, DITEM_MESSAGE_DESTROY);
+    auto& retired = host().dialogs.retiredItems;
+    const int end = std::min(lastIndex + 1, static_cast<int>(db->items.size()));
+    for (int i = firstIndex; i < end; ++i) retired.push_back(std::move(db->items[i]));
+    db->items.erase(db->items.begin() + firstIndex, db->items.begin() + end);
+    // Items after the freed ones move up.
+    for (int i = firstIndex; i < static_cast<int>(db->items.size()); ++i) db->items[i]->item.itemIndex = i;
+    if (db->focusIndex >= firstIndex) db->focusIndex = -1;
+    return SUCCESS;
+}
+
+int mdlDialog_itemGetFocusIndex(MSDialog* db) { return validDialog(db) ? db->focusIndex : -1; }
+
+// A modal dialog takes the next file answer: its first text field is given the path and its OK
+// action is pressed; "file cancel" (or no answer under --answers no) closes it with Cancel.
+int mdlDialog_openModal(int* lastAction, RscFileHandle /*rsc*/, int dialogId) {
+    if (lastAction) *lastAction = ACTIONBUTTON_CANCEL;
+    const rsc::Dialog* rscDialog = findRscDialog(dialogId);
+    if (!rscDialog) return hostFail(HOSTERR_NoResource);
+    MSDialog* db = createDialog(rscDialog, true);
+    if (!db) return SUCCESS;
+    auto& files = host().answers.files;
+    std::optional<std::string> answer;
+    if (!files.empty()) {
+        answer = files.front();
+        files.pop_front();
+    } else if (!(host().answers.defaultAnswer && (*host().answers.defaultAnswer == ACTIONBUTTON_NO ||
+                                                  *host().answers.defaultAnswer == ACTIONBUTTON_CANCEL))) {
+        const std::string question = "no answer for modal dialog " + std::to_string(dialogId) + " \"" +
+                                     utf8(db->title) + "\" (queue one with file PATH or file cancel)";
+        recordEvent({{"event", "error"}, {"message", question}, {"dialog", dialogId}});
+        closeDialogNow(db, ACTIONBUTTON_CANCEL, 0);
+        throw SessionStop(3, question);
+    }
+    int action = ACTIONBUTTON_CANCEL;
+    if (answer) {
+        for (std::size_t i = 0; i < db->items.size(); ++i) {
+            if (db->items[i]->item.type != RTYPE_Text) continue;
+            MSValueDescr value;
+            value.kind = MSValueDescr::String;
+            userEdit(db, static_cast<int>(i), value, widen(*answer));
+            break;
+        }
+        if (validDialog(db)) {
+            const DialogMessage msg = sendDialogMessage(db, DIALOG_MESSAGE_ACTIONBUTTON, ACTIONBUTTON_OK);
+            if (!msg.abortAction) action = ACTIONBUTTON_OK;
+        }
+    }
+    if (validDialog(db)) closeDialogNow(db, action, 0);
+    if (lastAction) *lastAction = action;
     return SUCCESS;
 }
 

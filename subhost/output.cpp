@@ -90,6 +90,13 @@ std::vector<EventShape> makeShapes() {
         {"clipMaskAdded", {{"path", kNoText}, {"polygon", kNoList}}},
         {"clipBoundarySet", {{"path", kNoText}, {"polygon", kNoList}}},
         {"libraryRefused", {{"name", kNoText}, {"reason", kNoText}}},
+        {"help", {{"file", kNoText}, {"destination", kNoText}, {"viewer", kNoText}, {"result", kNoText}}},
+        {"about",
+         {{"product", kNoText},
+          {"module", kNoText},
+          {"version", kNoText},
+          {"description", kNoText},
+          {"extra", kNoText}}},
         {"shellExecute", {{"verb", kNoText}, {"path", kNoText}, {"command", kNoList}, {"error", kNoText}}},
         {"openWith", {{"path", kNoText}, {"answer", kNoText}}},
     };

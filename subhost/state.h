@@ -61,6 +61,8 @@ struct ItemInstance {
     std::shared_ptr<RawItemHdr> raw;     // what item.rawItemP points at (the item's raw header)
     std::optional<double> scaleMaximum;  // scales: upper limit and label set by the application
     std::wstring scaleLabel;
+    StringList* listStrings = nullptr;  // list boxes: the application's string list shown, and its columns
+    int listColumns = 0;
 };
 
 struct MSDialog {
@@ -73,6 +75,7 @@ struct MSDialog {
     std::vector<std::unique_ptr<ItemInstance>> items;
     std::vector<DrawRecord> drawing;  // drawing outside any item draw
     int drawingItem = -1;             // item whose draw message is being handled
+    int focusIndex = -1;              // item with the keyboard focus (the last one given input)
 };
 
 struct TextPDMItem {

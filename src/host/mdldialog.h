@@ -175,6 +175,24 @@ int mdlDialog_fileOpen(WCharP fileName, RscFileHandle rsc, int rscId, WCharCP su
 int mdlDialog_fileCreate(WCharP fileName, RscFileHandle rsc, int rscId, WCharCP suggested, WCharCP filter,
                          WCharCP defaultDir, WCharCP title);
 
+// List boxes: the string list a list box shows (columns per row; the list stays the caller's), the
+// selected row (*found false when none), the rows shown, and the redraw of one cell; 0 on success.
+int mdlDialog_listBoxSetStrListP(DialogItem* item, StringList* list, int columns);
+StringList* mdlDialog_listBoxGetStrListP(DialogItem* item);
+int mdlDialog_listBoxGetNextSelection(bool* found, int* row, int* column, DialogItem* item);
+int mdlDialog_listBoxGetDisplayRange(int* topRow, int* bottomRow, int* leftColumn, int* rightColumn, DialogItem* item);
+int mdlDialog_listBoxDrawContents(DialogItem* item, int row, int column);
+
+// Item lists: appends the items of a loaded item-list resource (fromIndex -1) to db with their create
+// messages; frees the items firstIndex to lastIndex (-1: the last one) with their destroy messages.
+int mdlDialog_itemsLoad(MSDialog* db, void* itemList, int fromIndex);
+int mdlDialog_itemsFree(MSDialog* db, int firstIndex, int lastIndex);
+// Index of the item that has the keyboard focus in db; -1 for none.
+int mdlDialog_itemGetFocusIndex(MSDialog* db);
+// Opens dialogId of the task's resources as a modal dialog and returns when it is closed; the closing
+// action in *lastAction; 0 on success.
+int mdlDialog_openModal(int* lastAction, RscFileHandle rsc, int dialogId);
+
 // String lists.
 StringList* mdlStringList_create(long nStrings, int infoFields);
 StringList* mdlStringList_loadResource(RscFileHandle rsc, int id);

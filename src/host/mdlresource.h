@@ -91,6 +91,7 @@ struct Menu {
     int id;
     const char* title;
     std::span<const MenuItem> items;
+    int menuBarItem;  // 0: a menu of the command window; else the id of the dialog menu bar item ('mBar') it sits in
 };
 
 struct Icon {

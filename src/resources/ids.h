@@ -15,6 +15,33 @@ constexpr const char* TASK_ID = "PXMEND";
 constexpr int DIALOG_TOOLBOX = 2;
 constexpr int DIALOG_WARNING = 10;  // one-button message box of the display warning
 constexpr int DIALOG_SETTINGS_CHANGED = 144002;
+constexpr int DIALOG_SETTINGS = 144001;
+constexpr int DIALOG_DIRECTORY = 5700;  // the folder chooser (modal)
+
+// The settings dialog: its page list (string list; member field 1 the page's item list), its menu bar
+// item, menu and the menu item marked by SaveWithoutAsking, its items and its pages.
+constexpr int STRINGS_SETTINGS_PAGES = 144001;
+constexpr int ITEM_SETTINGS_MENUBAR = 144001;  // 'mBar'
+constexpr int MENU_SETTINGS = 144001;
+constexpr int MENU_SETTINGS_AUTOSAVE = 144001;  // search value of the marked item
+constexpr int ITEM_SETTINGS_PAGES = 144001;     // 'lBox'
+constexpr int ITEM_WEIGHT_LIST = 144002;        // 'lBox'
+constexpr int ITEM_STYLE_LIST = 144003;         // 'lBox'
+constexpr int ITEM_WEIGHT_FIELD = 144004;       // 'dTxt'
+constexpr int ITEM_STYLE_FIELD = 144005;        // 'dTxt'
+constexpr int ITEM_SCRATCH_OPTION = 144002;     // 'oBtn'
+constexpr int ITEM_SCRATCH_DIR = 144003;        // 'dTxt'
+constexpr int ITEM_SCRATCH_BROWSE = 144001;     // 'pBtn'
+constexpr int PAGE_INTERFACE = 144003;
+constexpr int PAGE_DESKEW = 144004;
+constexpr int PAGE_BACKUP = 144006;
+constexpr int PAGE_FILE_NAMES = 144007;
+constexpr int PAGE_SCRATCH = 144008;
+constexpr int PAGE_LINE_WEIGHTS = 144010;
+constexpr int PAGE_LINE_STYLES = 144011;
+// The folder chooser's items.
+constexpr int ITEM_DIRECTORY_TEXT = 1;  // 'dTxt'
+constexpr int ITEM_DIRECTORY_LIST = 2;  // 'lBox'
 
 // Tool settings dialogs of the commands.
 constexpr int TOOLSETTINGS_COPYMOVE = 201;
@@ -100,6 +127,20 @@ enum Hook : long {
     HOOK_DESKEW_SETTINGS = 17,
     HOOK_HELP_TOOLSETTINGS = 18,
     HOOK_COLOR_OPTION = 19,
+};
+
+// Hooks of the settings dialog (published when it opens) and of the folder chooser.
+enum SettingsHook : long {
+    HOOK_SETTINGS_DIALOG = 144001,
+    HOOK_SETTINGS_PAGES = 144002,
+    HOOK_WEIGHT_LIST = 144003,
+    HOOK_STYLE_LIST = 144004,
+    HOOK_SCRATCH_OPTION = 144005,
+    HOOK_SCRATCH_BROWSE = 144006,
+    HOOK_WEIGHT_FIELD = 144007,
+    HOOK_STYLE_FIELD = 144008,
+    HOOK_DIRECTORY_DIALOG = 5700,
+    HOOK_DIRECTORY_LIST = 5701,
 };
 
 // Command numbers: one byte per key-in word from the top byte down.

@@ -112,8 +112,21 @@ const rsc::StringListMember commandMembers[] = {
     {"scratch", {11, 12, 0, 0}},
 };
 
+// ---- String list 144001: the settings dialog's pages, field 1 the page's item list ----
+
+const rsc::StringListMember settingsPages[] = {
+    {"Interface", {0, rid::PAGE_INTERFACE, 0, 0}},
+    {"Deskew and Canvas", {0, rid::PAGE_DESKEW, 0, 0}},
+    {"Backup", {0, rid::PAGE_BACKUP, 0, 0}},
+    {"File Names", {0, rid::PAGE_FILE_NAMES, 0, 0}},
+    {"Scratch", {0, rid::PAGE_SCRATCH, 0, 0}},
+    {"Stamp Line Weights", {0, rid::PAGE_LINE_WEIGHTS, 0, 0}},
+    {"Stamp Line Styles", {0, rid::PAGE_LINE_STYLES, 0, 0}},
+};
+
 const rsc::StringList stringLists[] = {
     {rid::STRINGS_COMMANDS, 2, commandMembers},
+    {rid::STRINGS_SETTINGS_PAGES, 2, settingsPages},
 };
 
 // ---- Item makers ------------------------------------------------------------
@@ -310,6 +323,94 @@ const Item scratchItems[] = {
 #undef CANVAS_COLOUR_ITEMS
 #undef HELP_BUTTON
 
+// ---- Settings dialog: the frame, then one item list per page ------------------------
+
+constexpr Item listBox(int id, const char* label, long hook) { return makeItem(RTYPE_ListBox, id, label, "", hook); }
+
+const Item settingsItems[] = {
+    makeItem(RTYPE_MenuBar, rid::ITEM_SETTINGS_MENUBAR, "File", "", 0),
+    listBox(rid::ITEM_SETTINGS_PAGES, "Pages", rid::HOOK_SETTINGS_PAGES),
+    pushButton(1, "OK", ACTIONBUTTON_OK),
+    pushButton(2, "Cancel", ACTIONBUTTON_CANCEL),
+    pushButton(3, "Help", ACTIONBUTTON_HELP),
+};
+
+const OptionChoice interfaceChoices[] = {{"Tool Box and Menu", 2}, {"Tool Box", 1}, {"Menu", 0}};
+const OptionChoice scratchChoices[] = {{"Beside the Design", 0}, {"Temporary Folder", 1}, {"Folder Below", 2}};
+
+const Item interfacePage[] = {
+    optionButton(144010, "Interface", "s__globals.Interface", 0, interfaceChoices),
+    textField(144011, "Outline Color", "s__globals.BorderColor"),
+    toggle(144012, "Confirm Stamp and Despeckle", "s__globals.DisplayPrompts"),
+    toggle(144013, "Don't Show Display Warning", "s__globals.DontShowV8iWarning"),
+    toggle(144014, "First Start", "s__globals.FirstRunUnderV10"),
+    optionButton(144015, "Area Mode", "s__globals.ModifyMode", 0, modifyModes),
+    optionButton(144016, "Elements With Pixels", "s__globals.HybridMode", 0, hybridModes),
+    optionButton(144017, "Delete Method", "s__globals.MaskMethod", 0, maskMethods),
+    toggle(144018, "Merge Pixels", "s__globals.MergePixels"),
+    optionButton(144019, "Stamp Elements", "s__globals.StampMode", 0, stampModes),
+    toggle(144020, "Delete Stamped Elements", "s__globals.StampDelete"),
+    optionButton(144021, "Despeckle Mode", "s__globals.DespeckleMode", 0, despeckleModes),
+    textField(144022, "Speckle Width", "s__globals.DespeckleX"),
+    textField(144023, "Speckle Height", "s__globals.DespeckleY"),
+};
+
+const Item deskewPage[] = {
+    optionButton(144030, "Angle", "s__globals.DeskewMode", 0, deskewModes),
+    optionButton(144031, "Origin", "s__globals.DeskewCorner", 0, deskewCorners),
+    optionButton(144032, "Canvas Color", "s__globals.CanvasAuto", 0, canvasChoices),
+    textField(144033, "Canvas Color Index", "s__globals.CanvasColorIndex"),
+    textField(144034, "Canvas RGB", "s__globals.CanvasColor"),
+};
+
+const Item backupPage[] = {
+    toggle(144040, "Back Up Before First Change", "s__globals.Backup"),
+    toggle(144041, "Keep Source When Cropping", "s__globals.CropCopy"),
+    toggle(144042, "Keep Source When Resizing", "s__globals.ResizeCopy"),
+    toggle(144043, "Edit a Copy", "s__globals.EditCopy"),
+};
+
+const Item fileNamesPage[] = {
+    toggle(144050, "Write to New File", "s__globals.CreateNewFile"),
+    toggle(144051, "Enlarge Destination", "s__globals.ResizeDestination"),
+    optionButton(144052, "Crop Method", "s__globals.ClipMethod", 0, clipMethods),
+    optionButton(144053, "External Open", "s__globals.ShellAction", 0, shellActions),
+};
+
+const Item scratchPage[] = {
+    optionButton(rid::ITEM_SCRATCH_OPTION, "Scratch Rasters", "s__globals.ScratchDirOption", rid::HOOK_SCRATCH_OPTION,
+                 scratchChoices),
+    textField(rid::ITEM_SCRATCH_DIR, "Folder", "s__globals.ScratchDir"),
+    pushButton(rid::ITEM_SCRATCH_BROWSE, "Browse...", 0, 0, rid::HOOK_SCRATCH_BROWSE),
+};
+
+// The text field after each list edits the list's selected row.
+const Item lineWeightsPage[] = {
+    listBox(rid::ITEM_WEIGHT_LIST, "Line Weights", rid::HOOK_WEIGHT_LIST),
+    textField(rid::ITEM_WEIGHT_FIELD, "Width in Pixels", "", rid::HOOK_WEIGHT_FIELD),
+};
+
+const Item lineStylesPage[] = {
+    listBox(rid::ITEM_STYLE_LIST, "Line Styles", rid::HOOK_STYLE_LIST),
+    textField(rid::ITEM_STYLE_FIELD, "Dash Pattern", "", rid::HOOK_STYLE_FIELD),
+};
+
+const rsc::ItemList itemLists[] = {
+    {rid::PAGE_INTERFACE, interfacePage},    {rid::PAGE_DESKEW, deskewPage},
+    {rid::PAGE_BACKUP, backupPage},          {rid::PAGE_FILE_NAMES, fileNamesPage},
+    {rid::PAGE_SCRATCH, scratchPage},        {rid::PAGE_LINE_WEIGHTS, lineWeightsPage},
+    {rid::PAGE_LINE_STYLES, lineStylesPage},
+};
+
+// ---- Folder chooser: the folder, the folders in it, OK and Cancel ----------------------
+
+const Item directoryItems[] = {
+    textField(rid::ITEM_DIRECTORY_TEXT, "Folder", ""),
+    listBox(rid::ITEM_DIRECTORY_LIST, "Folders", rid::HOOK_DIRECTORY_LIST),
+    pushButton(3, "OK", ACTIONBUTTON_OK),
+    pushButton(4, "Cancel", ACTIONBUTTON_CANCEL),
+};
+
 const rsc::Dialog dialogs[] = {
     // Closing the tool box by hand unloads the add-on (hook 12).
     {rid::DIALOG_TOOLBOX, RTYPE_ToolBox, "PixelMend", rid::HOOK_TOOLBOX, toolBoxItems},
@@ -325,6 +426,8 @@ const rsc::Dialog dialogs[] = {
     {rid::TOOLSETTINGS_RESIZE, RTYPE_DialogBox, "Resize Raster Canvas", 0, resizeItems},
     {rid::TOOLSETTINGS_EDIT, RTYPE_DialogBox, "Edit Raster Externally", 0, editItems},
     {rid::TOOLSETTINGS_SCRATCH, RTYPE_DialogBox, "Attach Scratch Area", 0, scratchItems},
+    {rid::DIALOG_SETTINGS, RTYPE_DialogBox, "PixelMend Settings", rid::HOOK_SETTINGS_DIALOG, settingsItems},
+    {rid::DIALOG_DIRECTORY, RTYPE_DialogBox, "Select Directory", rid::HOOK_DIRECTORY_DIALOG, directoryItems},
 };
 
 // ---- Pulldown menu: search values of editing commands are their gate slots ----
@@ -349,8 +452,18 @@ const rsc::MenuItem pulldownItems[] = {
     {"Unload PixelMend", 104, rid::CMD_UNLOAD, ""},
 };
 
+// The settings dialog's own menu.
+const rsc::MenuItem settingsMenuItems[] = {
+    {"Open...", 1, rid::CMD_SETTINGS_OPEN, ""},
+    {"Save", 2, rid::CMD_SETTINGS_SAVE, ""},
+    {"Save As...", 3, rid::CMD_SETTINGS_SAVEAS, ""},
+    {"Save Without Asking", rid::MENU_SETTINGS_AUTOSAVE, rid::CMD_SETTINGS_AUTOSAVE, ""},
+    {"Factory Defaults", 5, rid::CMD_SETTINGS_DEFAULTS, ""},
+};
+
 const rsc::Menu menus[] = {
-    {RTYPE_PulldownMenu, rid::MENU_PULLDOWN, "PixelMend", pulldownItems},
+    {RTYPE_PulldownMenu, rid::MENU_PULLDOWN, "PixelMend", pulldownItems, 0},
+    {RTYPE_PulldownMenu, rid::MENU_SETTINGS, "File", settingsMenuItems, rid::ITEM_SETTINGS_MENUBAR},
 };
 
 // ---- Icons --------------------------------------------------------------------
@@ -455,7 +568,7 @@ const rsc::File resourceFile = {
     messageLists,
     stringLists,
     dialogs,
-    {},
+    itemLists,
     menus,
     icons,
     types,
