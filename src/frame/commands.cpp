@@ -16,6 +16,7 @@
 #include "edit/scratch.h"
 #include "frame/app.h"
 #include "frame/dialogs.h"
+#include "frame/help.h"
 #include "host/hostwrap.h"
 #include "host/mdldialog.h"
 #include "host/mdlelement.h"
@@ -24,6 +25,7 @@
 #include "raster/target.h"
 #include "resources/ids.h"
 #include "resources/resources.h"
+#include "settings/dialog.h"
 #include "settings/settings.h"
 
 void v_featureLater(const char* name) {
@@ -52,8 +54,6 @@ struct EditingCommand {
     int promptId;  // rid::PROMPT_KEEP keeps the current prompt
     void (*start)();
 };
-
-void v_notAvailable(const char* name) { v_featureLater(name); }
 
 // Resize starts from no amounts at all.
 void v_resizeAmountsClear() {
@@ -112,14 +112,14 @@ void cmdRasterTools(WCharCP) { mdlInput_sendKeyin(L"dialog toolbox 113 rastmgr",
 void cmdToolBox(WCharCP) { mdlDialog_open(nullptr, rid::DIALOG_TOOLBOX); }
 void cmdUnload(WCharCP) { v_appUnloadQueue(); }
 
-void cmdSettingsOpen(WCharCP) { v_notAvailable("Open settings"); }
-void cmdSettingsSave(WCharCP) { v_notAvailable("Save settings"); }
-void cmdSettingsSaveAs(WCharCP) { v_notAvailable("Save settings as"); }
-void cmdSettingsAutoSave(WCharCP) { v_notAvailable("Save settings without asking"); }
-void cmdSettingsDefaults(WCharCP) { v_notAvailable("Factory defaults"); }
-void cmdSettingsDialog(WCharCP) { v_notAvailable("The settings dialog"); }
-void cmdAbout(WCharCP) { v_notAvailable("About"); }
-void cmdHelp(WCharCP) { v_notAvailable("Help"); }
+void cmdSettingsOpen(WCharCP) { v_settingsOpenCommand(); }
+void cmdSettingsSave(WCharCP) { v_settingsSaveCommand(); }
+void cmdSettingsSaveAs(WCharCP) { v_settingsSaveAsCommand(); }
+void cmdSettingsAutoSave(WCharCP) { v_settingsAutoSaveCommand(); }
+void cmdSettingsDefaults(WCharCP) { v_settingsDefaultsCommand(); }
+void cmdSettingsDialog(WCharCP) { v_settingsDialogOpen(); }
+void cmdAbout(WCharCP) { v_aboutShow(); }
+void cmdHelp(WCharCP argument) { v_helpCommand(argument); }
 void cmdGate(WCharCP) { b_commandGate(14, nullptr); }
 
 const MdlCommandNumber commandNumbers[] = {

@@ -9,12 +9,14 @@
 #include "edit/resize.h"
 #include "frame/app.h"
 #include "frame/commands.h"
+#include "frame/help.h"
 #include "host/hostwrap.h"
 #include "host/mdlraster.h"
 #include "host/winapi.h"
 #include "raster/context.h"
 #include "raster/target.h"
 #include "resources/ids.h"
+#include "settings/dialog.h"
 #include "settings/settings.h"
 
 namespace {
@@ -348,7 +350,7 @@ void v_colorOptionHook(DialogItemMessage* message) {
     v_understood(message, true);
 }
 
-// Hooks whose buttons arrive with help and deskew: every message stays unhandled until then.
+// Hooks whose buttons arrive with deskew: every message stays unhandled until then.
 void v_unhandledHook(DialogItemMessage* message) { v_understood(message, false); }
 
 }  // namespace
@@ -374,7 +376,7 @@ void v_dialogHooksPublish() {
         {rid::HOOK_AREA_MODE, &v_areaModeHook, nullptr},
         {rid::HOOK_RESIZE_FIELD, &v_resizeFieldHook, nullptr},
         {rid::HOOK_PLAIN_ICON, &v_plainIconHook, nullptr},
-        {rid::HOOK_HELP_GENERIC, &v_unhandledHook, nullptr},
+        {rid::HOOK_HELP_GENERIC, &v_helpGenericHook, nullptr},
         {rid::HOOK_DESKEW_ANGLE, &v_deskewAngleHook, nullptr},
         {rid::HOOK_MASK_METHOD, &v_maskMethodHook, nullptr},
         {rid::HOOK_TOOLBOX, nullptr, &v_toolBoxHook},
@@ -382,7 +384,7 @@ void v_dialogHooksPublish() {
         {rid::HOOK_COLOR_SWATCH, &v_colorSwatchHook, nullptr},
         {rid::HOOK_RESIZE_TOGGLES, &v_resizeTogglesHook, nullptr},
         {rid::HOOK_DESKEW_SETTINGS, &v_unhandledHook, nullptr},
-        {rid::HOOK_HELP_TOOLSETTINGS, &v_unhandledHook, nullptr},
+        {rid::HOOK_HELP_TOOLSETTINGS, &v_helpToolSettingsHook, nullptr},
         {rid::HOOK_COLOR_OPTION, &v_colorOptionHook, nullptr},
     };
     mdlDialog_hookPublish(static_cast<int>(std::size(hooks)), hooks);
@@ -392,6 +394,7 @@ void v_dialogsReset() {
     // Handles of an earlier load belonged to dialogs the host has already destroyed.
     g_dialogs = DialogState{};
     v_progressReset();
+    v_settingsDialogReset();
 }
 
 extern "C" int j_chooseColor(std::uint8_t* rgb) {
