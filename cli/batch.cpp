@@ -41,6 +41,7 @@ struct PixelRect {
 struct BatchOptions {
     std::optional<PixelRect> block;                           // --block X,Y,W,H
     std::optional<std::pair<long, long>> to;                  // --to X,Y
+    std::optional<std::vector<long>> add;                     // --add TOP,BOTTOM,LEFT,RIGHT
     std::optional<int> answer;                                // --yes (6) / --no (7)
     std::string settingsFile;                                 // --settings FILE
     std::vector<std::pair<std::string, std::string>> fields;  // --set FIELD=VALUE, in order
@@ -62,6 +63,9 @@ struct BatchCommand {
     std::vector<DPoint3d> (*points)(const BatchOptions& options, int imageHeight);
     // What the run found, told with the file's outcome (null: nothing), from the transcript index on.
     std::string (*report)(std::size_t fromEvent) = nullptr;
+    // Resize: the amounts typed after the key-in, and the key-in that applies them (null: none).
+    bool needsAdd = false;
+    const char* applyKeyin = nullptr;
 };
 
 // Pixel (x, y down from the top) -> design point (y up from the lower-left corner); pixel edges
@@ -96,6 +100,9 @@ std::vector<DPoint3d> blockOrFirstPixel(const BatchOptions& o, int imageHeight) 
     return o.block ? cornersAndAccept(o, imageHeight) : firstPixel(o, imageHeight);
 }
 
+// Resize takes no data point: its one raster is picked by itself.
+std::vector<DPoint3d> noPoints(const BatchOptions&, int) { return {}; }
+
 const std::vector<std::pair<const char*, const char*>> kBlockMode = {{"ModifyMode", "1"}, {"HybridMode", "0"}};
 
 const BatchCommand kCommands[] = {
@@ -115,14 +122,18 @@ const BatchCommand kCommands[] = {
     {"move", "PXMEND MOVE", true, true, kBlockMode, cornersBaseAndDestination},
     {"deskew", "PXMEND DESKEW", false, false, {}, firstPixel, deskewReport},
     {"despeckle", "PXMEND DESPECKLE", false, false, {}, blockOrFirstPixel, despeckleReport},
+    {"resize", "PXMEND RESIZE", false, false, {}, noPoints, nullptr, true, "PXMEND RESIZE APPLY"},
 };
 
 const char* kBatchHelp =
     "usage: pixelmend delete|crop FILE... --block X,Y,W,H [options]\n"
     "       pixelmend copy|move FILE... --block X,Y,W,H --to X,Y [options]\n"
+    "       pixelmend resize FILE... --add TOP,BOTTOM,LEFT,RIGHT [options]\n"
     "  Pixel coordinates count as image tools do: x to the right, y down from the image's\n"
     "  top-left corner. --block gives the block's top-left pixel and its width and height;\n"
     "  --to the pixel where copy and move put the block's top-left corner.\n"
+    "  --add the rows added above and below and the columns added left and right of the image\n"
+    "  (negative numbers trim; --add=-5,0,0,-7 or --add -5,0,0,-7), in the canvas colour.\n"
     "  --yes | --no          answer the add-on's questions (without them a question stops that file)\n"
     "  --settings FILE       read the add-on's settings from FILE (default: the user's settings file)\n"
     "  --set FIELD=VALUE     override a setting for this run (e.g. --set Backup=0 --set CropCopy=1)\n"
@@ -186,6 +197,11 @@ std::optional<std::string> parseOptions(Args args, BatchOptions& o) {
             if (!n || (*n)[2] <= 0 || (*n)[3] <= 0)
                 return "--block takes X,Y,W,H: whole numbers, width and height above 0";
             o.block = PixelRect{(*n)[0], (*n)[1], (*n)[2], (*n)[3]};
+        } else if (a == "--add" || a.rfind("--add=", 0) == 0) {
+            const auto v = a == "--add" ? value() : std::optional<std::string>(a.substr(6));
+            const auto n = v ? numberList(*v, 4) : std::nullopt;
+            if (!n) return "--add takes TOP,BOTTOM,LEFT,RIGHT: four whole numbers (negative ones trim)";
+            o.add = *n;
         } else if (a == "--to") {
             const auto v = value();
             const auto n = v ? numberList(*v, 2) : std::nullopt;
@@ -225,6 +241,8 @@ std::optional<std::string> checkOptions(const BatchCommand& command, BatchOption
     if (command.needsBlock && !o.block) return std::string(command.name) + " needs --block X,Y,W,H";
     if (command.needsTo && !o.to) return std::string(command.name) + " needs --to X,Y";
     if (!command.needsTo && o.to) return std::string(command.name) + " takes no --to";
+    if (command.needsAdd && !o.add) return std::string(command.name) + " needs --add TOP,BOTTOM,LEFT,RIGHT";
+    if (!command.needsAdd && o.add) return std::string(command.name) + " takes no --add";
     for (const auto& [field, value] : o.fields)
         for (const auto& [fixed, fixedValue] : command.fixedFields)
             if (field == fixed)
@@ -401,6 +419,14 @@ std::string runCommandOn(const BatchCommand& command, const BatchOptions& o, int
         std::string refusal = reportedFailure(start);
         if (!refusal.empty()) return refusal;
         subhost::dataPoint(p, 0);
+    }
+    if (command.applyKeyin && reportedFailure(start).empty()) {
+        // The amounts in the order of the tool settings fields: top, bottom, left, right.
+        static const char* const kAmounts[] = {"ResizeRowsEnd", "ResizeRowsStart", "ResizeColumnsStart",
+                                               "ResizeColumnsEnd"};
+        for (std::size_t i = 0; i < 4; ++i)
+            if (!subhost::setField(kAmounts[i], std::to_string((*o.add)[i]), &error)) return error;
+        if (!subhost::keyin(command.applyKeyin, &error)) return error;
     }
     return reportedFailure(start);
 }
