@@ -5,7 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "frame/app.h"
+#include "host/mdlresource.h"
 #include "recode_fixture.h"
+#include "settings/settings.h"
 #include "subhost/host.h"
 
 namespace fs = std::filesystem;
@@ -93,4 +96,28 @@ TEST(Loader, ALibraryThatIsNotThereGivesNullAndAnEventWithTheReason) {
               std::string::npos)
         << events[1];
     EXPECT_NE(events[2]["reason"].get<std::string>().find("folder part"), std::string::npos) << events[2];
+}
+
+TEST(Loader, ALibraryIsFoundBesideTheLoadedAddOnFirst) {
+    TempFolder folder;
+    fs::copy_file(fs::path(PXMEND_BIN_DIR) / "recodespeckle.so", folder.path / "recodespeckle.so");
+    subhost::hostReset();
+    v_addonStateReset();
+    subhost::setCfgVar("PXMEND_SETTINGS", (folder.path / "Pxmend.ini").string());
+    std::string error;
+    ASSERT_TRUE(
+        subhost::loadLinkedApplication(&MdlMain, &MdlResources, (folder.path / "pxmend.so").string(), "KEYIN", &error))
+        << error;
+    {
+        ScopedEnv path("PIXELMEND_LIBRARY_PATH", "/nonexistent");
+        HMODULE module = LoadLibraryA("RECODESPECKLE.DLL");
+        EXPECT_NE(module, nullptr) << "found in the add-on's folder";
+        EXPECT_NE(GetProcAddress(module, "DESPECKLE_RemovePoints"), nullptr);
+        if (module) FreeLibrary(module);
+        // Only there and on the path: the deskew library is in neither.
+        EXPECT_EQ(LoadLibraryA("RECODESKEW.DLL"), nullptr);
+    }
+    subhost::setDefaultAnswer(ACTIONBUTTON_NO);
+    subhost::unloadApplication(0);
+    subhost::hostReset();
 }
