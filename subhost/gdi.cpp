@@ -21,6 +21,8 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -47,6 +49,11 @@ struct HBITMAP__ : GdiObject {
     std::size_t stride = 4;
     std::unique_ptr<std::uint8_t[]> bits;
     std::vector<RGBQUAD> table;  // 1, 4 and 8 bits
+    // A 1-bit bitmap is drawn on directly by Cairo as an A1 surface over its bits; while it is, its bytes
+    // hold Cairo's bit order (first pixel in the low bit) until the next flush puts the DIB's back.
+    bool cairoOrder = false;
+    subhost::Surface direct;
+    subhost::Context directContext;
 };
 
 struct HPEN__ : GdiObject {
@@ -166,6 +173,78 @@ std::uint8_t* rowOf(HBITMAP__& bitmap, int y) {
     return bitmap.bits.get() + row * bitmap.stride;
 }
 
+// Turning device rows upside down to the memory rows of a bottom-up bitmap would also turn Cairo's
+// half-open sampling rule (an edge through a pixel centre takes the pixel below it, not above); moving
+// the turned rows down by the smallest fixed-point step keeps the same pixels as drawing top down.
+constexpr double kFlipNudge = 1.0 / 256.0;
+
+// Reverses the bit order of every byte of bitmap's rows (DIB order <-> Cairo's A1 order).
+void reverseBits(HBITMAP__& bitmap) {
+    static const std::array<std::uint8_t, 256> reversed = [] {
+        std::array<std::uint8_t, 256> table{};
+        for (int v = 0; v < 256; ++v) {
+            int r = 0;
+            for (int b = 0; b < 8; ++b)
+                if (v & (1 << b)) r |= 0x80 >> b;
+            table[std::size_t(v)] = std::uint8_t(r);
+        }
+        return table;
+    }();
+    std::uint8_t* p = bitmap.bits.get();
+    const std::size_t bytes = bitmap.stride * std::size_t(bitmap.height);
+    for (std::size_t i = 0; i < bytes; ++i) p[i] = reversed[p[i]];
+}
+
+// True when bitmap can be drawn on directly: 1 bit per pixel on a machine whose A1 words are little-endian
+// (each byte then holds 8 consecutive pixels, as in a DIB, only in reverse bit order).
+bool b_directA1(const HBITMAP__& bitmap) {
+    return bitmap.bitCount == 1 && !bitmap.stock && std::endian::native == std::endian::little &&
+           bitmap.stride == std::size_t(cairo_format_stride_for_width(CAIRO_FORMAT_A1, bitmap.width));
+}
+
+// The Cairo context drawing directly on a 1-bit bitmap (device rows down from the top, points at pixel
+// centres as for the masks); the bitmap's bits are in Cairo's order from here until dibOrder. Null when
+// Cairo cannot wrap the bits.
+cairo_t* directContext(HBITMAP__& bitmap) {
+    if (!bitmap.directContext) {
+        bitmap.direct.reset(cairo_image_surface_create_for_data(bitmap.bits.get(), CAIRO_FORMAT_A1, bitmap.width,
+                                                                bitmap.height, int(bitmap.stride)));
+        if (cairo_surface_status(bitmap.direct.get()) != CAIRO_STATUS_SUCCESS) {
+            bitmap.direct.reset();
+            return nullptr;
+        }
+        bitmap.directContext.reset(cairo_create(bitmap.direct.get()));
+        cairo_t* cr = bitmap.directContext.get();
+        cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+        if (bitmap.bottomUp) {
+            cairo_matrix_t flip;
+            cairo_matrix_init(&flip, 1, 0, 0, -1, 0, bitmap.height + kFlipNudge);
+            cairo_set_matrix(cr, &flip);
+        }
+    }
+    if (!bitmap.cairoOrder) {
+        reverseBits(bitmap);
+        bitmap.cairoOrder = true;
+        cairo_surface_mark_dirty(bitmap.direct.get());
+    }
+    return bitmap.directContext.get();
+}
+
+// Puts a directly drawn bitmap's bits back in DIB order (before anything else reads or writes them).
+void dibOrder(HBITMAP__& bitmap) {
+    if (!bitmap.cairoOrder) return;
+    cairo_surface_flush(bitmap.direct.get());
+    reverseBits(bitmap);
+    bitmap.cairoOrder = false;
+}
+
+// Sets up cr to paint value (0 or 1) on a 1-bit bitmap.
+void directValue(cairo_t* cr, std::uint32_t value) {
+    cairo_new_path(cr);
+    cairo_set_operator(cr, value ? CAIRO_OPERATOR_SOURCE : CAIRO_OPERATOR_CLEAR);
+    cairo_set_source_rgba(cr, 0, 0, 0, 1);
+}
+
 // Sets pixel x of row to value.
 void setPixel(const HBITMAP__& bitmap, std::uint8_t* row, int x, std::uint32_t value) {
     switch (bitmap.bitCount) {
@@ -225,8 +304,40 @@ void addPath(cairo_t* cr, const std::vector<POINT>& points, bool closed) {
 }
 
 // Runs draw(cr) on A8 masks covering box band by band and writes value where each mask is set.
+// Runs draw(cr) on a 1-bit mask of box (device coordinates as for the masks) and paints value through it
+// straight onto a 1-bit bitmap drawn on directly; false when Cairo cannot.
+template <typename Draw>
+bool b_paintMaskedDirect(HBITMAP__& bitmap, const Box& box, std::uint32_t value, Draw draw) {
+    cairo_t* direct = directContext(bitmap);
+    if (!direct) return false;
+    const int width = box.right - box.left, rows = box.bottom - box.top;
+    const int memoryTop = bitmap.bottomUp ? bitmap.height - box.bottom : box.top;
+    const Surface mask(cairo_image_surface_create(CAIRO_FORMAT_A1, width, rows));
+    if (cairo_surface_status(mask.get()) != CAIRO_STATUS_SUCCESS) return false;
+    {
+        const Context cr(cairo_create(mask.get()));
+        cairo_set_antialias(cr.get(), CAIRO_ANTIALIAS_NONE);
+        cairo_matrix_t place;
+        if (bitmap.bottomUp)
+            cairo_matrix_init(&place, 1, 0, 0, -1, -box.left, bitmap.height - memoryTop + kFlipNudge);
+        else
+            cairo_matrix_init_translate(&place, -box.left, -box.top);
+        cairo_set_matrix(cr.get(), &place);
+        draw(cr.get());
+    }
+    cairo_save(direct);
+    cairo_identity_matrix(direct);
+    directValue(direct, value);
+    cairo_mask_surface(direct, mask.get(), box.left, memoryTop);
+    cairo_restore(direct);
+    return true;
+}
+
 template <typename Draw>
 void paintMasked(HBITMAP__& bitmap, const Box& box, std::uint32_t value, Draw draw) {
+    if (box.right <= box.left || box.bottom <= box.top) return;
+    if (b_directA1(bitmap) && b_paintMaskedDirect(bitmap, box, value, draw)) return;
+    dibOrder(bitmap);
     const int width = box.right - box.left;
     if (width <= 0 || box.bottom <= box.top) return;
     const int band = std::max(1, std::min(box.bottom - box.top, (4 << 20) / width));
@@ -255,15 +366,23 @@ void paintMasked(HBITMAP__& bitmap, const Box& box, std::uint32_t value, Draw dr
 // Strokes points (closed or not) with pen into dc's bitmap.
 void strokeWith(HBITMAP__& bitmap, const HPEN__& pen, const std::vector<POINT>& points, bool closed) {
     if (pen.null || points.size() < 2) return;
-    const Box box = boxOf({&points}, pen.width, bitmap);
-    paintMasked(bitmap, box, pixelValue(bitmap, pen.color), [&](cairo_t* cr) {
+    auto stroke = [&](cairo_t* cr) {
         cairo_set_line_width(cr, pen.width);
         cairo_set_line_cap(cr, pen.cap);
         cairo_set_line_join(cr, pen.join);
-        if (!pen.dashes.empty()) cairo_set_dash(cr, pen.dashes.data(), int(pen.dashes.size()), 0);
+        cairo_set_dash(cr, pen.dashes.data(), int(pen.dashes.size()), 0);
         addPath(cr, points, closed);
         cairo_stroke(cr);
-    });
+    };
+    if (b_directA1(bitmap)) {
+        if (cairo_t* cr = directContext(bitmap)) {
+            directValue(cr, pixelValue(bitmap, pen.color));
+            stroke(cr);
+            return;
+        }
+    }
+    const Box box = boxOf({&points}, pen.width, bitmap);
+    paintMasked(bitmap, box, pixelValue(bitmap, pen.color), stroke);
 }
 
 // Fills the region's parts with color into bitmap, combining them in order.
@@ -271,6 +390,16 @@ void fillParts(HBITMAP__& bitmap, const std::vector<RegionPart>& parts, COLORREF
     std::vector<const std::vector<POINT>*> polygons;
     for (const RegionPart& part : parts) polygons.push_back(&part.points);
     if (polygons.empty()) return;
+    // One polygon needs no mask of its own on a 1-bit bitmap: it is filled where it lies.
+    if (parts.size() == 1 && b_directA1(bitmap)) {
+        if (cairo_t* cr = directContext(bitmap)) {
+            directValue(cr, pixelValue(bitmap, color));
+            cairo_set_fill_rule(cr, parts[0].rule);
+            addPath(cr, parts[0].points, true);
+            cairo_fill(cr);
+            return;
+        }
+    }
     const Box box = boxOf(polygons, 0, bitmap);
     paintMasked(bitmap, box, pixelValue(bitmap, color), [&](cairo_t* cr) {
         for (const RegionPart& part : parts) {
@@ -349,6 +478,7 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
     HDC__* context = state.context(dc);
     if (!context) return nullptr;
     if (auto* bitmap = state.find<HBITMAP__>(object)) {
+        if (context->bitmap) dibOrder(*context->bitmap);
         for (const auto& [key, other] : state.contexts)  // a bitmap sits in one device context at a time
             if (other.get() != context && other->bitmap == bitmap && !bitmap->stock) return nullptr;
         return std::exchange(context->bitmap, bitmap);
@@ -364,6 +494,7 @@ BOOL DeleteObject(HGDIOBJ object) {
     if (it == state.objects.end()) return 0;
     if (it->second->stock) return 1;
     if (state.selected(it->second.get())) return 0;
+    if (auto* bitmap = dynamic_cast<HBITMAP__*>(it->second.get())) dibOrder(*bitmap);
     state.objects.erase(it);
     return 1;
 }
@@ -381,7 +512,11 @@ UINT SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colors) {
     return UINT(n);
 }
 
-BOOL GdiFlush() { return 1; }
+BOOL GdiFlush() {
+    for (auto& [handle, object] : gdi().objects)
+        if (auto* bitmap = dynamic_cast<HBITMAP__*>(object.get())) dibOrder(*bitmap);
+    return 1;
+}
 
 HPEN ExtCreatePen(DWORD style, DWORD width, const LOGBRUSH* brush, DWORD styleCount, const DWORD* styleArray) {
     if (!brush || (brush->lbStyle != BS_SOLID && brush->lbStyle != BS_NULL)) return nullptr;

@@ -160,7 +160,8 @@ BOOL DeleteDC(HDC dc);
 // Sets entries start .. start + count - 1 of the colour table of the bitmap selected into dc; the number set,
 // 0 without a bitmap of 1, 4 or 8 bits.
 UINT SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colors);
-// Makes sure every drawing call has reached the bitmap's memory (drawing is immediate here); TRUE.
+// Makes sure every drawing call has reached the bitmaps' memory; call it before reading or writing the bits
+// of a bitmap that was drawn on; TRUE.
 BOOL GdiFlush();
 
 // ---- Pens, brushes, drawing ----

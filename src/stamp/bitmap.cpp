@@ -180,7 +180,6 @@ void v_fillRegions(const std::vector<StampRegion>& regions, COLORREF color) {
     if (brush) FillRgn(pv__bitmap.memoryDC, combined, brush);
     if (brush) DeleteObject(brush);
     DeleteObject(combined);
-    GdiFlush();
 }
 
 }  // namespace
@@ -227,6 +226,7 @@ void v_bitmapRelease(std::uint8_t* buffer, const BitmapSize* size, int) {
     if (!pv__bitmap.surface) return;
     // The height and mode the surface was made with, whatever the caller passes now.
     const std::uint32_t height = state().height;
+    GdiFlush();  // drawing may still be pending on the bits
     if (buffer && size)
         for (std::uint32_t r = 0; r < height; ++r)
             std::memcpy(buffer + std::size_t(r) * pv__bitmap.rowBytes,
@@ -253,7 +253,6 @@ void v_stampDrawLine(const POINT* from, const POINT* to) {
         const POINT line[2] = {*from, *to};
         Polyline(pv__bitmap.memoryDC, line, 2);
     }
-    GdiFlush();
 }
 
 void v_stampDrawLineString(const POINT* points, int count, const StampSymbology* symbology) {
@@ -262,7 +261,6 @@ void v_stampDrawLineString(const POINT* points, int count, const StampSymbology*
         const Selection pen(pv__bitmap.memoryDC, pv_stampPen(symbology));
         Polyline(pv__bitmap.memoryDC, points, count);
     }
-    GdiFlush();
 }
 
 void v_stampDrawPolygon(const POINT* points, int count, const StampSymbology* symbology) {
@@ -274,7 +272,6 @@ void v_stampDrawPolygon(const POINT* points, int count, const StampSymbology* sy
             CreateSolidBrush(colorOf(symbology->fillFlag ? symbology->fillColor : symbology->backColor)));
         Polygon(pv__bitmap.memoryDC, points, count);
     }
-    GdiFlush();
 }
 
 void v_stampCreateRegion(const POINT* points, int count, const StampSymbology* symbology, int hole) {
@@ -293,7 +290,6 @@ void v_stampDrawRegions(const StampSymbology* fillSymbology) {
             v_stampDrawLineString(region.points.data(), int(region.points.size()), &region.symbology);
     s.regions.clear();
     s.overflow.clear();
-    GdiFlush();
 }
 
 const char* pc_numberFmt(std::uint32_t n) {

@@ -53,6 +53,7 @@ struct StampState {
     int viewFill = 1;                // the run's view shows fills
     int regionMode = 0;              // outlines are collected as regions (inside a filled grouped-hole cell)
     int clipping = 0;                // the element now stroked is already a piece cut to the boundary
+    int wholeInside = 0;             // the element now drawn lies wholly inside the boundary: nothing to cut
     StampSymbology savedFill{};      // symbology of the last filled component of the current grouped-hole cell
 };
 
@@ -226,7 +227,7 @@ void v_stampSimple(MSElementDescr* element, DgnModelRefP modelRef) {
         v_stampMeasure(element, modelRef);
         return;
     }
-    if (g_stamp.stampClip && !g_stamp.clipping) {
+    if (g_stamp.stampClip && !g_stamp.clipping && !g_stamp.wholeInside) {
         MSElementDescr* inside = nullptr;
         const TerminalControlBlock* tcb = mdlSystem_getTcb();
         mdlClip_element(&inside, nullptr, element, modelRef, g_stamp.stampClip, tcb ? tcb->fenvw : n_view());
@@ -474,25 +475,30 @@ std::int32_t n_stampGather(int countPass) {
 
 void v_stampCandidate(MSElementDescr* descriptor, DgnModelRefP modelRef, std::uint32_t filePos) {
     if (mdlElement_getType(descriptor) == RASTER_FRAME_TYPE) return;
+    // The boundary test comes first in the draw pass so that an element wholly inside is drawn as it is,
+    // without cutting each of its parts to the boundary (the pieces would be the parts themselves).
+    bool overlap = false;
+    const bool inside = g_stamp.stampClip && mdlClip_isElemInside(&overlap, descriptor, g_stamp.stampClip, n_view(), 1);
+    g_stamp.wholeInside = !g_stamp.countOnly && inside && !overlap;
     v_stampElement(descriptor, modelRef);
+    g_stamp.wholeInside = 0;
     const bool own = mdlModelRef_isActiveModel(modelRef);
     const bool deleting = !g_stamp.countOnly && s__globals.StampDelete && own;
     if (!g_stamp.stampClip) {
         if (deleting) mdlElmdscr_undoableDelete(descriptor, filePos, 1);
         return;
     }
-    bool overlap = false;
-    if (!mdlClip_isElemInside(&overlap, descriptor, g_stamp.stampClip, n_view(), 1)) return;
+    if (!inside) return;
     if (g_stamp.countOnly) {
         ++g_stamp.stampCount;
         return;
     }
     v_stampProgress();
     if (!deleting) return;
-    MSElementDescr* inside = nullptr;
+    MSElementDescr* insidePart = nullptr;
     MSElementDescr* outside = nullptr;
-    mdlClip_element(&inside, &outside, descriptor, mdlModelRef_getActive(), g_stamp.stampClip, n_view());
-    DescriptorOwner insidePieces(inside), outsidePieces(outside);
+    mdlClip_element(&insidePart, &outside, descriptor, mdlModelRef_getActive(), g_stamp.stampClip, n_view());
+    DescriptorOwner insidePieces(insidePart), outsidePieces(outside);
     if (outside) mdlElmdscr_add(outside);
     mdlElmdscr_undoableDelete(descriptor, filePos, 1);
 }
