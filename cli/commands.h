@@ -31,6 +31,8 @@ std::string deskewReport(std::size_t fromEvent);
 std::string despeckleReport(std::size_t fromEvent);
 // `info FILE...`: prints what the host knows of raster files.
 int runInfo(Args args);
+// `stamp DESIGN.json [options]`: burns a design's elements into its raster attachments.
+int runStamp(Args args);
 // `import-dxf DRAWING.dxf -o DESIGN.json`: writes a design description of a DXF drawing's entities.
 int runImportDxf(Args args);
 
