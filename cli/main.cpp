@@ -130,12 +130,12 @@ const char* kDemoDesign = R"({
     {"id": 4, "type": "lineString", "points": [[1700, 500], [1800, 600], [1900, 520], [2050, 650]], "color": 7,
      "weight": 1, "style": 1},
     {"id": 5, "type": "cell", "name": "TITLE", "color": 0, "components": [
-      {"type": "shape", "points": [[1700, 960], [2380, 960], [2380, 1130], [1700, 1130]], "weight": 2},
-      {"type": "line", "points": [[1700, 1040], [2380, 1040]]},
-      {"type": "text", "origin": [1720, 1062], "text": "DEMO SITE", "height": 44, "color": 4},
-      {"type": "text", "origin": [1720, 985], "text": "Sheet 1 of 1   Scale 1:100", "height": 26}
+      {"type": "shape", "points": [[1110, 45], [1550, 45], [1550, 145], [1110, 145]], "weight": 2},
+      {"type": "line", "points": [[1110, 95], [1550, 95]]},
+      {"type": "text", "origin": [1125, 108], "text": "DEMO SITE", "height": 28, "color": 4},
+      {"type": "text", "origin": [1125, 60], "text": "Sheet 1 of 1   Scale 1:100", "height": 18}
     ]},
-    {"id": 6, "type": "dimension", "points": [[1700, 405], [2300, 405]], "offset": 40, "height": 24,
+    {"id": 6, "type": "dimension", "points": [[200, 960], [1400, 960]], "offset": 40, "height": 24,
      "arrow": 20, "precision": 0, "color": 7},
     {"id": 7, "type": "shape", "points": [[2200, 480], [2380, 480], [2380, 640], [2200, 640]], "color": 5,
      "pattern": {"angle": 45, "spacing": 16, "color": 5}},
@@ -226,7 +226,8 @@ bool writeSampleRasters(const fs::path& dir) {
 const char* kDemoScript = R"(# PixelMend demo: a design with a scanned drawing (scan.tif) and a colour
 # picture (photo.png) attached. PixelMend straightens the scan and removes its
 # dust, deletes, copies and moves blocks of it, crops the picture into a new
-# file, then has its settings changed and saves them when it is unloaded.
+# file, burns its vector title block and a dimension into the scan, then has
+# its settings changed and saves them when it is unloaded.
 cfg PXMEND_SETTINGS Pxmend.ini
 design demo-design.json
 dump rasters
@@ -269,6 +270,14 @@ point 2200 340
 point 1800 60
 undo
 redo
+# Stamp the title block (a cell with text) and the dimension into the scan where
+# its old title block was: select them, pick the scan, answer the question. They
+# leave the design; their pixels stay in scan.tif.
+set StampMode 3
+select 5 6
+keyin PXMEND STAMP
+answer yes
+point 800 550
 dump rasters
 save
 # The settings: show the tool settings, change some options.
@@ -404,6 +413,9 @@ const Subcommand kSubcommands[] = {
      runRender},
     {"info", "info FILE...", "print format, compression, colour mode, size, palette and polarity of raster files",
      runInfo},
+    {"stamp", "stamp DESIGN.json [--raster FILE] [--mode fence|selected|all] [--keep-elements] [--yes|--no]",
+     "burn a design's elements into its raster attachments and remove them from the design (see stamp --help)",
+     runStamp},
     {"import-dxf", "import-dxf DRAWING.dxf -o DESIGN.json",
      "write a design description holding a DXF drawing's entities as elements (see import-dxf --help)", runImportDxf},
     {"delete", "delete FILE... --block X,Y,W,H [options]", "delete a block of pixels in each file (see below)",

@@ -402,7 +402,10 @@ bool writeBack(RasterFile& file) {
     if (!file.dirty || !file.image) return true;
     testChangeBeforeWriteBack(file.path);
     if (diskStampOf(file.path) != file.read) return keepEditBeside(file);
-    const imagefile::WriteStatus status = imagefile::writeImage(file.path, *file.image);
+    // Only the rows the edits changed are coded anew where the file's coding allows; a file
+    // marked changed with no rows said is written whole.
+    const imagefile::WriteStatus status =
+        imagefile::writeImageEdited(file.path, *file.image, file.changed.spans.empty() ? nullptr : &file.changed);
     if (status.status != imagefile::kStatusOk) {
         recordEvent({{"event", "messageCenter"},
                      {"priority", 10},
@@ -412,6 +415,7 @@ bool writeBack(RasterFile& file) {
     }
     file.dirty = false;
     file.touched = true;
+    file.changed = {};
     file.read = diskStampOf(file.path);
     recordEvent({{"event", "fileWritten"}, {"path", file.path}});
     return true;

@@ -244,6 +244,19 @@ struct Region {
     }
 };
 
+// Takes a file, a region and its bytes before and after a write, notes the rows between the first
+// and the last that differ as changed (a write-back re-codes those alone where it can).
+void markChangedRows(RasterFile& file, const Region& region, const std::vector<std::uint8_t>& before,
+                     const std::vector<std::uint8_t>& after) {
+    auto differs = [&](std::size_t r) {
+        return std::memcmp(before.data() + r * region.bytes, after.data() + r * region.bytes, region.bytes) != 0;
+    };
+    std::size_t first = 0, last = region.rows;
+    while (first < region.rows && !differs(first)) ++first;
+    while (last > first && !differs(last - 1)) --last;
+    if (first < last) file.changed.add(static_cast<int>(region.row0 + first), static_cast<int>(region.row0 + last - 1));
+}
+
 // Checks the call and gives the decoded image and the buffer's shape.
 int prepare(DgnRaster& raster, int length, std::uint32_t colorMode, const BitmapSize& size, imagefile::Image** image,
             BufferShape* shape) {
@@ -302,6 +315,7 @@ int setBlock(DgnRaster& raster, const std::uint8_t* buffer, int length, const Pi
     auto after = std::make_shared<std::vector<std::uint8_t>>(region.save(*image));
     if (*before == *after) return SUCCESS;  // nothing changed: no write-back, nothing to undo
     raster.file->dirty = raster.file->touched = true;
+    markChangedRows(*raster.file, region, *before, *after);
     DgnRaster* handle = &raster;
     auto restore = [handle, region](const std::vector<std::uint8_t>& saved) {
         std::string error;
@@ -314,7 +328,9 @@ int setBlock(DgnRaster& raster, const std::uint8_t* buffer, int length, const Pi
             return;
         }
         if (!ensureDecoded(*handle->file, &error)) return;  // it says why in the message centre
-        if (region.restore(*handle->file->image, saved)) handle->file->dirty = handle->file->touched = true;
+        if (!region.restore(*handle->file->image, saved)) return;
+        handle->file->dirty = handle->file->touched = true;
+        handle->file->changed.add(static_cast<int>(region.row0), static_cast<int>(region.row0 + region.rows - 1));
     };
     undo::record([restore, before] { restore(*before); }, [restore, after] { restore(*after); }, "pixels");
     return SUCCESS;

@@ -50,6 +50,7 @@ struct RasterFile {
     std::optional<imagefile::Image> image;  // decoded on first pixel access
     bool dirty = false;                     // pixels changed since the last write-back
     bool touched = false;                   // pixels changed or written since decoded: the image may not be the file's
+    imagefile::g4::RowSpans changed;        // rows changed since the image's G4 code was read or written
     DiskStamp read;                         // the version on disk the header and image were read from (or last written)
 };
 
