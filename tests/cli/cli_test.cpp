@@ -151,17 +151,23 @@ TEST_F(CliTest, DemoWritesItsFilesAndRuns) {
     EXPECT_EQ(after.image.pixels[titleBlock], 255);
     // The element kinds drawn as the host expands them: the title block's text as filled yellow glyphs,
     // the hatch lines (magenta) inside their shape.
-    const auto pixelsOf = [&](const std::array<int, 3>& rgb, int x0, int y0, int x1, int y1) {
+    const auto pixelsOf = [&](const auto& picture, const std::array<int, 3>& rgb, int x0, int y0, int x1, int y1) {
         int n = 0;
         for (int y = y0; y < y1; ++y)
             for (int x = x0; x < x1; ++x) {
-                const std::uint8_t* p = &before.image.pixels[std::size_t(y) * before.image.stride + std::size_t(x) * 3];
+                const std::uint8_t* p =
+                    &picture.image.pixels[std::size_t(y) * picture.image.stride + std::size_t(x) * 3];
                 n += p[0] == rgb[0] && p[1] == rgb[1] && p[2] == rgb[2];
             }
         return n;
     };
-    EXPECT_GT(pixelsOf({255, 255, 0}, 855, 40, 1040, 75), 800) << "DEMO SITE in filled glyphs";
-    EXPECT_GT(pixelsOf({255, 0, 255}, 1102, 282, 1188, 358), 300) << "the hatch lines";
+    EXPECT_GT(pixelsOf(before, {255, 255, 0}, 560, 528, 700, 548), 150) << "DEMO SITE in filled glyphs";
+    EXPECT_GT(pixelsOf(before, {255, 0, 255}, 1102, 282, 1188, 358), 300) << "the hatch lines";
+    // The title block and the dimension were stamped: gone from the design, burnt into the scan in black.
+    EXPECT_EQ(pixelsOf(after, {255, 255, 0}, 560, 528, 700, 548), 0);
+    EXPECT_GT(pixelsOf(after, {0, 0, 0}, 560, 528, 700, 548), 150) << "DEMO SITE burnt into the scan";
+    EXPECT_EQ(pixelsOf(before, {0, 255, 255}, 100, 90, 700, 110) > 100, true) << "the dimension (cyan) over the scan";
+    EXPECT_EQ(pixelsOf(after, {0, 255, 255}, 100, 90, 700, 110), 0);
 
     // A short account of the session instead of the transcript: each command once, the questions
     // with their answers, the files written (named within OUTDIR).
