@@ -13,7 +13,9 @@ constexpr const char* TASK_ID = "PXMEND";
 
 // Dialogs.
 constexpr int DIALOG_TOOLBOX = 2;
-constexpr int DIALOG_WARNING = 10;  // one-button message box of the display warning
+constexpr int DIALOG_WARNING = 10;   // one-button message box of the display warning
+constexpr int DIALOG_EDIT_WAIT = 7;  // message box with one Continue button: the external editor is done
+constexpr int ACTION_CONTINUE = 1;   // the action of its button
 constexpr int DIALOG_SETTINGS_CHANGED = 144002;
 constexpr int DIALOG_SETTINGS = 144001;
 constexpr int DIALOG_DIRECTORY = 5700;  // the folder chooser (modal)

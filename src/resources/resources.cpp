@@ -201,6 +201,11 @@ const Item warningItems[] = {
     pushButton(1, "OK", ACTIONBUTTON_OK),
 };
 
+// The wait for an external editor: its one button is not OK, so the box is a question, not a notice.
+const Item editWaitItems[] = {
+    pushButton(1, "Continue", rid::ACTION_CONTINUE),
+};
+
 const Item settingsChangedItems[] = {
     pushButton(1, "Save", ACTIONBUTTON_OK),
     pushButton(2, "Save As...", ACTIONBUTTON_SAVEAS),
@@ -415,6 +420,7 @@ const rsc::Dialog dialogs[] = {
     // Closing the tool box by hand unloads the add-on (hook 12).
     {rid::DIALOG_TOOLBOX, RTYPE_ToolBox, "PixelMend", rid::HOOK_TOOLBOX, toolBoxItems},
     {rid::DIALOG_WARNING, RTYPE_DialogBox, "PixelMend", 0, warningItems},
+    {rid::DIALOG_EDIT_WAIT, RTYPE_DialogBox, "Edit Raster Externally", 0, editWaitItems},
     {rid::DIALOG_SETTINGS_CHANGED, RTYPE_DialogBox, "PixelMend Settings", 0, settingsChangedItems},
     {rid::TOOLSETTINGS_COPYMOVE, RTYPE_DialogBox, "Copy / Move Raster Block", 0, copyMoveItems},
     {rid::TOOLSETTINGS_DELETE, RTYPE_DialogBox, "Delete Raster Block", 0, deleteItems},
