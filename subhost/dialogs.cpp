@@ -311,11 +311,9 @@ void focusItem(MSDialog* db, int index) {
     sendItemMessage(db, index, DITEM_MESSAGE_FOCUSIN);
 }
 
-// A user's edit of item index: focus, value given (59), stored (61), state changed (71).
+// A user's edit of item index: value given (59), stored (61), state changed (71).
 void userEdit(MSDialog* db, int index, const MSValueDescr& value, const std::wstring& text) {
     ItemInstance* it = db->items[index].get();
-    focusItem(db, index);
-    if (index >= static_cast<int>(db->items.size()) || db->items[index].get() != it) return;
     const MSValueDescr oldValue = it->value;
     const std::wstring oldText = it->text;
     auto& binding = itemBinding(*it);
@@ -543,6 +541,8 @@ bool itemSet(const std::string& dialog, std::uint32_t type, int id, const std::s
         MSValueDescr newValue;
         std::wstring newText;
         if (!userValue(it, value, newValue, newText, error)) return;
+        focusItem(db, index);
+        if (!validIndex(db, index) || db->items[index].get() != &it) return;
         userEdit(db, index, newValue, newText);
         ok = true;
     });

@@ -163,6 +163,9 @@ TEST_F(Commands, RasterToolsSendsHostKeyin) {
 
 TEST_F(Commands, EveryKeyinReachesARegisteredCommand) {
     start();
+    // The settings commands ask for files and confirmation: every question is declined.
+    subhost::setDefaultAnswer(ACTIONBUTTON_NO);
+    subhost::setCfgVar("PXMEND_PDF_VIEWER", std::string("none"));
     const char* keyins[] = {"PXMEND COPY",
                             "PXMEND MOVE",
                             "PXMEND DELETE",
