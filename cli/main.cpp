@@ -1,5 +1,7 @@
 // The pixelmend command: runs session scripts in the substitute host with the
 // PixelMend add-on, and a demo session on generated sample data.
+#include <dlfcn.h>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -288,6 +290,21 @@ set Backup 0
 set CanvasColor 0,0,255
 set MergePixels 1
 dump settings
+# The settings dialog: the width of line weight 3 on the stamp page changed to 7
+# and cancelled (it stays 4), changed to 6 and kept with OK.
+keyin PXMEND SETTINGS DIALOG
+item 144001 lBox 144001 set 5
+item 144001 lBox 144002 set 3
+item 144001 dTxt 144004 set 7
+item 144001 pBtn 2 press
+keyin PXMEND SETTINGS DIALOG
+item 144001 lBox 144001 set 5
+item 144001 lBox 144002 set 3
+item 144001 dTxt 144004 set 6
+item 144001 pBtn 1 press
+# The manual at the page of Delete (in the PDF viewer when there is a display), and the About box.
+keyin PXMEND HELP TOPIC delete
+keyin PXMEND HELP ABOUT
 # At unload the add-on sees the changed settings and asks: answer Save (3).
 answer 3
 unload
@@ -391,7 +408,8 @@ int runDemo(Args args) {
               << (verbose ? "" : " (pixelmend demo --verbose prints it)") << "\n"
               << "  settings file  : " << (dir / "Pxmend.ini").string() << "\n"
               << "  changed scan   : " << (dir / "scan.tif").string() << " (backup: scan-backup.tif)\n"
-              << "  cropped picture: " << (dir / "photo-cropped.png").string() << " (original photo.png kept)\n";
+              << "  cropped picture: " << (dir / "photo-cropped.png").string() << " (original photo.png kept)\n"
+              << "  manual         : " << (exeFolder() / "Pxmendv8.pdf").string() << "\n";
     if (before && after)
         std::cout << "  picture before : " << (dir / "before.png").string() << "\n"
                   << "  picture after  : " << (dir / "after.png").string() << "\n";
@@ -401,6 +419,24 @@ int runDemo(Args args) {
 }
 
 int runHelp(Args);
+
+// Loads the add-on and prints its version line and build line, as its About box shows them.
+int runVersion(Args) {
+    const std::string app = defaultApp();
+    void* module = ::dlopen(app.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    using Text = const char* (*)();
+    const auto version = module ? reinterpret_cast<Text>(::dlsym(module, "pc_pxmendVersionLine")) : nullptr;
+    const auto build = module ? reinterpret_cast<Text>(::dlsym(module, "pc_pxmendBuildLine")) : nullptr;
+    if (!version || !build) {
+        std::cerr << "pixelmend: cannot read the version of " << app << ": " << (module ? "no version" : ::dlerror())
+                  << "\n";
+        if (module) ::dlclose(module);
+        return 1;
+    }
+    std::cout << "PixelMend " << version() << "\n" << build() << "\n";
+    ::dlclose(module);
+    return 0;
+}
 
 const Subcommand kSubcommands[] = {
     {"session", "session SCRIPT [--answers yes|no] [--app PATH]",
@@ -433,6 +469,7 @@ const Subcommand kSubcommands[] = {
      "straighten each scan by its detected (or the given) skew angle (see deskew --help)", runDeskew},
     {"despeckle", "despeckle FILE... [--size XxY] [--block X,Y,W,H] [options]",
      "remove speckles from each monochrome scan (see despeckle --help)", runDespeckle},
+    {"--version", "--version", "print the add-on's version and build", runVersion},
     {"--help", "--help", "show this help", runHelp},
 };
 
