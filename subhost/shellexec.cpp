@@ -69,7 +69,7 @@ void openWithDialog(const std::string& path) {
 std::intptr_t fileProblem(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return errno == EACCES ? SE_ERR_ACCESSDENIED : SE_ERR_FNF;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno == ENOMEM ? SE_ERR_OOM : SE_ERR_ACCESSDENIED;
     ::close(fd);
     return 0;
