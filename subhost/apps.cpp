@@ -10,6 +10,7 @@
 
 #include "subhost/elements.h"
 #include "subhost/raster/raster.h"
+#include "subhost/shell.h"
 #include "subhost/state.h"
 #include "subhost/undo.h"
 
@@ -214,6 +215,7 @@ void hostReset() {
     raster::closeAll();
     undo::clear();
     elements::clear();
+    shell::clearOpenWithAnswers();
     // Everything that points into the application's resources goes before its module closes.
     state.misc = MiscState{};
     state.tool = ToolState{};

@@ -148,7 +148,7 @@ void v_blockOutlineDynamics(const DPoint3d* point, int /*view*/, int drawMode) {
 
 void v_blockPlace(DPoint3d* out, const DPoint3d* in, const DPoint3d* target, int count) {
     // Delete repeats its area unchanged; copy and move scale and turn it about the base point.
-    const bool plain = activeCommand() == CMD_DELETE;
+    const bool plain = activeCommand() == CMD_DELETE || activeCommand() == CMD_DESPECKLE;
     const double scaleX = plain ? 1.0 : s__globals.ScaleX;
     const double scaleY = plain ? 1.0 : s__globals.ScaleY;
     RotMatrix rotation;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "cleanup/deskew.h"
+#include "cleanup/library.h"
 #include "edit/block.h"
 #include "edit/blockops.h"
 #include "edit/scratch.h"
@@ -130,6 +132,8 @@ void v_addonStateReset() {
     v_blockReset();
     v_blockOpsReset();
     v_stampReset();
+    v_deskewStateReset();
+    v_cleanupLibraryRelease();
     v_commandStatesInstall();
 }
 

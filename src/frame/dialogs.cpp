@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "cleanup/deskew.h"
 #include "edit/resize.h"
 #include "frame/app.h"
 #include "frame/commands.h"
@@ -383,7 +384,7 @@ void v_dialogHooksPublish() {
         {rid::HOOK_RESIZE, &v_resizeHook, nullptr},
         {rid::HOOK_COLOR_SWATCH, &v_colorSwatchHook, nullptr},
         {rid::HOOK_RESIZE_TOGGLES, &v_resizeTogglesHook, nullptr},
-        {rid::HOOK_DESKEW_SETTINGS, &v_unhandledHook, nullptr},
+        {rid::HOOK_DESKEW_SETTINGS, &v_deskewSettingsHook, nullptr},
         {rid::HOOK_HELP_TOOLSETTINGS, &v_helpToolSettingsHook, nullptr},
         {rid::HOOK_COLOR_OPTION, &v_colorOptionHook, nullptr},
     };

@@ -93,8 +93,7 @@ struct HostBuffer {
 void v_dashesParse(const char* text, StampSymbology* out) {
     char copy[64];
     std::snprintf(copy, sizeof copy, "%s", text);
-    char* rest = nullptr;
-    for (char* piece = strtok_r(copy, ",", &rest); piece && out->dashCount < 32; piece = strtok_r(nullptr, ",", &rest))
+    for (char* piece = std::strtok(copy, ","); piece && out->dashCount < 32; piece = std::strtok(nullptr, ","))
         out->dashes[out->dashCount++] = static_cast<std::uint32_t>(std::atoi(piece));
 }
 

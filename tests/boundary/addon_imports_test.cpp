@@ -231,7 +231,10 @@ std::string s_importReason(const std::string& name, const std::set<std::string>&
     const std::string demangled = s_demangled(name);
     if (demangled != name) {
         if (b_cppRuntime(demangled)) return "C++ runtime";
-        return declared.count(s_plainName(demangled)) ? "host" : "";
+        // A destructor belongs to its class: "~ElementHandle" is the host's when "ElementHandle(" is declared.
+        std::string plain = s_plainName(demangled);
+        if (!plain.empty() && plain[0] == '~') plain.erase(0, 1);
+        return declared.count(plain) ? "host" : "";
     }
     if (declared.count(name)) return "host";
     if (k_isoC.count(name) || b_fortifiedIso(name)) return "ISO C";
