@@ -351,9 +351,6 @@ void v_colorOptionHook(DialogItemMessage* message) {
     v_understood(message, true);
 }
 
-// Hooks whose buttons arrive with deskew: every message stays unhandled until then.
-void v_unhandledHook(DialogItemMessage* message) { v_understood(message, false); }
-
 }  // namespace
 
 void v_toolSettingsRefresh() {

@@ -1,10 +1,10 @@
 // The folder chooser (dialog 5700): a folder text and the list of the folders in
 // it; picking a row goes into that folder, OK gives the folder in the text.
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -29,8 +29,9 @@ struct DirectoryChooserState {
 DirectoryChooserState g_chooser;
 
 std::string s_currentFolder() {
-    char buffer[4096];
-    return ::getcwd(buffer, sizeof buffer) ? buffer : "/";
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::current_path(ec);
+    return ec ? "/" : folder.string();
 }
 
 std::string s_withSlash(std::string folder) {
@@ -40,20 +41,15 @@ std::string s_withSlash(std::string folder) {
 
 // The folders inside folder, sorted; false when folder cannot be listed.
 bool b_subfolders(const std::string& folder, std::vector<std::string>* names) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return false;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == ".") continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-            DIR* probe = ::opendir((s_withSlash(folder) + name).c_str());
-            isFolder = probe != nullptr;
-            if (probe) ::closedir(probe);
-        }
-        if (isFolder && names) names->push_back(name);
+    std::error_code ec;
+    std::filesystem::directory_iterator entries(folder, ec);
+    if (ec) return false;
+    if (names && folder != "/") names->push_back("..");
+    for (; entries != std::filesystem::directory_iterator(); entries.increment(ec)) {
+        if (ec) break;
+        std::error_code kind;
+        if (names && entries->is_directory(kind)) names->push_back(entries->path().filename().string());
     }
-    ::closedir(dir);
     if (names) std::sort(names->begin(), names->end());
     return true;
 }
@@ -142,7 +138,14 @@ std::string s_directoryStart(const char* text) {
 }
 
 bool b_folderWritable(const char* folder) {
-    return folder && *folder && b_subfolders(folder, nullptr) && ::access(folder, W_OK | X_OK) == 0;
+    if (!folder || !*folder || !b_subfolders(folder, nullptr)) return false;
+    // A file made and removed again is the one sure answer.
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const std::filesystem::path probe = std::filesystem::path(folder) / (".pxmend-probe-" + std::to_string(stamp));
+    const bool made = static_cast<bool>(std::ofstream(probe));
+    std::error_code ignored;
+    std::filesystem::remove(probe, ignored);
+    return made;
 }
 
 std::string s_directoryResult(const std::string& folder) {
