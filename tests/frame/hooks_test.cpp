@@ -188,8 +188,13 @@ TEST_F(Hooks, ColourOptionWithoutRasterHidesColourItems) {
 
 // ---- Deskew angle and resize apply ----
 
+// The angle is typed in the "Enter manually" mode (the field is off in the others).
 TEST_F(Hooks, DeskewAngleEnablesItsButton) {
-    start("PXMEND DESKEW");
+    writeSettings("FirstRunUnderV10=0\nDontShowV8iWarning=1\nDeskewMode=2\n");
+    openDesign(false);
+    load();
+    subhost::toolSettings(true);
+    keyin("PXMEND DESKEW");
     set("dTxt", 9, "1.5");
     EXPECT_EQ(s__globals.DeskewAngle, 1.5);
     EXPECT_TRUE(on("pBtn", -3));
