@@ -455,6 +455,12 @@ std::int32_t n_stampGather(int countPass) {
     DescriptorOwner boundary(pv_boundaryShape());
     if (g_stamp.stampClip) mdlClip_free(&g_stamp.stampClip);
     mdlClip_getFence(&g_stamp.stampClip);
+    // The boundary's clip goes with the pass, also when the host leaves it early (a question unanswered).
+    struct ClipRelease {
+        ~ClipRelease() {
+            if (g_stamp.stampClip) mdlClip_free(&g_stamp.stampClip);
+        }
+    } clipRelease;
     DRange3d range{};
     if (boundary.descriptor) mdlElement_extractRange(&range, boundary.descriptor);
     g_stamp.countOnly = countPass;
@@ -468,7 +474,6 @@ std::int32_t n_stampGather(int countPass) {
     else if (boundary.descriptor)
         v_gatherScan(range);
     if (countPass && g_stamp.stampCount > 0 && s__globals.DisplayPrompts) v_stampAsk();
-    if (g_stamp.stampClip) mdlClip_free(&g_stamp.stampClip);
     return countPass ? g_stamp.stampCount : g_stamp.stampDone;
 }
 
