@@ -521,9 +521,11 @@ void v_stampElement(MSElementDescr* descriptor, DgnModelRefP modelRef) {
     case TEXT_ELM:
         v_stampText(descriptor, modelRef);
         break;
-    case DIMENSION_ELM:
-        v_stampExpansion(mdlDim_getElementDescr(&result, descriptor, modelRef, 0), result, modelRef);
+    case DIMENSION_ELM: {
+        const int status = mdlDim_getElementDescr(&result, descriptor, modelRef, 0);
+        v_stampExpansion(status, result, modelRef);
         break;
+    }
     case SHARED_CELL_ELM: {
         const int status = mdlSharedCell_toNormalCell(&result, descriptor, modelRef);
         DescriptorOwner owner(result);
@@ -531,9 +533,11 @@ void v_stampElement(MSElementDescr* descriptor, DgnModelRefP modelRef) {
             if (MSElementDescr* first = mdlElmdscr_firstComponent(result)) v_stampChain(first, modelRef);
         break;
     }
-    case MULTILINE_ELM:
-        v_stampExpansion(mdlMline_getElementDescr(&result, descriptor, modelRef, 0), result, modelRef);
+    case MULTILINE_ELM: {
+        const int status = mdlMline_getElementDescr(&result, descriptor, modelRef, 0);
+        v_stampExpansion(status, result, modelRef);
         break;
+    }
     default:
         if (mdlLineStyle_getElementDescr(&result, descriptor, modelRef, 0) == 0)
             v_stampExpansion(0, result, modelRef);

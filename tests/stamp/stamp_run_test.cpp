@@ -248,6 +248,21 @@ TEST_F(StampRunTest, ReferenceElementsStayAndFramesAndSkippedElementsAreIgnored)
 }
 
 // A text is drawn as its glyph outlines, in the element's colour on a colour raster.
+// Elements the host expands into parts (a dimension, a multi-line) are burnt in as those parts.
+TEST_F(StampRunTest, DimensionsAndMultiLinesAreBurntInAsTheirParts) {
+    startMono(nlohmann::json::array(
+        {{{"type", "dimension"}, {"points", {{20, 30}, {180, 30}}}, {"offset", 20}, {"height", 10}, {"arrow", 6}},
+         {{"type", "multiLine"}, {"points", {{20, 80}, {180, 80}}}, {"lines", {{{"offset", -4}}, {{"offset", 4}}}}}}));
+    stamp();
+    const img::Image image = onDisk();
+    EXPECT_EQ(elementCount(), 0u);
+    // The dimension line lies 20 above its points, the multi-line's two lines 4 either side of its own.
+    EXPECT_TRUE(ink(image, 100, 100 - 50));
+    EXPECT_TRUE(ink(image, 100, 100 - 76) || ink(image, 100, 100 - 77));
+    EXPECT_TRUE(ink(image, 100, 100 - 84) || ink(image, 100, 100 - 85));
+    EXPECT_FALSE(ink(image, 100, 100 - 80));
+}
+
 TEST_F(StampRunTest, TextOnAColourRasterTakesTheElementsColour) {
     img::Image rgb = img::makeImage(200, 100, img::ColorMode::Rgb).image;
     std::fill(rgb.pixels.begin(), rgb.pixels.end(), std::uint8_t(255));
