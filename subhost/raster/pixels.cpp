@@ -230,31 +230,79 @@ void transfer(imagefile::Image& image, const DgnRaster& raster, const Placement&
 struct Region {
     std::size_t row0 = 0, rows = 0, byte0 = 0, bytes = 0;
 
+    const std::uint8_t* row(const imagefile::Image& image, std::size_t r) const {
+        return image.pixels.data() + (row0 + r) * image.stride + byte0;
+    }
     std::vector<std::uint8_t> save(const imagefile::Image& image) const {
         std::vector<std::uint8_t> out(rows * bytes);
-        for (std::size_t r = 0; r < rows; ++r)
-            std::memcpy(out.data() + r * bytes, image.pixels.data() + (row0 + r) * image.stride + byte0, bytes);
+        for (std::size_t r = 0; r < rows; ++r) std::memcpy(out.data() + r * bytes, row(image, r), bytes);
         return out;
     }
-    bool restore(imagefile::Image& image, const std::vector<std::uint8_t>& saved) const {
-        if ((row0 + rows) * image.stride > image.pixels.size() || byte0 + bytes > image.stride) return false;
-        for (std::size_t r = 0; r < rows; ++r)
-            std::memcpy(image.pixels.data() + (row0 + r) * image.stride + byte0, saved.data() + r * bytes, bytes);
+};
+
+// The bytes of a region that one write changed, as runs within rows, with the bytes of the side not
+// now in the image: before the write at first, after it once undone. Undo and redo swap them with the
+// image's. An edit that burns a few lines into a whole A0 sheet keeps a few hundred kilobytes instead
+// of two copies of the sheet.
+struct ChangedBytes {
+    struct Run {
+        std::uint32_t row;     // row within the region
+        std::uint32_t offset;  // byte within the row
+        std::uint32_t length;
+    };
+    std::vector<Run> runs;
+    std::vector<std::uint8_t> kept;  // the runs' bytes, one after another
+    bool keepsBefore = true;         // kept holds the bytes before the write (it is not undone)
+
+    bool empty() const { return runs.empty(); }
+    std::size_t firstRow() const { return runs.front().row; }
+    std::size_t lastRow() const { return runs.back().row; }
+
+    // Swaps the kept bytes with the image's; false when the image no longer has the region.
+    bool swap(imagefile::Image& image, const Region& region) {
+        if ((region.row0 + region.rows) * image.stride > image.pixels.size() ||
+            region.byte0 + region.bytes > image.stride)
+            return false;
+        std::uint8_t* bytes = kept.data();
+        for (const Run& run : runs) {
+            std::uint8_t* at = image.pixels.data() + (region.row0 + run.row) * image.stride + region.byte0 + run.offset;
+            std::swap_ranges(at, at + run.length, bytes);
+            bytes += run.length;
+        }
+        keepsBefore = !keepsBefore;
         return true;
     }
 };
 
-// Takes a file, a region and its bytes before and after a write, notes the rows between the first
-// and the last that differ as changed (a write-back re-codes those alone where it can).
-void markChangedRows(RasterFile& file, const Region& region, const std::vector<std::uint8_t>& before,
-                     const std::vector<std::uint8_t>& after) {
-    auto differs = [&](std::size_t r) {
-        return std::memcmp(before.data() + r * region.bytes, after.data() + r * region.bytes, region.bytes) != 0;
-    };
-    std::size_t first = 0, last = region.rows;
-    while (first < region.rows && !differs(first)) ++first;
-    while (last > first && !differs(last - 1)) --last;
-    if (first < last) file.changed.add(static_cast<int>(region.row0 + first), static_cast<int>(region.row0 + last - 1));
+// Takes the region's bytes saved before a write (consumed: its storage becomes the kept bytes) and the
+// image after it; gives the runs that differ. Runs a few bytes apart are joined so that scattered pixels
+// do not cost a run each.
+ChangedBytes changedBytes(const Region& region, std::vector<std::uint8_t>&& saved, const imagefile::Image& image) {
+    constexpr std::size_t kJoin = 12;
+    ChangedBytes out;
+    std::size_t kept = 0;  // the kept bytes are moved to the front of saved: never past what is still read
+    for (std::size_t r = 0; r < region.rows; ++r) {
+        const std::uint8_t* was = saved.data() + r * region.bytes;
+        const std::uint8_t* now = region.row(image, r);
+        if (std::memcmp(was, now, region.bytes) == 0) continue;
+        std::size_t c = 0;
+        while (c < region.bytes) {
+            while (c < region.bytes && was[c] == now[c]) ++c;
+            if (c == region.bytes) break;
+            std::size_t end = c + 1, same = 0;
+            for (; end < region.bytes && same <= kJoin; ++end) same = was[end] == now[end] ? same + 1 : 0;
+            end -= same;
+            out.runs.push_back({std::uint32_t(r), std::uint32_t(c), std::uint32_t(end - c)});
+            std::memmove(saved.data() + kept, was + c, end - c);
+            kept += end - c;
+            c = end;
+        }
+    }
+    saved.resize(kept);
+    if (kept < saved.capacity() / 2) saved.shrink_to_fit();
+    out.kept = std::move(saved);
+    if (out.runs.size() < out.runs.capacity() / 2) out.runs.shrink_to_fit();
+    return out;
 }
 
 // Checks the call and gives the decoded image and the buffer's shape.
@@ -310,14 +358,21 @@ int setBlock(DgnRaster& raster, const std::uint8_t* buffer, int length, const Pi
         region.byte0 = std::size_t(c0) * bpp;
         region.bytes = std::size_t(c1 - c0) * bpp;
     }
-    auto before = std::make_shared<std::vector<std::uint8_t>>(region.save(*image));
+    std::vector<std::uint8_t> saved = region.save(*image);
     transfer(*image, raster, p, size, shape, const_cast<std::uint8_t*>(buffer), false);
-    auto after = std::make_shared<std::vector<std::uint8_t>>(region.save(*image));
-    if (*before == *after) return SUCCESS;  // nothing changed: no write-back, nothing to undo
+    auto changes = std::make_shared<ChangedBytes>(changedBytes(region, std::move(saved), *image));
+    if (changes->empty()) return SUCCESS;  // nothing changed: no write-back, nothing to undo
     raster.file->dirty = raster.file->touched = true;
-    markChangedRows(*raster.file, region, *before, *after);
+    // The rows between the first and the last that differ are noted as changed (a write-back re-codes
+    // those alone where it can).
+    const int first = static_cast<int>(region.row0 + changes->firstRow());
+    const int last = static_cast<int>(region.row0 + changes->lastRow());
+    raster.file->changed.add(first, last);
     DgnRaster* handle = &raster;
-    auto restore = [handle, region](const std::vector<std::uint8_t>& saved) {
+    // Undo puts the bytes before the write back, redo those after it; a step that could not be made
+    // (the file gone) leaves the kept side as it was, so the next one still puts back the right bytes.
+    auto swapBack = [handle, region, changes, first, last](bool undoing) {
+        if (changes->keepsBefore != undoing) return;
         std::string error;
         if (!handle->file) handle->file = openFile(handle->path, &error);  // closed since: open it again
         if (!handle->file) {
@@ -328,11 +383,11 @@ int setBlock(DgnRaster& raster, const std::uint8_t* buffer, int length, const Pi
             return;
         }
         if (!ensureDecoded(*handle->file, &error)) return;  // it says why in the message centre
-        if (!region.restore(*handle->file->image, saved)) return;
+        if (!changes->swap(*handle->file->image, region)) return;
         handle->file->dirty = handle->file->touched = true;
-        handle->file->changed.add(static_cast<int>(region.row0), static_cast<int>(region.row0 + region.rows - 1));
+        handle->file->changed.add(first, last);
     };
-    undo::record([restore, before] { restore(*before); }, [restore, after] { restore(*after); }, "pixels");
+    undo::record([swapBack] { swapBack(true); }, [swapBack] { swapBack(false); }, "pixels");
     return SUCCESS;
 }
 
