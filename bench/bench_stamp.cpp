@@ -7,7 +7,7 @@
 //                 pixel beforehand, pens of the default weights, filled shapes filled) into a 1-bit
 //                 CAIRO_FORMAT_A1 surface of the sheet's size, without antialiasing: the bar
 //   writeBack:    the stamped sheet written back to its G4 TIFF (timed once, printed at the end)
-// Peak memory (VmHWM) of the process is printed at the end.
+// Peak memory (VmHWM) of the stamp run, counted from after the sheet's generation, is printed at the end.
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 #include <unistd.h>
@@ -41,6 +41,7 @@ struct BenchStamp {
     std::string design;
     double writeBackMs = 0;
     double stampPeakMiB = 0;
+    double writeBackPeakMiB = 0;
     ~BenchStamp() {
         std::error_code ec;
         if (!dir.empty()) fs::remove_all(dir, ec);
@@ -91,16 +92,21 @@ void stampOnce() {
 }
 
 double peakMiB();
+void resetPeak();
 
 void BM_Stamp(benchmark::State& state) {
+    designFile();
+    resetPeak();  // the sheet's generation is not part of the stamp's memory
     startHost();
     stampOnce();  // the first run loads the raster's record and decodes the sheet
     for (auto _ : state) stampOnce();
+    bench.stampPeakMiB = peakMiB();
+    resetPeak();
     const auto start = std::chrono::steady_clock::now();
     std::string error;
     if (!subhost::saveDesign(&error)) fail(error);
     bench.writeBackMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    bench.stampPeakMiB = peakMiB();
+    bench.writeBackPeakMiB = peakMiB();
     subhost::setDefaultAnswer(ACTIONBUTTON_NO);
     subhost::unloadApplication(0);
     subhost::hostReset();
@@ -178,6 +184,9 @@ double peakMiB() {
     return 0;
 }
 
+// Starts the peak resident memory (VmHWM) afresh from the present resident size.
+void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,8 +195,8 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     std::printf(
-        "write-back of the stamped sheet: %.0f ms; peak memory of the stamp run (sheet, design and "
-        "add-on): %.0f MiB\n",
-        bench.writeBackMs, bench.stampPeakMiB);
+        "peak memory of the stamp run (sheet, design and add-on): %.0f MiB\n"
+        "write-back of the stamped sheet: %.0f ms, peak memory during it %.0f MiB\n",
+        bench.stampPeakMiB, bench.writeBackMs, bench.writeBackPeakMiB);
     return 0;
 }
