@@ -18,9 +18,33 @@ namespace subhost {
 namespace {
 
 constexpr std::uintmax_t kMaxDesignBytes = 16u << 20;
-// Deepest nesting of arrays and objects a design may have; checked while parsing, before anything
+// Deepest nesting of arrays and objects a design may have; checked on the text before parsing, before anything
 // that walks the document recursively (copies, element parsing) can touch it.
 constexpr int kMaxDesignDepth = 64;
+
+// Takes JSON text; gives the deepest nesting of its arrays and objects (strings skipped), in one pass.
+// Invalid text is measured as far as it goes: the parser refuses it afterwards.
+int nestingDepth(const std::string& text) {
+    int depth = 0, deepest = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
 constexpr std::size_t kMaxViews = 8;
 
 using nlohmann::json;
@@ -69,18 +93,13 @@ std::optional<json> readDesignFile(const std::string& path, std::string* problem
     }
     std::stringstream text;
     text << in.rdbuf();
-    // The parser itself keeps its own stack; the callback drops everything below the depth limit, so
-    // that a hostile file never becomes a deep tree.
-    bool tooDeep = false;
-    const json::parser_callback_t limitDepth = [&tooDeep](int depth, json::parse_event_t, json&) {
-        if (depth > kMaxDesignDepth) tooDeep = true;
-        return !tooDeep;
-    };
-    json doc = json::parse(text.str(), limitDepth, false);
-    if (tooDeep) {
+    // A hostile file must never become a deep tree: its nesting is measured on the text first.
+    const std::string content = text.str();
+    if (nestingDepth(content) > kMaxDesignDepth) {
         *problem = "nested deeper than the " + std::to_string(kMaxDesignDepth) + " levels a design may have";
         return std::nullopt;
     }
+    json doc = json::parse(content, nullptr, false);
     if (doc.is_discarded()) {
         *problem = "not valid JSON";
         return std::nullopt;

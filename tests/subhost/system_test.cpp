@@ -76,8 +76,10 @@ TEST_F(HostTest, BadDesignFilesAreRefusedNamingFileAndProblem) {
         {"{\"views\": [{\"origin\": [1, 2]}]}", "origin"},
         {"{\"views\": [{},{},{},{},{},{},{},{},{}]}", "too many views"},
         {"{\"colorTable\": [[1, 2, 256]]}", "colorTable"},
-        // Nested 300 000 deep: refused while parsing, before anything recursive can overflow the stack.
+        // Nested 300 000 deep: refused before parsing, before anything recursive can overflow the stack.
         {"{\"elements\": " + std::string(300000, '[') + std::string(300000, ']') + "}", "the 64 levels"},
+        // Brackets inside strings (after an escaped quote too) are text, not nesting.
+        {"{\"name\": \"\\\"" + std::string(100, '[') + "\", \"readOnly\": \"yes\"}", "readOnly"},
     };
     load();
     for (const auto& c : cases) {
