@@ -2,14 +2,16 @@
 // every figure sees the same machine load:
 //   A  - pixelmend delete on 16 busy A0 sheets, --jobs 1;
 //   B  - the same with --jobs 2;
-//   S1 - pixelmend delete on one sheet alone;
-//   S2 - two such single-file runs on two files started side by side (wall time of the pair).
-// The floor's speed-up is 2*S1/S2 (what two independent processes gain on this machine now); B's
-// speed-up over A is given as a share of it. Each pass starts from fresh copies of the sheets (the
-// command edits in place; copying is not timed), with Backup=0 so that passes do not fill the disk
-// with backups. Each measurement is repeated (3 times unless --runs says) and the median reported.
-// Memory: the resident sizes of all processes of the command's tree, read from /proc every 20 ms and
-// summed; the highest sum is the peak of all workers together.
+//   S1 - pixelmend delete on one sheet alone: as many single-file runs one after the other as the
+//        batch has files, S1 their mean;
+//   S2 - two such single-file runs on two files started side by side (wall time of the pair): half
+//        as many pairs one after the other, S2 their mean.
+// The floor's speed-up is 2*S1/S2 (what two independent processes gain on this machine now, taken
+// over as long a time as a batch takes); B's speed-up over A is given as a share of it. Each pass starts from fresh
+// copies of the sheets (the command edits in place; copying is not timed), with Backup=0 so that passes do not fill the
+// disk with backups. Each measurement is repeated (3 times unless --runs says) and the median reported. Memory: the
+// resident sizes of all processes of the command's tree, read from /proc every 20 ms and summed; the highest sum is the
+// peak of all workers together.
 //   bench_batch [--tiny] [--runs N] [--json FILE]
 // --tiny: four 2000 x 2000 sheets instead of sixteen A0 ones (a quick check that the benchmark works).
 #include <sys/wait.h>
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -39,6 +42,13 @@ using pxbench::SideBySide;
 
 constexpr double kPassLimitSeconds = 1800;  // a pass that takes longer has hung: it is killed
 
+// What one pass measured: its groups of programs, run one group after another.
+struct Pass {
+    double seconds = 0;            // the sum of the groups' wall times
+    double peakMiB = 0;            // the highest of the groups' peaks (all processes of a group summed)
+    double largestProcessMiB = 0;  // wait4's largest single process of the pass
+};
+
 // The run's settings, work folder and what it measured.
 struct BenchBatch {
     bool tiny = false;
@@ -51,7 +61,7 @@ struct BenchBatch {
     fs::path work;
     fs::path pristine;
     std::string loadStart, loadEnd;
-    std::map<std::string, std::vector<SideBySide>> passes;  // "A", "B", "S1", "S2" -> one per round
+    std::map<std::string, std::vector<Pass>> passes;  // "A", "B", "S1", "S2" -> one per round
 };
 BenchBatch bench;
 
@@ -184,39 +194,59 @@ void checkPass(const std::string& name, const SideBySide& pass, const std::vecto
     fail("pass " + name + ": " + why + "\n" + log);
 }
 
-// Runs one pass: fresh copies in one folder per program, the programs side by side, checked.
-void runPass(const std::string& name, const std::vector<int>& filesPerProgram, int jobs) {
-    std::vector<Launch> launches;
-    std::vector<std::string> all;
-    for (std::size_t i = 0; i < filesPerProgram.size(); ++i) {
-        // A folder per program: each finds its own default journal beside its first file.
-        const fs::path folder = bench.work / (name + "-" + std::to_string(i + 1));
-        const std::vector<std::string> files = freshCopies(folder, filesPerProgram[i]);
-        all.insert(all.end(), files.begin(), files.end());
-        launches.push_back(deleteLaunch(files, jobs, bench.work / (name + "-" + std::to_string(i + 1) + ".log")));
+// Runs one pass: `groups` groups one after another, each of `programs` programs side by side on
+// `filesEach` fresh copies (a folder per program, so that each finds its own default journal beside its
+// first file; all copies are made before the first group starts); every group checked.
+void runPass(const std::string& name, int groups, int programs, int filesEach, int jobs) {
+    std::vector<std::vector<Launch>> launches(groups);
+    std::vector<std::vector<std::string>> files(groups);
+    for (int g = 0; g < groups; ++g)
+        for (int p = 0; p < programs; ++p) {
+            const std::string id = name + "-" + std::to_string(g + 1) + "-" + std::to_string(p + 1);
+            const std::vector<std::string> copies = freshCopies(bench.work / id, filesEach);
+            files[g].insert(files[g].end(), copies.begin(), copies.end());
+            launches[g].push_back(deleteLaunch(copies, jobs, bench.work / (id + ".log")));
+        }
+    Pass pass;
+    for (int g = 0; g < groups; ++g) {
+        const SideBySide group = pxbench::runSideBySide(launches[g], kPassLimitSeconds);
+        checkPass(name, group, launches[g], files[g]);
+        pass.seconds += group.wallSeconds;
+        pass.peakMiB = std::max(pass.peakMiB, group.peakMiB);
+        for (const auto& run : group.runs) pass.largestProcessMiB = std::max(pass.largestProcessMiB, run.maxrssMiB);
     }
-    const SideBySide pass = pxbench::runSideBySide(launches, kPassLimitSeconds);
-    checkPass(name, pass, launches, all);
     bench.passes[name].push_back(pass);
 }
 
-// One round: the single-file runs, then the batches, back to back.
-void runRound() {
-    runPass("S1", {1}, 0);
-    runPass("S2", {1, 1}, 0);
-    runPass("A", {bench.files}, bench.hasJobs ? 1 : 0);
-    if (bench.hasJobs) runPass("B", {bench.files}, 2);
+// One round, its passes back to back: the floor's single-file runs one after the other (S1, as many
+// as the batch has files) and in pairs side by side (S2), and the batches with one and two jobs.
+// Every other round runs them in reverse order, so that a load that grows or falls during the run
+// weighs on the first and the last pass alike.
+void runRound(int round) {
+    const std::vector<std::function<void()>> passes = {
+        [] { runPass("S1", bench.files, 1, 1, 0); },
+        [] { runPass("A", 1, 1, bench.files, bench.hasJobs ? 1 : 0); },
+        [] { runPass("S2", bench.files / 2, 2, 1, 0); },
+        [] {
+            if (bench.hasJobs) runPass("B", 1, 1, bench.files, 2);
+        },
+    };
+    if (round % 2)
+        for (const auto& pass : passes) pass();
+    else
+        for (auto pass = passes.rbegin(); pass != passes.rend(); ++pass) (*pass)();
 }
 
+// Each round's figure of a pass: A and B their whole time, S1 the time of one file, S2 of one pair.
 std::vector<double> wallTimes(const std::string& name) {
+    const double runsPerPass = name == "S1" ? bench.files : name == "S2" ? bench.files / 2 : 1;
     std::vector<double> out;
-    for (const SideBySide& pass : bench.passes[name]) out.push_back(pass.wallSeconds);
+    for (const Pass& pass : bench.passes[name]) out.push_back(pass.seconds / runsPerPass);
     return out;
 }
-
 std::vector<double> peaks(const std::string& name) {
     std::vector<double> out;
-    for (const SideBySide& pass : bench.passes[name]) out.push_back(pass.peakMiB);
+    for (const Pass& pass : bench.passes[name]) out.push_back(pass.peakMiB);
     return out;
 }
 
@@ -261,8 +291,10 @@ void printTable(const Ratios& r) {
     const std::string aLabel = bench.hasJobs ? "A  --jobs 1, all files" : "A  all files (no --jobs yet)";
     printRow(aLabel.c_str(), wallTimes("A"), "s");
     if (bench.hasJobs) printRow("B  --jobs 2, all files", wallTimes("B"), "s");
-    printRow("S1 one file alone", wallTimes("S1"), "s");
-    printRow("S2 two files side by side", wallTimes("S2"), "s");
+    const std::string s1Label = "S1 one file alone (mean of " + std::to_string(bench.files) + ")";
+    const std::string s2Label = "S2 two side by side (mean of " + std::to_string(bench.files / 2) + ")";
+    printRow(s1Label.c_str(), wallTimes("S1"), "s");
+    printRow(s2Label.c_str(), wallTimes("S2"), "s");
     printRow("peak memory A (sum of RSS)", peaks("A"), "MiB");
     if (bench.hasJobs) printRow("peak memory B (sum of RSS)", peaks("B"), "MiB");
     printRow("peak memory S1", peaks("S1"), "MiB");
@@ -292,10 +324,9 @@ nlohmann::json passJson(const std::string& name) {
     j["seconds"] = wallTimes(name);
     j["median_seconds"] = pxbench::median(wallTimes(name));
     j["peak_mib"] = peaks(name);
-    std::vector<double> maxrss;
-    for (const SideBySide& pass : bench.passes[name])
-        for (const auto& run : pass.runs) maxrss.push_back(run.maxrssMiB);
-    j["largest_process_mib"] = maxrss;
+    std::vector<double> largest;
+    for (const Pass& pass : bench.passes[name]) largest.push_back(pass.largestProcessMiB);
+    j["largest_process_mib"] = largest;
     return j;
 }
 
@@ -351,7 +382,7 @@ void runBenchmark() {
     for (int round = 1; round <= bench.runs; ++round) {
         std::printf("round %d of %d\n", round, bench.runs);
         std::fflush(stdout);
-        runRound();
+        runRound(round);
     }
     bench.loadEnd = pxbench::loadAverage();
     const Ratios r = ratios();
