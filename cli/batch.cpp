@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "cli/batch_events.h"
+#include "cli/batch_inputs.h"
+#include "cli/batch_run.h"
 #include "cli/commands.h"
 #include "subhost/host.h"
 #include "subhost/imagefile/imagefile.h"
@@ -47,7 +49,8 @@ struct BatchOptions {
     std::string appPath;                                      // --app PATH
     bool verbose = false;                                     // --verbose: transcript events on stderr
     bool acceptDamaged = false;                               // --accept-damaged: edit files with damaged pixel data
-    std::vector<std::string> files;
+    std::vector<std::string> files;                           // files and folders
+    RunnerOptions runner;                                     // how the files are run
 };
 
 // One batch command: its name, the add-on's key-in, the options it needs, the settings it
@@ -65,6 +68,8 @@ struct BatchCommand {
     // Resize: the amounts typed after the key-in, and the key-in that applies them (null: none).
     bool needsAdd = false;
     const char* applyKeyin = nullptr;
+    // A worker's peak memory per byte of the decoded image (measured on A0 sheets).
+    double memoryFactor = 3.0;
 };
 
 // Pixel (x, y down from the top) -> design point (y up from the lower-left corner); pixel edges
@@ -140,12 +145,21 @@ const char* kBatchHelp =
     "  --verbose             every host event of the run on stderr\n"
     "  --accept-damaged      edit files whose pixel data is damaged (else refused with the reason);\n"
     "                        what cannot be decoded is white (a palette image's lightest colour)\n"
+    "%s"
     "Exit code 0 when no file failed (a file the command leaves as it was is reported unchanged),\n"
     "1 when any file failed (the reason is given per file; a failed file is left as it was),\n"
-    "2 for a usage error or when the add-on cannot be loaded.";
+    "2 for a usage error or when the add-on cannot be loaded, 130 when stopped by Ctrl-C (143 by\n"
+    "SIGTERM: the files being worked on are finished first).";
+
+// The help text with the runner's options in it.
+std::string batchHelp() {
+    std::string help = kBatchHelp;
+    help.replace(help.find("%s"), 2, kRunnerHelp);
+    return help;
+}
 
 int batchUsage(const std::string& message) {
-    std::cerr << "pixelmend: " << message << "\n" << kBatchHelp << "\n";
+    std::cerr << "pixelmend: " << message << "\n" << batchHelp() << "\n";
     return 2;
 }
 
@@ -188,7 +202,10 @@ std::optional<std::string> parseOptions(Args args, BatchOptions& o) {
             if (i + 1 >= args.size()) return std::nullopt;
             return args[++i];
         };
-        if (a == "--") {
+        std::string problem;
+        if (takeRunnerOption(args, i, o.runner, &problem)) {
+            if (!problem.empty()) return problem;
+        } else if (a == "--") {
             filesOnly = true;
         } else if (a == "--block") {
             const auto v = value();
@@ -236,7 +253,7 @@ std::optional<std::string> parseOptions(Args args, BatchOptions& o) {
 
 // Checks the options against what the command needs; the error message when they do not fit.
 std::optional<std::string> checkOptions(const BatchCommand& command, BatchOptions& o) {
-    if (o.files.empty()) return std::string(command.name) + " needs at least one FILE";
+    if (o.files.empty() && o.runner.filesFrom.empty()) return std::string(command.name) + " needs at least one FILE";
     if (command.needsBlock && !o.block) return std::string(command.name) + " needs --block X,Y,W,H";
     if (command.needsTo && !o.to) return std::string(command.name) + " needs --to X,Y";
     if (!command.needsTo && o.to) return std::string(command.name) + " takes no --to";
@@ -254,24 +271,6 @@ std::optional<std::string> checkOptions(const BatchCommand& command, BatchOption
     }
     if (o.appPath.empty()) o.appPath = defaultApp();
     return std::nullopt;
-}
-
-// A file's identity and state on disk, to tell whether a run changed it.
-struct FileStamp {
-    bool exists = false;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-    bool operator==(const FileStamp& o) const {
-        return exists == o.exists && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
-               modified.tv_nsec == o.modified.tv_nsec;
-    }
-};
-
-FileStamp stampOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return {};
-    return FileStamp{true, st.st_ino, st.st_size, st.st_mtim};
 }
 
 // The file as it was before the run, held by a hidden hard link beside it (no copy, whatever its
@@ -300,18 +299,6 @@ private:
     fs::path file_;
     fs::path link_;
 };
-
-// The names in the file's folder that the add-on's derived names start with ("scan-..." for scan.tif).
-std::set<std::string> derivedNames(const fs::path& file) {
-    std::set<std::string> names;
-    const std::string prefix = file.stem().string() + "-";
-    std::error_code ec;
-    for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.compare(0, prefix.size(), prefix) == 0) names.insert(name);
-    }
-    return names;
-}
 
 // What happened to one file.
 struct FileOutcome {
@@ -463,6 +450,54 @@ FileOutcome runOnFile(const BatchCommand& command, const BatchOptions& o, const 
     return out;
 }
 
+// The options that change what a run does to a file, in a fixed order: a run with other ones
+// keeps a journal section of its own.
+nlohmann::json identityOf(const BatchCommand& command, const BatchOptions& o) {
+    nlohmann::json id = {{"command", command.name}};
+    if (o.block) id["block"] = {o.block->x, o.block->y, o.block->width, o.block->height};
+    if (o.to) id["to"] = {o.to->first, o.to->second};
+    if (o.add) id["add"] = *o.add;
+    if (o.answer) id["answer"] = *o.answer == 6 ? "yes" : "no";
+    if (!o.settingsFile.empty()) id["settings"] = o.settingsFile;
+    if (o.acceptDamaged) id["acceptDamaged"] = true;
+    nlohmann::json fields = nlohmann::json::array();
+    for (const auto& [field, value] : o.fields) fields.push_back(field + "=" + value);
+    if (!fields.empty()) id["set"] = fields;
+    return id;
+}
+
+// What --dry-run says is done to each file: the command and its options.
+std::string planOf(const BatchCommand& command, const BatchOptions& o) {
+    std::string plan = command.name;
+    auto list = [](const std::vector<long>& v) {
+        std::string text;
+        for (long n : v) text += (text.empty() ? "" : ",") + std::to_string(n);
+        return text;
+    };
+    if (o.block) plan += " --block " + list({o.block->x, o.block->y, o.block->width, o.block->height});
+    if (o.to) plan += " --to " + list({o.to->first, o.to->second});
+    if (o.add) plan += " --add " + list(*o.add);
+    if (o.answer) plan += *o.answer == 6 ? " --yes" : " --no";
+    for (const auto& [field, value] : o.fields) plan += " --set " + field + "=" + value;
+    return plan;
+}
+
+// Runs one file in a worker: its outcome as the runner takes it.
+WorkOutcome workOn(const BatchCommand& command, const BatchOptions& o, const std::string& file) {
+    WorkOutcome w;
+    try {
+        const FileOutcome out = runOnFile(command, o, file);
+        w.result = !out.ok ? "failed" : out.changed ? "done" : "unchanged";
+        w.found = out.found;
+        w.detail = out.detail;
+        w.reason = out.reason;
+    } catch (const RunError& e) {
+        w.result = "failed";
+        w.fatal = e.message;
+    }
+    return w;
+}
+
 }  // namespace
 
 int runBatch(const std::string& name, Args args) {
@@ -471,45 +506,21 @@ int runBatch(const std::string& name, Args args) {
         if (name == c.name) command = &c;
     if (!command) return usageError("unknown batch command " + name);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-        std::cout << kBatchHelp << "\n";
+        std::cout << batchHelp() << "\n";
         return 0;
     }
     BatchOptions options;
     if (auto problem = parseOptions(args, options)) return batchUsage(*problem);
     if (auto problem = checkOptions(*command, options)) return batchUsage(*problem);
 
-    std::vector<std::string> failed;
-    std::size_t changed = 0, unchanged = 0;
-    for (const std::string& file : options.files) {
-        FileOutcome outcome;
-        try {
-            outcome = runOnFile(*command, options, file);
-        } catch (const RunError& e) {
-            std::cerr << "pixelmend: " << name << ": " << e.message << "\n";
-            return 2;
-        }
-        std::cout << name << " " << file << ": " << (outcome.found.empty() ? "" : outcome.found + ", ");
-        if (outcome.ok && !outcome.changed) {
-            ++unchanged;
-            std::cout << "unchanged (" << outcome.detail << ")\n";
-        } else if (outcome.ok) {
-            ++changed;
-            std::cout << "done" << (outcome.detail.empty() ? "" : " (" + outcome.detail + ")") << "\n";
-        } else {
-            failed.push_back(file);
-            std::cout << "FAILED: " << outcome.reason << (outcome.detail.empty() ? "" : " (" + outcome.detail + ")")
-                      << "\n";
-        }
-        std::cout.flush();
-    }
-    std::cout << name << ": " << changed << " of " << options.files.size() << " file(s) changed";
-    if (unchanged) std::cout << ", " << unchanged << " unchanged";
-    if (!failed.empty()) {
-        std::cout << "; failed:";
-        for (const std::string& f : failed) std::cout << " " << f;
-    }
-    std::cout << "\n";
-    return failed.empty() ? 0 : 1;
+    BatchJob job;
+    job.command = name;
+    job.identity = identityOf(*command, options);
+    job.inputs = options.files;
+    job.plan = planOf(*command, options);
+    job.memoryFactor = command->memoryFactor;
+    job.work = [command, &options](const std::string& file) { return workOn(*command, options, file); };
+    return runJob(job, options.runner);
 }
 
 }  // namespace pixelmend
