@@ -228,8 +228,9 @@ bool writeSampleRasters(const fs::path& dir) {
 const char* kDemoScript = R"(# PixelMend demo: a design with a scanned drawing (scan.tif) and a colour
 # picture (photo.png) attached. PixelMend straightens the scan and removes its
 # dust, deletes, copies and moves blocks of it, crops the picture into a new
-# file, burns its vector title block and a dimension into the scan, then has
-# its settings changed and saves them when it is unloaded.
+# file and gives it a margin, attaches and detaches a scratch area, burns its
+# vector title block and a dimension into the scan, then has its settings
+# changed and saves them when it is unloaded.
 cfg PXMEND_SETTINGS Pxmend.ini
 design demo-design.json
 dump rasters
@@ -272,6 +273,27 @@ point 2200 340
 point 1800 60
 undo
 redo
+# Resize the cropped picture: a white margin of 20 pixels on every side, written
+# into photo-cropped.png; the picture's pixels stay where they were in the design.
+set CanvasAuto 0
+set CanvasColor 255,255,255
+keyin PXMEND RESIZE
+point 2000 200
+set ResizeRowsEnd 20
+set ResizeRowsStart 20
+set ResizeColumnsStart 20
+set ResizeColumnsEnd 20
+keyin PXMEND RESIZE APPLY
+set CanvasAuto 1
+# A scratch area: a blank raster of the scan's size and colour mode
+# (demo-site_pxmend_scratch.tif beside the design), placed by two corners, then
+# detached; its file stays on disk.
+keyin PXMEND SCRATCH ATTACH
+point 800 550
+point 1700 420
+point 1860 530
+dump rasters
+keyin PXMEND SCRATCH DETACH
 # Stamp the title block (a cell with text) and the dimension into the scan where
 # its old title block was: select them, pick the scan, answer the question. They
 # leave the design; their pixels stay in scan.tif.
@@ -408,7 +430,10 @@ int runDemo(Args args) {
               << (verbose ? "" : " (pixelmend demo --verbose prints it)") << "\n"
               << "  settings file  : " << (dir / "Pxmend.ini").string() << "\n"
               << "  changed scan   : " << (dir / "scan.tif").string() << " (backup: scan-backup.tif)\n"
-              << "  cropped picture: " << (dir / "photo-cropped.png").string() << " (original photo.png kept)\n"
+              << "  cropped picture: " << (dir / "photo-cropped.png").string()
+              << " (original photo.png kept; resized with a white margin of 20 pixels)\n"
+              << "  scratch area   : " << (dir / "demo-site_pxmend_scratch.tif").string()
+              << " (attached, then detached; the file stays)\n"
               << "  manual         : " << (exeFolder() / "Pxmendv8.pdf").string() << "\n";
     if (before && after)
         std::cout << "  picture before : " << (dir / "before.png").string() << "\n"

@@ -190,7 +190,45 @@ TEST_F(CliTest, DemoWritesItsFilesAndRuns) {
     EXPECT_EQ(count("  wrote scan.tif"), 1);
     EXPECT_EQ(count("design demo-site.dgn saved to demo-design.json"), 1);
     EXPECT_EQ(count("undo (1 step)"), 1);
-    EXPECT_LT(lines.size(), 60u);
+    EXPECT_LT(lines.size(), 70u);
+
+    // The cropped picture (400 x 280 pixels from photo.png's column 100, row 60) took a white margin of 20
+    // pixels on every side in place, and its attachment grew outward: the old pixels did not move.
+    const auto resized = subhost::imagefile::readImage((dir / "demo" / "photo-cropped.png").string());
+    ASSERT_TRUE(resized.ok) << resized.error;
+    ASSERT_EQ(resized.image.width, 440);
+    ASSERT_EQ(resized.image.height, 320);
+    const auto rgbAt = [&](int x, int row) {
+        const std::uint8_t* p = &resized.image.pixels[std::size_t(row) * resized.image.stride + std::size_t(x) * 3];
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    for (const auto& [x, row] : {std::pair{0, 0}, {439, 319}, {19, 160}, {420, 160}, {220, 19}, {220, 300}})
+        EXPECT_EQ(rgbAt(x, row), (std::array<int, 3>{255, 255, 255})) << x << "," << row;
+    EXPECT_EQ(rgbAt(20, 20), (std::array<int, 3>{100 * 255 / 599, 60 * 255 / 399, 200}));
+    EXPECT_EQ(rgbAt(419, 299), (std::array<int, 3>{499 * 255 / 599, 339 * 255 / 399, 200}));
+    std::ifstream savedDesign(dir / "demo" / "demo-design.json");
+    const nlohmann::json saved = nlohmann::json::parse(savedDesign, nullptr, false);
+    ASSERT_TRUE(saved.is_object());
+    ASSERT_EQ(saved["rasters"].size(), 2u) << "the scratch area was detached before the save";
+    EXPECT_EQ(saved["rasters"][1]["file"], "photo-cropped.png");
+    EXPECT_EQ(saved["rasters"][1]["origin"], nlohmann::json::array({1780.0, 40.0, 0.0}));
+    EXPECT_EQ(saved["rasters"][1]["extent"], nlohmann::json::array({440.0, 320.0}));
+    EXPECT_EQ(count("command: Resize Raster Canvas"), 1);
+    EXPECT_NE(r.out.find("resized with a white margin of 20 pixels"), std::string::npos);
+    // The scratch area: attached and detached, its file of the scan's size, all paper, beside the design.
+    const fs::path scratchFile = dir / "demo" / "demo-site_pxmend_scratch.tif";
+    const auto scratch = subhost::imagefile::readImage(scratchFile.string());
+    ASSERT_TRUE(scratch.ok) << scratch.error;
+    EXPECT_EQ(scratch.image.width, 1600);
+    EXPECT_EQ(scratch.image.height, 1100);
+    EXPECT_EQ(scratch.image.mode, subhost::imagefile::ColorMode::Mono);
+    const std::uint8_t paper = scratch.image.palette[0][0] > 128 ? 0x00 : 0xFF;  // the byte of 8 light pixels
+    EXPECT_EQ(std::count(scratch.image.pixels.begin(), scratch.image.pixels.end(), paper),
+              std::ptrdiff_t(scratch.image.pixels.size()));
+    EXPECT_EQ(count("command: Attach Scratch Area"), 1);
+    EXPECT_EQ(count("raster attachments: scan.tif, photo-cropped.png, demo-site_pxmend_scratch.tif"), 1);
+    EXPECT_EQ(count("raster demo-site_pxmend_scratch.tif detached"), 1);
+    EXPECT_EQ(count("scratch area   : " + scratchFile.string() + " (attached, then detached; the file stays)"), 1);
 
     // --verbose prints the transcript, the very lines of its file, before the account.
     const Result verbose = runPixelmend("demo " + (dir / "loud").string() + " --verbose");
