@@ -186,4 +186,40 @@ TEST_F(ExternalTest, EditorThatRemovesTheFileIsReportedAndTheBackupStays) {
     EXPECT_TRUE(img::readImage((dir / "scan-backup.tif").string()).ok);
 }
 
+// An editor that saves another format and colour mode under the same name (a colour PNG into scan.tif,
+// a grey TIFF): the attachment shows the colour pixels, the backup keeps the grey ones, and the next edit
+// works in colour and is written back in the editor's format.
+TEST_F(ExternalTest, EditorThatWritesAnotherFormatIsFollowedAndTheBackupStays) {
+    img::Image rgb = img::makeImage(100, 100, img::ColorMode::Rgb).image;
+    for (std::size_t i = 0; i < rgb.pixels.size(); i += 3) rgb.pixels[i] = 90;  // red 90, green and blue 0
+    ASSERT_EQ(img::createImageFile((dir / "colour.png").string(), img::FileFormat::Png, rgb).status, 0);
+    associate(script("editor.sh", "cp '" + (dir / "colour.png").string() + "' \"$1\""));
+    startScan();
+    s__globals.Backup = 1;
+    subhost::queueAnswer(subhost::shell::kAnswerWait);
+    edit();
+    ASSERT_EQ(rasters().size(), 1u);
+    EXPECT_EQ(pixel(rasters()[0], 0, 0), 90);  // the first pixel's red byte
+    EXPECT_EQ(rasters()[0]->file->image->mode, img::ColorMode::Rgb);
+    s__globals.CanvasColor = {10, 20, 30};
+    subhost::clearTranscript();
+    command(rid::CMD_DELETE);
+    points({{10, 10}, {50, 50}, {10, 10}});
+    EXPECT_TRUE(messages().empty()) << nlohmann::json(messages()).dump();
+    subhost::closeDesign();
+    const img::ImageResult after = img::readImage((dir / "scan.tif").string());
+    ASSERT_TRUE(after.ok) << after.error;
+    EXPECT_EQ(after.image.format, img::FileFormat::Png);
+    const auto rgbAt = [&](int x, int row) {
+        const std::uint8_t* p = &after.image.pixels[std::size_t(row) * after.image.stride + std::size_t(x) * 3];
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(rgbAt(30, 70), (std::array<int, 3>{10, 20, 30}));  // deleted: the canvas colour
+    EXPECT_EQ(rgbAt(5, 5), (std::array<int, 3>{90, 0, 0}));      // the editor's pixels
+    const img::ImageResult backup = img::readImage((dir / "scan-backup.tif").string());
+    ASSERT_TRUE(backup.ok) << backup.error;
+    EXPECT_EQ(backup.image.mode, img::ColorMode::Grey8);
+    EXPECT_EQ(backup.image.pixels[std::size_t(70) * backup.image.stride + 30], patternAt(30, 70));
+}
+
 }  // namespace

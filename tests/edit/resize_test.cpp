@@ -153,13 +153,23 @@ TEST_F(ResizeTest, NegativeScanMarginIsItsPaper) {
     EXPECT_TRUE(black(17, 10));
 }
 
+// Trimming everything, or more than everything (a negative side), is refused with the sizes named.
 TEST_F(ResizeTest, CanvasWithoutPixelsIsRefusedAndNothingChanges) {
     greyFile("scan.tif", 100, 100);
     start({{{"file", "scan.tif"}}});
     resize(0, 0, -60, -40);
     EXPECT_TRUE(shown("would be 0 x 100 pixels")) << nlohmann::json(messages()).dump();
-    EXPECT_EQ(readBack("scan.tif").width, 100);
+    resize(-70, -40, 0, 0);
+    EXPECT_TRUE(shown("would be 100 x -10 pixels: no pixel would be left")) << nlohmann::json(messages()).dump();
+    resize(0, 0, -150, 0);
+    EXPECT_TRUE(shown("would be -50 x 100 pixels")) << nlohmann::json(messages()).dump();
+    const img::Image after = readBack("scan.tif");
+    EXPECT_EQ(after.width, 100);
+    EXPECT_EQ(after.height, 100);
+    EXPECT_EQ(at(after, 99, 99), patternAt(99, 99));
     EXPECT_TRUE(events("fileWritten").empty());
+    ASSERT_EQ(rasters().size(), 1u);
+    EXPECT_NEAR(rasters()[0]->geo.extentX, 100.0, 1e-9);
 }
 
 TEST_F(ResizeTest, ApplyIsEnabledOnlyWithAnAmount) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "edit_fixture.h"
+#include "settings/settings_fixture.h"
 
 namespace {
 
@@ -90,6 +91,24 @@ TEST_F(ScratchTest, FolderOptionsAndTheirMessages) {
     points({{0, 0}, {50, 50}});
     ASSERT_NE(scratch(), nullptr);
     EXPECT_EQ(scratch()->path, (dir / "work" / "site_pxmend_scratch.tif").string());
+}
+
+// A folder that exists but takes no new file (no write permission): refused with the folder's message,
+// nothing attached. The command runs in a child process that cannot write there (as root, the child
+// becomes an unprivileged user: mode bits do not hold root back).
+TEST_F(ScratchTest, FolderWithoutWritePermissionIsRefused) {
+    startPicture();
+    const fs::path locked = dir / "locked";
+    fs::create_directory(locked);
+    s__globals.ScratchDirOption = 2;
+    std::snprintf(s__globals.ScratchDir, sizeof s__globals.ScratchDir, "%s", locked.c_str());
+    const int code = settings_test::j_writeInLockedFolder(locked, locked, [&] {
+        command(rid::CMD_SCRATCH_ATTACH);
+        points({{0, 0}, {100, 75}});
+        const bool told = shown("Folder for scratch raster \"" + locked.string() + "\" is not valid.");
+        return told && scratch() == nullptr && !fs::exists(locked / "site_pxmend_scratch.tif") ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0) << "90: the folder took a file; 91: the child could not be set up";
 }
 
 TEST_F(ScratchTest, AbsoluteDesignNameInAFolderThatIsNotThere) {
