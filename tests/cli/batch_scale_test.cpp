@@ -33,13 +33,13 @@ protected:
                 all[fs::relative(e.path(), dir / folder).string()] = bytes(fs::relative(e.path(), dir));
         return all;
     }
-    // Makes folder with count small grey scans s00.tif, s01.tif, ...
-    void scans(const std::string& folder, int count) {
+    // Makes folder with count grey scans s00.tif, s01.tif, ... (widths width, width + 1, ...)
+    void scans(const std::string& folder, int count, int width = 40, int height = 32) {
         fs::create_directories(dir / folder);
         for (int i = 0; i < count; ++i) {
             char name[32];
             std::snprintf(name, sizeof name, "%s/s%02d.tif", folder.c_str(), i);
-            greyFile(name, 40 + i, 32);
+            greyFile(name, width + i, height);
         }
     }
     // Starts pixelmend ARGS in the test folder as a process of its own group, output to log.
@@ -161,12 +161,25 @@ TEST_F(BatchScaleTest, RunsKilledAtRandomMomentsResumeToTheBytesOfAnUninterrupte
 // Ctrl-C to the whole process group: the file being worked on is finished, the journal says what
 // was done, the exit code is 130; started again, the rest is done.
 TEST_F(BatchScaleTest, CtrlCFinishesTheRunningFileRecordsItAndExits130) {
-    scans("many", 40);
+    scans("many", 12, 1600, 1200);  // large enough that a file takes a while
     const pid_t pid =
-        start({"copy", "--block", "0,0,16,16", "--to", "8,8", "many", "--jobs", "1"}, (dir / "log").string());
-    // Wait for the first file to end (each takes a worker's whole start-up), then interrupt.
-    for (int i = 0; i < 60000 && bytes("many/.pixelmend-journal").find("\"end\"") == std::string::npos; ++i)
+        start({"copy", "--block", "0,0,16,16", "--to", "8,8", "many", "--jobs", "2"}, (dir / "log").string());
+    // Wait until a file has ended and two are being worked on, then interrupt them.
+    auto count = [&](const std::string& what) {
+        const std::string text = bytes("many/.pixelmend-journal");
+        int n = 0;
+        for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++n;
+        return n;
+    };
+    // (the same records 20 ms apart: both workers have started their files and not ended them).
+    for (int i = 0; i < 2000; ++i) {
+        const int begins = count("\"begin\""), ends = count("\"end\"");
+        if (ends >= 1 && begins - ends == 2) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (count("\"begin\"") == begins && count("\"end\"") == ends) break;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     ::kill(-pid, SIGINT);
     EXPECT_EQ(exitCode(pid), 130) << bytes("log");
     EXPECT_NE(bytes("log").find("; stopped, "), std::string::npos) << bytes("log");
@@ -182,8 +195,8 @@ TEST_F(BatchScaleTest, CtrlCFinishesTheRunningFileRecordsItAndExits130) {
         }
     }
     EXPECT_EQ(begun, ended);
-    EXPECT_LT(ended.size(), 40u);
-    for (int i = 0; i < 40; ++i) {
+    EXPECT_LT(ended.size(), 12u);
+    for (int i = 0; i < 12; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "s%02d.tif", i);
         EXPECT_TRUE(exists(std::string("many/") + name));
@@ -192,7 +205,7 @@ TEST_F(BatchScaleTest, CtrlCFinishesTheRunningFileRecordsItAndExits130) {
     const Run rest = pixelmend(kCopy + "many --quiet");
     EXPECT_EQ(rest.code, 0) << rest.out;
     // Skipped: the files done before and their backups.
-    EXPECT_TRUE(rest.says("copy: " + std::to_string(40 - ended.size()) + " of " + std::to_string(40 - ended.size()) +
+    EXPECT_TRUE(rest.says("copy: " + std::to_string(12 - ended.size()) + " of " + std::to_string(12 - ended.size()) +
                           " file(s) changed, " + std::to_string(2 * ended.size()) + " skipped"))
         << rest.out;
     EXPECT_FALSE(exists("many/s00-backup2.tif"));
