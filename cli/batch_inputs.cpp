@@ -201,6 +201,8 @@ std::optional<Gathered> gatherInputs(const InputRequest& request, std::string* e
     if (!request.filesFrom.empty()) {
         std::vector<std::string> lines;
         if (!readList(request.filesFrom, lines, error)) return std::nullopt;
+        // The first file of a list on standard input is no place for the journal: the current folder is.
+        if (request.filesFrom == "-" && g.out.first.empty()) g.out.first = "-";
         for (const std::string& line : lines)
             if (!addArgument(g, line, error)) return std::nullopt;
     }

@@ -308,12 +308,14 @@ TEST_F(BatchScaleTest, MemoryLimitUsageErrorsAndAListOnStandardInput) {
         const Run r = pixelmend(kCopy + "m " + bad);
         EXPECT_EQ(r.code, 2) << bad << "\n" << r.out;
     }
-    const CommandOutput list = runCommandLine(
-        "cd '" + dir.string() + "' && printf 'm/s01.tif\\n\\nm/s00.tif\\n' | XDG_CONFIG_HOME='" +
-        (dir / "config").string() + "' " PXMEND_BIN_DIR "/pixelmend " + kCopy + "--files-from - --journal j.txt 2>&1");
+    const CommandOutput list =
+        runCommandLine("cd '" + dir.string() + "' && printf 'm/s01.tif\\n\\nm/s00.tif\\n' | XDG_CONFIG_HOME='" +
+                       (dir / "config").string() + "' " PXMEND_BIN_DIR "/pixelmend " + kCopy + "--files-from - 2>&1");
     EXPECT_EQ(list.code, 0) << list.out;
     EXPECT_NE(list.out.find("copy: 2 of 2 file(s) changed"), std::string::npos) << list.out;
-    EXPECT_TRUE(exists("j.txt"));
+    // The journal of a list on standard input is in the current folder, not beside the first file.
+    EXPECT_NE(bytes(".pixelmend-journal").find("\"end\":\"" + (dir / "m/s01.tif").string()), std::string::npos);
+    EXPECT_EQ(bytes("m/.pixelmend-journal").find("m/s01.tif"), std::string::npos);
 }
 
 }  // namespace
