@@ -49,6 +49,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
+// The reason given for the files a stopped run did not start.
+constexpr const char* kNotStarted = "not started: the run was stopped";
 // A worker's memory beyond the image: the process, the host, the add-on and its libraries (about
 // 11 MB measured on a small file), with room.
 constexpr std::uint64_t kWorkerBase = 16 * kMiB;
@@ -386,7 +388,7 @@ void runFiles(Run& run, const std::vector<std::size_t>& queue) {
     for (std::size_t i = next; i < queue.size(); ++i)
         if (run.records[queue[i]].result.empty()) {
             run.records[queue[i]].result = "skipped";
-            run.records[queue[i]].reason = "not started: the run was stopped";
+            run.records[queue[i]].reason = kNotStarted;
         }
     clearProgress(run);
 }
@@ -435,15 +437,16 @@ nlohmann::json reportOf(const Run& run, const std::map<std::string, std::size_t>
 
 // Prints the summary line and writes the report; gives the exit code.
 int finish(Run& run) {
-    std::map<std::string, std::size_t> counts = {{"done", 0}, {"unchanged", 0}, {"failed", 0}, {"skipped", 0}};
+    // Files a stopped run did not start are counted apart from those skipped on purpose.
+    std::map<std::string, std::size_t> counts = {
+        {"done", 0}, {"unchanged", 0}, {"failed", 0}, {"skipped", 0}, {"notStarted", 0}};
     std::vector<std::string> failed;
-    std::size_t notStarted = 0;
     for (std::size_t i = 0; i < run.files.size(); ++i) {
         const FileRecord& r = run.records[i];
-        ++counts[r.result.empty() ? "skipped" : r.result];
+        ++counts[r.reason == kNotStarted ? "notStarted" : r.result.empty() ? "skipped" : r.result];
         if (r.result == "failed") failed.push_back(run.files[i].shown);
-        if (r.reason == "not started: the run was stopped") ++notStarted;
     }
+    const std::size_t notStarted = counts["notStarted"];
     const std::size_t taken = run.files.size() - counts["skipped"];
     std::string line =
         run.job.command + ": " + std::to_string(counts["done"]) + " of " + std::to_string(taken) + " file(s) changed";

@@ -196,6 +196,9 @@ TEST_F(BatchScaleTest, CtrlCFinishesTheRunningFileRecordsItAndExits130) {
     }
     EXPECT_EQ(begun, ended);
     EXPECT_LT(ended.size(), 12u);
+    const std::string summary = "copy: " + std::to_string(ended.size()) + " of 12 file(s) changed; stopped, " +
+                                std::to_string(12 - ended.size()) + " file(s) not started";
+    EXPECT_NE(bytes("log").find(summary), std::string::npos) << bytes("log");
     for (int i = 0; i < 12; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "s%02d.tif", i);
