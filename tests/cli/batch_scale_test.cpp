@@ -322,3 +322,58 @@ TEST_F(BatchScaleTest, MemoryLimitUsageErrorsAndAListOnStandardInput) {
 }
 
 }  // namespace
+
+namespace {
+
+// What is taken: subfolders only with --recursive, hidden folders never, a file named twice once;
+// another command's run is not "already done" with the first one's journal records.
+TEST_F(BatchScaleTest, RecursiveFoldersDuplicatesAndAnotherCommandOnTheSameFiles) {
+    scans("top", 1);
+    scans("top/sub", 1);
+    scans("top/.hidden", 1);
+    const Run flat = pixelmend(kCopy + "top top/s00.tif ./top/s00.tif --jobs 2");
+    EXPECT_EQ(flat.code, 0) << flat.out;
+    EXPECT_TRUE(flat.says("copy: 1 of 1 file(s) changed")) << flat.out;
+    EXPECT_FALSE(exists("top/sub/s00-backup.tif"));
+
+    const Run deep = pixelmend(kCopy + "top --recursive --jobs 2");
+    EXPECT_EQ(deep.code, 0) << deep.out;
+    EXPECT_TRUE(deep.says("copy top/s00.tif: skipped (already done)")) << deep.out;
+    EXPECT_TRUE(deep.says("copy top/sub/s00.tif: done")) << deep.out;
+    EXPECT_FALSE(exists("top/.hidden/s00-backup.tif"));
+
+    // A delete on the same files is its own run: it edits them, and a second delete does not.
+    const Run del = pixelmend("delete top/s00.tif --block 0,0,4,4 --set Backup=0");
+    EXPECT_TRUE(del.says("delete top/s00.tif: done")) << del.out;
+    const Run delAgain = pixelmend("delete top/s00.tif --block 0,0,4,4 --set Backup=0");
+    EXPECT_TRUE(delAgain.says("delete top/s00.tif: skipped (already done)")) << delAgain.out;
+    int headers = 0;
+    for (const auto& r : journal("top/.pixelmend-journal")) headers += r.contains("journal");
+    EXPECT_EQ(headers, 2);  // copy, then delete; the same command again goes on in its section
+}
+
+// A memory limit that lets one file run at a time still runs them all with two workers; an add-on
+// that cannot be loaded ends the run with exit code 2 and no file changed.
+TEST_F(BatchScaleTest, ATightMemoryLimitRunsFilesOneByOneAndAMissingAddOnEndsTheRun) {
+    scans("one", 4);
+    const Run tight = pixelmend(kCopy + "one --jobs 2 --max-memory 20M --report tight.json");
+    EXPECT_EQ(tight.code, 0) << tight.out;
+    EXPECT_TRUE(tight.says("copy: 4 of 4 file(s) changed")) << tight.out;
+    // One at a time: no file began before the one before it ended.
+    std::string last;
+    for (const auto& r : journal("one/.pixelmend-journal")) {
+        if (r.contains("begin")) EXPECT_NE(last, "begin") << r;
+        if (r.contains("begin") || r.contains("end")) last = r.contains("begin") ? "begin" : "end";
+    }
+
+    scans("noapp", 3);
+    const auto before = contents("noapp");
+    const Run noApp = pixelmend(kCopy + "noapp --jobs 2 --app " + (dir / "missing.so").string());
+    EXPECT_EQ(noApp.code, 2) << noApp.out;
+    EXPECT_TRUE(noApp.says("cannot load the add-on")) << noApp.out;
+    auto after = contents("noapp");
+    after.erase(".pixelmend-journal");
+    EXPECT_EQ(after, before);
+}
+
+}  // namespace
