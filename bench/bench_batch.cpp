@@ -12,8 +12,9 @@
 // disk with backups. Each measurement is repeated (3 times unless --runs says) and the median reported. Memory: the
 // resident sizes of all processes of the command's tree, read from /proc every 20 ms and summed; the highest sum is the
 // peak of all workers together.
-//   bench_batch [--tiny] [--runs N] [--json FILE]
-// --tiny: four 2000 x 2000 sheets instead of sixteen A0 ones (a quick check that the benchmark works).
+//   bench_batch [--tiny] [--runs N] [--json FILE] [--pixelmend PATH]
+// --tiny: four 2000 x 2000 sheets instead of sixteen A0 ones (a quick check that the benchmark works);
+// --pixelmend: the command to measure (default: the one built beside this program).
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,7 +57,7 @@ struct BenchBatch {
     std::string jsonPath;
     int files = 16;
     std::string block = "1000,1000,2000,2000";
-    std::string program;   // the pixelmend command built beside this program
+    std::string program;   // the pixelmend command measured
     bool hasJobs = false;  // whether that command takes --jobs
     fs::path work;
     fs::path pristine;
@@ -93,8 +94,10 @@ bool parseArguments(int argc, char** argv) {
             bench.runs = int(n);
         } else if (a == "--json" && i + 1 < argc) {
             bench.jsonPath = argv[++i];
+        } else if (a == "--pixelmend" && i + 1 < argc) {
+            bench.program = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: bench_batch [--tiny] [--runs N] [--json FILE]\n");
+            std::fprintf(stderr, "usage: bench_batch [--tiny] [--runs N] [--json FILE] [--pixelmend PATH]\n");
             return false;
         }
     }
@@ -371,7 +374,8 @@ void prepareWork() {
 
 // The whole benchmark; throws BenchFailure when a pass fails.
 void runBenchmark() {
-    bench.program = (fs::read_symlink("/proc/self/exe").parent_path() / "pixelmend").string();
+    if (bench.program.empty())
+        bench.program = (fs::read_symlink("/proc/self/exe").parent_path() / "pixelmend").string();
     if (access(bench.program.c_str(), X_OK) != 0) fail("no pixelmend command at " + bench.program);
     prepareWork();
     bench.hasJobs = outputOf("'" + bench.program + "' delete --help 2>&1").find("--jobs") != std::string::npos;
