@@ -187,11 +187,18 @@ TEST_F(ExternalTest, EditorThatRemovesTheFileIsReportedAndTheBackupStays) {
 }
 
 // An editor that saves another format and colour mode under the same name (a colour PNG into scan.tif,
-// a grey TIFF): the attachment shows the colour pixels, the backup keeps the grey ones, and the next edit
-// works in colour and is written back in the editor's format.
+// a grey TIFF): the attachment shows the colour pixels, its statistics are taken again (the canvas colour
+// of the next edit is the new picture's dominant colour), that edit is written back in the editor's
+// format, and the backup keeps the grey pixels.
 TEST_F(ExternalTest, EditorThatWritesAnotherFormatIsFollowedAndTheBackupStays) {
     img::Image rgb = img::makeImage(100, 100, img::ColorMode::Rgb).image;
-    for (std::size_t i = 0; i < rgb.pixels.size(); i += 3) rgb.pixels[i] = 90;  // red 90, green and blue 0
+    for (int row = 0; row < 100; ++row)
+        for (int x = 0; x < 100; ++x) {
+            const bool blue = row >= 40 && row < 95 && x >= 5 && x < 55;  // around the block deleted below
+            std::uint8_t* p = &rgb.pixels[std::size_t(row) * rgb.stride + std::size_t(x) * 3];
+            p[0] = blue ? 0 : 90;  // the rest dark red: the dominant colour
+            p[2] = blue ? 200 : 0;
+        }
     ASSERT_EQ(img::createImageFile((dir / "colour.png").string(), img::FileFormat::Png, rgb).status, 0);
     associate(script("editor.sh", "cp '" + (dir / "colour.png").string() + "' \"$1\""));
     startScan();
@@ -201,7 +208,7 @@ TEST_F(ExternalTest, EditorThatWritesAnotherFormatIsFollowedAndTheBackupStays) {
     ASSERT_EQ(rasters().size(), 1u);
     EXPECT_EQ(pixel(rasters()[0], 0, 0), 90);  // the first pixel's red byte
     EXPECT_EQ(rasters()[0]->file->image->mode, img::ColorMode::Rgb);
-    s__globals.CanvasColor = {10, 20, 30};
+    s__globals.CanvasAuto = 1;
     subhost::clearTranscript();
     command(rid::CMD_DELETE);
     points({{10, 10}, {50, 50}, {10, 10}});
@@ -214,8 +221,8 @@ TEST_F(ExternalTest, EditorThatWritesAnotherFormatIsFollowedAndTheBackupStays) {
         const std::uint8_t* p = &after.image.pixels[std::size_t(row) * after.image.stride + std::size_t(x) * 3];
         return std::array<int, 3>{p[0], p[1], p[2]};
     };
-    EXPECT_EQ(rgbAt(30, 70), (std::array<int, 3>{10, 20, 30}));  // deleted: the canvas colour
-    EXPECT_EQ(rgbAt(5, 5), (std::array<int, 3>{90, 0, 0}));      // the editor's pixels
+    EXPECT_EQ(rgbAt(30, 70), (std::array<int, 3>{90, 0, 0}));  // deleted: the new picture's paper
+    EXPECT_EQ(rgbAt(7, 45), (std::array<int, 3>{0, 0, 200}));  // outside the block: the editor's pixels
     const img::ImageResult backup = img::readImage((dir / "scan-backup.tif").string());
     ASSERT_TRUE(backup.ok) << backup.error;
     EXPECT_EQ(backup.image.mode, img::ColorMode::Grey8);
