@@ -481,7 +481,7 @@ std::string journalPath(const RunnerOptions& o, const std::string& first) {
     fs::path folder = ".";
     if (!first.empty() && first != "-")
         folder = fs::is_directory(first, ec) ? fs::path(first) : fs::path(first).parent_path();
-    if (folder.empty()) folder = ".";
+    if (folder.empty() || !fs::is_directory(folder, ec)) folder = ".";  // a missing file's folder: here
     std::string name = ".pixelmend-journal";
     if (o.shard) name += "." + std::to_string(o.shard->first) + "-of-" + std::to_string(o.shard->second);
     return fs::absolute(folder / name).lexically_normal().string();
