@@ -307,6 +307,11 @@ TEST_F(BatchScaleTest, MemoryLimitUsageErrorsAndAListOnStandardInput) {
     EXPECT_TRUE(big.says(" MiB, more than --max-memory 1 MiB")) << big.out;
     EXPECT_FALSE(exists("m/s00-backup.tif"));
 
+    // A file in a folder that does not exist fails alone (its journal is kept in the current folder).
+    const Run missing = pixelmend(kCopy + "nowhere/x.tif");
+    EXPECT_EQ(missing.code, 1) << missing.out;
+    EXPECT_TRUE(missing.says("copy nowhere/x.tif: FAILED: file not found")) << missing.out;
+
     for (const std::string bad : {"--jobs 0", "--shard 4/3", "--shard 1", "--max-memory 5Q", "--files-from"}) {
         const Run r = pixelmend(kCopy + "m " + bad);
         EXPECT_EQ(r.code, 2) << bad << "\n" << r.out;
