@@ -26,16 +26,22 @@ const char* kDeskewHelp =
     "  correction is reported and left unchanged.\n"
     "  --corner N            0 lower left (default), 1 lower right, 2 upper left, 3 upper right:\n"
     "                        the corner the angle is measured from\n"
-    "  --yes | --no, --settings FILE, --set FIELD=VALUE, --app PATH, --verbose as for delete.\n"
-    "Exit code 0 when no file failed, 1 when any file failed, 2 for a usage error.";
+    "  --yes | --no, --settings FILE, --set FIELD=VALUE, --app PATH, --verbose as for delete;\n"
+    "  folders and the run options too (--recursive, --files-from, --jobs, --journal, --shard,\n"
+    "  --max-memory, --report, --dry-run, --quiet: see pixelmend delete --help).\n"
+    "Exit code 0 when no file failed, 1 when any file failed, 2 for a usage error, 130 when stopped\n"
+    "by Ctrl-C.";
 
 const char* kDespeckleHelp =
     "usage: pixelmend despeckle FILE... [--size XxY] [--block X,Y,W,H] [options]\n"
     "  Removes speckles (groups of ink pixels at most X across and Y down, default 1x1) from each\n"
     "  monochrome scan, in the whole image or inside --block (x, y down from the top-left pixel, width,\n"
     "  height). The count is printed per file; removing them is a question: answer it with --yes.\n"
-    "  --yes | --no, --settings FILE, --set FIELD=VALUE, --app PATH, --verbose as for delete.\n"
-    "Exit code 0 when no file failed, 1 when any file failed, 2 for a usage error.";
+    "  --yes | --no, --settings FILE, --set FIELD=VALUE, --app PATH, --verbose as for delete;\n"
+    "  folders and the run options too (--recursive, --files-from, --jobs, --journal, --shard,\n"
+    "  --max-memory, --report, --dry-run, --quiet: see pixelmend delete --help).\n"
+    "Exit code 0 when no file failed, 1 when any file failed, 2 for a usage error, 130 when stopped\n"
+    "by Ctrl-C.";
 
 int cleanupUsage(const char* help, const std::string& message) {
     std::cerr << "pixelmend: " << message << "\n" << help << "\n";
