@@ -62,7 +62,13 @@ std::optional<std::string> describe(const json& e, const fs::path& base, std::st
     if (name == "messageBox") return "question: \"" + oneLine(need("text")) + "\" -> answer: " + need("answer");
     if (name == "fileDialog") return "file dialog \"" + oneLine(need("title")) + "\" -> answer: " + path("answer");
     if (name == "colorChooser") return "colour chooser -> answer: " + need("answer");
-    if (name == "fileWritten") return "wrote " + path("path");
+    if (name == "fileWritten") {
+        // A file written under a passing name and then renamed by the add-on (a resize in place) is
+        // said to be gone, not listed as if it were there.
+        std::error_code ec;
+        const bool there = fs::exists(need("path"), ec);
+        return "wrote " + path("path") + (there || ec ? "" : " (since renamed or removed)");
+    }
     if (name == "fileRestored") return "restored " + path("path");
     if (name == "rasterAttached") return "raster " + path("path") + " attached";
     if (name == "rasterDetached") return "raster " + path("path") + " detached";

@@ -215,6 +215,8 @@ TEST_F(CliTest, DemoWritesItsFilesAndRuns) {
     EXPECT_EQ(saved["rasters"][1]["extent"], nlohmann::json::array({440.0, 320.0}));
     EXPECT_EQ(count("command: Resize Raster Canvas"), 1);
     EXPECT_NE(r.out.find("resized with a white margin of 20 pixels"), std::string::npos);
+    EXPECT_EQ(count("  wrote photo-cropped-resized.png (since renamed or removed)"), 1)
+        << "the passing name of the resize in place is not listed as a file that is there";
     // The scratch area: attached and detached, its file of the scan's size, all paper, beside the design.
     const fs::path scratchFile = dir / "demo" / "demo-site_pxmend_scratch.tif";
     const auto scratch = subhost::imagefile::readImage(scratchFile.string());
