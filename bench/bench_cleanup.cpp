@@ -25,6 +25,7 @@
 
 #include "frame/app.h"
 #include "host/winapi.h"
+#include "peak_memory.h"
 #include "sheets.h"
 #include "subhost/host.h"
 #include "sublibs/recodelibs.h"
@@ -78,7 +79,7 @@ struct BenchCleanup {
     std::vector<std::uint8_t> a3Rows;     // the A3 colour scan, bottom row first, as its DIB holds it
     std::map<std::string, double> bestSeconds;
     std::map<std::string, double> cpuSeconds;  // processor time of that repetition
-    long residentKiB = 0;                      // resident when the running benchmark's peak measurement started
+    pxbench::PeakMeter peak;
     ~BenchCleanup() {
         std::error_code ec;
         if (!dir.empty()) fs::remove_all(dir, ec);
@@ -89,30 +90,6 @@ BenchCleanup bench;
 [[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "bench_cleanup: %s\n", message.c_str());
     std::exit(1);
-}
-
-long statusKiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
-    return 0;
-}
-
-// Starts a peak-memory measurement: freed memory goes back to the system and the high-water mark is
-// set back to what is resident now.
-void resetPeak() {
-    malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";
-    bench.residentKiB = statusKiB("VmRSS:");
-}
-
-// The process's peak (with what the benchmark itself holds: the decoded sheet, the DIB) and the rise
-// over what was resident when the measurement started.
-void reportPeak(benchmark::State& state) {
-    const long peak = statusKiB("VmHWM:");
-    state.counters["peakMiB"] = double(peak) / 1024.0;
-    state.counters["riseMiB"] = double(peak - bench.residentKiB) / 1024.0;
 }
 
 template <typename T>
@@ -235,7 +212,7 @@ std::int32_t removeSpeckles(const PackedDib& dib) {
 
 void BM_AnchorDeskew(benchmark::State& state) {
     setUp();
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state) {
         PixPtr pix = pixOf(decode());
         l_float32 angle = 0, confidence = 0;
@@ -245,12 +222,12 @@ void BM_AnchorDeskew(benchmark::State& state) {
         encode(rowsOf(turned.get()).data(), (pxbench::kSheetWidth + 7) / 8);
         state.counters["angle"] = angle;
     }
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 void BM_AnchorDespeckle(benchmark::State& state) {
     setUp();
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state) {
         PixPtr pix = pixOf(decode());
         l_int32 changed = 0;
@@ -258,7 +235,7 @@ void BM_AnchorDespeckle(benchmark::State& state) {
         pixSubtract(pix.get(), pix.get(), speckles.get());
         encode(rowsOf(pix.get()).data(), (pxbench::kSheetWidth + 7) / 8);
     }
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 // ---- The libraries on the DIB ----
@@ -267,60 +244,60 @@ void BM_LibDetect(benchmark::State& state) {
     setUp();
     PackedDib dib(pxbench::kSheetWidth, pxbench::kSheetHeight, 1);
     fillDib(dib, decodedSheet(), false);
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state) state.counters["angle"] = detect(dib);
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 void BM_LibCorrect(benchmark::State& state) {
     setUp();
     PackedDib dib(pxbench::kSheetWidth, pxbench::kSheetHeight, 1);
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state) {
         state.PauseTiming();
         fillDib(dib, decodedSheet(), false);
         state.ResumeTiming();
         correct(dib, kTurn);
     }
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 void BM_LibRemove(benchmark::State& state) {
     setUp();
     PackedDib dib(pxbench::kSheetWidth, pxbench::kSheetHeight, 1);
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state) {
         state.PauseTiming();
         fillDib(dib, decodedSheet(), true);
         state.ResumeTiming();
         state.counters["speckles"] = removeSpeckles(dib);
     }
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 // Decode, DIB, detect, correct, encode: the library's part of a deskew with the anchor's file work.
 void BM_LibDeskewPath(benchmark::State& state) {
     setUp();
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state) {
         PackedDib dib(pxbench::kSheetWidth, pxbench::kSheetHeight, 1);
         fillDib(dib, decode(), false);
         correct(dib, detect(dib));
         encode(rowsOfDib(dib, false).data(), (pxbench::kSheetWidth + 7) / 8);
     }
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 void BM_LibDespecklePath(benchmark::State& state) {
     setUp();
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state) {
         PackedDib dib(pxbench::kSheetWidth, pxbench::kSheetHeight, 1);
         fillDib(dib, decode(), true);
         removeSpeckles(dib);
         encode(rowsOfDib(dib, true).data(), (pxbench::kSheetWidth + 7) / 8);
     }
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 // ---- The A3 colour scan ----
@@ -346,7 +323,7 @@ void fillColourDib(PackedDib& dib) {
 void BM_LibDeskewColourA3(benchmark::State& state) {
     setUp();
     PackedDib dib(kA3Width, kA3Height, 24);
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state) {
         state.PauseTiming();
         fillColourDib(dib);
@@ -355,7 +332,7 @@ void BM_LibDeskewColourA3(benchmark::State& state) {
         correct(dib, angle);
         state.counters["angle"] = angle;
     }
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 // ---- The add-on's commands end to end ----
@@ -394,20 +371,20 @@ void commandRun(benchmark::State& state, const char* keyin,
 // Deskew detects the angle (the command starts at once on the only raster) and a data point corrects.
 void BM_CommandDeskew(benchmark::State& state) {
     setUp();
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state) commandRun(state, "PXMEND DESKEW", {{"Backup", "0"}, {"DeskewMode", "0"}}, 1);
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 // Despeckle of the whole sheet (3 x 3, as the anchor): a data point picks the raster, the question is
 // answered yes.
 void BM_CommandDespeckle(benchmark::State& state) {
     setUp();
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state)
         commandRun(state, "PXMEND DESPECKLE",
                    {{"Backup", "0"}, {"DespeckleMode", "5"}, {"DespeckleX", "3"}, {"DespeckleY", "3"}}, 1);
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 BENCHMARK(BM_AnchorDeskew)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "frame/app.h"
+#include "peak_memory.h"
 #include "sheets.h"
 #include "subhost/host.h"
 
@@ -43,7 +44,7 @@ struct BenchResize {
     std::string sheetFile;
     std::map<std::string, double> bestSeconds;
     std::map<std::string, double> cpuSeconds;
-    long residentKiB = 0;
+    pxbench::PeakMeter peak;
     ~BenchResize() {
         std::error_code ec;
         if (!dir.empty()) fs::remove_all(dir, ec);
@@ -54,28 +55,6 @@ BenchResize bench;
 [[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "bench_resize: %s\n", message.c_str());
     std::exit(1);
-}
-
-long statusKiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
-    return 0;
-}
-
-// Starts a peak-memory measurement: freed memory goes back to the system and the high-water mark is
-// set back to what is resident now.
-void resetPeak() {
-    malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";
-    bench.residentKiB = statusKiB("VmRSS:");
-}
-
-void reportPeak(benchmark::State& state) {
-    const long peak = statusKiB("VmHWM:");
-    state.counters["peakMiB"] = double(peak) / 1024.0;
-    state.counters["riseMiB"] = double(peak - bench.residentKiB) / 1024.0;
 }
 
 void setUp() {
@@ -137,7 +116,7 @@ pxbench::Sheet widen(const std::vector<std::uint8_t>& rows, int width, int heigh
 // The anchor: decode with libtiff, lay the rows into the wide image, code it as G4 into a new file.
 void BM_AnchorLibtiff(benchmark::State& state) {
     setUp();
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state) {
         int w = 0, h = 0;
         const std::vector<std::uint8_t> rows = decode(bench.sheetFile, &w, &h);  // sets w and h
@@ -145,7 +124,7 @@ void BM_AnchorLibtiff(benchmark::State& state) {
         std::string error;
         if (!pxbench::writeSheetG4(wide, (bench.dir / "anchor.tif").string(), &error)) fail(error);
     }
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 // One resize of a fresh copy of the sheet through the add-on loaded into the host, as the batch runs
@@ -179,9 +158,9 @@ std::string resizeRun(benchmark::State* state) {
 
 void BM_CommandResize(benchmark::State& state) {
     setUp();
-    resetPeak();
+    bench.peak.reset();
     for (auto _ : state) resizeRun(&state);
-    reportPeak(state);
+    bench.peak.report(state);
 }
 
 BENCHMARK(BM_AnchorLibtiff)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->Iterations(3)->Repetitions(3);

@@ -24,6 +24,7 @@
 #include "busy_design.h"
 #include "frame/app.h"
 #include "host/mdlresource.h"
+#include "peak_memory.h"
 #include "resources/ids.h"
 #include "settings/settings.h"
 #include "sheets.h"
@@ -91,22 +92,21 @@ void stampOnce() {
         if (e.value("event", "") == "messageBox") fail("the stamp said: " + e.value("text", ""));
 }
 
-double peakMiB();
-void resetPeak();
+pxbench::PeakMeter meter;
 
 void BM_Stamp(benchmark::State& state) {
     designFile();
-    resetPeak();  // the sheet's generation is not part of the stamp's memory
+    meter.reset();  // the sheet's generation is not part of the stamp's memory
     startHost();
     stampOnce();  // the first run loads the raster's record and decodes the sheet
     for (auto _ : state) stampOnce();
-    bench.stampPeakMiB = peakMiB();
-    resetPeak();
+    bench.stampPeakMiB = meter.peakMiB();
+    meter.reset();
     const auto start = std::chrono::steady_clock::now();
     std::string error;
     if (!subhost::saveDesign(&error)) fail(error);
     bench.writeBackMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    bench.writeBackPeakMiB = peakMiB();
+    bench.writeBackPeakMiB = meter.peakMiB();
     subhost::setDefaultAnswer(ACTIONBUTTON_NO);
     subhost::unloadApplication(0);
     subhost::hostReset();
@@ -174,18 +174,6 @@ void BM_CairoAlone(benchmark::State& state) {
     state.counters["strokes"] = double(strokes.size());
 }
 BENCHMARK(BM_CairoAlone)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-
-// Peak resident memory of the process in MiB (VmHWM).
-double peakMiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-    return 0;
-}
-
-// Starts the peak resident memory (VmHWM) afresh from the present resident size.
-void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 }  // namespace
 
