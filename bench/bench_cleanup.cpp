@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "best_times.h"
 #include "frame/app.h"
 #include "host/winapi.h"
 #include "peak_memory.h"
@@ -77,8 +78,7 @@ struct BenchCleanup {
     std::int64_t deskewSession = 0, despeckleSession = 0;
     std::vector<std::uint8_t> sheetRows;  // decoded sheet, top row first, 1 = ink
     std::vector<std::uint8_t> a3Rows;     // the A3 colour scan, bottom row first, as its DIB holds it
-    std::map<std::string, double> bestSeconds;
-    std::map<std::string, double> cpuSeconds;  // processor time of that repetition
+    pxbench::BestTimes times;
     pxbench::PeakMeter peak;
     ~BenchCleanup() {
         std::error_code ec;
@@ -398,43 +398,18 @@ BENCHMARK(BM_LibCorrect)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_LibRemove)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_LibDeskewColourA3)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// Console output as usual; the fastest repetition of every benchmark kept for the ratios.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred) {
-                const double seconds = run.real_accumulated_time / double(run.iterations);
-                double& best = bench.bestSeconds[run.run_name.function_name];
-                if (best != 0 && seconds >= best) continue;
-                best = seconds;
-                bench.cpuSeconds[run.run_name.function_name] = run.cpu_accumulated_time / double(run.iterations);
-            }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
-// Wall-clock and processor time (which a busy machine disturbs less) of ours against its anchor.
-void printRatio(const char* ours, const char* anchor) {
-    const double a = bench.bestSeconds[ours], b = bench.bestSeconds[anchor];
-    const double ac = bench.cpuSeconds[ours], bc = bench.cpuSeconds[anchor];
-    if (a > 0 && b > 0 && bc > 0)
-        std::printf("  %-20s %8.1f ms  %-18s %8.1f ms  ratio %.2f  (processor %.1f / %.1f ms, ratio %.2f)\n", ours,
-                    a * 1e3, anchor, b * 1e3, a / b, ac * 1e3, bc * 1e3, ac / bc);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RecordingReporter reporter;
+    pxbench::RecordingReporter reporter(bench.times);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::printf("\nRatios against the anchors (fastest repetition):\n");
-    printRatio("BM_LibDeskewPath", "BM_AnchorDeskew");
-    printRatio("BM_LibDespecklePath", "BM_AnchorDespeckle");
-    printRatio("BM_CommandDeskew", "BM_AnchorDeskew");
-    printRatio("BM_CommandDespeckle", "BM_AnchorDespeckle");
+    printRatio(bench.times, "BM_LibDeskewPath", "BM_AnchorDeskew");
+    printRatio(bench.times, "BM_LibDespecklePath", "BM_AnchorDespeckle");
+    printRatio(bench.times, "BM_CommandDeskew", "BM_AnchorDeskew");
+    printRatio(bench.times, "BM_CommandDespeckle", "BM_AnchorDespeckle");
     return 0;
 }

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "best_times.h"
 #include "frame/app.h"
 #include "peak_memory.h"
 #include "sheets.h"
@@ -42,8 +43,7 @@ constexpr int kWideHeight = pxbench::kSheetHeight + 2 * kMargin;
 struct BenchResize {
     fs::path dir;
     std::string sheetFile;
-    std::map<std::string, double> bestSeconds;
-    std::map<std::string, double> cpuSeconds;
+    pxbench::BestTimes times;
     pxbench::PeakMeter peak;
     ~BenchResize() {
         std::error_code ec;
@@ -188,31 +188,6 @@ bool resizeMatchesAnchor() {
     return rw == kWideWidth && rh == kWideHeight && back == wide.bits;
 }
 
-// Console output as usual; the fastest repetition of every benchmark kept for the ratios.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred) {
-                const double seconds = run.real_accumulated_time / double(run.iterations);
-                const double cpu = run.cpu_accumulated_time / double(run.iterations);
-                double& best = bench.bestSeconds[run.run_name.function_name];
-                if (best == 0 || seconds < best) best = seconds;
-                double& bestCpu = bench.cpuSeconds[run.run_name.function_name];
-                if (bestCpu == 0 || cpu < bestCpu) bestCpu = cpu;
-            }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
-void printRatio(const char* ours, const char* anchor) {
-    const double a = bench.bestSeconds[ours], b = bench.bestSeconds[anchor];
-    const double ac = bench.cpuSeconds[ours], bc = bench.cpuSeconds[anchor];
-    if (a > 0 && b > 0 && bc > 0)
-        std::printf("  %-18s %8.1f ms  %-18s %8.1f ms  wall ratio %.2f  (processor %.1f / %.1f ms, ratio %.2f)\n", ours,
-                    a * 1e3, anchor, b * 1e3, a / b, ac * 1e3, bc * 1e3, ac / bc);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -221,11 +196,11 @@ int main(int argc, char** argv) {
     double load[1] = {0};
     if (getloadavg(load, 1) == 1) std::printf("load average %.2f at the start\n", load[0]);
     std::printf("resized pixels equal the anchor's: %s\n", resizeMatchesAnchor() ? "yes" : "NO");
-    RecordingReporter reporter;
+    pxbench::RecordingReporter reporter(bench.times);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     if (getloadavg(load, 1) == 1) std::printf("\nload average %.2f at the end\n", load[0]);
     std::printf("Resize against the anchor (fastest repetition; target: ratio <= 1.3):\n");
-    printRatio("BM_CommandResize", "BM_AnchorLibtiff");
+    printRatio(bench.times, "BM_CommandResize", "BM_AnchorLibtiff");
     return 0;
 }
