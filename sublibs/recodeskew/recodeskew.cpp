@@ -61,8 +61,11 @@ double detect(std::int64_t session, const LockedDib& dib, double maxAngle, doubl
     const float range = float(maxAngle + kSweepMargin);
     if (pixFindSkewSweepAndSearch(ink.get(), &angle, &confidence, sweep, search, range, kSweepStep, kSearchEnd) != 0)
         return 0.0;  // nothing to measure (a blank page): needs no correction
-    if (confidence < kMinConfidence || std::fabs(angle) > maxAngle) return 0.0;
+    if (confidence < kMinConfidence) return 0.0;
+    // The limit applies to the angle as given back: a page turned by exactly maxAngle may measure a
+    // little beyond it, and is still within it at the precision asked for.
     const double rounded = std::round(double(angle) / precision) * precision;
+    if (std::fabs(rounded) > maxAngle + precision * 1e-6) return 0.0;
     return rounded == 0.0 ? 0.0 : rounded;  // no negative zero
 }
 
