@@ -114,6 +114,13 @@ bool correct(std::int64_t session, const LockedDib& dib, double degrees) {
     } else if (dib.depth == 4 || dib.tableEntries > 0) {
         // Palette indices (and 4-bit levels) are moved, never mixed; 0 comes in.
         turned.reset(pixRotate(pix.get(), float(radians), L_ROTATE_SAMPLING, L_BRING_IN_BLACK, 0, 0));
+    } else if (dib.depth == 32) {
+        // Area mapping gives colour only: the fourth byte (alpha) is turned on its own and put back.
+        PixPtr alpha(pixGetRGBComponent(pix.get(), L_ALPHA_CHANNEL));
+        if (!alpha) return refused(session, "out of memory", false);
+        turned = turnedSmooth(std::move(pix), radians);
+        PixPtr alphaTurned = turned ? turnedSmooth(std::move(alpha), radians) : nullptr;
+        if (!alphaTurned || pixSetRGBComponent(turned.get(), alphaTurned.get(), L_ALPHA_CHANNEL) != 0) turned.reset();
     } else {
         turned = turnedSmooth(std::move(pix), radians);
     }

@@ -137,6 +137,28 @@ TEST_F(Deskew, EveryDepthComesBackUnchangedFromATurnTooSmallToMove) {
     }
 }
 
+TEST_F(Deskew, ThirtyTwoBitPagesKeepTheirFourthByteThroughATurn) {
+    // Every byte of a covered pixel stays (a uniform page); an uncovered one is four zero bytes.
+    const std::uint8_t pixel[4] = {10, 20, 30, 200};
+    for (const double angle : {6.5, -9.5}) {
+        Dib dib(300, 200, 32, 0);
+        for (int y = 0; y < dib.height(); ++y)
+            for (int x = 0; x < dib.width(); ++x) std::memcpy(dib.row(y) + x * 4, pixel, 4);
+        ASSERT_EQ(correct(dib, angle), 0) << lastError(session);
+        long kept = 0, zero = 0, other = 0;
+        for (int y = 0; y < dib.height(); ++y)
+            for (int x = 0; x < dib.width(); ++x) {
+                const std::uint8_t* p = dib.row(y) + x * 4;
+                const bool isKept = std::memcmp(p, pixel, 4) == 0, isZero = !(p[0] | p[1] | p[2] | p[3]);
+                kept += isKept, zero += isZero, other += !isKept && !isZero;
+            }
+        EXPECT_EQ(other, 0) << angle;
+        EXPECT_GT(kept, 50000) << angle;
+        const long expected = uncoveredByGeometry(300, 200, angle);
+        EXPECT_NEAR(double(zero), double(expected), 0.1 * double(expected)) << angle;
+    }
+}
+
 TEST_F(Deskew, AreaTheTurnUncoversComesBackAsZeroBytesAndTheRestUntouched) {
     constexpr double kAngle = 6.5;
     const int w = 300, h = 200;
