@@ -398,6 +398,55 @@ Where classify(const Element& element, const Definitions& definitions, const std
     return where;
 }
 
+// Where an element whose display range is r lies, when its range alone tells: wholly inside a convex
+// polygon (every corner of the range strictly inside, off the edges), or clear of the polygon's own range.
+// False when only the element's geometry can tell.
+bool classifyByRange(const DRange3d& r, const std::vector<DPoint3d>& polygon, Where* where) {
+    if (r.low.x > r.high.x) return false;  // shows nothing: classify says so
+    DRange3d box{{polygon[0].x, polygon[0].y, 0}, {polygon[0].x, polygon[0].y, 0}};
+    for (const DPoint3d& p : polygon) {
+        box.low.x = std::min(box.low.x, p.x), box.low.y = std::min(box.low.y, p.y);
+        box.high.x = std::max(box.high.x, p.x), box.high.y = std::max(box.high.y, p.y);
+    }
+    const double scale = std::max({box.high.x - box.low.x, box.high.y - box.low.y, 1.0});
+    const double slack = 1e-6 * scale;
+    if (r.high.x < box.low.x - slack || r.low.x > box.high.x + slack || r.high.y < box.low.y - slack ||
+        r.low.y > box.high.y + slack) {
+        where->outside = true;
+        return true;
+    }
+    // Inside a convex polygon: each corner on the inner side of every edge, by more than the edge
+    // tolerance, the polygon's turning sense taken from its area.
+    double area = 0;
+    const std::size_t n = polygon.size();
+    for (std::size_t i = 0; i < n; ++i) area += cross(polygon[0], polygon[i], polygon[(i + 1) % n]);
+    if (area == 0) return false;
+    const double sense = area > 0 ? 1.0 : -1.0;
+    const DPoint3d corners[4] = {
+        {r.low.x, r.low.y, 0}, {r.high.x, r.low.y, 0}, {r.high.x, r.high.y, 0}, {r.low.x, r.high.y, 0}};
+    // Convex and simple: no reflex corner, and one turn in all (a star turns twice).
+    double turned = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const DPoint3d& a = polygon[i];
+        const DPoint3d& b = polygon[(i + 1) % n];
+        const DPoint3d& c = polygon[(i + 2) % n];
+        if (sense * cross(a, b, c) < 0) return false;
+        const double turn = std::atan2(cross(a, b, c), (b.x - a.x) * (c.x - b.x) + (b.y - a.y) * (c.y - b.y));
+        turned += std::fabs(turn);
+    }
+    if (turned > 2 * M_PI + 1e-6) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const DPoint3d& a = polygon[i];
+        const DPoint3d& b = polygon[(i + 1) % n];
+        const double length = std::hypot(b.x - a.x, b.y - a.y);
+        if (length == 0) continue;
+        for (const DPoint3d& c : corners)
+            if (sense * cross(a, b, c) <= slack * length) return false;
+    }
+    where->inside = true;
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -424,7 +473,9 @@ bool mdlClip_isElemInside(bool* overlap, const MSElementDescr* element, const Cl
                           int includeOverlaps) {
     if (overlap) *overlap = false;
     if (!element || !clip || clip->polygon.size() < 3) return false;
-    const Where where = classify(*element, definitionsOf(nullptr), clip->polygon);
+    Where where;
+    if (element->type == RASTER_FRAME_ELM || !classifyByRange(descriptorRange(*element), clip->polygon, &where))
+        where = classify(*element, definitionsOf(nullptr), clip->polygon);
     // Parts on the edge count as inside, as they do when the fence is processed.
     const bool across = where.inside && where.outside;
     if (overlap) *overlap = across;

@@ -158,6 +158,11 @@ const DRange3d& elementRangeOf(const DesignElement& element, const Definitions& 
     return *element.range;
 }
 
+const DRange3d& descriptorRange(const MSElementDescr& descriptor) {
+    if (!descriptor.range) descriptor.range = elementRange(descriptor, activeDefinitions());
+    return *descriptor.range;
+}
+
 DRange3d elementRange(const Element& element, const Definitions& definitions) {
     DRange3d r = emptyRange();
     if (isSimple(element.type) || element.type == RASTER_FRAME_ELM) {
@@ -206,6 +211,8 @@ std::uint32_t mdlElmdscr_readToMaster(MSElementDescr** descriptor, std::uint32_t
     // Elements of references are kept moved by their offset already: read, they are in master coordinates.
     auto read = std::make_unique<MSElementDescr>(it->second.shape);
     read->model = model ? model : &host().design.model;
+    // The model keeps each element's range (scans test it), so a reader asking for it pays nothing.
+    read->range = elementRangeOf(it->second, definitionsOf(read->model));
     *descriptor = read.release();
     if (readFilePos) *readFilePos = filePos;
     return filePos;
@@ -213,7 +220,9 @@ std::uint32_t mdlElmdscr_readToMaster(MSElementDescr** descriptor, std::uint32_t
 
 int mdlElmdscr_duplicateSingle(MSElementDescr** copy, const MSElementDescr* descriptor) {
     if (!copy || !descriptor) return ERROR;
-    *copy = std::make_unique<MSElementDescr>(static_cast<const Element&>(*descriptor)).release();
+    auto made = std::make_unique<MSElementDescr>(static_cast<const Element&>(*descriptor));
+    made->range = descriptor->range;
+    *copy = made.release();
     return SUCCESS;
 }
 
@@ -284,7 +293,7 @@ int mdlElement_getEffectiveSymbology(std::uint32_t* color, std::uint32_t* weight
 
 int mdlElement_extractRange(DRange3d* range, const MSElementDescr* element) {
     if (!range || !element) return ERROR;
-    const DRange3d r = elementRange(*element, activeDefinitions());
+    const DRange3d& r = descriptorRange(*element);
     if (r.low.x > r.high.x) return ERROR;
     *range = r;
     return SUCCESS;

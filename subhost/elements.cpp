@@ -459,6 +459,7 @@ int mdlElmdscr_new(MSElementDescr** descriptor, MSElementDescr* header, const MS
     if (header) {
         // One element a descriptor: a header is replaced by the element.
         static_cast<Shape&>(*header) = fromRecord(*element);
+        header->range.reset();
         *descriptor = header;
         return SUCCESS;
     }

@@ -107,6 +107,9 @@ struct MSElementDescr : subhost::elements::Element {
     mutable std::unique_ptr<MSElementDescr> firstComponent;  // made from components on demand
     const MSElementDescr* header = nullptr;                  // the complex element this is a component of
     DgnModelRefP model = nullptr;                            // the model it was read from, null when made
+    // The range of its display geometry: carried over from the model element when read, else made when
+    // first asked for (descriptorRange); whoever changes the element resets it.
+    mutable std::optional<DRange3d> range;
 };
 
 // Elements kept on screen until erased.
@@ -210,6 +213,8 @@ bool shownInView(const Element& element, int view);
 const DRange3d& elementRangeOf(const DesignElement& element, const Definitions& definitions);
 // The range of element's display geometry (low > high when it shows nothing).
 DRange3d elementRange(const Element& element, const Definitions& definitions);
+// The range of a descriptor's display geometry (low > high when it shows nothing), kept with it.
+const DRange3d& descriptorRange(const MSElementDescr& descriptor);
 // Writes the elements, fence and selection into doc (what `save` writes).
 void saveInto(nlohmann::json& doc);
 // Forgets the elements, fence, selection, transients and dynamics (design closed, host reset).

@@ -206,6 +206,41 @@ TEST_F(Clip, ElementsAreInsideOutsideOrAcrossEvenThroughTheNotchOfAConcaveFence)
     EXPECT_EQ(none, nullptr);
 }
 
+// An element's range settles most cases before its geometry is looked at; it must settle them as the
+// geometry would: a range inside the bounds of a turned or star-shaped fence is not inside the fence.
+TEST_F(Clip, WhatTheRangeSettlesTheGeometryWouldSettleAlike) {
+    const auto where = [this](const std::vector<DPoint3d>& polygon, const Element& e) {
+        auto clip = fence(polygon);
+        MSElementDescr d(e);
+        bool overlap = false;
+        const bool in = mdlClip_isElemInside(&overlap, &d, clip.get(), 0, 0);
+        return std::string(overlap ? "across" : in ? "inside" : "outside");
+    };
+    const std::vector<DPoint3d> diamond = {{5, 0, 0}, {10, 5, 0}, {5, 10, 0}, {0, 5, 0}};
+    EXPECT_EQ(where(diamond, lineString({{4, 5, 0}, {6, 5, 0}})), "inside");
+    EXPECT_EQ(where(diamond, lineString({{1, 1, 0}, {1.5, 1.5, 0}})), "outside") << "in the diamond's bounds only";
+    EXPECT_EQ(where(diamond, lineString({{0.2, 3, 0}, {3, 3, 0}})), "across");
+
+    // Clockwise, and closed by repeating the first point.
+    const std::vector<DPoint3d> clockwise = {{0, 0, 0}, {0, 10, 0}, {10, 10, 0}, {10, 0, 0}, {0, 0, 0}};
+    EXPECT_EQ(where(clockwise, ellipse(5, 5, 2, 1)), "inside");
+    EXPECT_EQ(where(clockwise, lineString({{0, 5, 0}, {5, 5, 0}})), "inside") << "from the edge inwards";
+    EXPECT_EQ(where(clockwise, lineString({{10.5, 5, 0}, {12, 5, 0}})), "outside");
+
+    // A five-pointed star drawn in one line: its middle is enclosed twice, which is outside.
+    std::vector<DPoint3d> star;
+    for (int i = 0; i < 5; ++i) {
+        const double a = M_PI / 2 + i * 4 * M_PI / 5;
+        star.push_back({10 + 10 * std::cos(a), 10 + 10 * std::sin(a), 0});
+    }
+    EXPECT_EQ(where(star, lineString({{9.5, 10, 0}, {10.5, 10, 0}})), "outside");
+    EXPECT_EQ(where(star, lineString({{10, 17, 0}, {10, 18, 0}})), "inside") << "in the top point";
+
+    Element nothing = lineString({});
+    nothing.type = LINE_STRING_ELM;
+    EXPECT_EQ(where(kSquare, nothing), "outside") << "an element that shows nothing lies nowhere";
+}
+
 // ---- Pieces of every kind ----
 
 TEST_F(Clip, OpenElementsAndArcsAreCutIntoOpenPieces) {
