@@ -811,8 +811,12 @@ int mdlDialog_itemSetState(MSDialog* db, int itemIndex) {
     if (!validIndex(db, itemIndex)) return ERROR;
     ItemInstance& it = *db->items[itemIndex];
     auto& binding = itemBinding(it);
-    if (!binding) return ERROR;
-    return storeToBinding(*binding, it.value, it.text) ? SUCCESS : ERROR;
+    if (binding && !storeToBinding(*binding, it.value, it.text)) return ERROR;
+    // The item's hook is told as after a user's entry (61), so that an item without a binding,
+    // whose hook stores the value itself, takes what it shows too.
+    const bool hooked = it.rsc && it.rsc->hookId != 0;
+    if (hooked) sendItemMessage(db, itemIndex, DITEM_MESSAGE_SETSTATE);
+    return binding || hooked ? SUCCESS : ERROR;
 }
 
 int mdlDialog_colorPickerSetColorTable(DialogItem* item, const ColorPaletteEntry* table, int count) {

@@ -6,11 +6,16 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
+#include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "frame/frame_fixture.h"
+#include "host/messages.h"
 #include "resources/ids.h"
 #include "settings/dialog.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -94,6 +99,138 @@ TEST_F(SettingsDialog, CancelPutsBackEveryFieldIncludingAChangedLineStyle) {
     EXPECT_EQ(s__globals.Backup, 0);
 }
 
+TEST_F(SettingsDialog, CancelPutsBackTheWholeRecordAfterEditsOnEveryKindOfPage) {
+    const t_globals opened = s__globals;
+    open();
+    page(PAGE_WEIGHTS_ROW);
+    set(RTYPE_ListBox, rid::ITEM_WEIGHT_LIST, "7");
+    set(RTYPE_Text, rid::ITEM_WEIGHT_FIELD, "55");
+    page(PAGE_STYLES_ROW);
+    set(RTYPE_ListBox, rid::ITEM_STYLE_LIST, "1");
+    set(RTYPE_Text, rid::ITEM_STYLE_FIELD, "3,3");
+    page(PAGE_INTERFACE_ROW);
+    set(RTYPE_OptionButton, 144010, "0");
+    set(RTYPE_Text, 144022, "9");
+    page(PAGE_SCRATCH_ROW);
+    set(RTYPE_OptionButton, rid::ITEM_SCRATCH_OPTION, "2");
+    set(RTYPE_Text, rid::ITEM_SCRATCH_DIR, "/nowhere");
+    keyin("PXMEND SETTINGS AUTOSAVE");
+    ASSERT_NE(std::memcmp(&opened, &s__globals, sizeof opened), 0);
+    press(RTYPE_PushButton, 2);  // Cancel
+    EXPECT_EQ(std::memcmp(&opened, &s__globals, sizeof opened), 0) << "every field as the dialog found it";
+}
+
+TEST_F(SettingsDialog, SaveTakesTheValueStillBeingTypedInAnyTextField) {
+    open();
+    MSDialog* dialog = pv_settingsDialog();
+    ASSERT_NE(dialog, nullptr);
+    // Typed into the focused field, not yet entered: Save takes it first.
+    const auto type = [&](int id, const wchar_t* text) {
+        MSValueDescr value;
+        value.kind = MSValueDescr::String;
+        ASSERT_EQ(mdlDialog_itemSetValue(&value, text, dialog, n_itemIndex(dialog, RTYPE_Text, id)), 0);
+    };
+    page(PAGE_WEIGHTS_ROW);
+    set(RTYPE_ListBox, rid::ITEM_WEIGHT_LIST, "2");
+    set(RTYPE_Text, rid::ITEM_WEIGHT_FIELD, "9");
+    type(rid::ITEM_WEIGHT_FIELD, L"12");
+    keyin("PXMEND SETTINGS SAVE");
+    EXPECT_NE(readFile(settingsPath).find("\nLineWeight2=12\n"), std::string::npos);
+    EXPECT_EQ(cell(rid::ITEM_WEIGHT_LIST, 2), "12");
+
+    page(PAGE_STYLES_ROW);
+    set(RTYPE_ListBox, rid::ITEM_STYLE_LIST, "5");
+    set(RTYPE_Text, rid::ITEM_STYLE_FIELD, "5,5");
+    type(rid::ITEM_STYLE_FIELD, L"7,1,7");
+    keyin("PXMEND SETTINGS SAVE");
+    EXPECT_NE(readFile(settingsPath).find("\nLineStyle5=7,1,7\n"), std::string::npos);
+
+    page(PAGE_INTERFACE_ROW);
+    set(RTYPE_Text, 144022, "4");  // Speckle Width
+    type(144022, L"6");
+    keyin("PXMEND SETTINGS SAVE");
+    EXPECT_NE(readFile(settingsPath).find("\nDespeckleX=6\n"), std::string::npos);
+
+    // Save as does not take the typed value: the field's last entered value is written.
+    type(144022, L"8");
+    const auto other = dir / "other.ini";
+    subhost::queueFileAnswer(other.string());
+    keyin("PXMEND SETTINGS SAVEAS");
+    EXPECT_NE(readFile(other).find("\nDespeckleX=6\n"), std::string::npos);
+}
+
+TEST_F(SettingsDialog, WhatWasReadOrSavedIsWhatCancelPutsBack) {
+    open();
+    page(PAGE_BACKUP_ROW);
+    press(RTYPE_ToggleButton, 144040);
+    keyin("PXMEND SETTINGS SAVE");
+    press(RTYPE_ToggleButton, 144041);
+    press(RTYPE_PushButton, 2);  // Cancel
+    EXPECT_EQ(s__globals.Backup, 0) << "saved before the cancel";
+    EXPECT_EQ(s__globals.CropCopy, 0) << "changed after the save";
+
+    const auto other = dir / "other.ini";
+    std::ofstream(other) << "DespeckleX=17\n";
+    open();
+    subhost::queueFileAnswer(other.string());
+    keyin("PXMEND SETTINGS OPEN");
+    EXPECT_EQ(title(), "PixelMend Settings - " + other.string());
+    page(PAGE_INTERFACE_ROW);
+    EXPECT_EQ(item(DIALOG, "dTxt", 144022).value("value", 0), 17);
+    press(RTYPE_PushButton, 2);  // Cancel
+    EXPECT_EQ(s__globals.DespeckleX, 17);
+}
+
+TEST_F(SettingsDialog, OkAppliesTheDisableListAgainAndCancelDoesNot) {
+    openDesign(false);
+    const auto refusedAsDisabled = [&] {
+        bool said = false;
+        for (const auto& box : boxes(MSGBOX_NOTICE))
+            said |= box.value("text", "") == "This command is disabled by your PXMEND_DISABLE variable.";
+        return said;
+    };
+    subhost::setCfgVar("PXMEND_DISABLE", "copy");
+    open();
+    press(RTYPE_PushButton, 2);  // Cancel
+    keyin("PXMEND COPY");
+    EXPECT_FALSE(refusedAsDisabled()) << "cancel applies nothing";
+    open();
+    press(RTYPE_PushButton, 1);  // OK
+    subhost::clearTranscript();
+    keyin("PXMEND COPY");
+    EXPECT_TRUE(refusedAsDisabled());
+}
+
+// Every key of the settings file is edited by an item on one of the dialog's pages.
+TEST(SettingsPages, EveryOptionOfTheFileHasItsItemOnAPage) {
+    const rsc::File* resources = MdlResources();
+    std::set<std::string> bound;
+    std::set<long> pageIds;
+    for (const auto& list : resources->stringLists)
+        if (list.id == rid::STRINGS_SETTINGS_PAGES)
+            for (const auto& member : list.members) pageIds.insert(member.info[1]);
+    for (const auto& page : resources->itemLists) {
+        if (!pageIds.count(page.id)) continue;
+        for (const auto& item : page.items) {
+            if (item.access && *item.access) bound.insert(item.access);
+            if (item.hookId == rid::HOOK_WEIGHT_FIELD) bound.insert("s__globals.LineWeight");
+            if (item.hookId == rid::HOOK_STYLE_FIELD) bound.insert("s__globals.LineStyle");
+        }
+    }
+    t_globals record{};
+    std::istringstream lines(s_settingsText(record, ""));
+    int keys = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::string key = line.substr(0, line.find('='));
+        if (key == "Date created") continue;
+        for (const char* listed : {"LineWeight", "LineStyle"})
+            if (key.rfind(listed, 0) == 0) key = listed;
+        ++keys;
+        EXPECT_TRUE(bound.count("s__globals." + key)) << key << " has no item on a page";
+    }
+    EXPECT_GT(keys, 60);
+}
+
 TEST_F(SettingsDialog, SamePageAgainIsNotReloaded) {
     open();
     page(PAGE_WEIGHTS_ROW);
@@ -104,6 +241,22 @@ TEST_F(SettingsDialog, SamePageAgainIsNotReloaded) {
     page(PAGE_STYLES_ROW);
     page(PAGE_WEIGHTS_ROW);
     EXPECT_EQ(s__globals.WeightRow, 0);
+}
+
+TEST_F(SettingsDialog, ListsShowEveryWeightAndStyleWithTheRowNumber) {
+    open();
+    using List = std::tuple<int, int, std::size_t, std::string>;  // page row, list id, rows, last value
+    for (const auto& [pageRow, listId, rowCount, last] : {List{PAGE_WEIGHTS_ROW, rid::ITEM_WEIGHT_LIST, 32, "32"},
+                                                          List{PAGE_STYLES_ROW, rid::ITEM_STYLE_LIST, 8, "9,4,3,4"}}) {
+        page(pageRow);
+        const auto rows = item(DIALOG, "lBox", listId).value("rows", nlohmann::json::array());
+        ASSERT_EQ(rows.size(), rowCount);
+        for (std::size_t row = 0; row < rows.size(); ++row) {
+            ASSERT_EQ(rows[row].size(), 2u);
+            EXPECT_EQ(rows[row][0].get<std::string>(), std::to_string(row));
+        }
+        EXPECT_EQ(rows.back()[1].get<std::string>(), last);
+    }
 }
 
 TEST_F(SettingsDialog, WeightsOutsideOneToHundredShowTheStoredWeight) {
@@ -189,6 +342,10 @@ TEST_F(SettingsDialog, ScratchFolderOptionBrowseAndOkCheck) {
     subhost::queueFileAnswer((dir / "scratch").string() + "/");
     press(RTYPE_PushButton, rid::ITEM_SCRATCH_BROWSE);
     EXPECT_EQ(std::string(s__globals.ScratchDir), (dir / "scratch").string());
+    bool chooserTitled = false;
+    for (const auto& e : events("dialog"))
+        chooserTitled |= e.value("id", 0) == rid::DIALOG_DIRECTORY && e.value("title", "") == "Select folder";
+    EXPECT_TRUE(chooserTitled) << "the browse button's chooser is titled \"Select folder\"";
     EXPECT_EQ(item(DIALOG, "dTxt", rid::ITEM_SCRATCH_DIR).value("value", ""), (dir / "scratch").string());
     subhost::queueFileAnswer(std::nullopt);
     press(RTYPE_PushButton, rid::ITEM_SCRATCH_BROWSE);
