@@ -2,8 +2,11 @@
 // settings help button open the manual at their destination (the host records
 // each request), the generic help button's search and message, the About box's
 // texts and the build line's formats.
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <vector>
 
 #include "frame/frame_fixture.h"
 #include "frame/help.h"
@@ -87,6 +90,80 @@ TEST_F(Help, ConfiguredViewerGetsFileAndDestinationWithoutBlocking) {
     EXPECT_EQ(readFile(marker), "--dest=stamp " + pdf().string() + "\n");
 }
 
+// Sets an environment variable (or removes it for null) for one test, putting the old value back after.
+class EnvSet {
+public:
+    EnvSet(const char* name, const char* value) : name_(name) {
+        const char* old = std::getenv(name);
+        if (old) old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~EnvSet() {
+        if (old_)
+            ::setenv(name_.c_str(), old_->c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+    EnvSet(const EnvSet&) = delete;
+    EnvSet& operator=(const EnvSet&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+TEST_F(Help, ViewerIsLookedForOnlyWithADisplay) {
+    load();
+    subhost::setCfgVar("PXMEND_PDF_VIEWER", std::nullopt);
+    // Stand-in viewers on PATH: each writes its name and arguments into a file of its own.
+    const auto programs = dir / "programs";
+    std::filesystem::create_directories(programs);
+    const auto viewer = [&](const std::string& name) {
+        const auto script = programs / name;
+        std::ofstream(script) << "#!/bin/sh\necho " << name << " \"$@\" > '" << (dir / (name + ".ran")).string()
+                              << "'\n";
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    };
+    viewer("evince");
+    viewer("okular");
+    viewer("zathura");
+    const EnvSet path("PATH", programs.c_str());
+    const EnvSet noX("DISPLAY", nullptr);
+    const EnvSet noWayland("WAYLAND_DISPLAY", nullptr);
+
+    subhost::runCommand(rid::CMD_HELP, "copy");
+    ASSERT_EQ(events("help").size(), 1u);
+    EXPECT_EQ(events("help")[0].value("result", ""), "noDisplay");
+    EXPECT_EQ(events("help")[0].value("viewer", "?"), "");
+    EXPECT_TRUE(subhost::shell::waitForStarted(10.0));
+    EXPECT_FALSE(std::filesystem::exists(dir / "evince.ran")) << "nothing is started without a display";
+
+    {
+        const EnvSet x("DISPLAY", ":7");
+        subhost::clearTranscript();
+        subhost::runCommand(rid::CMD_HELP, "delete");
+        ASSERT_EQ(events("help").size(), 1u);
+        EXPECT_EQ(events("help")[0].value("result", ""), "started");
+        EXPECT_EQ(events("help")[0].value("viewer", ""), "evince --named-dest=delete " + pdf().string());
+        ASSERT_TRUE(subhost::shell::waitForStarted(10.0));
+        EXPECT_EQ(readFile(dir / "evince.ran"), "evince --named-dest=delete " + pdf().string() + "\n");
+    }
+    // Wayland alone is a display too; without evince, okular takes FILE#DEST, then zathura the file alone.
+    const EnvSet wayland("WAYLAND_DISPLAY", "wayland-0");
+    std::filesystem::remove(programs / "evince");
+    subhost::clearTranscript();
+    subhost::runCommand(rid::CMD_HELP, "settingsBackup");
+    ASSERT_TRUE(subhost::shell::waitForStarted(10.0));
+    EXPECT_EQ(readFile(dir / "okular.ran"), "okular " + pdf().string() + "#settingsBackup\n");
+    std::filesystem::remove(programs / "okular");
+    subhost::runCommand(rid::CMD_HELP, "stamp");
+    ASSERT_TRUE(subhost::shell::waitForStarted(10.0));
+    EXPECT_EQ(readFile(dir / "zathura.ran"), "zathura " + pdf().string() + "\n");
+}
+
 TEST_F(Help, ToolSettingsButtonOpensTheRunningCommandsTopicOnce) {
     load();
     openDesign(false);
@@ -124,6 +201,51 @@ TEST_F(Help, GenericButtonSearchesChmThenHlpAndSaysTheLastPathTried) {
     for (const auto& e : events("messageCenter"))
         openedChm |= e.value("brief", "").find((dir / "local" / "PXMEND.chm").string()) != std::string::npos;
     EXPECT_TRUE(openedChm);
+}
+
+// The add-on's resources with four more dialogs, 17999 to 18002, each holding a generic help button.
+const rsc::File* resourcesWithHelpDialogs() {
+    static const rsc::Item button[] = {
+        {RTYPE_PushButton, 1, "Help", "", rid::HOOK_HELP_GENERIC, 0, true, true, {}, 0, 0, 0}};
+    static std::vector<rsc::Dialog> dialogs;
+    static rsc::File file;
+    file = *MdlResources();
+    dialogs.assign(file.dialogs.begin(), file.dialogs.end());
+    for (int id : {17999, 18000, 18001, 18002}) dialogs.push_back({id, RTYPE_DialogBox, "Select", 0, button});
+    file.dialogs = dialogs;
+    return &file;
+}
+
+TEST_F(Help, GenericButtonOfTheSelectDialogsLooksForSelect) {
+    std::string error;
+    ASSERT_TRUE(subhost::loadLinkedApplication(&MdlMain, &resourcesWithHelpDialogs,
+                                               (dir / "bin" / "pxmend.so").string(), "KEYIN", &error))
+        << error;
+    for (int id : {17999, 18000, 18001, 18002}) {
+        subhost::clearTranscript();
+        ASSERT_NE(mdlDialog_open(nullptr, id), nullptr);
+        ASSERT_TRUE(subhost::itemPress(std::to_string(id), RTYPE_PushButton, 1, &error)) << error;
+        const std::string name = id == 17999 ? "PXMEND" : "select";
+        ASSERT_EQ(boxes(MSGBOX_NOTICE).size(), 1u) << id;
+        EXPECT_EQ(boxes(MSGBOX_NOTICE)[0].value("text", ""),
+                  "Cannot find the '" + (dir / "bin" / (name + ".hlp")).string() + "' file.")
+            << id;
+    }
+}
+
+TEST_F(Help, HelpHooksTakeTheButtonAndLeaveEveryOtherMessage) {
+    load();
+    std::snprintf(s__globals.HelpTopic, sizeof s__globals.HelpTopic, "%s", "brush");
+    for (auto* hook : {&v_helpToolSettingsHook, &v_helpGenericHook}) {
+        DialogItemMessage other{DITEM_MESSAGE_CREATE, nullptr, nullptr, 0, true, 0, false, false};
+        hook(&other);
+        EXPECT_FALSE(other.msgUnderstood);
+        DialogItemMessage press{DITEM_MESSAGE_BUTTON, nullptr, nullptr, 0, false, BUTTONTRANS_DOWN, false, false};
+        hook(&press);
+        EXPECT_TRUE(press.msgUnderstood) << "the press is the button's too";
+    }
+    EXPECT_TRUE(events("help").empty()) << "a press alone opens nothing";
+    EXPECT_TRUE(boxes(MSGBOX_NOTICE).empty());
 }
 
 TEST_F(Help, AboutShowsProductVersionDescriptionAndBuild) {

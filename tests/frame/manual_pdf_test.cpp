@@ -77,6 +77,70 @@ TEST(Manual, EveryHelpDestinationLandsOnThePageThatExplainsIt) {
     }
 }
 
+// A named destination's page and the top of the view it opens, in points from the page's top.
+struct DestinationView {
+    int page;
+    double top;
+};
+
+std::map<std::string, DestinationView> destinationViews() {
+    std::map<std::string, DestinationView> found;
+    std::istringstream lines(run("pdfinfo -dests '" + PDF + "'"));
+    for (std::string line; std::getline(lines, line);) {
+        // "   5 [ XYZ    0  748 null      ] "copy"": page, left, top (from the page's foot).
+        int page = 0;
+        double left = 0, top = 0;
+        char name[128] = {};
+        if (std::sscanf(line.c_str(), " %d [ XYZ %lf %lf null ] \"%127[^\"]\"", &page, &left, &top, name) == 4)
+            found[name] = {page, 842.0 - top};
+    }
+    return found;
+}
+
+// The heading a help destination opens at: its first word sits in the upper part of the view, set in a
+// heading's size (taller than the body's 10.5 points), so the viewer shows the section, not the text before it.
+TEST(Manual, EachHelpDestinationOpensAtItsHeading) {
+    ASSERT_TRUE(std::filesystem::exists(PDF));
+    const std::map<std::string, std::string> firstWords = {
+        {"copy", "Copy"},
+        {"move", "Move"},
+        {"delete", "Delete"},
+        {"crop", "Crop"},
+        {"brush", "Brush"},
+        {"stamp", "Stamp"},
+        {"deskew", "Deskew"},
+        {"despeckle", "Despeckle"},
+        {"resize", "Resize"},
+        {"edit", "Edit"},
+        {"scratch", "Scratch"},
+        {"settingsInterface", "Interface"},
+        {"settingsDeskew", "Deskew"},
+        {"settingsBackup", "Backup"},
+        {"settingsFileNames", "File"},
+        {"settingsScratch", "Scratch"},
+        {"settingsStampLineWeights", "Stamp"},
+        {"settingsStampLineStyles", "Stamp"},
+    };
+    const auto views = destinationViews();
+    for (const auto& [dest, word] : firstWords) {
+        ASSERT_TRUE(views.count(dest)) << "no destination " << dest;
+        const DestinationView view = views.at(dest);
+        std::istringstream words(run("pdftotext -bbox -f " + std::to_string(view.page) + " -l " +
+                                     std::to_string(view.page) + " '" + PDF + "' -"));
+        bool atTop = false;
+        for (std::string line; std::getline(words, line);) {
+            double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+            char text[128] = {};
+            if (std::sscanf(line.c_str(), " <word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\">%127[^<]</word>",
+                            &x0, &y0, &x1, &y1, text) != 5)
+                continue;
+            atTop |= text == word && y0 >= view.top && y0 <= view.top + 40 && y1 - y0 > 14;
+        }
+        EXPECT_TRUE(atTop) << dest << " opens page " << view.page << " at " << view.top << " pt without its heading \""
+                           << word << "\" under the top";
+    }
+}
+
 TEST(Manual, ContentsLinkToSectionsAndTheFontsAreDejaVu) {
     ASSERT_TRUE(std::filesystem::exists(PDF));
     const std::string contents = pageText(2);
