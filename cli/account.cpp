@@ -36,6 +36,17 @@ std::string shortPath(const std::string& path, const fs::path& base) {
     return relative.string();
 }
 
+// How a request for the manual went, from the help event's result and viewer.
+std::string helpResult(const json& e) {
+    const std::string result = text(e, "result").value_or("");
+    if (result == "started") return "opened with " + text(e, "viewer").value_or("?");
+    if (result == "none") return "no viewer wanted (PXMEND_PDF_VIEWER none)";
+    if (result == "noDisplay") return "no display, so no viewer started";
+    if (result == "missing") return "the file is missing";
+    if (result == "noViewer") return "no PDF viewer found";
+    return "the viewer could not be started";
+}
+
 // What one event says, or nothing for events a person would not notice. `lastCommand` is the
 // command last named: a tool names its command again at each step, which is not a new command.
 std::optional<std::string> describe(const json& e, const fs::path& base, std::string& lastCommand) {
@@ -95,6 +106,7 @@ std::optional<std::string> describe(const json& e, const fs::path& base, std::st
     if (name == "messageCenter" && e.value("priority", 0) >= 10) return "error message: " + oneLine(need("brief"));
     if (name == "toolSettings" && (action == "opened" || action == "closed")) return "tool settings " + action;
     if (name == "fence") return action == "defined" ? "fence defined" : "fence cleared";
+    if (name == "help") return "manual " + path("file") + " at \"" + need("destination") + "\": " + helpResult(e);
     if (name == "settings") return "settings listed";
     if (name == "items") return "items of " + need("dialog") + " listed";
     if (name == "rasters") {

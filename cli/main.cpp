@@ -319,6 +319,7 @@ item 144001 lBox 144001 set 5
 item 144001 lBox 144002 set 3
 item 144001 dTxt 144004 set 7
 item 144001 pBtn 2 press
+dump settings
 keyin PXMEND SETTINGS DIALOG
 item 144001 lBox 144001 set 5
 item 144001 lBox 144002 set 3
