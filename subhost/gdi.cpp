@@ -54,6 +54,10 @@ struct HBITMAP__ : GdiObject {
     bool cairoOrder = false;
     subhost::Surface direct;
     subhost::Context directContext;
+    // The 1-bit mask that regions and masked drawing are drawn into before they reach the bits, kept
+    // from one drawing to the next (grown as needed) so that each costs no surface of its own.
+    subhost::Surface scratch;
+    subhost::Context scratchContext;
 };
 
 struct HPEN__ : GdiObject {
@@ -303,36 +307,93 @@ void addPath(cairo_t* cr, const std::vector<POINT>& points, bool closed) {
     if (closed) cairo_close_path(cr);
 }
 
-// Runs draw(cr) on A8 masks covering box band by band and writes value where each mask is set.
+// The bitmap's scratch mask, at least width x rows, with those pixels cleared and its context reset;
+// null when Cairo cannot make it.
+cairo_t* scratchMask(HBITMAP__& bitmap, int width, int rows) {
+    cairo_surface_t* have = bitmap.scratch.get();
+    if (!have || cairo_image_surface_get_width(have) < width || cairo_image_surface_get_height(have) < rows) {
+        const int w = std::max(width, have ? cairo_image_surface_get_width(have) : 0);
+        const int h = std::max(rows, have ? cairo_image_surface_get_height(have) : 0);
+        bitmap.scratchContext.reset();
+        bitmap.scratch.reset(cairo_image_surface_create(CAIRO_FORMAT_A1, w, h));
+        if (cairo_surface_status(bitmap.scratch.get()) != CAIRO_STATUS_SUCCESS) {
+            bitmap.scratch.reset();
+            return nullptr;
+        }
+        bitmap.scratchContext.reset(cairo_create(bitmap.scratch.get()));
+        cairo_set_antialias(bitmap.scratchContext.get(), CAIRO_ANTIALIAS_NONE);
+    }
+    cairo_surface_t* mask = bitmap.scratch.get();
+    cairo_surface_flush(mask);
+    const int stride = cairo_image_surface_get_stride(mask);
+    unsigned char* data = cairo_image_surface_get_data(mask);
+    for (int y = 0; y < rows; ++y) std::memset(data + std::size_t(y) * stride, 0, std::size_t(width + 7) / 8);
+    cairo_surface_mark_dirty(mask);
+    cairo_t* cr = bitmap.scratchContext.get();
+    cairo_new_path(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    cairo_set_source_rgba(cr, 0, 0, 0, 1);
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+    cairo_set_dash(cr, nullptr, 0, 0);
+    return cr;
+}
+
+// Sets (value 1) or clears (value 0) the directly drawn bits of bitmap where the scratch mask's first
+// width x rows pixels are set, the mask's first row on memory row top and its first pixel on pixel left.
+// Both are in Cairo's bit order: pixel x is bit x % 8 of byte x / 8.
+void applyScratch(HBITMAP__& bitmap, int left, int top, int width, int rows, std::uint32_t value) {
+    cairo_surface_t* mask = bitmap.scratch.get();
+    cairo_surface_flush(mask);
+    cairo_surface_flush(bitmap.direct.get());
+    const int maskStride = cairo_image_surface_get_stride(mask);
+    const unsigned char* data = cairo_image_surface_get_data(mask);
+    const int shift = left & 7;
+    const std::size_t bytes = std::size_t(width + 7) / 8;
+    const std::size_t rowEnd = bitmap.stride;  // bytes of a memory row
+    for (int y = 0; y < rows; ++y) {
+        const unsigned char* m = data + std::size_t(y) * maskStride;
+        std::uint8_t* row = bitmap.bits.get() + std::size_t(top + y) * bitmap.stride;
+        for (std::size_t i = 0; i < bytes; ++i) {
+            // The mask's last byte may hold pixels past width (left from an earlier, wider mask).
+            std::uint8_t bits = m[i];
+            if (i + 1 == bytes && (width & 7)) bits &= std::uint8_t((1u << (width & 7)) - 1);
+            if (!bits) continue;
+            const std::size_t at = std::size_t(left >> 3) + i;
+            const auto low = std::uint8_t(bits << shift), high = std::uint8_t(shift ? bits >> (8 - shift) : 0);
+            if (value) {
+                row[at] |= low;
+                if (high && at + 1 < rowEnd) row[at + 1] |= high;
+            } else {
+                row[at] &= std::uint8_t(~low);
+                if (high && at + 1 < rowEnd) row[at + 1] &= std::uint8_t(~high);
+            }
+        }
+    }
+    cairo_surface_mark_dirty_rectangle(bitmap.direct.get(), left, top, width, rows);
+}
+
 // Runs draw(cr) on a 1-bit mask of box (device coordinates as for the masks) and paints value through it
 // straight onto a 1-bit bitmap drawn on directly; false when Cairo cannot.
 template <typename Draw>
 bool b_paintMaskedDirect(HBITMAP__& bitmap, const Box& box, std::uint32_t value, Draw draw) {
-    cairo_t* direct = directContext(bitmap);
-    if (!direct) return false;
+    if (!directContext(bitmap)) return false;
     const int width = box.right - box.left, rows = box.bottom - box.top;
     const int memoryTop = bitmap.bottomUp ? bitmap.height - box.bottom : box.top;
-    const Surface mask(cairo_image_surface_create(CAIRO_FORMAT_A1, width, rows));
-    if (cairo_surface_status(mask.get()) != CAIRO_STATUS_SUCCESS) return false;
-    {
-        const Context cr(cairo_create(mask.get()));
-        cairo_set_antialias(cr.get(), CAIRO_ANTIALIAS_NONE);
-        cairo_matrix_t place;
-        if (bitmap.bottomUp)
-            cairo_matrix_init(&place, 1, 0, 0, -1, -box.left, bitmap.height - memoryTop + kFlipNudge);
-        else
-            cairo_matrix_init_translate(&place, -box.left, -box.top);
-        cairo_set_matrix(cr.get(), &place);
-        draw(cr.get());
-    }
-    cairo_save(direct);
-    cairo_identity_matrix(direct);
-    directValue(direct, value);
-    cairo_mask_surface(direct, mask.get(), box.left, memoryTop);
-    cairo_restore(direct);
+    cairo_t* cr = scratchMask(bitmap, width, rows);
+    if (!cr) return false;
+    cairo_matrix_t place;
+    if (bitmap.bottomUp)
+        cairo_matrix_init(&place, 1, 0, 0, -1, -box.left, bitmap.height - memoryTop + kFlipNudge);
+    else
+        cairo_matrix_init_translate(&place, -box.left, -box.top);
+    cairo_set_matrix(cr, &place);
+    draw(cr);
+    applyScratch(bitmap, box.left, memoryTop, width, rows, value);
     return true;
 }
 
+// Runs draw(cr) on masks covering box and writes value where each mask is set: through the scratch mask
+// on a 1-bit bitmap drawn on directly, else on A8 masks band by band.
 template <typename Draw>
 void paintMasked(HBITMAP__& bitmap, const Box& box, std::uint32_t value, Draw draw) {
     if (box.right <= box.left || box.bottom <= box.top) return;

@@ -135,6 +135,50 @@ TEST(StampDrawing, RegionsFillExceptHolesAndJoinSolids) {
     EXPECT_EQ(pixel(buffer, 100, 1, 70, 70), 0u);
 }
 
+// A 1-bit surface fills regions straight onto its bits; an 8-bit one through a mask of their parts joined in
+// order. Both must give the same pixels, whatever the parts: holes reaching out of the base or over each
+// other, a base crossing itself, solids joined to the base, holes after solids.
+TEST(StampDrawing, RegionsFillTheSamePixelsAtOneBitAsThroughAMask) {
+    const BitmapSize size{90, 90};
+    const StampSymbology pen = solid(1);
+    StampSymbology fill = solid(1);
+    fill.fillColor[0] = fill.fillColor[1] = fill.fillColor[2] = 255;
+    struct Part {
+        std::vector<POINT> points;
+        int hole;
+    };
+    const std::vector<POINT> base = {{5, 5}, {60, 5}, {60, 60}, {5, 60}, {5, 5}};
+    const std::vector<POINT> bow = {{5, 5}, {60, 60}, {60, 5}, {5, 60}, {5, 5}};
+    const std::vector<POINT> holeA = {{15, 15}, {35, 15}, {35, 35}, {15, 35}, {15, 15}};
+    const std::vector<POINT> holeB = {{25, 25}, {75, 25}, {75, 45}, {25, 45}, {25, 25}};
+    const std::vector<POINT> solid2 = {{50, 50}, {85, 50}, {85, 85}, {50, 85}, {50, 50}};
+    const std::vector<std::vector<Part>> cases = {
+        {{base, 0}, {holeA, 1}},  {{base, 0}, {holeA, 1}, {holeB, 1}},  {{bow, 0}, {holeA, 1}},
+        {{base, 0}, {solid2, 0}}, {{base, 0}, {solid2, 0}, {holeB, 1}}, {{base, 0}, {holeB, 1}, {solid2, 0}},
+    };
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        SCOPED_TRACE("case " + std::to_string(c));
+        const auto draw = [&](int bits) {
+            Surface surface(size, bits);
+            EXPECT_TRUE(surface.ok);
+            for (const Part& part : cases[c])
+                v_stampCreateRegion(part.points.data(), int(part.points.size()), &pen, part.hole);
+            v_stampDrawRegions(&fill);
+            return surface.released();
+        };
+        const std::vector<std::uint8_t> mono = draw(1), grey = draw(8);
+        int set = 0;
+        for (int y = 0; y < size.height; ++y)
+            for (int x = 0; x < size.width; ++x) {
+                const bool inMono = pixel(mono, size.width, 1, x, y) != 0,
+                           inGrey = pixel(grey, size.width, 8, x, y) != 0;
+                set += inMono;
+                ASSERT_EQ(inMono, inGrey) << "pixel " << x << "," << y;
+            }
+        EXPECT_GT(set, 500);
+    }
+}
+
 TEST(StampDrawing, RegionsBeyondTheTableAreOutlinedOnly) {
     const BitmapSize size{100, 100};
     const StampSymbology pen = solid(1);
