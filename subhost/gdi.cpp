@@ -24,6 +24,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -41,13 +42,18 @@ struct GdiObject {
     bool stock = false;
 };
 
+struct FreeBits {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+};
+
 struct HBITMAP__ : GdiObject {
     int width = 1;
     int height = 1;  // rows
     bool bottomUp = true;
     int bitCount = 1;
     std::size_t stride = 4;
-    std::unique_ptr<std::uint8_t[]> bits;
+    // Zeroed bits from calloc: a large bitmap then gets fresh zero pages instead of a pass clearing them.
+    std::unique_ptr<std::uint8_t, FreeBits> bits;
     std::vector<RGBQUAD> table;  // 1, 4 and 8 bits
     // A 1-bit bitmap is drawn on directly by Cairo as an A1 surface over its bits; while it is, its bytes
     // hold Cairo's bit order (first pixel in the low bit) until the next flush puts the DIB's back.
@@ -104,7 +110,7 @@ struct GdiState {
 
     GdiState() {
         auto bitmap = std::make_unique<HBITMAP__>();
-        bitmap->bits = std::make_unique<std::uint8_t[]>(4);
+        bitmap->bits.reset(static_cast<std::uint8_t*>(std::calloc(4, 1)));
         bitmap->table = {{0, 0, 0, 0}, {255, 255, 255, 0}};
         stockBitmap = adopt(std::move(bitmap));
         auto pen = std::make_unique<HPEN__>();
@@ -522,7 +528,7 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, H
     bitmap->bottomUp = h.biHeight > 0;
     bitmap->bitCount = h.biBitCount;
     bitmap->stride = stride;
-    bitmap->bits.reset(new (std::nothrow) std::uint8_t[bytes]());
+    bitmap->bits.reset(static_cast<std::uint8_t*>(std::calloc(bytes, 1)));
     if (!bitmap->bits) return nullptr;
     if (h.biBitCount <= 8) {
         const std::size_t entries = std::size_t(1) << h.biBitCount;
