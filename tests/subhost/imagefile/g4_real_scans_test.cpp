@@ -254,8 +254,9 @@ void checkEdit(const std::string& source, const ScratchDir& dir, const ImageResu
 }
 
 // Every G4 scan is read by the decoder here (not left to libtiff) to libtiff's pixels, its code
-// kept as found with each row's offset; where that code is what the encoder here gives, the
-// offsets are the encoder's too, and every offset starts a row that decodes alone from it.
+// kept as found with each row's offset. The scans were coded by libtiff, so each is taken for
+// the code the encoder here gives, byte for byte with the same offsets; and every offset starts
+// a row that decodes alone from it.
 TEST(G4RealScans, DecodeToLibtiffsPixelsWithEveryRowsOffset) {
     const std::vector<std::string> scans = scanFiles();
     ASSERT_GE(scans.size(), 13u);
@@ -312,6 +313,7 @@ TEST(G4RealScans, DecodeToLibtiffsPixelsWithEveryRowsOffset) {
         twoStrips += code.strips.size() > 1 ? 1 : 0;
         minIsBlack += read.image.photometric == Photometric::MinIsBlack ? 1 : 0;
     }
+    EXPECT_EQ(canonical, static_cast<int>(scans.size())) << "libtiff coded them all, as the encoder here codes";
     EXPECT_EQ(twoStrips, 1) << "ortiz-02.tif";
     EXPECT_EQ(minIsBlack, 3);
     std::printf("[ scans    ] %d G4 scans, %d coded as the encoder here codes them\n", static_cast<int>(scans.size()),
