@@ -202,7 +202,17 @@ void reverseBits(HBITMAP__& bitmap) {
     }();
     std::uint8_t* p = bitmap.bits.get();
     const std::size_t bytes = bitmap.stride * std::size_t(bitmap.height);
-    for (std::size_t i = 0; i < bytes; ++i) p[i] = reversed[p[i]];
+    // Eight bytes at a time (swapping neighbouring bits, then pairs, then nibbles), the rest by table.
+    std::size_t i = 0;
+    for (; i + 8 <= bytes; i += 8) {
+        std::uint64_t x;
+        std::memcpy(&x, p + i, 8);
+        x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+        x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+        x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+        std::memcpy(p + i, &x, 8);
+    }
+    for (; i < bytes; ++i) p[i] = reversed[p[i]];
 }
 
 // True when bitmap can be drawn on directly: 1 bit per pixel on a machine whose A1 words are little-endian
