@@ -24,19 +24,23 @@ struct TiffCloser {
 
 std::size_t strideOf(int width) { return (std::size_t(width) + 31) / 32 * 4; }
 
-// Ink per strip and row of a page: counts[strip * height + y], each 0 to 8.
+// Ink per strip and row of a part of a page: counts[strip * height + y], each 0 to 8; strip 0 is the
+// page's strip first.
 struct StripCounts {
+    int first = 0;
     int strips = 0;
     int height = 0;
     int width = 0;
     std::vector<std::uint8_t> counts;
 };
 
-StripCounts stripCounts(const Page& page) {
-    StripCounts s{int(page.stride), page.height, page.width, {}};
+StripCounts stripCounts(const Page& page, int fromX, int toX) {
+    const int first = std::clamp(fromX, 0, page.width) / kStripPixels;
+    const int last = (std::clamp(toX, first * kStripPixels, page.width) + kStripPixels - 1) / kStripPixels;
+    StripCounts s{first, last - first, page.height, page.width, {}};
     s.counts.resize(std::size_t(s.strips) * std::size_t(s.height));
     for (int y = 0; y < page.height; ++y) {
-        const std::uint8_t* row = page.bits.data() + std::size_t(y) * page.stride;
+        const std::uint8_t* row = page.bits.data() + std::size_t(y) * page.stride + first;
         for (int k = 0; k < s.strips; ++k)
             s.counts[std::size_t(k) * std::size_t(s.height) + std::size_t(y)] = std::uint8_t(std::popcount(row[k]));
     }
@@ -53,7 +57,7 @@ double profileScore(const StripCounts& s, double degrees, double range, std::vec
     const double offset = std::ceil(double(s.width) * std::tan(range * kRadiansPerDegree)) + 2;
     bins.assign((std::size_t(s.height) + std::size_t(2 * offset) + 2) * kBinsPerRow, 0.0);
     for (int k = 0; k < s.strips; ++k) {
-        const double at = ((k * kStripPixels + kStripPixels / 2.0) * t + offset) * kBinsPerRow;
+        const double at = (((s.first + k) * kStripPixels + kStripPixels / 2.0) * t + offset) * kBinsPerRow;
         const std::uint8_t* counts = s.counts.data() + std::size_t(k) * std::size_t(s.height);
         double* to = bins.data() + std::size_t(std::lround(at));
         for (int y = 0; y < s.height; ++y, to += kBinsPerRow)
@@ -117,8 +121,8 @@ bool readScan(const std::string& path, Page* page, std::string* why) {
     return true;
 }
 
-double profileSkew(const Page& page, double range) {
-    const StripCounts s = stripCounts(page);
+double profileSkew(const Page& page, double range, int fromX, int toX) {
+    const StripCounts s = stripCounts(page, fromX, toX < 0 ? page.width : toX);
     std::vector<double> bins;
     const double coarse = bestAngle(s, -range, range, kCoarseStep, range, bins);
     return bestAngle(s, coarse - kCoarseStep, coarse + kCoarseStep, kFineStep, range, bins);

@@ -28,9 +28,10 @@ struct Page {
 // interpretation. False with the reason in *why for a file that cannot be opened or is not 1-bit.
 bool readScan(const std::string& path, Page* page, std::string* why);
 
-// Takes a page; gives its skew in degrees (positive: lines rise to the right) within +-range, to about
-// 0.01 degree: the angle whose row-ink projection has the largest sum of squares.
-double profileSkew(const Page& page, double range = 5.0);
+// Takes a page; gives the skew in degrees (positive: lines rise to the right) within +-range of its
+// columns fromX up to toX (all when toX < 0), to about 0.01 degree: the angle whose row-ink projection
+// has the largest sum of squares.
+double profileSkew(const Page& page, double range = 5.0, int fromX = 0, int toX = -1);
 
 // Takes a page and an angle; gives the page of the same size turned counter-clockwise as displayed by
 // degrees about its centre, by inverse-mapped nearest-neighbour sampling; uncovered area is paper (0).
