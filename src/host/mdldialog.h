@@ -142,7 +142,7 @@ int mdlDialog_itemDraw(MSDialog* db, int itemIndex);
 // The item's current value and text; 0 on success.
 int mdlDialog_itemGetValue(MSValueDescr* value, WCharP text, MSDialog* db, int itemIndex, int textSize);
 int mdlDialog_itemSetValue(const MSValueDescr* value, WCharCP text, MSDialog* db, int itemIndex);
-// Stores the item's shown value through its binding; 0 on success.
+// Stores the item's shown value through its binding and tells its hook; 0 on success, ERROR for an item with neither.
 int mdlDialog_itemSetState(MSDialog* db, int itemIndex);
 int mdlDialog_colorPickerSetColorTable(DialogItem* item, const ColorPaletteEntry* table, int count);
 
