@@ -168,6 +168,7 @@ struct FileDetails {
     std::uint16_t extraSample = 2;                // alpha: 1 associated, 2 unassociated
     std::uint32_t group3Options = 0;              // T4Options of a CCITT G3 file
     std::uint32_t group4Options = 0;              // T6Options of a CCITT G4 file
+    bool group4OptionsTagged = false;             // the file says T6Options, also when 0: written back so
     bool bigTiff = false;
     bool bigEndian = false;
     std::vector<TiffTag> tiffTags;  // other tags, written back as found

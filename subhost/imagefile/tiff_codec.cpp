@@ -437,7 +437,8 @@ bool tiffInfoFrom(TIFF* tif, TiffMessages& messages, ImageInfo& info, std::strin
         compression == COMPRESSION_DEFLATE)
         TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &d.predictor);
     if (compression == COMPRESSION_CCITTFAX3) TIFFGetFieldDefaulted(tif, TIFFTAG_GROUP3OPTIONS, &d.group3Options);
-    if (compression == COMPRESSION_CCITTFAX4) TIFFGetFieldDefaulted(tif, TIFFTAG_GROUP4OPTIONS, &d.group4Options);
+    if (compression == COMPRESSION_CCITTFAX4)
+        d.group4OptionsTagged = TIFFGetField(tif, TIFFTAG_GROUP4OPTIONS, &d.group4Options) != 0;
     if (extraCount == 1 && extraTypes) d.extraSample = extraTypes[0] == EXTRASAMPLE_ASSOCALPHA ? 1 : 2;
     d.bigTiff = TIFFIsBigTIFF(tif) != 0;
     d.bigEndian = TIFFIsBigEndian(tif) != 0;
@@ -768,7 +769,8 @@ bool tiffSetTags(TIFF* tif, const Image& image, const WriteSettings& ws, std::st
         ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     if (ok && ws.compression == Compression::CcittG3 && ws.details.group3Options != 0)
         ok = TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, ws.details.group3Options);
-    if (ok && ws.compression == Compression::CcittG4 && ws.details.group4Options != 0)
+    if (ok && ws.compression == Compression::CcittG4 &&
+        (ws.details.group4Options != 0 || ws.details.group4OptionsTagged))
         ok = TIFFSetField(tif, TIFFTAG_GROUP4OPTIONS, ws.details.group4Options);
     if (ok && ws.compression == Compression::Jpeg) {
         ok = TIFFSetField(tif, TIFFTAG_JPEGQUALITY, std::clamp(ws.details.jpegQuality, 1, 100));

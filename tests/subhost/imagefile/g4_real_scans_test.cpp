@@ -50,6 +50,7 @@ struct KeptTags {
     std::uint32_t width = 0, height = 0, rowsPerStrip = 0, strips = 0;
     std::uint16_t compression = 0, photometric = 0, fillOrder = 0, bitsPerSample = 0, resolutionUnit = 0;
     std::uint32_t t6Options = 0;  // as libtiff gives it (0 where the tag is absent)
+    bool t6Tagged = false;        // the tag is there (a T6Options of 0 written out is kept too)
     float xResolution = 0, yResolution = 0;
     bool operator==(const KeptTags&) const = default;
 };
@@ -70,6 +71,8 @@ KeptTags keptTags(const std::string& path) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &t.bitsPerSample);
     TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &t.resolutionUnit);
     TIFFGetFieldDefaulted(tif, TIFFTAG_GROUP4OPTIONS, &t.t6Options);
+    std::uint32_t t6 = 0;
+    t.t6Tagged = TIFFGetField(tif, TIFFTAG_GROUP4OPTIONS, &t6) != 0;
     TIFFGetField(tif, TIFFTAG_XRESOLUTION, &t.xResolution);
     TIFFGetField(tif, TIFFTAG_YRESOLUTION, &t.yResolution);
     TIFFClose(tif);
@@ -79,8 +82,8 @@ KeptTags keptTags(const std::string& path) {
 std::ostream& operator<<(std::ostream& os, const KeptTags& t) {
     return os << t.width << "x" << t.height << " rps " << t.rowsPerStrip << " strips " << t.strips << " compression "
               << t.compression << " photometric " << t.photometric << " fill " << t.fillOrder << " bps "
-              << t.bitsPerSample << " T6 " << t.t6Options << " res " << t.xResolution << "," << t.yResolution
-              << " unit " << t.resolutionUnit;
+              << t.bitsPerSample << " T6 " << t.t6Options << (t.t6Tagged ? " (tagged)" : "") << " res " << t.xResolution
+              << "," << t.yResolution << " unit " << t.resolutionUnit;
 }
 
 // How an edit paints the pixels of a box.
